@@ -1,0 +1,191 @@
+// Host SDK: list semantics, closures, stopwatch and the record layouts read at raw offsets.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "kelvane/Closure.h"
+#include "kelvane/IORecords.h"
+#include "kelvane/PinRecords.h"
+#include "kelvane/Pinz.h"
+#include "kelvane/Stopwatch.h"
+#include "kelvane/TTList.h"
+#include "kelvane/Text.h"
+
+using namespace kelvane;
+
+TEST(TTList, AddGrowsOneThenDoubles) {
+    TTList<int> list;
+    EXPECT_EQ(list.Capacity(), 0);
+    EXPECT_EQ(list.Add(10), 0);
+    EXPECT_EQ(list.Capacity(), 1);
+    EXPECT_EQ(list.Add(11), 1);
+    EXPECT_EQ(list.Capacity(), 2);
+    EXPECT_EQ(list.Add(12), 2);
+    EXPECT_EQ(list.Capacity(), 4);
+    EXPECT_EQ(list.Add(13), 3);
+    EXPECT_EQ(list.Add(14), 4);
+    EXPECT_EQ(list.Capacity(), 8);
+    EXPECT_EQ(list.Count(), 5);
+    EXPECT_EQ(list[4], 14);
+}
+
+TEST(TTList, ReadOutsideRaisesRangeError) {
+    TTList<int> list;
+    EXPECT_THROW(list[0], ERangeError);
+    list.Add(1);
+    EXPECT_THROW(list[-1], ERangeError);
+    EXPECT_THROW(list[1], ERangeError);
+    EXPECT_EQ(list[0], 1);
+}
+
+TEST(TTList, DeleteMovesLaterElementsDown) {
+    TTList<std::string> list;
+    for (const char* s : {"a", "b", "c", "d"}) {
+        list.Add(s);
+    }
+    EXPECT_FALSE(list.Delete(-1));
+    EXPECT_FALSE(list.Delete(4));
+    EXPECT_EQ(list.Count(), 4);
+    EXPECT_TRUE(list.Delete(1));
+    ASSERT_EQ(list.Count(), 3);
+    EXPECT_EQ(list[0], "a");
+    EXPECT_EQ(list[1], "c");
+    EXPECT_EQ(list[2], "d");
+    EXPECT_TRUE(list.Delete(2));
+    EXPECT_EQ(list.Count(), 2);
+    EXPECT_EQ(list.Capacity(), 4);
+}
+
+TEST(TTList, ClearFreesStorageButNotWhatElementsPointTo) {
+    int target = 7;
+    TTList<int*> list;
+    list.Add(&target);
+    list.Add(&target);
+    list.Clear();
+    EXPECT_EQ(list.Count(), 0);
+    EXPECT_EQ(list.Capacity(), 0);
+    EXPECT_EQ(list.begin(), nullptr);
+    EXPECT_EQ(target, 7);
+}
+
+TEST(TTList, CopyAssignmentKeepsStorageForEqualCounts) {
+    TTList<int> a;
+    TTList<int> b;
+    a.Add(1);
+    a.Add(2);
+    b.Add(3);
+    b.Add(4);
+    b.Add(5);
+    b.Delete(2);  // count 2, capacity 4
+    const int* storage = b.begin();
+    b = a;
+    EXPECT_EQ(b.begin(), storage);
+    EXPECT_EQ(b[0], 1);
+    EXPECT_EQ(b[1], 2);
+    a.Add(9);
+    b = a;
+    EXPECT_EQ(b.Count(), 3);
+    EXPECT_EQ(b[2], 9);
+}
+
+TEST(TTList, LayoutIsCountCapacityStorage) {
+    TTList<int> list;
+    list.Add(5);
+    list.Add(6);
+    list.Add(7);
+    const auto* raw = reinterpret_cast<const unsigned char*>(&list);
+    int32_t count;
+    int32_t capacity;
+    int* storage;
+    std::memcpy(&count, raw, 4);
+    std::memcpy(&capacity, raw + 4, 4);
+    std::memcpy(&storage, raw + 8, 8);
+    EXPECT_EQ(count, 3);
+    EXPECT_EQ(capacity, 4);
+    EXPECT_EQ(storage[2], 7);
+}
+
+namespace {
+struct Counter {
+    int total = 0;
+    void add(int n) { total += n; }
+};
+}  // namespace
+
+TEST(Closure, BindsMemberAndComparesBothPointers) {
+    Counter first;
+    Counter second;
+    auto a = TClosure<void(int)>::bind<&Counter::add>(&first);
+    auto b = TClosure<void(int)>::bind<&Counter::add>(&second);
+    a(3);
+    a(4);
+    EXPECT_EQ(first.total, 7);
+    EXPECT_EQ(second.total, 0);
+    EXPECT_FALSE(a == b);
+    EXPECT_TRUE(a == TClosure<void(int)>::bind<&Counter::add>(&first));
+    EXPECT_FALSE(TClosure<void(int)>{});
+}
+
+TEST(Stopwatch, ElapsedIsZeroUntilStartedThenGrows) {
+    Stopwatch watch;
+    EXPECT_EQ(watch.Elapsed(), 0.0);
+    watch.Start();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    const double first = watch.Elapsed();
+    EXPECT_GE(first, 2.0);
+    EXPECT_LT(first, 10000.0);
+    const double second = watch.Elapsed();
+    EXPECT_GE(second, first);
+    EXPECT_EQ(watch.ElapsedMs, second);
+}
+
+TEST(Text, StoreCutsToFieldWithoutTerminator) {
+    char16_t field[4];
+    StoreText(field, u"ab");
+    EXPECT_EQ(field[2], u'\0');
+    EXPECT_EQ(FieldText(field), u"ab");
+    StoreText(field, u"abcdef");
+    EXPECT_EQ(FieldText(field), u"abcd");
+    EXPECT_EQ(RefText(nullptr), u"");
+}
+
+// Reads records the way the host does: by byte offset, not by field name.
+template <typename T>
+T at(const void* record, std::size_t offset) {
+    T value;
+    std::memcpy(&value, static_cast<const unsigned char*>(record) + offset, sizeof(T));
+    return value;
+}
+
+TEST(Records, ReadableAtTheHostsOffsets) {
+    TIOList io{};
+    const char16_t* tag = u"TT-101";
+    io.TagName = tag;
+    io.SigType = 1;
+    io.Current.Value = 42.5;
+    io.Current.Decimals = 2;
+    StoreText(io.Current.ValueText, u"42.50");
+    io.Current.Updated = 1;
+    EXPECT_EQ(at<const char16_t*>(&io, 136), tag);
+    EXPECT_EQ(at<int32_t>(&io, 144), 1);
+    EXPECT_EQ(at<double>(&io, 252), 42.5);
+    EXPECT_EQ(at<int32_t>(&io, 260), 2);
+    EXPECT_EQ(at<char16_t>(&io, 264), u'4');
+    EXPECT_EQ(at<uint8_t>(&io, 244 + 84), 1);
+
+    TMapHeader header{};
+    header.Current.Updated = 1;
+    EXPECT_EQ(at<uint8_t>(&header, 140), 1);
+
+    TPinzLoginUser user{};
+    user.Flags[kLoginWriteFlag] = 1;
+    EXPECT_EQ(at<uint8_t>(&user, 26), 1);
+
+    TPinzCommand command{};
+    command.Code = 106;
+    command.Result = -3;
+    EXPECT_EQ(at<int32_t>(&command, 0), 106);
+    EXPECT_EQ(at<int32_t>(&command, 28), -3);
+}
