@@ -1,0 +1,92 @@
+#include "tools/trace-viewer/TraceViewer.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <stdexcept>
+
+#include "tools/trace-viewer/TraceLine.h"
+#include "tools/trace-viewer/TraceMessage.h"
+
+namespace {
+
+using Datagram = asio::local::datagram_protocol;
+
+// A socket file that nobody is bound to any more (a viewer that was killed) is removed; a live
+// viewer or anything that is not a socket is left alone.
+void removeStaleSocket(asio::io_context& io, const std::string& path) {
+    struct stat status {};
+    if (lstat(path.c_str(), &status) != 0) {
+        return;
+    }
+    if (!S_ISSOCK(status.st_mode)) {
+        throw std::runtime_error(path + " exists and is not a socket");
+    }
+    Datagram::socket probe(io);
+    asio::error_code error;
+    probe.open(Datagram(), error);
+    if (!error) {
+        probe.connect(Datagram::endpoint(path), error);
+        if (!error) {
+            throw std::runtime_error("another trace viewer listens on " + path);
+        }
+    }
+    unlink(path.c_str());
+}
+
+}  // namespace
+
+TraceViewer::TraceViewer(ViewerOptions options) : options_(std::move(options)) {
+    removeStaleSocket(io_, options_.socketPath);
+    socket_.open(Datagram());
+    socket_.bind(Datagram::endpoint(options_.socketPath));
+}
+
+TraceViewer::~TraceViewer() {
+    unlink(options_.socketPath.c_str());
+}
+
+void TraceViewer::run() {
+    signals_.async_wait([this](const asio::error_code&, int) {
+        socket_.close();
+        io_.stop();
+    });
+    receive();
+    io_.run();
+}
+
+void TraceViewer::receive() {
+    socket_.async_receive(asio::buffer(buffer_.get(), kTraceMessageLimit + 1),
+                          [this](const asio::error_code& error, std::size_t size) {
+                              if (error) {
+                                  if (error != asio::error::operation_aborted) {
+                                      std::fprintf(stderr, "trace-viewer: %s\n",
+                                                   error.message().c_str());
+                                      io_.stop();
+                                  }
+                                  return;
+                              }
+                              print(size);
+                              receive();
+                          });
+}
+
+void TraceViewer::print(std::size_t size) {
+    const std::string_view datagram(buffer_.get(), size);
+    const TraceMessage message = parseTraceMessage(datagram);
+    if (message.level < options_.minimumLevel) {
+        return;
+    }
+    if (options_.raw) {
+        std::fwrite(datagram.data(), 1, datagram.size(), stdout);
+        std::fputc('\n', stdout);
+    } else {
+        const std::string line = formatTraceLine(
+            message, formatReceiveTime(std::chrono::system_clock::now()), options_.colour);
+        std::fwrite(line.data(), 1, line.size(), stdout);
+        std::fputc('\n', stdout);
+    }
+    std::fflush(stdout);
+}

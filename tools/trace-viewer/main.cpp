@@ -1,0 +1,36 @@
+// trace-viewer: prints the trace messages of the DAQ server and its host, one line each.
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <exception>
+
+#include "tools/trace-viewer/TraceViewer.h"
+#include "trace/TraceTransport.h"
+
+int main(int argc, char** argv) {
+    CLI::App app{"Prints the trace messages of the DAQ server and its host, one line each."};
+    ViewerOptions options;
+    options.socketPath = traceSocketPath();
+    app.add_option("--socket", options.socketPath,
+                   "Socket to bind; default $KELVANE_TRACE_SOCKET, else "
+                   "$XDG_RUNTIME_DIR/kelvane-trace.sock, else /tmp/kelvane-trace-<uid>.sock")
+        ->capture_default_str();
+    app.add_option("--level", options.minimumLevel,
+                   "Show only messages of this level and above (0 information, 2 errors; "
+                   "messages without a location count as 0)");
+    app.add_flag("--raw", options.raw,
+                 "Print each message's bytes as received, terminating zero included");
+    CLI11_PARSE(app, argc, argv);
+    options.colour = isatty(STDOUT_FILENO) == 1;
+
+    try {
+        TraceViewer viewer(options);
+        std::fprintf(stderr, "trace-viewer: listening on %s\n", options.socketPath.c_str());
+        viewer.run();
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "trace-viewer: %s\n", error.what());
+        return 1;
+    }
+    return 0;
+}
