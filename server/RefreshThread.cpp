@@ -1,0 +1,62 @@
+#include "server/RefreshThread.h"
+
+#include <chrono>
+
+namespace daq {
+
+RefreshThread::RefreshThread(IoMap& map, ServerStopwatch& stopwatch,
+                             const std::atomic<bool>& daqRunning, int32_t intervalMs)
+    : map_(map), stopwatch_(stopwatch), daqRunning_(daqRunning), intervalMs_(intervalMs) {
+    tickEvent_.reset();
+}
+
+RefreshThread::~RefreshThread() {
+    requestEnd();
+    wake();
+    join();
+}
+
+void RefreshThread::start() {
+    if (!thread_.joinable()) {
+        thread_ = std::thread([this] { run(); });
+    }
+}
+
+void RefreshThread::wake() {
+    runEvent_.signal();
+}
+
+void RefreshThread::requestEnd() {
+    endRequested_.store(true);
+    // Cuts a pacing wait short; the tick event is otherwise never signalled.
+    tickEvent_.signal();
+}
+
+void RefreshThread::join() {
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+}
+
+void RefreshThread::run() {
+    for (;;) {
+        runEvent_.wait();
+        if (endRequested_.load()) {
+            return;
+        }
+        map_.refresh();
+        passes_.fetch_add(1, std::memory_order_relaxed);
+        tickEvent_.waitFor(std::chrono::milliseconds(pauseMs()));
+        if (daqRunning_.load()) {
+            runEvent_.signal();
+        }
+    }
+}
+
+int32_t RefreshThread::pauseMs() {
+    const double remaining = static_cast<double>(intervalMs_) - stopwatch_.elapsedMs();
+    // Truncated towards zero like an integer conversion; never below 1 ms.
+    return remaining >= 2.0 ? static_cast<int32_t>(remaining) : 1;
+}
+
+}  // namespace daq
