@@ -1,0 +1,102 @@
+#include "server/protocol/frame_reader.h"
+
+#include <algorithm>
+
+#include "server/protocol/frame.h"
+
+namespace daq::protocol {
+
+namespace {
+
+bool isFrameControl(char c) {
+    return c == kStx || c == kEtx || c == kMessageEnd;
+}
+
+std::size_t findFrameControl(std::string_view chunk, std::size_t from) {
+    auto it = std::find_if(chunk.begin() + static_cast<std::ptrdiff_t>(from), chunk.end(),
+                           isFrameControl);
+    return static_cast<std::size_t>(it - chunk.begin());
+}
+
+std::size_t findStxOrEtx(std::string_view chunk, std::size_t from) {
+    auto it = std::find_if(chunk.begin() + static_cast<std::ptrdiff_t>(from), chunk.end(),
+                           [](char c) { return c == kStx || c == kEtx; });
+    return static_cast<std::size_t>(it - chunk.begin());
+}
+
+}  // namespace
+
+FrameReader::FrameReader(std::size_t maxMessageBytes) : maxMessageBytes_(maxMessageBytes) {}
+
+void FrameReader::startFrame() {
+    state_ = State::InMessage;
+    message_.clear();
+}
+
+bool FrameReader::store(std::string_view bytes) {
+    const std::size_t needed = message_.size() + bytes.size();
+    if (needed > maxMessageBytes_) {
+        return false;
+    }
+    if (needed > message_.capacity()) {
+        // Grow geometrically, but never past the bound.
+        message_.reserve(std::min(maxMessageBytes_, std::max(needed, 2 * message_.capacity())));
+    }
+    message_.insert(message_.end(), bytes.begin(), bytes.end());
+    return true;
+}
+
+FrameStep FrameReader::feed(std::string_view chunk) {
+    std::size_t pos = 0;
+    while (pos < chunk.size()) {
+        switch (state_) {
+            case State::Outside: {
+                const std::size_t stx = chunk.find(kStx, pos);
+                if (stx == std::string_view::npos) {
+                    return {FrameStatus::NeedMore, chunk.size()};
+                }
+                startFrame();
+                pos = stx + 1;
+                break;
+            }
+            case State::InMessage: {
+                const std::size_t control = findFrameControl(chunk, pos);
+                if (!store(chunk.substr(pos, control - pos))) {
+                    state_ = State::Outside;
+                    message_.clear();
+                    return {FrameStatus::DroppedOversize, control};
+                }
+                if (control == chunk.size()) {
+                    return {FrameStatus::NeedMore, chunk.size()};
+                }
+                pos = control + 1;
+                if (chunk[control] == kStx) {
+                    startFrame();
+                } else if (chunk[control] == kEtx) {
+                    state_ = State::Outside;
+                    return {FrameStatus::Good, pos};
+                } else {
+                    state_ = State::AfterZero;
+                }
+                break;
+            }
+            case State::AfterZero: {
+                const std::size_t control = findStxOrEtx(chunk, pos);
+                if (control == chunk.size()) {
+                    return {FrameStatus::NeedMore, chunk.size()};
+                }
+                pos = control + 1;
+                if (chunk[control] == kStx) {
+                    startFrame();
+                } else {
+                    state_ = State::Outside;
+                    return {FrameStatus::Good, pos};
+                }
+                break;
+            }
+        }
+    }
+    return {FrameStatus::NeedMore, pos};
+}
+
+}  // namespace daq::protocol

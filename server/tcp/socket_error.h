@@ -1,0 +1,20 @@
+// The error the TCP component raises and reports: a message with a Windows Sockets code, the
+// codes the server's traces and its clients know.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace daq::tcp {
+
+class SocketError : public std::runtime_error {
+  public:
+    SocketError(int code, const std::string& message) : std::runtime_error(message), code_(code) {}
+
+    int code() const noexcept { return code_; }
+
+  private:
+    int code_;
+};
+
+}  // namespace daq::tcp

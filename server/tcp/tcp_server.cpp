@@ -1,0 +1,182 @@
+#include "server/tcp/tcp_server.h"
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <thread>
+
+#include <asio/executor_work_guard.hpp>
+#include <asio/ip/address_v4.hpp>
+#include <asio/post.hpp>
+
+#include "server/tcp/server_core.h"
+#include "server/tcp/tcp_listener.h"
+#include "server/tcp/tcp_session.h"
+#include "server/tcp/winsock_code.h"
+
+namespace daq::tcp {
+
+namespace {
+
+// The core whose io_context the current thread runs, to refuse a deactivate that would wait
+// for its own thread.
+thread_local const ServerCore* runningCore = nullptr;
+
+void runIoThread(ServerCore& core) {
+    runningCore = &core;
+    // Handlers catch what the owner's events throw; anything else escaping run() is dropped so
+    // that the thread keeps serving until the work runs out.
+    while (true) {
+        try {
+            core.io.run();
+            break;
+        } catch (...) {
+        }
+    }
+}
+
+asio::ip::tcp::endpoint endpointOf(const TcpBinding& binding) {
+    if (binding.address.empty()) {
+        return {asio::ip::address_v4::any(), binding.port};
+    }
+    std::error_code error;
+    const auto address = asio::ip::make_address_v4(binding.address, error);
+    if (error) {
+        throw toSocketError(std::make_error_code(std::errc::invalid_argument),
+                            "bind to \"" + binding.address + "\"");
+    }
+    return {address, binding.port};
+}
+
+}  // namespace
+
+struct TcpServer::Impl {
+    TcpServerEvents events;
+    std::uint64_t lastId = 0;
+
+    mutable std::mutex coreMutex;  // guards `core` for the members callable from any thread
+    std::shared_ptr<ServerCore> core;
+    std::atomic<bool> active{false};
+    std::atomic<std::uint16_t> localPort{0};
+
+    std::vector<std::shared_ptr<TcpListener>> listeners;
+    std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work;
+    std::vector<std::thread> threads;
+
+    std::shared_ptr<ServerCore> currentCore() const {
+        std::lock_guard lock(coreMutex);
+        return core;
+    }
+};
+
+TcpServer::TcpServer(TcpServerSettings settings)
+    : settings_(std::move(settings)), impl_(std::make_unique<Impl>()) {}
+
+TcpServer::~TcpServer() {
+    deactivate();
+}
+
+void TcpServer::setEvents(TcpServerEvents events) {
+    impl_->events = std::move(events);
+}
+
+void TcpServer::addBinding(std::string address, std::uint16_t port) {
+    bindings_.push_back({std::move(address), port});
+}
+
+void TcpServer::activate() {
+    if (impl_->active) {
+        return;
+    }
+    auto core = std::make_shared<ServerCore>(settings_, impl_->events, impl_->lastId);
+    std::vector<TcpBinding> wanted = bindings_;
+    if (wanted.empty()) {
+        wanted.push_back({std::string(), settings_.defaultPort});
+    }
+    // Every listener binds before any thread starts; a failure throws and closes those bound.
+    std::vector<std::shared_ptr<TcpListener>> listeners;
+    for (const auto& binding : wanted) {
+        listeners.push_back(std::make_shared<TcpListener>(core, endpointOf(binding)));
+    }
+
+    impl_->work.emplace(core->io.get_executor());
+    const std::size_t threadCount = std::max<std::size_t>(1, settings_.ioThreads);
+    for (std::size_t i = 0; i < threadCount; ++i) {
+        impl_->threads.emplace_back([core] { runIoThread(*core); });
+    }
+    for (const auto& listener : listeners) {
+        listener->start();
+    }
+    impl_->listeners = std::move(listeners);
+    impl_->localPort = impl_->listeners.front()->port();
+    {
+        std::lock_guard lock(impl_->coreMutex);
+        impl_->core = std::move(core);
+    }
+    impl_->active = true;
+}
+
+void TcpServer::deactivate() {
+    const auto core = impl_->currentCore();
+    if (!core) {
+        return;
+    }
+    if (runningCore == core.get()) {
+        throw std::logic_error("TcpServer::deactivate called from one of its own IO threads");
+    }
+    impl_->active = false;
+    for (const auto& listener : impl_->listeners) {
+        listener->stop();
+    }
+    for (const auto& session : core->registry.closeAll()) {
+        session->close();
+    }
+    // The threads return once every socket, timer and handler of this activation is done.
+    impl_->work.reset();
+    for (auto& thread : impl_->threads) {
+        thread.join();
+    }
+    impl_->threads.clear();
+    impl_->listeners.clear();
+    impl_->localPort = 0;
+    impl_->lastId = core->nextId - 1;
+    std::lock_guard lock(impl_->coreMutex);
+    impl_->core.reset();
+}
+
+bool TcpServer::active() const {
+    return impl_->active;
+}
+
+std::uint16_t TcpServer::localPort() const {
+    return impl_->localPort;
+}
+
+std::vector<ConnectionPtr> TcpServer::connections() const {
+    const auto core = impl_->currentCore();
+    return core ? core->registry.snapshot() : std::vector<ConnectionPtr>{};
+}
+
+std::size_t TcpServer::connectionCount() const {
+    const auto core = impl_->currentCore();
+    return core ? core->registry.size() : 0;
+}
+
+void TcpServer::injectFault(TcpFault fault) {
+    const auto core = impl_->currentCore();
+    if (!core) {
+        return;
+    }
+    switch (fault) {
+        case TcpFault::NextAccept:
+            core->failNextAccept = true;
+            break;
+        case TcpFault::NextWrite:
+            core->failNextWrite = true;
+            break;
+    }
+}
+
+}  // namespace daq::tcp

@@ -1,0 +1,248 @@
+#include "server/tcp/tcp_session.h"
+
+#include <utility>
+
+#include <asio/post.hpp>
+#include <asio/write.hpp>
+
+#include "server/tcp/server_core.h"
+#include "server/tcp/winsock_code.h"
+
+namespace daq::tcp {
+
+TcpSession::TcpSession(std::shared_ptr<ServerCore> core, asio::ip::tcp::socket socket,
+                       std::uint64_t id)
+    : core_(std::move(core)),
+      socket_(std::move(socket)),
+      drainTimer_(socket_.get_executor()),
+      id_(id),
+      readBuffer_(core_->settings.readChunkBytes) {
+    std::error_code error;
+    const auto peer = socket_.remote_endpoint(error);
+    if (!error) {
+        peerAddress_ = peer.address().to_string();
+        peerPort_ = peer.port();
+    }
+}
+
+void TcpSession::start() {
+    asio::post(socket_.get_executor(), [self = shared_from_this()] {
+        self->runHandler([&] {
+            if (self->core_->events.onConnect) {
+                self->core_->events.onConnect(self);
+            }
+        });
+        self->readNext();
+    });
+}
+
+template <class Handler>
+void TcpSession::runHandler(const Handler& handler) {
+    try {
+        handler();
+    } catch (const std::exception& error) {
+        core_->reportException(shared_from_this(), error);
+        close();
+    } catch (...) {
+        close();
+    }
+}
+
+void TcpSession::readNext() {
+    socket_.async_read_some(
+        asio::buffer(readBuffer_),
+        [self = shared_from_this()](const std::error_code& error, std::size_t length) {
+            self->onRead(error, length);
+        });
+}
+
+void TcpSession::onRead(const std::error_code& error, std::size_t length) {
+    if (error || socketClosed_) {
+        finish(error);
+        return;
+    }
+    runHandler([&] {
+        // Bytes that arrive while the connection closes have nobody left to answer them.
+        if (core_->events.onData && connected()) {
+            core_->events.onData(shared_from_this(), std::string_view(readBuffer_.data(), length));
+        }
+    });
+    readNext();
+}
+
+void TcpSession::write(std::string_view bytes) {
+    if (bytes.empty()) {
+        return;
+    }
+    bool overflow = false;
+    bool startWriting = false;
+    std::size_t wanted = 0;
+    {
+        std::lock_guard lock(mutex_);
+        if (closing_) {
+            return;
+        }
+        wanted = backlog_ + bytes.size();
+        if (wanted > core_->settings.maxOutputBacklog) {
+            closing_ = true;
+            overflow = true;
+        } else {
+            queue_.emplace_back(bytes);
+            backlog_ = wanted;
+            startWriting = !std::exchange(writing_, true);
+        }
+    }
+    if (overflow) {
+        asio::post(socket_.get_executor(), [self = shared_from_this(), wanted] {
+            self->abort(SocketError(
+                winsockCode(std::make_error_code(std::errc::no_buffer_space)),
+                "output backlog of " + std::to_string(wanted) + " bytes exceeds the bound of " +
+                    std::to_string(self->core_->settings.maxOutputBacklog) + " bytes"));
+        });
+    } else if (startWriting) {
+        asio::post(socket_.get_executor(), [self = shared_from_this()] { self->writeNext(); });
+    }
+}
+
+void TcpSession::writeNext() {
+    const std::string* front = nullptr;
+    {
+        std::lock_guard lock(mutex_);
+        if (queue_.empty() || socketClosed_) {
+            queue_.clear();
+            backlog_ = 0;
+            writing_ = false;
+            return;
+        }
+        // Only this strand removes elements, and appending to a deque keeps references valid.
+        front = &queue_.front();
+    }
+    if (core_->failNextWrite.exchange(false)) {
+        asio::post(socket_.get_executor(), [self = shared_from_this()] {
+            self->onWritten(std::make_error_code(std::errc::connection_reset));
+        });
+        return;
+    }
+    asio::async_write(socket_, asio::buffer(*front),
+                      [self = shared_from_this()](const std::error_code& error, std::size_t) {
+                          self->onWritten(error);
+                      });
+}
+
+void TcpSession::onWritten(const std::error_code& error) {
+    bool more = false;
+    bool drained = false;
+    {
+        std::lock_guard lock(mutex_);
+        backlog_ -= queue_.front().size();
+        queue_.pop_front();
+        if (error || socketClosed_) {
+            queue_.clear();
+            backlog_ = 0;
+            writing_ = false;
+        } else if (queue_.empty()) {
+            writing_ = false;
+            drained = closing_;
+        } else {
+            more = true;
+        }
+    }
+    if (error) {
+        if (error != asio::error::operation_aborted && !socketClosed_) {
+            abort(toSocketError(error, "write to " + peerAddress_));
+        }
+    } else if (more) {
+        writeNext();
+    } else if (drained) {
+        closeSocket();
+    }
+}
+
+void TcpSession::close() {
+    {
+        std::lock_guard lock(mutex_);
+        if (closing_) {
+            return;
+        }
+        closing_ = true;
+    }
+    asio::post(socket_.get_executor(), [self = shared_from_this()] { self->closeWhenDrained(); });
+}
+
+void TcpSession::closeWhenDrained() {
+    bool pending = false;
+    {
+        std::lock_guard lock(mutex_);
+        pending = writing_;
+    }
+    if (!pending) {
+        closeSocket();
+        return;
+    }
+    drainTimer_.expires_after(core_->settings.closeDrainTimeout);
+    drainTimer_.async_wait([self = shared_from_this()](const std::error_code& error) {
+        if (!error) {
+            self->closeSocket();
+        }
+    });
+}
+
+void TcpSession::abort(const std::exception& reason) {
+    {
+        std::lock_guard lock(mutex_);
+        closing_ = true;
+    }
+    core_->reportException(shared_from_this(), reason);
+    closeSocket();
+}
+
+void TcpSession::closeSocket() {
+    if (socketClosed_) {
+        return;
+    }
+    socketClosed_ = true;
+    drainTimer_.cancel();
+    std::error_code ignored;
+    socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
+    socket_.close(ignored);
+}
+
+void TcpSession::finish(const std::error_code& error) {
+    const bool reportable =
+        error && error != asio::error::eof && error != asio::error::operation_aborted;
+    if (reportable && !socketClosed_) {
+        core_->reportException(shared_from_this(),
+                               toSocketError(error, "read from " + peerAddress_));
+    }
+    closeSocket();
+    {
+        std::lock_guard lock(mutex_);
+        closing_ = true;
+    }
+    core_->registry.remove(id_);
+    try {
+        if (core_->events.onDisconnect) {
+            core_->events.onDisconnect(shared_from_this());
+        }
+    } catch (const std::exception& handlerError) {
+        core_->reportException(shared_from_this(), handlerError);
+    } catch (...) {
+    }
+}
+
+bool TcpSession::connected() const {
+    std::lock_guard lock(mutex_);
+    return !closing_;
+}
+
+void TcpSession::setUserData(std::shared_ptr<void> data) {
+    std::lock_guard lock(mutex_);
+    userData_ = std::move(data);
+}
+
+std::shared_ptr<void> TcpSession::userData() const {
+    std::lock_guard lock(mutex_);
+    return userData_;
+}
+
+}  // namespace daq::tcp

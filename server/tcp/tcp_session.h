@@ -1,0 +1,72 @@
+// One accepted connection: a read loop, a write queue with one write in flight, and a close
+// that lets queued output go first. Every socket operation runs on the connection's strand
+// (the socket's executor), so the connection's events never overlap.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <asio/ip/tcp.hpp>
+#include <asio/steady_timer.hpp>
+
+#include "server/tcp/tcp_connection.h"
+
+namespace daq::tcp {
+
+struct ServerCore;
+
+class TcpSession final : public TcpConnection, public std::enable_shared_from_this<TcpSession> {
+  public:
+    // `socket` must be bound to a strand of the core's io_context.
+    TcpSession(std::shared_ptr<ServerCore> core, asio::ip::tcp::socket socket, std::uint64_t id);
+
+    // Reports the connect and starts reading, on the strand.
+    void start();
+
+    std::uint64_t id() const override { return id_; }
+    const std::string& peerAddress() const override { return peerAddress_; }
+    std::uint16_t peerPort() const override { return peerPort_; }
+    void write(std::string_view bytes) override;
+    void close() override;
+    bool connected() const override;
+    void setUserData(std::shared_ptr<void> data) override;
+    std::shared_ptr<void> userData() const override;
+
+  private:
+    // Strand only, from here on.
+    void readNext();
+    void onRead(const std::error_code& error, std::size_t length);
+    void writeNext();
+    void onWritten(const std::error_code& error);
+    void closeWhenDrained();
+    void abort(const std::exception& reason);
+    void closeSocket();
+    void finish(const std::error_code& error);
+    template <class Handler>
+    void runHandler(const Handler& handler);
+
+    // Declared first: the socket and the timer must go before the io_context they use.
+    std::shared_ptr<ServerCore> core_;
+    asio::ip::tcp::socket socket_;
+    asio::steady_timer drainTimer_;
+    const std::uint64_t id_;
+    std::string peerAddress_;
+    std::uint16_t peerPort_ = 0;
+    std::vector<char> readBuffer_;
+    bool socketClosed_ = false;  // strand only
+
+    mutable std::mutex mutex_;       // guards the members below; never held across a socket call
+    std::deque<std::string> queue_;  // front: the write in flight
+    std::size_t backlog_ = 0;
+    bool writing_ = false;
+    bool closing_ = false;
+    std::shared_ptr<void> userData_;
+};
+
+}  // namespace daq::tcp
