@@ -1,0 +1,89 @@
+// A stand-in trace viewer for tests: a datagram socket bound at a path, read with a time-out.
+#pragma once
+
+#include <unistd.h>
+
+#include <asio/io_context.hpp>
+#include <asio/local/datagram_protocol.hpp>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "trace/Trace.h"
+#include "trace/TraceTransport.h"
+
+class TraceReceiver {
+  public:
+    explicit TraceReceiver(const std::string& path) : path_(path) {
+        socket_.open(asio::local::datagram_protocol());
+        socket_.bind(asio::local::datagram_protocol::endpoint(path));
+    }
+    ~TraceReceiver() { close(); }
+
+    void setReceiveBuffer(int bytes) {
+        socket_.set_option(asio::socket_base::receive_buffer_size(bytes));
+    }
+
+    // The next datagram as received, or nothing within `timeout`.
+    std::optional<std::string> next(
+        std::chrono::milliseconds timeout = std::chrono::milliseconds(2000)) {
+        std::optional<std::string> received;
+        socket_.async_receive(asio::buffer(buffer_),
+                              [&](const asio::error_code& error, std::size_t size) {
+                                  if (!error) {
+                                      received.emplace(buffer_.data(), size);
+                                  }
+                              });
+        io_.run_for(timeout);
+        if (!io_.stopped()) {
+            socket_.cancel();
+            io_.run();
+        }
+        io_.restart();
+        return received;
+    }
+
+    // Closes the socket; `removeFile` false leaves a stale socket file behind, as a killed viewer
+    // does.
+    void close(bool removeFile = true) {
+        if (socket_.is_open()) {
+            socket_.close();
+            if (removeFile) {
+                unlink(path_.c_str());
+            }
+        }
+    }
+
+  private:
+    std::string path_;
+    asio::io_context io_;
+    asio::local::datagram_protocol::socket socket_{io_};
+    // Room for one byte more than the largest message, so an oversized one would show.
+    std::vector<char> buffer_ = std::vector<char>(kTraceMessageLimit + 2);
+};
+
+// A private directory whose socket path the trace channel is pointed at for one test.
+class TraceSocketDirectory {
+  public:
+    TraceSocketDirectory() {
+        char pattern[] = "/tmp/trace-test-XXXXXX";
+        if (mkdtemp(pattern) == nullptr) {
+            throw std::runtime_error("cannot create a directory for the trace socket");
+        }
+        directory_ = pattern;
+        socketPath_ = directory_ + "/viewer.sock";
+        setenv("KELVANE_TRACE_SOCKET", socketPath_.c_str(), 1);
+        traceReloadSocketPath();
+    }
+    ~TraceSocketDirectory() { std::filesystem::remove_all(directory_); }
+
+    const std::string& socketPath() const { return socketPath_; }
+
+  private:
+    std::string directory_;
+    std::string socketPath_;
+};

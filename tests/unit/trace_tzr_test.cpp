@@ -1,0 +1,104 @@
+// The status-line notifier: its line format, its limit and its process-wide instance.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "trace/TzrTrace.h"
+
+namespace {
+
+std::vector<std::string> delivered;
+
+void collect(std::string_view line) {
+    delivered.emplace_back(line);
+}
+
+std::string repeat(std::string_view piece, std::size_t count) {
+    std::string text;
+    for (std::size_t i = 0; i < count; ++i) {
+        text += piece;
+    }
+    return text;
+}
+
+TEST(TzrTraceTest, FormatsCodeAndTexts) {
+    TzrTrace notifier(nullptr);
+
+    notifier.send(kStatusLineCode, kStatusLineSource, "TCP/IP Server active : 10.0.0.5:5050");
+    EXPECT_EQ(notifier.lastLine(), "2|DAQServer|TCP/IP Server active : 10.0.0.5:5050|");
+
+    notifier.sendFormatted(kStatusLineCode, kStatusLineSource,
+                           "TCP/IP Server active fail(timeout) : %s:%d", "10.0.0.5", 5050);
+    EXPECT_EQ(notifier.lastLine(),
+              "2|DAQServer|TCP/IP Server active fail(timeout) : 10.0.0.5:5050|");
+
+    notifier.send(-7, nullptr, nullptr);
+    EXPECT_EQ(notifier.lastLine(), "-7|||");
+}
+
+TEST(TzrTraceTest, LinesAreCutToTheLimitInUtf16Units) {
+    TzrTrace notifier(nullptr);
+    const std::string prefix = "2|DAQServer|";
+
+    notifier.send(2, "DAQServer", std::string(5000, 'x').c_str());
+    EXPECT_EQ(notifier.lastLine(), prefix + std::string(TzrTrace::kLineLimit - prefix.size(), 'x'));
+
+    // "€" is one unit in three bytes; "😀" is two units (a surrogate pair) in four bytes.
+    notifier.send(2, "DAQServer", repeat("€", 5000).c_str());
+    EXPECT_EQ(notifier.lastLine(), prefix + repeat("€", TzrTrace::kLineLimit - prefix.size()));
+
+    notifier.send(2, "DAQServer", repeat("😀", 3000).c_str());
+    EXPECT_EQ(notifier.lastLine(),
+              prefix + repeat("😀", (TzrTrace::kLineLimit - prefix.size()) / 2));
+
+    notifier.sendFormatted(2, "DAQServer", "%s|%s", std::string(5000, 'a').c_str(), "tail");
+    EXPECT_EQ(notifier.lastLine(), prefix + std::string(TzrTrace::kLineLimit - prefix.size(), 'a'));
+}
+
+TEST(TzrTraceTest, TargetReceivesEachLine) {
+    delivered.clear();
+    TzrTrace notifier(&collect);
+
+    notifier.send(2, "DAQServer", "Client connected : 127.0.0.1");
+    notifier.sendFormatted(2, "DAQServer", "Client disconnected : %s", "127.0.0.1");
+
+    EXPECT_EQ(delivered,
+              (std::vector<std::string>{"2|DAQServer|Client connected : 127.0.0.1|",
+                                        "2|DAQServer|Client disconnected : 127.0.0.1|"}));
+}
+
+TEST(TzrTraceTest, InstanceKeepsItsFirstTarget) {
+    delivered.clear();
+    TzrTrace& first = TzrTrace::instance(nullptr);
+    TzrTrace& later = TzrTrace::instance(&collect);
+
+    later.send(kStatusLineCode, kStatusLineSource, "TCP/IP Server active : 0.0.0.0:5050");
+
+    EXPECT_EQ(&first, &later);
+    EXPECT_EQ(first.lastLine(), "2|DAQServer|TCP/IP Server active : 0.0.0.0:5050|");
+    EXPECT_TRUE(delivered.empty());
+}
+
+TEST(TzrTraceTest, LinesFromSeveralThreadsStayWhole) {
+    TzrTrace notifier(nullptr);
+    constexpr int kLines = 500;
+    auto sender = [&](const char* text) {
+        for (int i = 0; i < kLines; ++i) {
+            notifier.sendFormatted(2, "DAQServer", "%s", text);
+        }
+    };
+    std::thread first(sender, "first");
+    std::thread second(sender, "second");
+    for (int i = 0; i < kLines; ++i) {
+        const std::string line = notifier.lastLine();
+        ASSERT_TRUE(line.empty() || line == "2|DAQServer|first|" || line == "2|DAQServer|second|")
+            << line;
+    }
+    first.join();
+    second.join();
+    EXPECT_NE(notifier.lastLine(), "");
+}
+
+}  // namespace
