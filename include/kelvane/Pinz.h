@@ -24,6 +24,9 @@ using TPropChangeEvent =
     TClosure<TPropChangeResult(TPropValue* prop, int32_t index, TPropChangeType type, void* data)>;
 using TActivateEvent = TClosure<void(void* sender)>;
 using TReadEvent = TClosure<void(void* sender, int32_t a, int32_t b, const void* data)>;
+// The host's login callback (installed with command 111): receives the login command the way
+// SendParam receives a command, and answers through the command's Data.
+using TLoginEvent = TClosure<void(const _TPinzSendParam* param)>;
 
 #pragma pack(push, 4)
 
