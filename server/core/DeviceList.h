@@ -1,0 +1,36 @@
+// The device list: rebuilt from the host's system tree on every connect (getMySystemNode),
+// read by "DEVICELIST" and "PARAMETERLISTCOUNT". A rebuild publishes a new list; a request
+// keeps the list it took, so a rebuild never frees an entry that is being read.
+#pragma once
+
+#include <memory>
+#include <mutex>
+
+#include "kelvane/HostTree.h"
+#include "server/protocol/device_info.h"
+
+namespace daq {
+
+class DeviceList {
+  public:
+    DeviceList();
+
+    // setMySystemVst (window thread); traced.
+    void setTree(kelvane::IHostTree* tree);
+    // Walks the tree into a new list and publishes it (window thread). Without a tree the new
+    // list is empty.
+    void rebuild();
+    // The list as it stands (any thread); never null.
+    std::shared_ptr<const protocol::DeviceEntries> entries() const;
+
+  private:
+    void getMySystemNode(kelvane::TTreeNode* parent, protocol::DeviceEntries& out) const;
+    // One node of the walk; false when the rest of its level is to be skipped.
+    bool visitNode(kelvane::TTreeNode* node, protocol::DeviceEntries& out) const;
+
+    kelvane::IHostTree* tree_ = nullptr;  // window thread only
+    mutable std::mutex lock_;             // guards entries_ (the pointer, not the list)
+    std::shared_ptr<const protocol::DeviceEntries> entries_;
+};
+
+}  // namespace daq

@@ -1,0 +1,24 @@
+// Bounds on what clients can make the server hold or build. Each is a setting with a default;
+// the server window reads them from its settings and hands them to the core and the listener.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace daq {
+
+struct ServerLimits {
+    // Largest message (the bytes between STX and ETX) a client may send. A longer frame is
+    // dropped up to the next STX with a trace; the connection goes on.
+    std::size_t maxFrameBytes = 1024 * 1024;
+    // Bytes of answers queued on one connection that does not read; more closes it (enforced
+    // by the listener, TcpServerSettings::maxOutputBacklog).
+    std::size_t maxOutputBacklog = 16 * 1024 * 1024;
+    // Connections served at once; the next one is closed when it is accepted (enforced by the
+    // listener, TcpServerSettings::maxConnections).
+    std::size_t maxConnections = 1024;
+    // Entries of one "DAQLIST" page; a larger "LIST_SIZE" is cut to this many.
+    int32_t maxPageEntries = 100000;
+};
+
+}  // namespace daq

@@ -1,0 +1,74 @@
+// What the IO threads hand to the window thread, under one lock (the window-queue lock, taken
+// after the request lock and never held while waiting for the window thread): the connection
+// list Clients, the login, logout, event and popup queues, and a copy of the shown "Login
+// Users" rows in row order, which the disconnect walk searches instead of the window's rows.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "server/core/WindowRecords.h"
+#include "server/tcp/tcp_connection.h"
+
+namespace daq {
+
+class WindowQueues {
+  public:
+    // Which window timers the caller starts once the lock is released.
+    struct Timers {
+        bool userUpdate = false;
+        bool logoutUser = false;
+        bool eventMsg = false;
+        bool popupMsg = false;
+    };
+
+    // Appends the connection to Clients; the count afterwards.
+    std::size_t addClient(tcp::ConnectionPtr connection);
+    // The disconnect bookkeeping of a connection. With `book` false (stopping) only its
+    // Clients entry goes; otherwise the newest shown row of the connection is queued for
+    // removal with its logout event and popup.
+    Timers disconnect(const tcp::TcpConnection& connection, bool book, double now);
+    void clearClients();
+    std::size_t clientCount() const;
+
+    // An accepted login: its row, its event (type 0 at the login time) and its popup.
+    Timers queueLogin(std::unique_ptr<_TLinkTSData> record);
+    Timers queueEvent(TDAQServerEvent event);
+
+    // Writes `text` as it is to the connection of every shown row, from the last row to the
+    // first; rows whose connection is gone are skipped, a failed write does not stop the walk.
+    void writeToShownRows(std::string_view text);
+
+    std::vector<std::unique_ptr<_TLinkTSData>> takeLogins();
+    std::vector<const _TLinkTSData*> takeLogouts();
+    std::vector<TDAQServerEvent> takeEvents();
+    std::vector<PopupRequest> takePopups();
+    void rowsCleared();
+
+  private:
+    struct ShownRow {
+        const _TLinkTSData* record;  // the row's handle for the window; never read here
+        std::uint64_t connectionId;
+        std::string id;
+        bool leaving;  // queued for removal already
+    };
+
+    // getClientIndex: the connection's index in Clients, or -1. Traced.
+    int32_t clientIndex(const tcp::TcpConnection& connection) const;
+    tcp::ConnectionPtr findClient(std::uint64_t connectionId) const;
+
+    mutable std::mutex lock_;
+    std::vector<tcp::ConnectionPtr> clients_;
+    std::vector<std::unique_ptr<_TLinkTSData>> logins_;
+    std::vector<const _TLinkTSData*> logouts_;
+    std::vector<TDAQServerEvent> events_;
+    std::vector<PopupRequest> popups_;
+    std::vector<ShownRow> shown_;
+};
+
+}  // namespace daq

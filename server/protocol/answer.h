@@ -1,0 +1,42 @@
+// The answer to one request, written with RapidJSON's Writer straight into a buffer that is
+// reused for every answer of a connection, and framed in place for sending.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+namespace daq::protocol {
+
+class Answer {
+  public:
+    using JsonWriter = rapidjson::Writer<rapidjson::StringBuffer>;
+
+    Answer();
+    Answer(const Answer&) = delete;
+    Answer& operator=(const Answer&) = delete;
+
+    // Forgets the previous answer (keeping the memory) and returns the writer of the new one.
+    JsonWriter& begin();
+    JsonWriter& writer() { return writer_; }
+
+    // Writes a UTF-16 text as a JSON string, converted to UTF-8 on the way.
+    void string(std::u16string_view text);
+    // Writes a key, then a UTF-16 text as its value.
+    void member(std::string_view key, std::u16string_view text);
+
+    // The JSON text written since begin().
+    std::string_view text() const;
+    // Ends the answer: STX, the JSON text, ETX, 0x00, ready to be queued on the connection.
+    std::string_view frame();
+
+  private:
+    rapidjson::StringBuffer buffer_;
+    JsonWriter writer_;
+    std::string utf8_;  // reused for every UTF-16 text
+    bool framed_ = false;
+};
+
+}  // namespace daq::protocol
