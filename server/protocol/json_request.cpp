@@ -60,8 +60,9 @@ rapidjson::ParseResult parseInto(rapidjson::Document& doc, std::string_view text
                                  std::size_t maxDepth) {
     rapidjson::ParseResult result;
     auto generate = [&](rapidjson::Document& target) {
-        rapidjson::MemoryStream bytes(text.data(), text.size());
-        rapidjson::EncodedInputStream<rapidjson::UTF8<>, rapidjson::MemoryStream> stream(bytes);
+        // A plain memory stream: a byte order mark is not skipped but refused, as the protocol
+        // has none.
+        rapidjson::MemoryStream stream(text.data(), text.size());
         rapidjson::Reader reader;
         DepthLimit limited(target, maxDepth);
         result = reader.Parse<Flags>(stream, limited);
@@ -83,6 +84,8 @@ std::string describe(const rapidjson::ParseResult& result, std::size_t maxDepth)
 std::optional<rapidjson::Document> parseJsonMessage(std::string_view text,
                                                     const JsonParseOptions& options,
                                                     JsonParseError* error) {
+    // The message ends at its first zero byte, as on the wire.
+    text = text.substr(0, text.find('\0'));
     rapidjson::Document doc;
     const rapidjson::ParseResult result =
         options.numbersAsText ? parseInto<kBaseFlags | rapidjson::kParseNumbersAsStringsFlag>(

@@ -27,7 +27,9 @@ struct JsonParseError {
 
 // Parses one message without throwing. Gives no document when the text is not one well-formed
 // JSON value, holds malformed UTF-8 inside a string, or nests deeper than allowed; `error`, if
-// given, then says why. Parsing is iterative, so the call stack does not grow with the nesting.
+// given, then says why. The text ends at its first zero byte, as a message does on the wire;
+// a byte order mark is refused. Parsing is iterative, so the call stack does not grow with the
+// nesting.
 std::optional<rapidjson::Document> parseJsonMessage(std::string_view text,
                                                     const JsonParseOptions& options = {},
                                                     JsonParseError* error = nullptr);

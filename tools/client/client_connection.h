@@ -1,0 +1,77 @@
+// A client's TCP connection to the DAQ server: framed requests out, framed answers in, every
+// step bounded by a time-out. Blocking calls, one thread; no Qt.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace daq::client {
+
+struct ClientSettings {
+    std::chrono::milliseconds connectTimeout{3000};
+    // Longest wait for an answer (or for the server to close, see readUntilClosed).
+    std::chrono::milliseconds replyTimeout{3000};
+    // Longest wait for the server to take one request.
+    std::chrono::milliseconds sendTimeout{3000};
+    // Largest answer accepted; a longer one is a bad reply.
+    std::size_t maxReplyBytes = 64 * 1024 * 1024;
+};
+
+enum class ClientErrorKind {
+    None,
+    Timeout,   // no (complete) answer in time; the connection stays usable
+    Closed,    // the server closed the connection, or it was never open
+    BadReply,  // the answer broke the frame rules, was too long or was not JSON
+    Network,   // resolving, connecting or sending failed
+};
+
+class ClientConnection {
+  public:
+    explicit ClientConnection(ClientSettings settings = {});
+    ~ClientConnection();
+    ClientConnection(const ClientConnection&) = delete;
+    ClientConnection& operator=(const ClientConnection&) = delete;
+
+    // Resolves `host` and connects within the connect time-out; closes a previous connection.
+    bool connect(std::string_view host, std::uint16_t port);
+    void close();
+    bool isOpen() const;
+
+    // Sends the bytes as they are (tests use it for broken frames).
+    bool sendRaw(std::string_view bytes);
+    // Sends one request frame: STX, the JSON text, ETX. The text must come from a JSON writer,
+    // which escapes the control bytes that would break the frame.
+    bool sendMessage(std::string_view json);
+
+    // Reads one answer frame, STX text ETX 0x00, and gives its text. Bytes of a later answer
+    // stay buffered for the next read.
+    std::optional<std::string> readFrame(std::optional<std::chrono::milliseconds> timeout = {});
+    // Reads until the server closes the connection and gives every byte not read before: the
+    // unframed stop notice ({"PS_ID":true}) that precedes a server stop, for one.
+    std::optional<std::string> readUntilClosed(
+        std::optional<std::chrono::milliseconds> timeout = {});
+
+    const ClientSettings& settings() const { return settings_; }
+    ClientErrorKind lastErrorKind() const { return lastErrorKind_; }
+    const std::string& lastError() const { return lastError_; }
+
+  private:
+    struct Impl;
+
+    bool fail(ClientErrorKind kind, std::string message);
+    // Reads what has arrived into the input buffer; false on time-out, close or error.
+    bool readSome(std::chrono::steady_clock::time_point deadline);
+
+    ClientSettings settings_;
+    std::unique_ptr<Impl> impl_;
+    std::string input_;
+    ClientErrorKind lastErrorKind_ = ClientErrorKind::None;
+    std::string lastError_;
+};
+
+}  // namespace daq::client
