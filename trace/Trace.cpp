@@ -42,12 +42,18 @@ char* messageBuffer() {
     return buffer.get();
 }
 
+// The process id, read once: a system call is not cheap next to the rest of a message.
+unsigned senderId() {
+    static const auto id = static_cast<unsigned>(getpid());
+    return id;
+}
+
 // Appends the pending location to the text of `length` bytes; returns the message's length.
 std::size_t appendLocation(char* message, std::size_t length, int level) {
     char suffix[kSuffixCapacity];
-    const int written = std::snprintf(suffix, sizeof suffix, "|14|Kelvane %x|0|%d|-1|%d|%s|%s",
-                                      static_cast<unsigned>(getpid()), level, pending.line,
-                                      pending.function, pending.file);
+    const int written =
+        std::snprintf(suffix, sizeof suffix, "|14|Kelvane %x|0|%d|-1|%d|%s|%s", senderId(), level,
+                      pending.line, pending.function, pending.file);
     const auto suffixLength = static_cast<std::size_t>(written);
     // When both do not fit, the suffix overwrites the end of the text.
     const std::size_t textLength =

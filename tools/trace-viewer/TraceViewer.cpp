@@ -14,6 +14,10 @@ namespace {
 
 using Datagram = asio::local::datagram_protocol;
 
+// Messages printed between two looks at the signals; the kernel queues only a few per sender, so
+// the socket is emptied as fast as it can be read and the output flushed once per batch.
+constexpr std::size_t kBatchLimit = 256;
+
 // A socket file that nobody is bound to any more (a viewer that was killed) is removed; a live
 // viewer or anything that is not a socket is left alone.
 void removeStaleSocket(asio::io_context& io, const std::string& path) {
@@ -42,6 +46,7 @@ TraceViewer::TraceViewer(ViewerOptions options) : options_(std::move(options)) {
     removeStaleSocket(io_, options_.socketPath);
     socket_.open(Datagram());
     socket_.bind(Datagram::endpoint(options_.socketPath));
+    socket_.non_blocking(true);
 }
 
 TraceViewer::~TraceViewer() {
@@ -53,24 +58,35 @@ void TraceViewer::run() {
         socket_.close();
         io_.stop();
     });
-    receive();
+    waitForMessages();
     io_.run();
 }
 
-void TraceViewer::receive() {
-    socket_.async_receive(asio::buffer(buffer_.get(), kTraceMessageLimit + 1),
-                          [this](const asio::error_code& error, std::size_t size) {
-                              if (error) {
-                                  if (error != asio::error::operation_aborted) {
-                                      std::fprintf(stderr, "trace-viewer: %s\n",
-                                                   error.message().c_str());
-                                      io_.stop();
-                                  }
-                                  return;
-                              }
-                              print(size);
-                              receive();
-                          });
+void TraceViewer::waitForMessages() {
+    socket_.async_wait(Datagram::socket::wait_read, [this](const asio::error_code& error) {
+        if (error) {
+            if (error != asio::error::operation_aborted) {
+                std::fprintf(stderr, "trace-viewer: %s\n", error.message().c_str());
+                io_.stop();
+            }
+            return;
+        }
+        printArrived();
+        waitForMessages();
+    });
+}
+
+void TraceViewer::printArrived() {
+    for (std::size_t i = 0; i < kBatchLimit; ++i) {
+        asio::error_code error;
+        const std::size_t size =
+            socket_.receive(asio::buffer(buffer_.get(), kTraceMessageLimit + 1), 0, error);
+        if (error) {
+            break;  // would block: everything that arrived is printed
+        }
+        print(size);
+    }
+    std::fflush(stdout);
 }
 
 void TraceViewer::print(std::size_t size) {
@@ -88,5 +104,4 @@ void TraceViewer::print(std::size_t size) {
         std::fwrite(line.data(), 1, line.size(), stdout);
         std::fputc('\n', stdout);
     }
-    std::fflush(stdout);
 }

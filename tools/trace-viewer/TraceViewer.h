@@ -30,7 +30,8 @@ class TraceViewer {
     void run();
 
   private:
-    void receive();
+    void waitForMessages();
+    void printArrived();
     void print(std::size_t size);
 
     ViewerOptions options_;

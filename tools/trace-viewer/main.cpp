@@ -8,6 +8,12 @@
 #include "tools/trace-viewer/TraceViewer.h"
 #include "trace/TraceTransport.h"
 
+namespace {
+
+constexpr std::size_t kOutputBufferSize = 64 * 1024;
+
+}  // namespace
+
 int main(int argc, char** argv) {
     CLI::App app{"Prints the trace messages of the DAQ server and its host, one line each."};
     ViewerOptions options;
@@ -23,6 +29,8 @@ int main(int argc, char** argv) {
                  "Print each message's bytes as received, terminating zero included");
     CLI11_PARSE(app, argc, argv);
     options.colour = isatty(STDOUT_FILENO) == 1;
+    // Flushed once per batch of messages rather than once per line.
+    std::setvbuf(stdout, nullptr, _IOFBF, kOutputBufferSize);
 
     try {
         TraceViewer viewer(options);
