@@ -3,7 +3,7 @@
 #include <asio/bind_executor.hpp>
 #include <asio/post.hpp>
 
-#include "server/tcp/server_core.h"
+#include "server/tcp/tcp_activation.h"
 #include "server/tcp/tcp_session.h"
 #include "server/tcp/winsock_code.h"
 
@@ -19,9 +19,10 @@ void check(const std::error_code& error, const std::string& what) {
 
 }  // namespace
 
-TcpListener::TcpListener(std::shared_ptr<ServerCore> core, const asio::ip::tcp::endpoint& endpoint)
-    : core_(std::move(core)),
-      strand_(asio::make_strand(core_->io)),
+TcpListener::TcpListener(std::shared_ptr<TcpActivation> activation,
+                         const asio::ip::tcp::endpoint& endpoint)
+    : activation_(std::move(activation)),
+      strand_(asio::make_strand(activation_->io)),
       acceptor_(strand_),
       retryTimer_(strand_) {
     const std::string requested =
@@ -44,7 +45,7 @@ TcpListener::TcpListener(std::shared_ptr<ServerCore> core, const asio::ip::tcp::
 
 void TcpListener::start() {
     asio::post(strand_, [self = shared_from_this()] {
-        self->core_->reportStatus("listening on " + self->name_);
+        self->activation_->reportStatus("listening on " + self->name_);
         self->acceptNext();
     });
 }
@@ -54,14 +55,14 @@ void TcpListener::stop() {
         std::error_code ignored;
         self->acceptor_.close(ignored);
         self->retryTimer_.cancel();
-        self->core_->reportStatus("stopped listening on " + self->name_);
+        self->activation_->reportStatus("stopped listening on " + self->name_);
     });
 }
 
 void TcpListener::acceptNext() {
     // Each connection gets a strand of its own, so its events run one at a time.
     acceptor_.async_accept(
-        asio::any_io_executor(asio::make_strand(core_->io)),
+        asio::any_io_executor(asio::make_strand(activation_->io)),
         asio::bind_executor(strand_, [self = shared_from_this()](std::error_code error,
                                                                  asio::ip::tcp::socket socket) {
             self->onAccept(error, std::move(socket));
@@ -72,14 +73,14 @@ void TcpListener::onAccept(std::error_code error, asio::ip::tcp::socket socket) 
     if (!acceptor_.is_open()) {
         return;
     }
-    if (!error && core_->failNextAccept.exchange(false)) {
+    if (!error && activation_->failNextAccept.exchange(false)) {
         error = std::make_error_code(std::errc::connection_aborted);
         std::error_code ignored;
         socket.close(ignored);
     }
     if (error) {
-        core_->reportException(nullptr, toSocketError(error, "accept on " + name_));
-        retryTimer_.expires_after(core_->settings.acceptRetryDelay);
+        activation_->reportException(nullptr, toSocketError(error, "accept on " + name_));
+        retryTimer_.expires_after(activation_->settings.acceptRetryDelay);
         retryTimer_.async_wait([self = shared_from_this()](const std::error_code& waitError) {
             if (!waitError && self->acceptor_.is_open()) {
                 self->acceptNext();
@@ -92,18 +93,19 @@ void TcpListener::onAccept(std::error_code error, asio::ip::tcp::socket socket) 
 }
 
 void TcpListener::admit(asio::ip::tcp::socket socket) {
-    auto session = std::make_shared<TcpSession>(core_, std::move(socket), core_->nextId++);
-    switch (core_->registry.add(session, session->id())) {
+    auto session =
+        std::make_shared<TcpSession>(activation_, std::move(socket), activation_->nextId++);
+    switch (activation_->registry.add(session, session->id())) {
         case ConnectionRegistry::AddResult::Added:
             session->start();
             break;
         case ConnectionRegistry::AddResult::Full:
             // The session is dropped unstarted, which closes its socket.
-            core_->reportException(
+            activation_->reportException(
                 nullptr,
                 SocketError(winsockCode(std::make_error_code(std::errc::too_many_files_open)),
                             "connection limit of " +
-                                std::to_string(core_->settings.maxConnections) +
+                                std::to_string(activation_->settings.maxConnections) +
                                 " reached: closed the connection from " + session->peerAddress() +
                                 ":" + std::to_string(session->peerPort())));
             break;

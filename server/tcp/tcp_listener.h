@@ -11,12 +11,12 @@
 
 namespace daq::tcp {
 
-struct ServerCore;
+struct TcpActivation;
 
 class TcpListener : public std::enable_shared_from_this<TcpListener> {
   public:
     // Binds and listens at once; throws SocketError when that fails.
-    TcpListener(std::shared_ptr<ServerCore> core, const asio::ip::tcp::endpoint& endpoint);
+    TcpListener(std::shared_ptr<TcpActivation> activation, const asio::ip::tcp::endpoint& endpoint);
 
     void start();
     // Closes the listening socket; a pending accept ends without a report.
@@ -30,7 +30,7 @@ class TcpListener : public std::enable_shared_from_this<TcpListener> {
     void onAccept(std::error_code error, asio::ip::tcp::socket socket);
     void admit(asio::ip::tcp::socket socket);
 
-    std::shared_ptr<ServerCore> core_;
+    std::shared_ptr<TcpActivation> activation_;
     asio::strand<asio::io_context::executor_type> strand_;
     asio::ip::tcp::acceptor acceptor_;
     asio::steady_timer retryTimer_;

@@ -11,7 +11,7 @@
 #include <asio/ip/address_v4.hpp>
 #include <asio/post.hpp>
 
-#include "server/tcp/server_core.h"
+#include "server/tcp/tcp_activation.h"
 #include "server/tcp/tcp_listener.h"
 #include "server/tcp/tcp_session.h"
 #include "server/tcp/winsock_code.h"
@@ -20,17 +20,17 @@ namespace daq::tcp {
 
 namespace {
 
-// The core whose io_context the current thread runs, to refuse a deactivate that would wait
+// The activation whose io_context the current thread runs, to refuse a deactivate that would wait
 // for its own thread.
-thread_local const ServerCore* runningCore = nullptr;
+thread_local const TcpActivation* runningActivation = nullptr;
 
-void runIoThread(ServerCore& core) {
-    runningCore = &core;
+void runIoThread(TcpActivation& activation) {
+    runningActivation = &activation;
     // Handlers catch what the owner's events throw; anything else escaping run() is dropped so
     // that the thread keeps serving until the work runs out.
     while (true) {
         try {
-            core.io.run();
+            activation.io.run();
             break;
         } catch (...) {
         }
@@ -56,8 +56,9 @@ struct TcpServer::Impl {
     TcpServerEvents events;
     std::uint64_t lastId = 0;
 
-    mutable std::mutex coreMutex;  // guards `core` for the members callable from any thread
-    std::shared_ptr<ServerCore> core;
+    // Guards `activation` for the members callable from any thread.
+    mutable std::mutex activationMutex;
+    std::shared_ptr<TcpActivation> activation;
     std::atomic<bool> active{false};
     std::atomic<std::uint16_t> localPort{0};
 
@@ -65,9 +66,9 @@ struct TcpServer::Impl {
     std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work;
     std::vector<std::thread> threads;
 
-    std::shared_ptr<ServerCore> currentCore() const {
-        std::lock_guard lock(coreMutex);
-        return core;
+    std::shared_ptr<TcpActivation> currentActivation() const {
+        std::lock_guard lock(activationMutex);
+        return activation;
     }
 };
 
@@ -90,7 +91,7 @@ void TcpServer::activate() {
     if (impl_->active) {
         return;
     }
-    auto core = std::make_shared<ServerCore>(settings_, impl_->events, impl_->lastId);
+    auto activation = std::make_shared<TcpActivation>(settings_, impl_->events, impl_->lastId);
     std::vector<TcpBinding> wanted = bindings_;
     if (wanted.empty()) {
         wanted.push_back({std::string(), settings_.defaultPort});
@@ -98,13 +99,13 @@ void TcpServer::activate() {
     // Every listener binds before any thread starts; a failure throws and closes those bound.
     std::vector<std::shared_ptr<TcpListener>> listeners;
     for (const auto& binding : wanted) {
-        listeners.push_back(std::make_shared<TcpListener>(core, endpointOf(binding)));
+        listeners.push_back(std::make_shared<TcpListener>(activation, endpointOf(binding)));
     }
 
-    impl_->work.emplace(core->io.get_executor());
+    impl_->work.emplace(activation->io.get_executor());
     const std::size_t threadCount = std::max<std::size_t>(1, settings_.ioThreads);
     for (std::size_t i = 0; i < threadCount; ++i) {
-        impl_->threads.emplace_back([core] { runIoThread(*core); });
+        impl_->threads.emplace_back([activation] { runIoThread(*activation); });
     }
     for (const auto& listener : listeners) {
         listener->start();
@@ -112,25 +113,25 @@ void TcpServer::activate() {
     impl_->listeners = std::move(listeners);
     impl_->localPort = impl_->listeners.front()->port();
     {
-        std::lock_guard lock(impl_->coreMutex);
-        impl_->core = std::move(core);
+        std::lock_guard lock(impl_->activationMutex);
+        impl_->activation = std::move(activation);
     }
     impl_->active = true;
 }
 
 void TcpServer::deactivate() {
-    const auto core = impl_->currentCore();
-    if (!core) {
+    const auto activation = impl_->currentActivation();
+    if (!activation) {
         return;
     }
-    if (runningCore == core.get()) {
+    if (runningActivation == activation.get()) {
         throw std::logic_error("TcpServer::deactivate called from one of its own IO threads");
     }
     impl_->active = false;
     for (const auto& listener : impl_->listeners) {
         listener->stop();
     }
-    for (const auto& session : core->registry.closeAll()) {
+    for (const auto& session : activation->registry.closeAll()) {
         session->close();
     }
     // The threads return once every socket, timer and handler of this activation is done.
@@ -141,9 +142,9 @@ void TcpServer::deactivate() {
     impl_->threads.clear();
     impl_->listeners.clear();
     impl_->localPort = 0;
-    impl_->lastId = core->nextId - 1;
-    std::lock_guard lock(impl_->coreMutex);
-    impl_->core.reset();
+    impl_->lastId = activation->nextId - 1;
+    std::lock_guard lock(impl_->activationMutex);
+    impl_->activation.reset();
 }
 
 bool TcpServer::active() const {
@@ -155,26 +156,26 @@ std::uint16_t TcpServer::localPort() const {
 }
 
 std::vector<ConnectionPtr> TcpServer::connections() const {
-    const auto core = impl_->currentCore();
-    return core ? core->registry.snapshot() : std::vector<ConnectionPtr>{};
+    const auto activation = impl_->currentActivation();
+    return activation ? activation->registry.snapshot() : std::vector<ConnectionPtr>{};
 }
 
 std::size_t TcpServer::connectionCount() const {
-    const auto core = impl_->currentCore();
-    return core ? core->registry.size() : 0;
+    const auto activation = impl_->currentActivation();
+    return activation ? activation->registry.size() : 0;
 }
 
 void TcpServer::injectFault(TcpFault fault) {
-    const auto core = impl_->currentCore();
-    if (!core) {
+    const auto activation = impl_->currentActivation();
+    if (!activation) {
         return;
     }
     switch (fault) {
         case TcpFault::NextAccept:
-            core->failNextAccept = true;
+            activation->failNextAccept = true;
             break;
         case TcpFault::NextWrite:
-            core->failNextWrite = true;
+            activation->failNextWrite = true;
             break;
     }
 }

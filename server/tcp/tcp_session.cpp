@@ -5,18 +5,18 @@
 #include <asio/post.hpp>
 #include <asio/write.hpp>
 
-#include "server/tcp/server_core.h"
+#include "server/tcp/tcp_activation.h"
 #include "server/tcp/winsock_code.h"
 
 namespace daq::tcp {
 
-TcpSession::TcpSession(std::shared_ptr<ServerCore> core, asio::ip::tcp::socket socket,
+TcpSession::TcpSession(std::shared_ptr<TcpActivation> activation, asio::ip::tcp::socket socket,
                        std::uint64_t id)
-    : core_(std::move(core)),
+    : activation_(std::move(activation)),
       socket_(std::move(socket)),
       drainTimer_(socket_.get_executor()),
       id_(id),
-      readBuffer_(core_->settings.readChunkBytes) {
+      readBuffer_(activation_->settings.readChunkBytes) {
     std::error_code error;
     const auto peer = socket_.remote_endpoint(error);
     if (!error) {
@@ -28,8 +28,8 @@ TcpSession::TcpSession(std::shared_ptr<ServerCore> core, asio::ip::tcp::socket s
 void TcpSession::start() {
     asio::post(socket_.get_executor(), [self = shared_from_this()] {
         self->runHandler([&] {
-            if (self->core_->events.onConnect) {
-                self->core_->events.onConnect(self);
+            if (self->activation_->events.onConnect) {
+                self->activation_->events.onConnect(self);
             }
         });
         self->readNext();
@@ -41,7 +41,7 @@ void TcpSession::runHandler(const Handler& handler) {
     try {
         handler();
     } catch (const std::exception& error) {
-        core_->reportException(shared_from_this(), error);
+        activation_->reportException(shared_from_this(), error);
         close();
     } catch (...) {
         close();
@@ -63,8 +63,9 @@ void TcpSession::onRead(const std::error_code& error, std::size_t length) {
     }
     runHandler([&] {
         // Bytes that arrive while the connection closes have nobody left to answer them.
-        if (core_->events.onData && connected()) {
-            core_->events.onData(shared_from_this(), std::string_view(readBuffer_.data(), length));
+        if (activation_->events.onData && connected()) {
+            activation_->events.onData(shared_from_this(),
+                                       std::string_view(readBuffer_.data(), length));
         }
     });
     readNext();
@@ -83,7 +84,7 @@ void TcpSession::write(std::string_view bytes) {
             return;
         }
         wanted = backlog_ + bytes.size();
-        if (wanted > core_->settings.maxOutputBacklog) {
+        if (wanted > activation_->settings.maxOutputBacklog) {
             closing_ = true;
             overflow = true;
         } else {
@@ -97,7 +98,7 @@ void TcpSession::write(std::string_view bytes) {
             self->abort(SocketError(
                 winsockCode(std::make_error_code(std::errc::no_buffer_space)),
                 "output backlog of " + std::to_string(wanted) + " bytes exceeds the bound of " +
-                    std::to_string(self->core_->settings.maxOutputBacklog) + " bytes"));
+                    std::to_string(self->activation_->settings.maxOutputBacklog) + " bytes"));
         });
     } else if (startWriting) {
         asio::post(socket_.get_executor(), [self = shared_from_this()] { self->writeNext(); });
@@ -117,7 +118,7 @@ void TcpSession::writeNext() {
         // Only this strand removes elements, and appending to a deque keeps references valid.
         front = &queue_.front();
     }
-    if (core_->failNextWrite.exchange(false)) {
+    if (activation_->failNextWrite.exchange(false)) {
         asio::post(socket_.get_executor(), [self = shared_from_this()] {
             self->onWritten(std::make_error_code(std::errc::connection_reset));
         });
@@ -179,7 +180,7 @@ void TcpSession::closeWhenDrained() {
         closeSocket();
         return;
     }
-    drainTimer_.expires_after(core_->settings.closeDrainTimeout);
+    drainTimer_.expires_after(activation_->settings.closeDrainTimeout);
     drainTimer_.async_wait([self = shared_from_this()](const std::error_code& error) {
         if (!error) {
             self->closeSocket();
@@ -192,7 +193,7 @@ void TcpSession::abort(const std::exception& reason) {
         std::lock_guard lock(mutex_);
         closing_ = true;
     }
-    core_->reportException(shared_from_this(), reason);
+    activation_->reportException(shared_from_this(), reason);
     closeSocket();
 }
 
@@ -211,21 +212,21 @@ void TcpSession::finish(const std::error_code& error) {
     const bool reportable =
         error && error != asio::error::eof && error != asio::error::operation_aborted;
     if (reportable && !socketClosed_) {
-        core_->reportException(shared_from_this(),
-                               toSocketError(error, "read from " + peerAddress_));
+        activation_->reportException(shared_from_this(),
+                                     toSocketError(error, "read from " + peerAddress_));
     }
     closeSocket();
     {
         std::lock_guard lock(mutex_);
         closing_ = true;
     }
-    core_->registry.remove(id_);
+    activation_->registry.remove(id_);
     try {
-        if (core_->events.onDisconnect) {
-            core_->events.onDisconnect(shared_from_this());
+        if (activation_->events.onDisconnect) {
+            activation_->events.onDisconnect(shared_from_this());
         }
     } catch (const std::exception& handlerError) {
-        core_->reportException(shared_from_this(), handlerError);
+        activation_->reportException(shared_from_this(), handlerError);
     } catch (...) {
     }
 }

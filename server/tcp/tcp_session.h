@@ -19,12 +19,13 @@
 
 namespace daq::tcp {
 
-struct ServerCore;
+struct TcpActivation;
 
 class TcpSession final : public TcpConnection, public std::enable_shared_from_this<TcpSession> {
   public:
-    // `socket` must be bound to a strand of the core's io_context.
-    TcpSession(std::shared_ptr<ServerCore> core, asio::ip::tcp::socket socket, std::uint64_t id);
+    // `socket` must be bound to a strand of the activation's io_context.
+    TcpSession(std::shared_ptr<TcpActivation> activation, asio::ip::tcp::socket socket,
+               std::uint64_t id);
 
     // Reports the connect and starts reading, on the strand.
     void start();
@@ -52,7 +53,7 @@ class TcpSession final : public TcpConnection, public std::enable_shared_from_th
     void runHandler(const Handler& handler);
 
     // Declared first: the socket and the timer must go before the io_context they use.
-    std::shared_ptr<ServerCore> core_;
+    std::shared_ptr<TcpActivation> activation_;
     asio::ip::tcp::socket socket_;
     asio::steady_timer drainTimer_;
     const std::uint64_t id_;

@@ -14,9 +14,9 @@
 
 namespace daq::tcp {
 
-struct ServerCore {
-    ServerCore(const TcpServerSettings& serverSettings, const TcpServerEvents& serverEvents,
-               std::uint64_t lastId)
+struct TcpActivation {
+    TcpActivation(const TcpServerSettings& serverSettings, const TcpServerEvents& serverEvents,
+                  std::uint64_t lastId)
         : settings(serverSettings),
           events(serverEvents),
           registry(serverSettings.maxConnections),
