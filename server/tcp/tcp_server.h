@@ -38,15 +38,15 @@ struct TcpServerSettings {
 // may run at the same time when there are several IO threads. An exception thrown by a
 // connection's handler is reported through onException and closes that connection.
 struct TcpServerEvents {
-    std::function<void(const ConnectionPtr&)> onConnect;
+    std::function<void(const ConnectionPtr&)> onConnect{};
     // The bytes of one read; valid only during the call.
-    std::function<void(const ConnectionPtr&, std::string_view bytes)> onData;
-    std::function<void(const ConnectionPtr&)> onDisconnect;
+    std::function<void(const ConnectionPtr&, std::string_view bytes)> onData{};
+    std::function<void(const ConnectionPtr&)> onDisconnect{};
     // Listener status lines ("listening on 127.0.0.1:5050", "stopped listening on ...").
-    std::function<void(std::string_view text)> onStatus;
+    std::function<void(std::string_view text)> onStatus{};
     // Socket errors (SocketError) and exceptions of the handlers above. The connection is null
     // for faults of the listener: a failed accept, or a connection refused over the cap.
-    std::function<void(const ConnectionPtr&, const std::exception& error)> onException;
+    std::function<void(const ConnectionPtr&, const std::exception& error)> onException{};
 };
 
 struct TcpBinding {

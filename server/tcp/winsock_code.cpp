@@ -64,7 +64,9 @@ int fromResolver(int value) {
 
 int winsockCode(const std::error_code& error) {
     const auto& category = error.category();
-    if (category == std::system_category() || category == std::generic_category()) {
+    // asio reports system errors in a category of its own.
+    if (category == asio::error::get_system_category() || category == std::system_category() ||
+        category == std::generic_category()) {
         return fromErrno(error.value());
     }
     if (category == asio::error::get_netdb_category()) {

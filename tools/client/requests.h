@@ -11,10 +11,10 @@ namespace daq::client {
 
 // What a client tells about itself at login ("DEVICE" object).
 struct ClientDevice {
-    std::string os;
-    std::string version;
-    std::string modelName;
-    std::string location;
+    std::string os{};
+    std::string version{};
+    std::string modelName{};
+    std::string location{};
 };
 
 namespace requests {

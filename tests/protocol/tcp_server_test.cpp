@@ -1,0 +1,334 @@
+// The TCP component over loopback, with the frame-echo handler of tcp_echo_server.h.
+#include <gtest/gtest.h>
+
+#include <asio/ip/tcp.hpp>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "server/tcp/tcp_server.h"
+#include "tests/protocol/tcp_echo_server.h"
+#include "tools/client/client_connection.h"
+
+namespace daq::tcp {
+namespace {
+
+using namespace std::chrono_literals;
+using client::ClientConnection;
+using client::ClientErrorKind;
+using testing::EchoServer;
+
+constexpr std::uint16_t kNoPort = 0;
+
+std::unique_ptr<ClientConnection> connectTo(const EchoServer& echo) {
+    auto connection = std::make_unique<ClientConnection>();
+    EXPECT_TRUE(connection->connect("127.0.0.1", echo.port())) << connection->lastError();
+    return connection;
+}
+
+TEST(TcpServer, ConnectDataAndDisconnectAreReportedOncePerConnection) {
+    EchoServer echo;
+    EXPECT_TRUE(echo.server.active());
+    ASSERT_NE(echo.port(), kNoPort);
+    ASSERT_TRUE(echo.log.waitUntil([&] { return !echo.log.statuses.empty(); }));
+    EXPECT_EQ(echo.log.statuses.front(), "listening on 127.0.0.1:" + std::to_string(echo.port()));
+
+    auto client = connectTo(echo);
+    ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.connects.size() == 1; }));
+    const auto connections = echo.server.connections();
+    ASSERT_EQ(connections.size(), 1U);
+    EXPECT_EQ(connections[0]->peerAddress(), "127.0.0.1");
+    EXPECT_NE(connections[0]->peerPort(), kNoPort);
+    EXPECT_TRUE(connections[0]->connected());
+
+    ASSERT_TRUE(client->sendMessage(R"({"PS_ID":"ALIVE"})"));
+    EXPECT_EQ(client->readFrame(), R"({"PS_ID":"ALIVE"})");
+
+    client->close();
+    ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.disconnects.size() == 1; }));
+    EXPECT_FALSE(connections[0]->connected());
+    EXPECT_EQ(echo.server.connectionCount(), 0U);
+
+    echo.server.deactivate();
+    EXPECT_EQ(echo.log.disconnects, echo.log.connects);
+    EXPECT_TRUE(echo.log.exceptions.empty());
+}
+
+TEST(TcpServer, ServerSideCloseSendsQueuedOutputFirstAndDisconnectsOnce) {
+    EchoServer echo;
+    auto client = connectTo(echo);
+    ASSERT_TRUE(client->sendMessage("CLOSE"));
+    EXPECT_EQ(client->readUntilClosed(), R"({"PS_ID":true})");
+    ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.disconnects.size() == 1; }));
+    echo.server.deactivate();
+    EXPECT_EQ(echo.log.disconnects.size(), 1U);
+}
+
+TEST(TcpServer, WritesGoOutWholeAndInOrder) {
+    EchoServer echo;
+    auto client = connectTo(echo);
+    ASSERT_TRUE(client->sendMessage("REPEAT:300"));
+    for (int i = 0; i < 300; ++i) {
+        ASSERT_EQ(client->readFrame(), std::to_string(i)) << client->lastError();
+    }
+}
+
+TEST(TcpServer, HandlerExceptionIsReportedAndEndsOnlyThatConnection) {
+    EchoServer echo;
+    auto failing = connectTo(echo);
+    auto other = connectTo(echo);
+    ASSERT_TRUE(failing->sendMessage("THROW"));
+    EXPECT_EQ(failing->readUntilClosed(), "");
+    ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.disconnects.size() == 1; }));
+    ASSERT_EQ(echo.log.exceptions.size(), 1U);
+    EXPECT_EQ(echo.log.exceptions[0].code, -1);
+    EXPECT_EQ(echo.log.exceptions[0].message, "handler failed");
+    EXPECT_EQ(echo.log.exceptions[0].connectionId, echo.log.disconnects[0]);
+
+    ASSERT_TRUE(other->sendMessage("still here"));
+    EXPECT_EQ(other->readFrame(), "still here");
+}
+
+class TcpServerThreads : public ::testing::TestWithParam<std::size_t> {};
+
+TEST_P(TcpServerThreads, ManyConnectionsAreServedWithoutAThreadEach) {
+    constexpr int kClients = 64;
+    EchoServer echo({.ioThreads = GetParam()});
+    std::vector<std::unique_ptr<ClientConnection>> clients;
+    for (int i = 0; i < kClients; ++i) {
+        clients.push_back(connectTo(echo));
+    }
+    ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.connects.size() == kClients; }));
+    EXPECT_EQ(echo.server.connectionCount(), static_cast<std::size_t>(kClients));
+    for (int round = 0; round < 3; ++round) {
+        for (int i = 0; i < kClients; ++i) {
+            ASSERT_TRUE(clients[i]->sendMessage("client " + std::to_string(i)));
+        }
+        for (int i = 0; i < kClients; ++i) {
+            EXPECT_EQ(clients[i]->readFrame(), "client " + std::to_string(i));
+        }
+    }
+    clients.clear();
+    ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.disconnects.size() == kClients; }));
+    auto ids = echo.log.disconnects;
+    std::sort(ids.begin(), ids.end());
+    EXPECT_EQ(std::unique(ids.begin(), ids.end()), ids.end()) << "a disconnect came twice";
+}
+
+INSTANTIATE_TEST_SUITE_P(IoThreads, TcpServerThreads, ::testing::Values(1U, 2U));
+
+TEST(TcpServer, ClientThatNeverReadsIsClosedAtItsBacklogBoundWhileOthersAreServed) {
+    constexpr std::size_t kBound = 1024 * 1024;
+    EchoServer echo({.maxOutputBacklog = kBound});
+    auto reader = connectTo(echo);
+    ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.connects.size() == 1; }));
+    auto stuck = connectTo(echo);
+    ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.connects.size() == 2; }));
+    const std::uint64_t stuckId = echo.log.connects[1];
+
+    // Each request asks for 256 KiB that the stuck client never reads: once the socket buffers
+    // are full, the server's queue grows to the bound.
+    bool closed = false;
+    for (int i = 0; i < 2000 && !closed; ++i) {
+        if (!stuck->sendMessage("BIG:262144")) {
+            break;  // the server closed the connection under our writes
+        }
+        ASSERT_TRUE(reader->sendMessage("ping " + std::to_string(i)));
+        ASSERT_EQ(reader->readFrame(), "ping " + std::to_string(i));
+        closed = echo.log.waitUntil([&] { return !echo.log.exceptions.empty(); }, 1ms);
+    }
+    ASSERT_TRUE(
+        echo.log.waitUntil([&] { return echo.log.countOf(echo.log.disconnects, stuckId); }));
+    ASSERT_EQ(echo.log.exceptions.size(), 1U);
+    EXPECT_EQ(echo.log.exceptions[0].connectionId, stuckId);
+    EXPECT_EQ(echo.log.exceptions[0].code, 10055);
+
+    ASSERT_TRUE(reader->sendMessage("after"));
+    EXPECT_EQ(reader->readFrame(), "after");
+}
+
+TEST(TcpServer, DeactivateClosesLiveConnectionsAndWaitsForTheirHandlers) {
+    EchoServer echo;
+    std::atomic<int> finished{0};
+    echo.onDisconnectHook = [&] {
+        std::this_thread::sleep_for(50ms);  // a slow handler deactivate must wait for
+        ++finished;
+    };
+    std::vector<std::unique_ptr<ClientConnection>> clients;
+    for (int i = 0; i < 4; ++i) {
+        clients.push_back(connectTo(echo));
+    }
+    ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.connects.size() == 4; }));
+    const auto held = echo.server.connections();
+    const std::uint16_t port = echo.port();
+
+    echo.server.deactivate();
+    EXPECT_EQ(finished.load(), 4);
+    EXPECT_FALSE(echo.server.active());
+    EXPECT_EQ(echo.server.connectionCount(), 0U);
+    EXPECT_EQ(echo.server.localPort(), kNoPort);
+    const std::size_t eventsAtReturn = echo.log.events;
+
+    // Connections held past the end take writes and closes quietly; clients see the close.
+    for (const auto& connection : held) {
+        EXPECT_FALSE(connection->connected());
+        connection->write("late");
+        connection->close();
+    }
+    for (auto& client : clients) {
+        EXPECT_EQ(client->readUntilClosed(), "");
+    }
+    std::lock_guard lock(echo.log.mutex());
+    EXPECT_EQ(echo.log.events, eventsAtReturn);
+    EXPECT_EQ(echo.log.disconnects.size(), 4U);
+    EXPECT_EQ(echo.log.statuses.back(), "stopped listening on 127.0.0.1:" + std::to_string(port));
+}
+
+TEST(TcpServer, ReactivationListensAgainWithFreshIds) {
+    EchoServer echo;
+    auto first = connectTo(echo);
+    ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.connects.size() == 1; }));
+    echo.server.deactivate();
+    echo.server.activate();
+    ASSERT_TRUE(echo.server.active());
+    auto second = connectTo(echo);
+    ASSERT_TRUE(second->sendMessage("again"));
+    EXPECT_EQ(second->readFrame(), "again");
+    ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.connects.size() == 2; }));
+    EXPECT_GT(echo.log.connects[1], echo.log.connects[0]);
+}
+
+TEST(TcpServer, DeactivateFromAnIoThreadIsRefused) {
+    TcpServer server;
+    std::promise<bool> refused;
+    server.setEvents({.onConnect = [&](const ConnectionPtr&) {
+        try {
+            server.deactivate();
+            refused.set_value(false);
+        } catch (const std::logic_error&) {
+            refused.set_value(true);
+        }
+    }});
+    server.addBinding("127.0.0.1", 0);
+    server.activate();
+    ClientConnection client;
+    ASSERT_TRUE(client.connect("127.0.0.1", server.localPort()));
+    auto outcome = refused.get_future();
+    ASSERT_EQ(outcome.wait_for(10s), std::future_status::ready);
+    EXPECT_TRUE(outcome.get());
+    EXPECT_TRUE(server.active());
+}
+
+TEST(TcpServer, ActivationFailuresCarryWindowsSocketsCodes) {
+    asio::io_context io;
+    asio::ip::tcp::acceptor taken(io, {asio::ip::make_address("127.0.0.1"), 0});
+    const std::uint16_t takenPort = taken.local_endpoint().port();
+
+    struct Case {
+        std::string address;
+        std::uint16_t port;
+        int code;
+    };
+    const Case cases[] = {
+        {"127.0.0.1", takenPort, 10048},  // port in use
+        {"192.0.2.1", 0, 10049},          // documentation address, on no machine
+        {"300.1.2.3", 0, 10022},          // not an address
+    };
+    for (const auto& c : cases) {
+        TcpServer server;
+        server.addBinding(c.address, c.port);
+        try {
+            server.activate();
+            ADD_FAILURE() << c.address << " activated";
+        } catch (const SocketError& error) {
+            EXPECT_EQ(error.code(), c.code) << c.address << ": " << error.what();
+        }
+        EXPECT_FALSE(server.active());
+        EXPECT_EQ(server.localPort(), kNoPort);
+    }
+
+    // A failed binding leaves nothing open behind: the same server activates on a free port.
+    TcpServer server;
+    server.addBinding("127.0.0.1", 0);
+    server.addBinding("127.0.0.1", takenPort);
+    EXPECT_THROW(server.activate(), SocketError);
+    server.clearBindings();
+    server.addBinding("127.0.0.1", 0);
+    EXPECT_NO_THROW(server.activate());
+    EXPECT_TRUE(server.active());
+}
+
+TEST(TcpServer, ConnectionsOverTheCapAreClosedAtOnceAndReported) {
+    EchoServer echo({.maxConnections = 2});
+    auto first = connectTo(echo);
+    auto second = connectTo(echo);
+    ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.connects.size() == 2; }));
+
+    auto third = connectTo(echo);
+    EXPECT_EQ(third->readUntilClosed(), "");
+    ASSERT_TRUE(echo.log.waitUntil([&] { return !echo.log.exceptions.empty(); }));
+    EXPECT_EQ(echo.log.exceptions[0].connectionId, 0U);
+    EXPECT_EQ(echo.log.exceptions[0].code, 10024);
+    EXPECT_EQ(echo.log.connects.size(), 2U);
+
+    ASSERT_TRUE(second->sendMessage("served"));
+    EXPECT_EQ(second->readFrame(), "served");
+    // A freed place is taken again.
+    first->close();
+    ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.disconnects.size() == 1; }));
+    auto fourth = connectTo(echo);
+    ASSERT_TRUE(fourth->sendMessage("in"));
+    EXPECT_EQ(fourth->readFrame(), "in");
+}
+
+TEST(TcpServer, InjectedWriteFailureClosesItsConnection) {
+    EchoServer echo;
+    auto client = connectTo(echo);
+    ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.connects.size() == 1; }));
+    echo.server.injectFault(TcpFault::NextWrite);
+    ASSERT_TRUE(client->sendMessage("lost"));
+    EXPECT_EQ(client->readUntilClosed(), "");
+    ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.disconnects.size() == 1; }));
+    ASSERT_EQ(echo.log.exceptions.size(), 1U);
+    EXPECT_EQ(echo.log.exceptions[0].code, 10054);
+    EXPECT_EQ(echo.log.exceptions[0].connectionId, echo.log.connects[0]);
+}
+
+TEST(TcpServer, InjectedAcceptFailureIsReportedAndTheListenerGoesOn) {
+    EchoServer echo;
+    echo.server.injectFault(TcpFault::NextAccept);
+    auto refused = connectTo(echo);
+    EXPECT_EQ(refused->readUntilClosed(), "");
+    ASSERT_TRUE(echo.log.waitUntil([&] { return !echo.log.exceptions.empty(); }));
+    EXPECT_EQ(echo.log.exceptions[0].connectionId, 0U);
+    EXPECT_EQ(echo.log.exceptions[0].code, 10053);
+    EXPECT_TRUE(echo.log.connects.empty());
+
+    auto accepted = connectTo(echo);
+    ASSERT_TRUE(accepted->sendMessage("next"));
+    EXPECT_EQ(accepted->readFrame(), "next");
+}
+
+TEST(TcpServer, ConnectionOutlivesItsServer) {
+    ConnectionPtr kept;
+    {
+        EchoServer echo;
+        auto client = connectTo(echo);
+        ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.connects.size() == 1; }));
+        kept = echo.server.connections().at(0);
+        kept->setUserData(std::make_shared<int>(7));
+    }
+    EXPECT_FALSE(kept->connected());
+    kept->write("after the end");
+    kept->close();
+    EXPECT_EQ(*std::static_pointer_cast<int>(kept->userData()), 7);
+}
+
+}  // namespace
+}  // namespace daq::tcp
