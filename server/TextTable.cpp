@@ -1,0 +1,31 @@
+#include "server/TextTable.h"
+
+namespace daq {
+
+namespace {
+const std::string kMissingText;
+}
+
+void TextTable::load(kelvane::IXMLNode* root, int32_t pinType) {
+    entries_.Clear();
+    if (root == nullptr) {
+        return;
+    }
+    kelvane::IXMLNode* node = root->ChildNode("_" + std::to_string(pinType));
+    if (node == nullptr) {
+        return;
+    }
+    const int children = node->ChildCount();
+    for (int i = 0; i < children; ++i) {
+        kelvane::IXMLNode* child = node->Child(i);
+        if (entries_.Add(child == nullptr ? std::string() : child->Text()) < 0) {
+            return;
+        }
+    }
+}
+
+const std::string& TextTable::at(int32_t index) const {
+    return index >= 0 && index < entries_.Count() ? entries_[index] : kMissingText;
+}
+
+}  // namespace daq

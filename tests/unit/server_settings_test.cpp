@@ -1,0 +1,201 @@
+// The server window's Qt-free helpers: "config.ini", the local address list and its selection,
+// host text formatting and the socket-error texts.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <netinet/in.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "server/LocalAddresses.h"
+#include "server/ServerConfig.h"
+#include "server/SocketErrorText.h"
+#include "server/TextFormat.h"
+
+namespace fs = std::filesystem;
+using namespace daq;
+
+namespace {
+
+class TempDir {
+  public:
+    TempDir() {
+        std::string pattern = (fs::temp_directory_path() / "daq-settings-XXXXXX").string();
+        path_ = mkdtemp(pattern.data());
+    }
+    ~TempDir() { fs::remove_all(path_); }
+    const std::string& path() const { return path_; }
+
+  private:
+    std::string path_;
+};
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void writeFile(const std::string& path, const std::string& text) {
+    std::ofstream(path) << text;
+}
+
+}  // namespace
+
+TEST(ServerConfig, MissingFileGivesDefaultsAndCreatesNothing) {
+    TempDir dir;
+    const std::string path = serverConfigPath(dir.path());
+    EXPECT_EQ(path, dir.path() + "/config.ini");
+    const ServerSettings settings = loadServerConfig(path);
+    EXPECT_EQ(settings.address, "");
+    EXPECT_EQ(settings.port, 5050);
+    EXPECT_FALSE(fs::exists(path));
+}
+
+TEST(ServerConfig, ReadsKeysWithoutRegardToCase) {
+    TempDir dir;
+    const std::string path = serverConfigPath(dir.path() + "/");
+    writeFile(path, "[Config]\ndaqserver addr=10.1.2.3\nDAQSERVER PORT=6000\n");
+    const ServerSettings settings = loadServerConfig(path);
+    EXPECT_EQ(settings.address, "10.1.2.3");
+    EXPECT_EQ(settings.port, 6000);
+}
+
+TEST(ServerConfig, PortThatIsNotANumberGivesTheDefault) {
+    for (const char* text : {"abc", "60x", "", "-1", "65536", "99999999999"}) {
+        EXPECT_EQ(parsePortText(text), 5050) << text;
+    }
+    EXPECT_EQ(parsePortText("0"), 0);
+    EXPECT_EQ(parsePortText("65535"), 65535);
+
+    TempDir dir;
+    const std::string path = serverConfigPath(dir.path());
+    writeFile(path, "[config]\nDAQServer Port=port\n");
+    EXPECT_EQ(loadServerConfig(path).port, 5050);
+}
+
+TEST(ServerConfig, SavingKeepsTheRestOfTheFile) {
+    TempDir dir;
+    const std::string path = serverConfigPath(dir.path());
+    writeFile(path, "[other]\nkeep=yes\n[config]\ndaqserver port=6000\nExtra=1\n");
+    ASSERT_TRUE(saveServerConfig(path, {"192.168.0.10", 5050}));
+    const std::string text = readFile(path);
+    EXPECT_NE(text.find("keep=yes"), std::string::npos) << text;
+    EXPECT_NE(text.find("Extra=1"), std::string::npos) << text;
+    EXPECT_EQ(text.find("6000"), std::string::npos) << text;
+    const ServerSettings settings = loadServerConfig(path);
+    EXPECT_EQ(settings.address, "192.168.0.10");
+    EXPECT_EQ(settings.port, 5050);
+}
+
+TEST(ServerConfig, SavingCreatesFileAndSection) {
+    TempDir dir;
+    const std::string path = serverConfigPath(dir.path());
+    ASSERT_TRUE(saveServerConfig(path, {"", 5051}));
+    const std::string text = readFile(path);
+    EXPECT_NE(text.find("[config]"), std::string::npos) << text;
+    EXPECT_NE(text.find("DAQServer Port"), std::string::npos) << text;
+    EXPECT_EQ(loadServerConfig(path).port, 5051);
+}
+
+TEST(ServerConfig, OversizedFileIsNotRead) {
+    TempDir dir;
+    const std::string path = serverConfigPath(dir.path());
+    writeFile(path, "[config]\nDAQServer Port=6000\n;" + std::string(kMaxConfigFileBytes, 'x'));
+    EXPECT_EQ(loadServerConfig(path).port, 5050);
+}
+
+namespace {
+
+// A hand-built interface list in the shape getifaddrs returns.
+class InterfaceList {
+  public:
+    void add(const char* name, const char* ipv4) {
+        Entry& entry = entries_[count_++];
+        entry.node.ifa_name = const_cast<char*>(name);
+        if (ipv4 != nullptr) {
+            entry.address.sin_family = AF_INET;
+            inet_pton(AF_INET, ipv4, &entry.address.sin_addr);
+            entry.node.ifa_addr = reinterpret_cast<sockaddr*>(&entry.address);
+        }
+        if (count_ > 1) {
+            entries_[count_ - 2].node.ifa_next = &entry.node;
+        }
+    }
+    const ifaddrs* head() const { return count_ == 0 ? nullptr : &entries_[0].node; }
+
+  private:
+    struct Entry {
+        ifaddrs node{};
+        sockaddr_in address{};
+    };
+    Entry entries_[8];
+    int count_ = 0;
+};
+
+}  // namespace
+
+TEST(LocalAddresses, InterfaceOrderWithPlaceholderForInterfacesWithoutIPv4) {
+    InterfaceList list;
+    list.add("lo", nullptr);  // the packet entry comes first
+    list.add("eth0", nullptr);
+    list.add("lo", "127.0.0.1");
+    list.add("eth0", "192.168.0.10");
+    list.add("wlan0", nullptr);
+    list.add("eth0", "10.0.0.5");
+    EXPECT_EQ(ipv4AddressesOf(list.head()),
+              (std::vector<std::string>{"127.0.0.1", "192.168.0.10", "10.0.0.5", "0.0.0.0"}));
+    EXPECT_EQ(ipv4AddressesOf(list.head(), 2),
+              (std::vector<std::string>{"127.0.0.1", "192.168.0.10", "10.0.0.5"}));
+    EXPECT_TRUE(ipv4AddressesOf(nullptr).empty());
+}
+
+TEST(LocalAddresses, ThisMachineListsItsLoopbackAddress) {
+    const std::vector<std::string> addresses = localIPv4Addresses();
+    EXPECT_NE(std::find(addresses.begin(), addresses.end(), "127.0.0.1"), addresses.end());
+}
+
+TEST(LocalAddresses, SelectionTakesTheLastEqualEntryElseTheFirst) {
+    const std::vector<std::string> list{"127.0.0.1", "10.0.0.5", "192.168.0.10", "10.0.0.5"};
+    EXPECT_EQ(selectAddressIndex(list, "10.0.0.5"), 3);
+    EXPECT_EQ(selectAddressIndex(list, "192.168.0.10"), 2);
+    EXPECT_EQ(selectAddressIndex(list, "172.16.0.1"), 0);
+    EXPECT_EQ(selectAddressIndex(list, ""), 0);
+    EXPECT_EQ(selectAddressIndex({}, "10.0.0.5"), -1);
+}
+
+TEST(TextFormat, OnlyTextAndIntegerConversionsAreFormatted) {
+    EXPECT_EQ(formatHostText("DAQServer - %s:%d", {std::string_view("10.0.0.5"), int64_t{5050}}),
+              "DAQServer - 10.0.0.5:5050");
+    // Each conversion takes the next argument of its own kind.
+    EXPECT_EQ(formatHostText("%d on %s", {std::string_view("host"), int64_t{7}}), "7 on host");
+    EXPECT_EQ(formatHostText("100%% %s", {std::string_view("done")}), "100% done");
+    // Conversions a host text must not use are copied, not formatted.
+    EXPECT_EQ(formatHostText("%n%x%p%5d %s", {std::string_view("a")}), "%n%x%p%5d a");
+    // More conversions than arguments: the rest stay as they are.
+    EXPECT_EQ(formatHostText("%s %s %d", {std::string_view("a")}), "a %s %d");
+    EXPECT_EQ(formatHostText("trailing %", {}), "trailing %");
+    EXPECT_EQ(formatHostText("", {std::string_view("a")}), "");
+}
+
+TEST(SocketErrorText, TableCodesAndUnknownCodes) {
+    const SocketErrorReport reset = socketErrorReport(10054, "Connection reset by peer");
+    EXPECT_EQ(reset.line, 383);
+    EXPECT_EQ(reset.text, "10054, 서버에서 강제로 연결을 종료하였습니다.");
+    EXPECT_EQ(socketErrorReport(10050, "").line, 381);
+    EXPECT_EQ(socketErrorReport(10051, "").line, 382);
+    EXPECT_EQ(socketErrorReport(10060, "").line, 384);
+    EXPECT_EQ(socketErrorReport(10061, "").text, "10061, 서버에 연결할 수 없습니다.");
+    EXPECT_EQ(socketErrorReport(10064, "").line, 386);
+    EXPECT_EQ(socketErrorReport(10091, "").line, 387);
+    const SocketErrorReport unknown = socketErrorReport(10048, "Address already in use");
+    EXPECT_EQ(unknown.line, 388);
+    EXPECT_EQ(unknown.text, "10048, 알 수 없는 소켓 에러입니다. Address already in use");
+}
