@@ -24,9 +24,15 @@ class DeviceList {
     std::shared_ptr<const protocol::DeviceEntries> entries() const;
 
   private:
+    // What the walk does after a node.
+    enum class Visit {
+        Skip,       // not checked: the node's subtree is hidden
+        StopLevel,  // unit data missing: the node's later siblings are not visited
+        Descend,    // the node's children are walked next
+    };
+
     void getMySystemNode(kelvane::TTreeNode* parent, protocol::DeviceEntries& out) const;
-    // One node of the walk; false when the rest of its level is to be skipped.
-    bool visitNode(kelvane::TTreeNode* node, protocol::DeviceEntries& out) const;
+    Visit visitNode(kelvane::TTreeNode* node, protocol::DeviceEntries& out) const;
 
     kelvane::IHostTree* tree_ = nullptr;  // window thread only
     mutable std::mutex lock_;             // guards entries_ (the pointer, not the list)

@@ -55,12 +55,12 @@ class WindowQueues {
         const _TLinkTSData* record;  // the row's handle for the window; never read here
         std::uint64_t connectionId;
         std::string id;
-        bool leaving;  // queued for removal already
     };
 
     // getClientIndex: the connection's index in Clients, or -1. Traced.
     int32_t clientIndex(const tcp::TcpConnection& connection) const;
     tcp::ConnectionPtr findClient(std::uint64_t connectionId) const;
+    void removeClient(const tcp::TcpConnection& connection);
 
     mutable std::mutex lock_;
     std::vector<tcp::ConnectionPtr> clients_;

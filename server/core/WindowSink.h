@@ -11,8 +11,9 @@ enum class WindowTimer {
     PopupMsg,    // popups waiting: ServerCore::takePopups
 };
 
-// Implemented by the server window. startTimer is called on IO threads (never with a lock of
-// the core held) and must only post the start to the window thread, never wait for it.
+// Implemented by the server window. startTimer is called on IO threads (possibly while the
+// core's request lock is held, never with its window-queue lock) and must only post the start
+// to the window thread, never wait for it.
 class WindowSink {
   public:
     virtual void startTimer(WindowTimer timer) = 0;

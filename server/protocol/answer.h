@@ -2,6 +2,7 @@
 // reused for every answer of a connection, and framed in place for sending.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -22,10 +23,22 @@ class Answer {
     JsonWriter& begin();
     JsonWriter& writer() { return writer_; }
 
+    // Writes a key given as a string literal.
+    template <std::size_t N>
+    void key(const char (&name)[N]) {
+        writer_.Key(name, N - 1);
+    }
+    // Writes a UTF-8 text as a JSON string.
+    void string(std::string_view text) {
+        writer_.String(text.data(), static_cast<rapidjson::SizeType>(text.size()));
+    }
     // Writes a UTF-16 text as a JSON string, converted to UTF-8 on the way.
     void string(std::u16string_view text);
     // Writes a key, then a UTF-16 text as its value.
     void member(std::string_view key, std::u16string_view text);
+
+    // A text buffer kept for the handler that builds the answer (kept between answers).
+    std::string& scratch() { return scratch_; }
 
     // The JSON text written since begin().
     std::string_view text() const;
@@ -36,6 +49,7 @@ class Answer {
     rapidjson::StringBuffer buffer_;
     JsonWriter writer_;
     std::string utf8_;  // reused for every UTF-16 text
+    std::string scratch_;
     bool framed_ = false;
 };
 

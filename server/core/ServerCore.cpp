@@ -1,0 +1,255 @@
+#include "server/core/ServerCore.h"
+
+#include <cerrno>
+#include <exception>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+#include <rapidjson/document.h>
+
+#include "common/DateTime.h"
+#include "server/core/Session.h"
+#include "server/protocol/dispatcher.h"
+#include "server/protocol/json_request.h"
+#include "server/protocol/login_requests.h"
+#include "trace/Trace.h"
+#include "trace/TzrTrace.h"
+
+namespace daq {
+
+namespace {
+
+using protocol::kTraceFile;
+
+constexpr const char* kReceivePass = "IdTCPServer1Execute";
+
+TzrTrace& statusLine() {
+    return TzrTrace::instance(nullptr);
+}
+
+std::shared_ptr<Session> sessionOf(const tcp::TcpConnection& connection) {
+    return std::static_pointer_cast<Session>(connection.userData());
+}
+
+}  // namespace
+
+ServerCore::ServerCore(IoMap& map, WindowSink& sink, ServerLimits limits)
+    : map_(map), sink_(sink), limits_(limits) {}
+
+ServerCore::~ServerCore() = default;
+
+// ---- Host objects and run state ----
+
+void ServerCore::setProject(const kelvane::TProjectRecord* project) {
+    std::lock_guard lock(hostLock_);
+    project_ = project;
+}
+
+void ServerCore::setLoginCallback(protocol::TLoginEvent callback) {
+    std::lock_guard lock(hostLock_);
+    loginCallback_ = callback;
+}
+
+const kelvane::TProjectRecord* ServerCore::project() const {
+    std::lock_guard lock(hostLock_);
+    return project_;
+}
+
+protocol::TLoginEvent ServerCore::loginCallback() const {
+    std::lock_guard lock(hostLock_);
+    return loginCallback_;
+}
+
+void ServerCore::setSystemTree(kelvane::IHostTree* tree) {
+    devices_.setTree(tree);
+}
+
+void ServerCore::rebuildDeviceList() {
+    devices_.rebuild();
+}
+
+std::shared_ptr<const protocol::DeviceEntries> ServerCore::devices() const {
+    return devices_.entries();
+}
+
+void ServerCore::setDaqRunning(bool running) {
+    daqRunning_ = running;
+}
+
+void ServerCore::setDaqStatus(int32_t status) {
+    daqStatus_ = status;
+}
+
+// ---- Listener events ----
+
+void ServerCore::onConnect(const tcp::ConnectionPtr& connection) {
+    const std::string& peer = connection->peerAddress();
+    connection->setUserData(
+        std::make_shared<Session>(connection->id(), peer, limits_.maxFrameBytes));
+    const std::size_t count = window_.addClient(connection);
+    DAQ_TRACE(kTraceInfo, "IdTCPServer1Connect", kTraceFile, "DAQ Server Connect : %d, %s",
+              static_cast<int>(count), peer.c_str());
+    statusLine().sendFormatted(kStatusLineCode, kStatusLineSource, "DAQ Server Connect : %s",
+                               peer.c_str());
+}
+
+void ServerCore::onData(const tcp::ConnectionPtr& connection, std::string_view bytes) {
+    const std::shared_ptr<Session> session = sessionOf(*connection);
+    if (session == nullptr) {
+        return;  // not booked by onConnect
+    }
+    try {
+        while (!bytes.empty()) {
+            const protocol::FrameStep step = session->frames.feed(bytes);
+            bytes.remove_prefix(step.consumed);
+            if (step.status == protocol::FrameStatus::DroppedOversize) {
+                DAQ_TRACE(kTraceError, kReceivePass, kTraceFile,
+                          "DAQ Server frame dropped : longer than %zu bytes, from %s",
+                          session->frames.maxMessageBytes(), connection->peerAddress().c_str());
+            } else if (step.status == protocol::FrameStatus::Good) {
+                handleMessage(*connection, *session, session->frames.message());
+            }
+        }
+    } catch (const std::exception& error) {
+        DAQ_TRACE(kTraceError, kReceivePass, kTraceFile, "TCP server error : %s", error.what());
+    }
+}
+
+void ServerCore::handleMessage(tcp::TcpConnection& connection, Session& session,
+                               std::string_view text) {
+    // Parsing needs no lock: the text and the document are this pass's own. A message that is
+    // no JSON object reads as a request without id, which nothing answers.
+    std::optional<rapidjson::Document> request;
+    std::string psId;
+    try {
+        request = protocol::parseJsonMessage(text);
+        psId = protocol::getJsonString(request, "PS_ID");
+    } catch (const std::exception& error) {
+        DAQ_TRACE(kTraceError, kReceivePass, kTraceFile, "TCP server error : %s", error.what());
+        return;
+    }
+    static const rapidjson::Value kNoRequest;
+
+    std::lock_guard lock(requestLock_);
+    DAQ_TRACE(kTraceInfo, kReceivePass, kTraceFile, "DAQ Server PS_ID = %s", psId.c_str());
+    try {
+        protocol::RequestContext context{*this, session.client, request ? *request : kNoRequest,
+                                         text, session.answer};
+        if (protocol::dispatch(psId, context)) {
+            sendData(connection, session.answer);
+        }
+    } catch (const std::exception& error) {
+        DAQ_TRACE(kTraceError, kReceivePass, kTraceFile, "TCP Server Error : %s, %s", psId.c_str(),
+                  error.what());
+    }
+}
+
+void ServerCore::sendData(tcp::TcpConnection& connection, protocol::Answer& answer) {
+    if (answer.text().empty()) {
+        DAQ_TRACE(kTraceError, "sendData", kTraceFile, "tcp server convert error : [%d]", errno);
+    }
+    try {
+        if (!connection.connected()) {
+            throw std::runtime_error("the connection is closed");
+        }
+        connection.write(answer.frame());
+    } catch (const std::exception& error) {
+        DAQ_TRACE(kTraceError, "sendData", kTraceFile, "tcp server send error : %s", error.what());
+    }
+}
+
+void ServerCore::onDisconnect(const tcp::ConnectionPtr& connection) {
+    const bool book = !stopping_ && !destroying_;
+    if (book) {
+        const std::string& peer = connection->peerAddress();
+        DAQ_TRACE(kTraceInfo, "IdTCPServer1Disconnect", kTraceFile, "DAQ Server Disconnect : %s",
+                  peer.c_str());
+        statusLine().sendFormatted(kStatusLineCode, kStatusLineSource, "DAQ Server Disconnect : %s",
+                                   peer.c_str());
+    }
+    startTimers(window_.disconnect(*connection, book, nowDateTime()));
+}
+
+// ---- What handlers queue for the window ----
+
+void ServerCore::loginAccepted(const protocol::ClientState& client,
+                               const protocol::LoginDetails& details) {
+    auto record = std::make_unique<_TLinkTSData>();
+    record->ID = details.id;
+    record->LoginTime = nowDateTime();
+    record->OS = details.os;
+    record->OSVersion = details.osVersion;
+    record->ModelName = details.modelName;
+    record->Location = details.location;
+    record->ConnectionId = client.connectionId;
+    record->PeerAddress = client.peerAddress;
+    startTimers(window_.queueLogin(std::move(record)));
+}
+
+void ServerCore::loginRefused(const protocol::ClientState& client, std::string_view id) {
+    startTimers(window_.queueEvent(
+        {std::string(id), nowDateTime(), client.peerAddress, etOther, "Login Fail"}));
+}
+
+void ServerCore::startTimers(const WindowQueues::Timers& timers) {
+    if (timers.userUpdate) {
+        sink_.startTimer(WindowTimer::UserUpdate);
+    }
+    if (timers.logoutUser) {
+        sink_.startTimer(WindowTimer::LogoutUser);
+    }
+    if (timers.eventMsg) {
+        sink_.startTimer(WindowTimer::EventMsg);
+    }
+    if (timers.popupMsg) {
+        sink_.startTimer(WindowTimer::PopupMsg);
+    }
+}
+
+// ---- Stopping ----
+
+void ServerCore::setStopping(bool stopping) {
+    stopping_ = stopping;
+}
+
+void ServerCore::setDestroying() {
+    destroying_ = true;
+}
+
+void ServerCore::notifyServerStop() {
+    window_.writeToShownRows(protocol::stopNotice());
+}
+
+void ServerCore::clearClients() {
+    window_.clearClients();
+}
+
+// ---- Window drains ----
+
+std::vector<std::unique_ptr<_TLinkTSData>> ServerCore::takeLogins() {
+    return window_.takeLogins();
+}
+
+std::vector<const _TLinkTSData*> ServerCore::takeLogouts() {
+    return window_.takeLogouts();
+}
+
+std::vector<TDAQServerEvent> ServerCore::takeEvents() {
+    return window_.takeEvents();
+}
+
+std::vector<PopupRequest> ServerCore::takePopups() {
+    return window_.takePopups();
+}
+
+void ServerCore::rowsCleared() {
+    window_.rowsCleared();
+}
+
+std::size_t ServerCore::clientCount() const {
+    return window_.clientCount();
+}
+
+}  // namespace daq

@@ -1,0 +1,47 @@
+#include "server/protocol/answer.h"
+
+#include "common/TextConvert.h"
+#include "server/protocol/frame.h"
+
+namespace daq::protocol {
+
+Answer::Answer() : writer_(buffer_) {}
+
+Answer::JsonWriter& Answer::begin() {
+    buffer_.Clear();
+    buffer_.Put(kStx);
+    writer_.Reset(buffer_);
+    framed_ = false;
+    return writer_;
+}
+
+void Answer::string(std::u16string_view text) {
+    utf8_.clear();
+    appendUtf8(text, utf8_);
+    writer_.String(utf8_.data(), static_cast<rapidjson::SizeType>(utf8_.size()));
+}
+
+void Answer::member(std::string_view key, std::u16string_view text) {
+    writer_.Key(key.data(), static_cast<rapidjson::SizeType>(key.size()));
+    string(text);
+}
+
+std::string_view Answer::text() const {
+    const std::size_t size = buffer_.GetSize();
+    if (size == 0) {
+        return {};
+    }
+    // Behind the STX, before the ETX and zero once framed.
+    return {buffer_.GetString() + 1, size - 1 - (framed_ ? 2 : 0)};
+}
+
+std::string_view Answer::frame() {
+    if (!framed_) {
+        buffer_.Put(kEtx);
+        buffer_.Put(kMessageEnd);
+        framed_ = true;
+    }
+    return {buffer_.GetString(), buffer_.GetSize()};
+}
+
+}  // namespace daq::protocol

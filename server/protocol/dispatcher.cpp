@@ -1,0 +1,53 @@
+#include "server/protocol/dispatcher.h"
+
+#include <array>
+
+#include "server/protocol/device_requests.h"
+#include "server/protocol/io_requests.h"
+#include "server/protocol/login_requests.h"
+#include "server/protocol/parameter_requests.h"
+#include "server/protocol/parameter_write.h"
+
+namespace daq::protocol {
+
+namespace {
+
+constexpr std::array<RequestRoute, 15> kRoutes{{
+    {"LOGIN", handleLogin},
+    {"PROJECTINFO", handleProjectInfo},
+    {"MYSYSTEM", nullptr},
+    {"IOLIST", nullptr},
+    {"DAQLISTCOUNT", handleDaqListCount},
+    {"DAQLIST", handleDaqList},
+    {"DAQ_DATA", handleDaqData},
+    {"ALIVE", handleAlive},
+    {"DEVICELIST", handleDeviceList},
+    {"PARAMETERLISTCOUNT", handleParameterListCount},
+    {"PARAMETERLIST", handleParameterList},
+    {"PARAMETERDETAIL", handleParameterDetail},
+    {"DAQSTATUS", handleDaqStatus},
+    {"DAQPERMISSION", handleDaqPermission},
+    {"PARAMETERWRITE", handleParameterWrite},
+}};
+
+}  // namespace
+
+std::span<const RequestRoute> requestRoutes() {
+    return kRoutes;
+}
+
+const RequestRoute* findRoute(std::string_view psId) {
+    for (const RequestRoute& route : kRoutes) {
+        if (psId.find(route.id) != std::string_view::npos) {
+            return &route;
+        }
+    }
+    return nullptr;
+}
+
+bool dispatch(std::string_view psId, RequestContext& request) {
+    const RequestRoute* route = findRoute(psId);
+    return route != nullptr && route->handler != nullptr && route->handler(request);
+}
+
+}  // namespace daq::protocol

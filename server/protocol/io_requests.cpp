@@ -1,0 +1,185 @@
+#include "server/protocol/io_requests.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cinttypes>
+#include <stdexcept>
+
+#include "common/DateTime.h"
+#include "kelvane/Text.h"
+#include "server/protocol/io_value_text.h"
+#include "server/protocol/json_request.h"
+#include "server/protocol/request_values.h"
+#include "trace/Trace.h"
+
+namespace daq::protocol {
+
+namespace {
+
+// A decimal integer as a JSON string.
+void putDecimal(Answer& answer, int64_t value) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    answer.string(std::string_view(digits, static_cast<std::size_t>(end - digits)));
+}
+
+void beginAnswer(Answer& answer) {
+    answer.begin().StartObject();
+    answer.key("PS_ID");
+    answer.writer().Bool(true);
+}
+
+int textLength(std::string_view text) {
+    return static_cast<int>(text.size());
+}
+
+void writeListEntryMembers(Answer& answer, const kelvane::TIOList& record) {
+    auto& writer = answer.writer();
+    answer.member("TAGNAME", kelvane::RefText(record.TagName));
+    answer.key("SIG_TYPE");
+    putDecimal(answer, record.SigType);
+    answer.key("RW");
+    putDecimal(answer, record.RW);
+    answer.member("UNIT", kelvane::RefText(record.Unit));
+    answer.key("GUID");
+    answer.string(guidText(record).view());
+    answer.member("DESCRIPTION", kelvane::RefText(record.Description));
+    const int32_t count = valueListCount(record.ValueList);
+    answer.key("LISTCOUNT");
+    putDecimal(answer, count);
+    if (count < 1) {
+        return;
+    }
+    answer.key("LISTVALUE");
+    writer.StartArray();
+    for (int32_t i = 0; i < count; ++i) {
+        const kelvane::TValueListEntry& entry = record.ValueList->Entries[i];
+        writer.StartObject();
+        answer.member("VALUENAME", kelvane::RefText(entry.Name));
+        answer.key("VALUE");
+        writer.Int(entry.Value);
+        writer.EndObject();
+    }
+    writer.EndArray();
+}
+
+void writeValueEntry(Answer& answer, int32_t index, const kelvane::TIOList& record,
+                     std::string& valueText) {
+    // One copy of the value block, taken while the map's lock keeps the refresh out.
+    const kelvane::TCurrentValue value = record.Current;
+    auto& writer = answer.writer();
+    writer.StartObject();
+    answer.key("INDEX");
+    putDecimal(answer, index);
+    answer.key("GUID");
+    answer.string(guidText(record).view());
+    valueText.clear();
+    appendIOValueText(record, value, valueText);
+    answer.key("DATA");
+    answer.string(valueText);
+    answer.member("UNIT", kelvane::RefText(record.Unit));
+    answer.key("TYPE");
+    writer.Int(record.DataType);
+    answer.key("TIME");
+    answer.string(formatStampTime(value.TimeStamp).view());
+    writer.EndObject();
+}
+
+}  // namespace
+
+bool handleDaqListCount(RequestContext& request) {
+    const int32_t count = request.server.ioMap().count();
+    beginAnswer(request.answer);
+    request.answer.key("COUNT");
+    putDecimal(request.answer, count);
+    request.answer.writer().EndObject();
+    return true;
+}
+
+bool handleDaqList(RequestContext& request) {
+    const int32_t start = readInteger(request.json, "START_INDEX");
+    const int32_t size = readInteger(request.json, "LIST_SIZE");
+    DAQ_TRACE(kTraceInfo, "DAQList", kTraceFile, "DAQServer Rx : %.*s, start=%d, end=%d",
+              textLength(request.text), request.text.data(), start, size);
+    const IoMap& map = request.server.ioMap();
+    const bool running = request.server.daqRunning();
+    DAQ_TRACE(kTraceInfo, "DAQList", kTraceFile, "DAQList : %d, DAQRun : %d", map.count(),
+              running ? 1 : 0);
+
+    const int32_t limit = request.server.maxPageEntries();
+    if (size > limit) {
+        DAQ_TRACE(kTraceError, "DAQList", kTraceFile,
+                  "DAQList page of %d entries cut to the page bound of %d", size, limit);
+    }
+    const int64_t first = start;
+    const int64_t end = first + std::clamp<int64_t>(size, 0, limit);
+
+    Answer& answer = request.answer;
+    beginAnswer(answer);
+    if (!running) {
+        answer.key("STATUS");
+        answer.writer().Bool(true);
+    }
+    answer.key("LIST");
+    answer.writer().StartArray();
+    for (int64_t i = first; i < end;) {
+        map.read([&](const IoMap::Snapshot& snapshot) {
+            for (int n = 0; n < kEntriesPerMapHold && i < end; ++n, ++i) {
+                answer.writer().StartObject();
+                answer.key("INDEX");
+                putDecimal(answer, i);
+                const int32_t count = snapshot.count();
+                const kelvane::TIOList* record =
+                    i >= 0 && i < count ? snapshot.record(static_cast<int32_t>(i)) : nullptr;
+                if (record != nullptr) {
+                    writeListEntryMembers(answer, *record);
+                } else {
+                    DAQ_TRACE(kTraceError, "DAQList", kTraceFile,
+                              "%" PRId64 "/%" PRId64 " DAQList error : %s", i, end,
+                              "no such record in the IO map");
+                }
+                answer.writer().EndObject();
+            }
+        });
+    }
+    answer.writer().EndArray();
+    answer.writer().EndObject();
+    return true;
+}
+
+bool handleDaqData(RequestContext& request) {
+    DAQ_TRACE(kTraceInfo, "DAQData", kTraceFile, "DAQServer Rx : %.*s", textLength(request.text),
+              request.text.data());
+    const rapidjson::Value* indexes = findJsonPath(request.json, "DAQ_INDEX");
+    if (indexes != nullptr && !indexes->IsArray()) {
+        throw std::runtime_error("DAQ_INDEX is not an array");
+    }
+    Answer& answer = request.answer;
+    beginAnswer(answer);
+    answer.key("LIST");
+    answer.writer().StartArray();
+    if (indexes != nullptr) {
+        const IoMap& map = request.server.ioMap();
+        std::string& valueText = answer.scratch();
+        auto next = indexes->Begin();
+        const auto last = indexes->End();
+        while (next != last) {
+            map.read([&](const IoMap::Snapshot& snapshot) {
+                for (int n = 0; n < kEntriesPerMapHold && next != last; ++n, ++next) {
+                    const int32_t index = elementInteger(*next);
+                    if (index >= 0 && index < snapshot.count()) {
+                        const kelvane::TIOList* record = snapshot.record(index);
+                        if (record != nullptr) {
+                            writeValueEntry(answer, index, *record, valueText);
+                        }
+                    }
+                }
+            });
+        }
+    }
+    answer.writer().EndArray();
+    answer.writer().EndObject();
+    return true;
+}
+
+}  // namespace daq::protocol

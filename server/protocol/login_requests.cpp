@@ -1,0 +1,113 @@
+#include "server/protocol/login_requests.h"
+
+#include <stdexcept>
+#include <string>
+
+#include "common/DateTime.h"
+#include "common/TextConvert.h"
+#include "kelvane/Text.h"
+#include "server/protocol/json_request.h"
+#include "server/protocol/json_text.h"
+#include "server/protocol/login_callback.h"
+#include "trace/Trace.h"
+
+namespace daq::protocol {
+
+LoginAnswer checkLogin(const TLoginEvent& callback, std::string_view id,
+                       std::string_view password) {
+    if (!callback) {
+        return {};
+    }
+    const std::u16string empty;
+    const std::u16string id16 = toUtf16(id);
+    const std::u16string password16 = toUtf16(password);
+    kelvane::TPinzLoginUser user{};
+    user.Name = empty.c_str();
+    user.Id = id16.c_str();
+    user.Password = password16.c_str();
+    kelvane::TPinzCommand command{};
+    command.Code = kelvane::kLoginCommand;
+    command.Value = reinterpret_cast<uintptr_t>(&user);
+    command.Text = empty.c_str();
+    kelvane::_TPinzSendParam param{};
+    param.Kind = kelvane::kPinzCommandKind;
+    param.Command = &command;
+    callback(&param);
+
+    LoginAnswer answer;
+    answer.accepted = command.Data != nullptr && (*static_cast<const uint8_t*>(command.Data) & 1);
+    answer.mayWrite = answer.accepted && (user.Flags[kelvane::kLoginWriteFlag] & 1);
+    return answer;
+}
+
+bool handleLogin(RequestContext& request) {
+    const rapidjson::Value& json = request.json;
+    getJsonString(json, "CLIENT_TYPE");  // read, as the protocol defines it; no effect
+    LoginDetails details;
+    details.id = getJsonString(json, "ID");
+    const std::string password = getJsonString(json, "PW");
+    details.os = getJsonString(json, "DEVICE.OS");
+    details.osVersion = getJsonString(json, "DEVICE.VERSION");
+    details.modelName = getJsonString(json, "DEVICE.MODEL NAME");
+    details.location = getJsonString(json, "DEVICE.LOCATION");
+
+    const LoginAnswer login = checkLogin(request.server.loginCallback(), details.id, password);
+    if (login.accepted) {
+        request.client.writePermission = login.mayWrite;
+        request.server.loginAccepted(request.client, details);
+    } else {
+        request.server.loginRefused(request.client, details.id);
+        DAQ_TRACE(kTraceError, "LOGIN", kTraceFile, "LOGIN FAIL : %s", details.id.c_str());
+    }
+    auto& writer = request.answer.begin();
+    writer.StartObject();
+    request.answer.key("PS_ID");
+    writer.Bool(true);
+    request.answer.key("RESULT");
+    writer.Bool(login.accepted);
+    writer.EndObject();
+    return true;
+}
+
+bool handleAlive(RequestContext& request) {
+    auto& writer = request.answer.begin();
+    writer.StartObject();
+    request.answer.key("PS_ID");
+    writer.Bool(true);
+    request.answer.key("TIME");
+    request.answer.string(formatAliveTime(nowDateTime()).view());
+    writer.EndObject();
+    return true;
+}
+
+bool handleProjectInfo(RequestContext& request) {
+    const kelvane::TProjectRecord* project = request.server.project();
+    if (project == nullptr) {
+        throw std::runtime_error("the host has not handed over its project record");
+    }
+    Answer& answer = request.answer;
+    auto& writer = answer.begin();
+    writer.StartObject();
+    answer.key("PS_ID");
+    writer.Bool(true);
+    answer.key("INFO");
+    writer.StartObject();
+    answer.member("PROJECT_NAME", kelvane::RefText(project->ProjectName));
+    answer.member("COMPANY", kelvane::RefText(project->Company));
+    answer.member("WORKER", kelvane::RefText(project->Worker));
+    answer.member("DESCRIPTION", kelvane::RefText(project->Description));
+    writer.EndObject();
+    writer.EndObject();
+    return true;
+}
+
+std::string_view stopNotice() {
+    static const std::string text = [] {
+        rapidjson::Document notice(rapidjson::kObjectType);
+        notice.AddMember("PS_ID", true, notice.GetAllocator());
+        return toJsonText(notice);
+    }();
+    return text;
+}
+
+}  // namespace daq::protocol

@@ -1,0 +1,22 @@
+// "PARAMETERWRITE": one parameter of the requesting connection's selected unit.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "kelvane/SystemRecords.h"
+#include "server/protocol/request.h"
+
+namespace daq::protocol {
+
+// Answers "RESULT" twice: "OK"/"0" when written, "FAILED"/"-1" when the write failed,
+// "FAILED"/"-2" when this connection has no write permission (nothing is sent to the unit).
+bool handleParameterWrite(RequestContext& request);
+
+// Writes `value` (UTF-8) to parameter `index` of `unit`: an item parameter that is its own
+// group takes a new item number directly (the unit is told with PropertyChange); otherwise the
+// unit's writer gets the value. False, after a trace, when the write failed or the index lies
+// outside the unit's parameters.
+bool setParamWrite(kelvane::TUnitData& unit, int32_t index, int32_t group, std::string_view value);
+
+}  // namespace daq::protocol

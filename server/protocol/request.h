@@ -1,0 +1,31 @@
+// One request as its handler sees it, and the handler's signature.
+#pragma once
+
+#include <string_view>
+
+#include <rapidjson/document.h>
+
+#include "server/protocol/answer.h"
+#include "server/protocol/client_state.h"
+#include "server/protocol/server_state.h"
+
+namespace daq::protocol {
+
+// Source file named in the location of every trace of the server.
+inline constexpr const char* kTraceFile = "FormTray.cpp";
+
+struct RequestContext {
+    ServerState& server;
+    ClientState& client;
+    // The parsed message; a null value when it did not parse.
+    const rapidjson::Value& json;
+    // The message as received (UTF-8), quoted by some traces.
+    std::string_view text;
+    Answer& answer;
+};
+
+// Handles one request; true when it wrote an answer to send, false when the request ends
+// without one. Errors are thrown (std::exception) and end the request without an answer.
+using RequestHandler = bool (*)(RequestContext& request);
+
+}  // namespace daq::protocol
