@@ -4,6 +4,9 @@
 //   "REPEAT:<n>"  n answer frames, "0" to "n-1"
 //   "CLOSE"       the unframed text {"PS_ID":true}, then close()
 //   "THROW"       the handler throws std::runtime_error("handler failed")
+//   "SILENT"      no answer
+//   "UNFRAMED:<t>" the text t as it is
+//   "NOZERO:<t>"  STX t ETX, then "x" where the zero byte belongs
 #pragma once
 
 #include <chrono>
@@ -142,6 +145,12 @@ class EchoServer {
             connection.close();
         } else if (message == "THROW") {
             throw std::runtime_error("handler failed");
+        } else if (message == "SILENT") {
+        } else if (message.starts_with("UNFRAMED:")) {
+            connection.write(message.substr(9));
+        } else if (message.starts_with("NOZERO:")) {
+            protocol::buildFrame(message.substr(7), frame, protocol::FrameTrailer::None);
+            connection.write(frame + "x");
         } else {
             protocol::buildFrame(message, frame);
             connection.write(frame);
