@@ -6,6 +6,7 @@
 #include <asio/io_context.hpp>
 #include <asio/local/datagram_protocol.hpp>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -87,3 +88,17 @@ class TraceSocketDirectory {
     std::string directory_;
     std::string socketPath_;
 };
+
+// This process's identifier as the channel writes it: lower-case hex.
+inline std::string senderHex() {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "%x", static_cast<unsigned>(getpid()));
+    return hex;
+}
+
+// The location suffix that the channel appends for this process.
+inline std::string locationSuffix(int level, int line, const std::string& function,
+                                  const std::string& file) {
+    return "|14|Kelvane " + senderHex() + "|0|" + std::to_string(level) + "|-1|" +
+           std::to_string(line) + "|" + function + "|" + file;
+}

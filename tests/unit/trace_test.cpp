@@ -19,13 +19,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::string suffix(int level, int line, const std::string& function, const std::string& file) {
-    char sender[16];
-    std::snprintf(sender, sizeof sender, "%x", static_cast<unsigned>(getpid()));
-    return "|14|Kelvane " + std::string(sender) + "|0|" + std::to_string(level) + "|-1|" +
-           std::to_string(line) + "|" + function + "|" + file;
-}
-
 // A message as the viewer receives it: with its terminating zero.
 std::string datagram(const std::string& message) {
     return message + '\0';
@@ -46,7 +39,7 @@ TEST_F(TraceChannelTest, LocationIsSentOnceWithTheNextMessage) {
     trace(kTraceInfo, "%s", "no location | bars kept");
 
     EXPECT_EQ(viewer.next(), datagram("TCPIP Server ReadMap fail! : IONum=0" +
-                                      suffix(2, 522, "SetDAQRun", "FormTray")));
+                                      locationSuffix(2, 522, "SetDAQRun", "FormTray")));
     EXPECT_EQ(viewer.next(), datagram("daqlist map : 3"));
     EXPECT_EQ(viewer.next(), datagram("no location | bars kept"));
 }
@@ -58,7 +51,7 @@ TEST_F(TraceChannelTest, MacroReportsItsOwnLine) {
     DAQ_TRACE(kTraceError, "open_Server", "FormTray", "TCP/IP Server : active error [%s]", "busy");
 
     EXPECT_EQ(viewer.next(), datagram("TCP/IP Server : active error [busy]" +
-                                      suffix(2, line, "open_Server", "FormTray")));
+                                      locationSuffix(2, line, "open_Server", "FormTray")));
 }
 
 TEST_F(TraceChannelTest, LongNamesAreCutToTheirFields) {
@@ -69,14 +62,14 @@ TEST_F(TraceChannelTest, LongNamesAreCutToTheirFields) {
     setTraceLocation(7, function.c_str(), file.c_str());
     trace(kTraceInfo, "x");
 
-    EXPECT_EQ(viewer.next(), datagram("x" + suffix(0, 7, std::string(kTraceNameLimit, 'f'),
-                                                   std::string(kTraceNameLimit, 'F'))));
+    EXPECT_EQ(viewer.next(), datagram("x" + locationSuffix(0, 7, std::string(kTraceNameLimit, 'f'),
+                                                           std::string(kTraceNameLimit, 'F'))));
 }
 
 TEST_F(TraceChannelTest, SuffixOverwritesTheEndOfATextAtTheLimit) {
     TraceReceiver viewer(directory.socketPath());
     const std::string text(kTraceMessageLimit, 'a');
-    const std::string location = suffix(2, 9, "IdTCPServer1Execute", "FormTray");
+    const std::string location = locationSuffix(2, 9, "IdTCPServer1Execute", "FormTray");
 
     setTraceLocation(9, "IdTCPServer1Execute", "FormTray");
     trace(kTraceError, "%s", text.c_str());
@@ -101,7 +94,7 @@ TEST_F(TraceChannelTest, LongTextsAreCutOnACharacterBoundary) {
 
     EXPECT_EQ(viewer.next(), datagram(std::string(kTraceMessageLimit, 'b')));
     EXPECT_EQ(viewer.next(), datagram(accented.substr(0, kTraceMessageLimit - 1)));
-    const std::string location = suffix(0, 4, "f", "g");
+    const std::string location = locationSuffix(0, 4, "f", "g");
     // 1 + 2n bytes of text before the suffix, as many as fit.
     const std::size_t textBytes = (kTraceMessageLimit - location.size() - 1) / 2 * 2 + 1;
     EXPECT_EQ(viewer.next(), datagram(accented.substr(0, textBytes) + location));
@@ -198,8 +191,8 @@ TEST_F(TraceChannelTest, EachThreadSendsItsOwnLocation) {
         messages.push_back(viewer.next().value_or(""));
     }
     std::sort(messages.begin(), messages.end());
-    EXPECT_EQ(messages[0], datagram("thread 1" + suffix(0, 101, "op1", "FormTray")));
-    EXPECT_EQ(messages[1], datagram("thread 2" + suffix(0, 102, "op2", "FormTray")));
+    EXPECT_EQ(messages[0], datagram("thread 1" + locationSuffix(0, 101, "op1", "FormTray")));
+    EXPECT_EQ(messages[1], datagram("thread 2" + locationSuffix(0, 102, "op2", "FormTray")));
 }
 
 TEST_F(TraceChannelTest, ConcurrentTracesArriveWhole) {
@@ -227,8 +220,9 @@ TEST_F(TraceChannelTest, ConcurrentTracesArriveWhole) {
         int t = -1;
         int i = -1;
         ASSERT_EQ(std::sscanf(message->c_str(), "%d:%d", &t, &i), 2) << *message;
-        EXPECT_EQ(*message, datagram(std::to_string(t) + ":" + std::to_string(i) +
-                                     suffix(0, t + 1, "op" + std::to_string(t), "FormTray")));
+        EXPECT_EQ(*message,
+                  datagram(std::to_string(t) + ":" + std::to_string(i) +
+                           locationSuffix(0, t + 1, "op" + std::to_string(t), "FormTray")));
     }
     for (std::thread& tracer : tracers) {
         tracer.join();

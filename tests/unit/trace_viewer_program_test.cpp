@@ -155,9 +155,7 @@ TEST_F(TraceViewerProgramTest, PrintsMessagesAndRemovesItsSocketWhenTerminated) 
     DAQ_TRACE(kTraceError, "open_Server", "FormTray", "TCP/IP Server : active error [%s]", "busy");
     trace(kTraceInfo, "daqlist map : %d", 3);
 
-    char hex[16];
-    std::snprintf(hex, sizeof hex, "%x", static_cast<unsigned>(getpid()));
-    const std::regex located(R"(\d\d:\d\d:\d\d\.\d\d\d  )" + std::string(hex) +
+    const std::regex located(R"(\d\d:\d\d:\d\d\.\d\d\d  )" + senderHex() +
                              R"( +error    open_Server  FormTray:)" + std::to_string(line) +
                              R"(  TCP/IP Server : active error \[busy\])");
     const std::regex bare(R"(\d\d:\d\d:\d\d\.\d\d\d  daqlist map : 3)");
@@ -186,10 +184,8 @@ TEST_F(TraceViewerProgramTest, RawPrintsTheBytesAsReceived) {
     setTraceLocation(12, "sendData", "FormTray");
     trace(kTraceError, "tcp server send error : %s", "Broken pipe | peer gone");
 
-    char hex[16];
-    std::snprintf(hex, sizeof hex, "%x", static_cast<unsigned>(getpid()));
-    const std::string expected = "tcp server send error : Broken pipe | peer gone|14|Kelvane " +
-                                 std::string(hex) + "|0|2|-1|12|sendData|FormTray" + '\0' + '\n';
+    const std::string expected = "tcp server send error : Broken pipe | peer gone" +
+                                 locationSuffix(2, 12, "sendData", "FormTray") + '\0' + '\n';
     EXPECT_EQ(viewer->outputBytes(expected.size()), expected);
     EXPECT_EQ(viewer->stop(SIGTERM), 0);
 }

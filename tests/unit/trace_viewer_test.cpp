@@ -65,11 +65,7 @@ TEST(TraceViewerTest, ReadsWhatTheChannelSends) {
     const TraceMessage message = parseTraceMessage(*datagram);
     EXPECT_TRUE(message.located);
     EXPECT_EQ(message.text, "TCPIP Server ReadMap fail! : IONum=0");
-    EXPECT_EQ(message.sender, ([] {
-                  char hex[16];
-                  std::snprintf(hex, sizeof hex, "%x", static_cast<unsigned>(getpid()));
-                  return std::string(hex);
-              }()));
+    EXPECT_EQ(message.sender, senderHex());
     EXPECT_EQ(message.level, kTraceError);
     EXPECT_EQ(message.line, line);
     EXPECT_EQ(message.operation, "SetDAQRun");
