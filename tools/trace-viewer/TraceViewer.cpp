@@ -14,8 +14,9 @@ namespace {
 
 using Datagram = asio::local::datagram_protocol;
 
-// Messages printed between two looks at the signals; the kernel queues only a few per sender, so
-// the socket is emptied as fast as it can be read and the output flushed once per batch.
+// Messages printed between two looks at the signals. The kernel queues only a few datagrams for a
+// socket (net.unix.max_dgram_qlen, 10 by default) and senders drop the rest, so the socket is
+// emptied as fast as it can be read and the output flushed once per batch.
 constexpr std::size_t kBatchLimit = 256;
 
 // A socket file that nobody is bound to any more (a viewer that was killed) is removed; a live
