@@ -1,0 +1,19 @@
+// The project the host runs when no project file is given: a small water works. Also the large
+// synthetic projects for scale tests.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "ProjectModel.h"
+
+namespace host {
+
+// Users admin/admin (may write) and viewer/viewer (may not), hashed afresh with crypt(3).
+Project MakeDemoProject();
+// The demo project with its IO tree replaced by tagCount numeric tags in groups of 1000.
+Project MakeSyntheticProject(std::size_t tagCount);
+// The project as a project file, with plug-in settings that let the plug-in run at once.
+std::string ProjectFileText(const Project& project);
+
+}  // namespace host

@@ -1,0 +1,14 @@
+#include "FileError.h"
+
+namespace host {
+
+namespace {
+std::string Describe(const std::string& file, int line, const std::string& message) {
+    return line > 0 ? file + ":" + std::to_string(line) + ": " + message : file + ": " + message;
+}
+}  // namespace
+
+FileError::FileError(const std::string& file, int line, const std::string& message)
+    : std::runtime_error(Describe(file, line, message)), file_(file), line_(line) {}
+
+}  // namespace host

@@ -1,0 +1,16 @@
+// GUIDs in their text form {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "kelvane/IORecords.h"
+
+namespace host {
+
+std::optional<kelvane::TGuid> ParseGuid(std::string_view text);
+std::string FormatGuid(const kelvane::TGuid& guid);
+bool SameGuid(const kelvane::TGuid& a, const kelvane::TGuid& b);
+
+}  // namespace host

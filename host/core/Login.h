@@ -1,0 +1,42 @@
+// The host's login callback (command 111): checks a login against the project's users.
+#pragma once
+
+#include <atomic>
+#include <vector>
+
+#include "ProjectModel.h"
+#include "kelvane/Pinz.h"
+
+namespace host {
+
+class LoginService {
+  public:
+    explicit LoginService(std::vector<UserSpec> users);
+    LoginService(const LoginService&) = delete;
+    LoginService& operator=(const LoginService&) = delete;
+
+    // The closure handed over with command 111; valid while this object lives.
+    kelvane::TLoginEvent Callback() {
+        return kelvane::TLoginEvent::bind<&LoginService::Check>(this);
+    }
+
+    // Answers a login command (code 112): Data points at true for an accepted user (whose
+    // write flag is set when the user may write) and at false otherwise. Thread-safe; the
+    // password is never kept or logged.
+    void Check(const kelvane::_TPinzSendParam* param);
+
+    int Accepted() const { return accepted_.load(); }
+    int Refused() const { return refused_.load(); }
+
+  private:
+    const UserSpec* Find(std::string_view id) const;
+
+    const std::vector<UserSpec> users_;
+    // What Data points at; never written after construction.
+    bool acceptedAnswer_ = true;
+    bool refusedAnswer_ = false;
+    std::atomic<int> accepted_{0};
+    std::atomic<int> refused_{0};
+};
+
+}  // namespace host

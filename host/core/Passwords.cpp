@@ -1,0 +1,59 @@
+#include "Passwords.h"
+
+#include <crypt.h>
+
+#include <memory>
+#include <stdexcept>
+
+namespace host {
+
+namespace {
+
+// crypt(3) takes a zero-terminated phrase: a password with a zero byte in it cannot match.
+bool Phrase(std::string_view password, std::string& phrase) {
+    if (password.find('\0') != std::string_view::npos) {
+        return false;
+    }
+    phrase.assign(password);
+    return true;
+}
+
+bool SameText(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    volatile unsigned char difference = 0;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        difference = difference | static_cast<unsigned char>(a[i] ^ b[i]);
+    }
+    return difference == 0;
+}
+
+}  // namespace
+
+std::string HashPassword(std::string_view password) {
+    std::string phrase;
+    char setting[CRYPT_GENSALT_OUTPUT_SIZE];
+    if (!Phrase(password, phrase) ||
+        crypt_gensalt_rn("$y$", 0, nullptr, 0, setting, sizeof setting) == nullptr) {
+        throw std::runtime_error("cannot make a password hash");
+    }
+    auto data = std::make_unique<crypt_data>();
+    const char* hash = crypt_rn(phrase.c_str(), setting, data.get(), sizeof *data);
+    if (hash == nullptr) {
+        throw std::runtime_error("cannot make a password hash");
+    }
+    return hash;
+}
+
+bool CheckPassword(std::string_view password, const std::string& hash) {
+    std::string phrase;
+    if (!Phrase(password, phrase)) {
+        return false;
+    }
+    auto data = std::make_unique<crypt_data>();
+    const char* computed = crypt_rn(phrase.c_str(), hash.c_str(), data.get(), sizeof *data);
+    return computed != nullptr && SameText(computed, hash);
+}
+
+}  // namespace host

@@ -1,0 +1,35 @@
+// Everything the host hands to plug-ins, built from a project: the project record, the IO records
+// and tree, the system tree with its units, and the system object that carries them.
+#pragma once
+
+#include "IoRecords.h"
+#include "ProjectModel.h"
+#include "SystemRecords.h"
+#include "TextPool.h"
+#include "kelvane/SystemRecords.h"
+
+namespace host {
+
+class Plant {
+  public:
+    explicit Plant(Project project);
+    Plant(const Plant&) = delete;
+    Plant& operator=(const Plant&) = delete;
+
+    const Project& Model() const { return project_; }
+    IoRecords& Io() { return io_; }
+    SystemRecords& System() { return system_; }
+    kelvane::TProjectRecord* ProjectRecord() { return &projectRecord_; }
+    // The system object of command 0: project record at 32, system tree at 40.
+    kelvane::THostSystem* HostSystem() { return &hostSystem_; }
+
+  private:
+    Project project_;
+    TextPool texts_;
+    kelvane::TProjectRecord projectRecord_;
+    IoRecords io_;
+    SystemRecords system_;
+    kelvane::THostSystem hostSystem_{};
+};
+
+}  // namespace host

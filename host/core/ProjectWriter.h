@@ -1,0 +1,16 @@
+// Writes a project as a project document (the format ProjectFile reads back).
+#pragma once
+
+#include <string>
+
+#include <pugixml.hpp>
+
+#include "ProjectModel.h"
+
+namespace host {
+
+// Fills an empty document; the <plugin-settings> element is written empty for the caller.
+void WriteProject(const Project& project, pugi::xml_document& document);
+std::string DocumentText(const pugi::xml_document& document);
+
+}  // namespace host

@@ -1,0 +1,72 @@
+// The host's simulator thread: writes each tag's new value into the open IO maps at the tag's
+// scan rate, and takes units offline and back as the project says.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <queue>
+#include <thread>
+#include <vector>
+
+#include "Plant.h"
+#include "TagDriver.h"
+#include "readmap/MapAccess.h"
+
+namespace host {
+
+class Simulator {
+  public:
+    explicit Simulator(Plant& plant, uint32_t seed = 1);
+    Simulator(const Simulator&) = delete;
+    Simulator& operator=(const Simulator&) = delete;
+    ~Simulator();
+
+    // Starts the thread; a map that opens from now on gets every value at once.
+    void Start();
+    // Returns when the thread has ended; no header is written afterwards.
+    void Stop();
+
+    // Values written into map headers so far.
+    uint64_t HeadersWritten() const;
+
+  private:
+    using Clock = std::chrono::steady_clock;
+
+    struct Due {
+        Clock::time_point When;
+        std::size_t Event;  // a tag index, or tags + an offline-unit index
+        bool operator>(const Due& other) const { return When > other.When; }
+    };
+
+    struct OfflineUnit {
+        int32_t* ConnectState;
+        int32_t OnlineState;
+        std::chrono::milliseconds Every;
+        std::chrono::milliseconds For;
+        bool Offline = false;
+    };
+
+    void Run();
+    void OnMapOpened();
+    // Handles one due event and schedules its next time.
+    void Handle(const Due& due, Clock::time_point now, double timeStamp);
+    void WriteBatch();
+
+    std::vector<TagDriver> drivers_;
+    std::vector<const kelvane::TIOList*> records_;
+    std::vector<OfflineUnit> offline_;
+    std::priority_queue<Due, std::vector<Due>, std::greater<>> schedule_;
+    std::vector<kelvane::readmap::HeaderUpdate> batch_;
+    Clock::time_point start_;
+
+    mutable std::mutex lock_;
+    std::condition_variable wake_;
+    bool stopping_ = false;
+    bool mapOpened_ = false;
+    uint64_t headersWritten_ = 0;
+    std::thread thread_;
+};
+
+}  // namespace host

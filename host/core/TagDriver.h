@@ -1,0 +1,33 @@
+// Moves one tag's value the way its project says (sine, ramp, random walk, value-list cycle,
+// text messages) and produces the current-value blocks the host writes into map headers.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <random>
+
+#include "ProjectModel.h"
+#include "kelvane/IORecords.h"
+
+namespace host {
+
+class TagDriver {
+  public:
+    TagDriver(const TagSpec& spec, uint32_t seed);
+
+    // The next value at `elapsed` since the simulation began, stamped with timeStamp (host
+    // date-time). Random walks, cycles and messages move one step per call.
+    kelvane::TCurrentValue Next(std::chrono::milliseconds elapsed, double timeStamp);
+    const TagSpec& Spec() const { return spec_; }
+
+  private:
+    double NumericValue(std::chrono::milliseconds elapsed);
+    std::string ValueText(double value) const;
+
+    const TagSpec& spec_;
+    std::minstd_rand random_;
+    double walk_;
+    std::size_t step_ = 0;
+};
+
+}  // namespace host

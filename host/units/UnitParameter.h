@@ -1,0 +1,45 @@
+// One parameter of a simulated unit: the property record plug-ins read, and what the unit
+// answers about it (group, range, writer).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "core/ProjectModel.h"
+#include "kelvane/PropRecords.h"
+
+namespace host {
+
+class UnitPinz;
+
+class UnitParameter {
+  public:
+    UnitParameter(const ParameterSpec& spec, int32_t index, UnitPinz& owner);
+    UnitParameter(const UnitParameter&) = delete;
+    UnitParameter& operator=(const UnitParameter&) = delete;
+
+    kelvane::TPropValue* Record() { return &record_; }
+    // Answer to the group command: the text to point the command at, or null to leave it.
+    const char16_t* GroupAnswer() const;
+    kelvane::TParamRange* Range() { return &range_; }
+    // Null when the unit hands out no writer for this parameter.
+    kelvane::TParamWriteEvent* Writer();
+
+  private:
+    // The writer: a text into ValueText (item < 0), an item number into ItemIndex.
+    void Write(int32_t group, int32_t index, kelvane::TVariant* value, int32_t item);
+
+    UnitPinz& owner_;
+    kelvane::TPropValue record_{};
+    kelvane::TPropItems items_{};
+    std::vector<std::u16string> itemTexts_;
+    std::vector<const char16_t*> itemPointers_;
+    std::u16string groupAnswer_;
+    bool ignoresGroup_;
+    kelvane::TParamRange range_{};
+    WriterMode writerMode_;
+    kelvane::TParamWriteEvent writer_{};
+    std::string name_;
+};
+
+}  // namespace host
