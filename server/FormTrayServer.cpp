@@ -1,0 +1,220 @@
+// The server window's listener and settings: "config.ini", the bind address, opening and
+// closing the listener, the configuration dialog, the Active switch, and the reports of
+// listener status and socket errors.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QEventLoop>
+#include <QPointer>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTimer>
+
+#include "server/ConfigDialog.h"
+#include "server/FormTray.h"
+#include "server/FormTrayTrace.h"
+#include "server/ServerConfig.h"
+#include "server/SocketErrorText.h"
+#include "server/TextFormat.h"
+#include "server/TextTable.h"
+#include "server/tcp/socket_error.h"
+#include "server/window/UserListModel.h"
+#include "trace/Trace.h"
+#include "trace/TzrTrace.h"
+
+namespace daq {
+
+void TfrmDAQTray::wireListener() {
+    tcp::TcpServerEvents events;
+    events.onConnect = [this](const tcp::ConnectionPtr& connection) {
+        core_.onConnect(connection);
+    };
+    events.onData = [this](const tcp::ConnectionPtr& connection, std::string_view bytes) {
+        core_.onData(connection, bytes);
+    };
+    events.onDisconnect = [this](const tcp::ConnectionPtr& connection) {
+        core_.onDisconnect(connection);
+    };
+    events.onStatus = [this](std::string_view text) { IdTCPServer1Status(text); };
+    // IdTCPServer1Exception: a fault of one connection ends it and is not reported.
+    events.onException = [](const tcp::ConnectionPtr&, const std::exception&) {};
+    IdTCPServer1.setEvents(std::move(events));
+}
+
+std::string TfrmDAQTray::configPath() const {
+    std::string directory = application_ != nullptr ? application_->ExeDir() : std::string();
+    return serverConfigPath(directory);
+}
+
+void TfrmDAQTray::loadServerConfig() {
+    const ServerSettings settings = daq::loadServerConfig(configPath());
+    ServerAddress = settings.address;
+    ServerPort = settings.port;
+}
+
+void TfrmDAQTray::saveServerConfig() {
+    if (!daq::saveServerConfig(configPath(), {ServerAddress, ServerPort})) {
+        DAQ_TRACE(kTraceError, "saveServerConfig", kFormTraySource,
+                  "TCP/IP Server : cannot write %s", configPath().c_str());
+    }
+}
+
+void TfrmDAQTray::getLocalIPList() {
+    for (std::string& address : options_.localAddresses()) {
+        IPList.push_back(std::move(address));
+    }
+}
+
+void TfrmDAQTray::TimerInitTimer() {
+    TimerInit->stop();
+    guardedStep("TimerInitTimer", __LINE__, [&] {
+        PageControl1->setCurrentIndex(0);
+        getLocalIPList();
+        cbxIP->clear();
+        for (const std::string& address : IPList) {
+            cbxIP->addItem(QString::fromStdString(address));
+        }
+        cbxIP->setCurrentIndex(selectAddressIndex(IPList, ServerAddress));
+        ServerAddress = cbxIP->currentText().toStdString();
+    });
+}
+
+std::string TfrmDAQTray::addressAndPort() const {
+    return ServerAddress + ":" + std::to_string(ServerPort);
+}
+
+void TfrmDAQTray::sendStatusLine(const std::string& text) {
+    TzrTrace::instance(nullptr).send(kStatusLineCode, kStatusLineSource, text.c_str());
+}
+
+bool TfrmDAQTray::open_Server(int32_t timeoutMs) {
+    if (IdTCPServer1.active()) {
+        cbxIP->setEnabled(false);
+        return true;
+    }
+    IdTCPServer1.clearBindings();
+    IdTCPServer1.addBinding(ServerAddress, static_cast<uint16_t>(ServerPort));
+    try {
+        IdTCPServer1.activate();
+    } catch (const std::exception& error) {
+        DAQ_TRACE(kTraceError, "open_Server", kFormTraySource, "TCP/IP Server : active error [%s]",
+                  error.what());
+    }
+    stopwatch_.restart();
+    // The window stays responsive while it waits: timers and input run meanwhile, and may even
+    // open or close the listener or destroy the window.
+    const QPointer<TfrmDAQTray> self(this);
+    while (!IdTCPServer1.active()) {
+        if (stopwatch_.elapsedMs() > timeoutMs) {
+            sendStatusLine("TCP/IP Server active fail(timeout) : " + addressAndPort());
+            cbxIP->setEnabled(true);
+            return false;
+        }
+        QEventLoop wait;
+        QTimer::singleShot(kOpenPollMs, &wait, &QEventLoop::quit);
+        wait.exec();
+        if (self.isNull()) {
+            return false;
+        }
+    }
+    cbxIP->setEnabled(false);
+    sendStatusLine("TCP/IP Server active : " + addressAndPort());
+    return true;
+}
+
+void TfrmDAQTray::close_Server() {
+    if (IdTCPServer1.active()) {
+        // Raised before any connection closes, so that no disconnect books a logout.
+        core_.setStopping(true);
+        notifyServerStop();
+        const std::vector<tcp::ConnectionPtr> connections = IdTCPServer1.connections();
+        for (auto it = connections.rbegin(); it != connections.rend(); ++it) {
+            (*it)->close();
+        }
+        core_.clearClients();
+        clearUserRows();
+        IdTCPServer1.deactivate();
+    }
+    cbxIP->setEnabled(true);
+    sendStatusLine("TCP/IP Server inactive : " + addressAndPort());
+}
+
+void TfrmDAQTray::notifyServerStop() {
+    core_.notifyServerStop();
+}
+
+void TfrmDAQTray::btnConfigClick() {
+    // Created for this use and freed afterwards; the window may go away while it is shown.
+    const QPointer<TfrmConfig> dialog(new TfrmConfig(this));
+    frmConfig = dialog;
+    dialog->applyTexts(TextTable_);
+    dialog->setPortText(QString::number(IdTCPServer1.defaultPort()));
+    dialog->setEditable(!DaqRunning.load());
+    const bool confirmed = dialog->exec() == QDialog::Accepted;
+    frmConfig = nullptr;
+    if (dialog.isNull()) {
+        return;
+    }
+    const std::string portText = dialog->portText().toStdString();
+    delete dialog;
+    if (!confirmed) {
+        return;
+    }
+    guardedStep("btnConfigClick", __LINE__, [&] {
+        IdTCPServer1.deactivate();
+        const int32_t port = parsePortText(portText);
+        IdTCPServer1.setDefaultPort(static_cast<uint16_t>(port));
+        ServerPort = port;
+        saveServerConfig();
+        try {
+            IdTCPServer1.activate();
+        } catch (const tcp::SocketError& error) {
+            // Reported as an unhandled error of the window thread would be.
+            if (application_ != nullptr && application_->OnException()) {
+                application_->OnException()(this, error);
+            }
+            return;
+        }
+        if (OnActiveChange) {
+            OnActiveChange(this);
+        }
+    });
+}
+
+void TfrmDAQTray::cbxIPChange() {
+    ServerAddress = cbxIP->currentText().toStdString();
+    const std::string caption =
+        formatHostText(TextTable_ == nullptr ? std::string_view() : TextTable_->at(29),
+                       {std::string_view(ServerAddress), int64_t{IdTCPServer1.defaultPort()}});
+    setWindowTitle(QString::fromStdString(caption));
+}
+
+void TfrmDAQTray::cbxActiveChange() {
+    Active = cbxActive->isChecked();
+    if (OnActiveChange) {
+        OnActiveChange(this);
+    }
+}
+
+void TfrmDAQTray::btnRunClick() {
+    if (btnRun->isChecked()) {
+        open_Server(kOpenTimeoutMs);
+    } else {
+        close_Server();
+    }
+}
+
+void TfrmDAQTray::ApplicationEventsException(void*, const std::exception& error) {
+    const auto* socketError = dynamic_cast<const tcp::SocketError*>(&error);
+    if (socketError == nullptr) {
+        return;
+    }
+    const SocketErrorReport report = socketErrorReport(socketError->code(), error.what());
+    setTraceLocation(report.line, "ApplicationEventsException", kFormTraySource);
+    trace(kTraceError, "%s", report.text.c_str());
+}
+
+void TfrmDAQTray::IdTCPServer1Status(std::string_view text) {
+    sendStatusLine("TCP/IP Server status : " + std::string(text));
+}
+
+}  // namespace daq

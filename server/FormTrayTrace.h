@@ -1,0 +1,23 @@
+// Tracing of the server window: the source name of its trace locations and the guard that
+// every window operation runs in (an exception is traced at level 2 and the window goes on).
+#pragma once
+
+#include <exception>
+
+#include "trace/Trace.h"
+
+namespace daq {
+
+inline constexpr const char* kFormTraySource = "FormTray";
+
+template <typename Step>
+void guardedStep(const char* operation, int line, Step&& step) {
+    try {
+        step();
+    } catch (const std::exception& error) {
+        setTraceLocation(line, operation, kFormTraySource);
+        trace(kTraceError, "%s", error.what());
+    }
+}
+
+}  // namespace daq
