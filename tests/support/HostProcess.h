@@ -1,0 +1,50 @@
+// Runs the stand-in host with the real plug-in as a child process, for tests that talk to the
+// server over loopback. The host gets its own config directory (config.ini with 127.0.0.1 and a
+// free port), its own trace socket path and, optionally, a project file.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace daq::test {
+
+struct HostOptions {
+    std::string projectXml;  // empty: the host's built-in demo project
+    std::vector<std::string> extraArgs;
+    std::chrono::milliseconds startTimeout{15000};
+};
+
+class HostProcess {
+  public:
+    explicit HostProcess(HostOptions options = {});
+    ~HostProcess();  // stops the host if it still runs
+    HostProcess(const HostProcess&) = delete;
+    HostProcess& operator=(const HostProcess&) = delete;
+
+    // Starts the host and waits (bounded) until its server accepts connections.
+    bool start();
+    // SIGTERM, then waits (bounded) for the exit; returns the exit status, -1 on a time-out.
+    int stop(std::chrono::milliseconds timeout = std::chrono::milliseconds(10000));
+
+    uint16_t port() const { return port_; }
+    pid_t pid() const { return pid_; }
+    const std::filesystem::path& dir() const { return dir_; }
+    // What the host wrote to stderr so far (for failure messages).
+    std::string log() const;
+
+    // A TCP port on 127.0.0.1 that was free a moment ago.
+    static uint16_t freePort();
+
+  private:
+    HostOptions options_;
+    std::filesystem::path dir_;
+    uint16_t port_ = 0;
+    pid_t pid_ = -1;
+};
+
+}  // namespace daq::test
