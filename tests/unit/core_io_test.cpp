@@ -1,0 +1,228 @@
+// "DAQLISTCOUNT", "DAQLIST", "DAQ_DATA" and the value texts of IO records.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "common/DateTime.h"
+#include "core/IoRecords.h"
+#include "core_fixture.h"
+#include "kelvane/Text.h"
+#include "server/protocol/io_value_text.h"
+
+namespace core_test {
+namespace {
+
+host::IoNode tagNode(std::string name, int32_t sigType = kelvane::stNumeric, int32_t decimals = 2) {
+    host::TagSpec tag;
+    tag.Name = name;
+    tag.SigType = sigType;
+    tag.Decimals = decimals;
+    tag.Unit = "bar";
+    tag.Description = "Pressure " + name;
+    tag.RW = 1;
+    tag.DataType = 4;
+    return {name, tag, {}};
+}
+
+void setValue(kelvane::TIOList& record, double value, std::u16string_view text = {},
+              double time = 0) {
+    record.Current.Value = value;
+    kelvane::StoreText(record.Current.ValueText, text);
+    record.Current.TimeStamp = time;
+}
+
+class CoreIo : public ::testing::Test {
+  protected:
+    // Seven tags: 0..4 numeric, 5 from a list of named values, 6 a text.
+    CoreIo() {
+        for (int i = 0; i < 5; ++i) {
+            tree.push_back(tagNode("T" + std::to_string(i)));
+        }
+        host::IoNode list = tagNode("MODE", kelvane::stList);
+        list.Tag->Values = {{"Off", 0}, {"Manual", 1}, {"Auto", 2}};
+        tree.push_back(list);
+        tree.push_back(tagNode("MSG", kelvane::stText));
+        tree.front().Tag->Guid = kelvane::TGuid{
+            0x1234ABCD, 0x0102, 0xA0B0, {0xDE, 0xAD, 0xBE, 0xEF, 0x00, 0x11, 0x22, 0x33}};
+        records = std::make_unique<host::IoRecords>(tree);
+        for (const auto& tag : records->Tags()) {
+            harness.ioMap().add(tag.Record);
+        }
+        client = harness.connect();
+    }
+
+    kelvane::TIOList& record(int i) { return *records->Tags()[i].Record; }
+
+    CoreHarness harness;
+    std::vector<host::IoNode> tree;
+    std::unique_ptr<host::IoRecords> records;
+    std::shared_ptr<MemoryConnection> client;
+};
+
+TEST_F(CoreIo, ListCountIsAText) {
+    EXPECT_EQ(harness.request(client, R"({"PS_ID":"DAQLISTCOUNT"})"),
+              R"({"PS_ID":true,"COUNT":"7"})");
+    harness.ioMap().clear();
+    EXPECT_EQ(harness.request(client, R"({"PS_ID":"DAQLISTCOUNT"})"),
+              R"({"PS_ID":true,"COUNT":"0"})");
+}
+
+TEST_F(CoreIo, ListPageFromStringsOrNumbersWithStatusWhileNotRunning) {
+    const std::string expected =
+        R"({"PS_ID":true,"STATUS":true,"LIST":[)"
+        R"({"INDEX":"2","TAGNAME":"T2","SIG_TYPE":"0","RW":"1","UNIT":"bar","GUID":"","DESCRIPTION":"Pressure T2","LISTCOUNT":"0"},)"
+        R"({"INDEX":"3","TAGNAME":"T3","SIG_TYPE":"0","RW":"1","UNIT":"bar","GUID":"","DESCRIPTION":"Pressure T3","LISTCOUNT":"0"},)"
+        R"({"INDEX":"4","TAGNAME":"T4","SIG_TYPE":"0","RW":"1","UNIT":"bar","GUID":"","DESCRIPTION":"Pressure T4","LISTCOUNT":"0"}]})";
+    EXPECT_EQ(harness.request(client, R"({"PS_ID":"DAQLIST","START_INDEX":"2","LIST_SIZE":"3"})"),
+              expected);
+    EXPECT_EQ(harness.request(client, R"({"PS_ID":"DAQLIST","START_INDEX":2,"LIST_SIZE":3})"),
+              expected);
+    harness.core().setDaqRunning(true);
+    const auto running =
+        harness.request(client, R"({"PS_ID":"DAQLIST","START_INDEX":2,"LIST_SIZE":3})");
+    ASSERT_TRUE(running);
+    EXPECT_EQ(running->rfind(R"({"PS_ID":true,"LIST":[{"INDEX":"2")", 0), 0u);
+}
+
+TEST_F(CoreIo, ListEntryWithNamedValuesAndGuid) {
+    EXPECT_EQ(
+        harness.request(client, R"({"PS_ID":"DAQLIST","START_INDEX":"5","LIST_SIZE":"1"})"),
+        R"({"PS_ID":true,"STATUS":true,"LIST":[{"INDEX":"5","TAGNAME":"MODE","SIG_TYPE":"1","RW":"1","UNIT":"bar","GUID":"","DESCRIPTION":"Pressure MODE","LISTCOUNT":"3","LISTVALUE":[)"
+        R"({"VALUENAME":"Off","VALUE":0},{"VALUENAME":"Manual","VALUE":1},{"VALUENAME":"Auto","VALUE":2}]}]})");
+    const auto first =
+        harness.request(client, R"({"PS_ID":"DAQLIST","START_INDEX":"0","LIST_SIZE":"1"})");
+    ASSERT_TRUE(first);
+    EXPECT_NE(first->find(R"("GUID":"{1234ABCD-0102-A0B0-DEAD-BEEF00112233}")"), std::string::npos);
+}
+
+TEST_F(CoreIo, RangePastTheCountGivesIndexOnlyEntriesWithTraces) {
+    TraceCapture traces;
+    EXPECT_EQ(
+        harness.request(client, R"({"PS_ID":"DAQLIST","START_INDEX":"6","LIST_SIZE":"3"})"),
+        R"({"PS_ID":true,"STATUS":true,"LIST":[{"INDEX":"6","TAGNAME":"MSG","SIG_TYPE":"2","RW":"1","UNIT":"bar","GUID":"","DESCRIPTION":"Pressure MSG","LISTCOUNT":"0"},{"INDEX":"7"},{"INDEX":"8"}]})");
+    EXPECT_EQ(harness.request(client, R"({"PS_ID":"DAQLIST","START_INDEX":"-1","LIST_SIZE":"1"})"),
+              R"({"PS_ID":true,"STATUS":true,"LIST":[{"INDEX":"-1"}]})");
+    const auto lines = traces.take();
+    EXPECT_TRUE(TraceCapture::contains(lines, 2, "7/9 DAQList error : "));
+    EXPECT_TRUE(TraceCapture::contains(lines, 2, "8/9 DAQList error : "));
+    EXPECT_TRUE(TraceCapture::contains(lines, 2, "-1/0 DAQList error : "));
+    EXPECT_TRUE(TraceCapture::contains(lines, 0, "DAQList : 7, DAQRun : 0"));
+}
+
+TEST_F(CoreIo, EmptyAndNegativeSizesGiveAnEmptyList) {
+    for (const char* size : {R"("0")", R"("-5")", R"("abc")"}) {
+        EXPECT_EQ(
+            harness.request(client, std::string(R"({"PS_ID":"DAQLIST","LIST_SIZE":)") + size + "}"),
+            R"({"PS_ID":true,"STATUS":true,"LIST":[]})");
+    }
+}
+
+TEST_F(CoreIo, PagesAreCutToTheBoundAndCountInSixtyFourBits) {
+    TraceCapture traces;
+    daq::ServerLimits limits;
+    limits.maxPageEntries = 4;
+    CoreHarness bounded(limits);
+    auto other = bounded.connect();
+    const auto page = bounded.request(
+        other, R"({"PS_ID":"DAQLIST","START_INDEX":"2147483646","LIST_SIZE":"2147483647"})");
+    ASSERT_TRUE(page);
+    EXPECT_EQ(
+        *page,
+        R"({"PS_ID":true,"STATUS":true,"LIST":[{"INDEX":"2147483646"},{"INDEX":"2147483647"},{"INDEX":"2147483648"},{"INDEX":"2147483649"}]})");
+    EXPECT_TRUE(TraceCapture::contains(traces.take(), 2, "cut to the page bound of 4"));
+}
+
+TEST_F(CoreIo, DataEntriesInRequestOrderWithinTheMap) {
+    setValue(record(5), 2.9, {}, daq::encodeDateTime({2026, 12, 5, 0, 41, 7, 123}));
+    setValue(record(2), 3.14159);
+    const auto answer =
+        harness.request(client, R"({"PS_ID":"DAQ_DATA","DAQ_INDEX":[5,"2",5,7,-1]})");
+    EXPECT_EQ(
+        answer,
+        R"({"PS_ID":true,"LIST":[)"
+        R"({"INDEX":"5","GUID":"","DATA":"Auto","UNIT":"bar","TYPE":4,"TIME":"2026.12.05 00:41:07:123"},)"
+        R"({"INDEX":"2","GUID":"","DATA":"3.14","UNIT":"bar","TYPE":4,"TIME":"1899.12.30 00:00:00:000"},)"
+        R"({"INDEX":"5","GUID":"","DATA":"Auto","UNIT":"bar","TYPE":4,"TIME":"2026.12.05 00:41:07:123"}]})");
+    EXPECT_EQ(harness.request(client, R"({"PS_ID":"DAQ_DATA"})"), R"({"PS_ID":true,"LIST":[]})");
+    // Elements that are not integers count as index 0.
+    const std::string entry0 =
+        R"({"INDEX":"0","GUID":"{1234ABCD-0102-A0B0-DEAD-BEEF00112233}","DATA":"0.00","UNIT":"bar","TYPE":4,"TIME":"1899.12.30 00:00:00:000"})";
+    EXPECT_EQ(harness.request(client, R"({"PS_ID":"DAQ_DATA","DAQ_INDEX":["x",true,"1.5"]})"),
+              R"({"PS_ID":true,"LIST":[)" + entry0 + "," + entry0 + "," + entry0 + "]}");
+}
+
+TEST_F(CoreIo, DataFromAnEmptiedMapIsEmpty) {
+    harness.ioMap().clear();
+    EXPECT_EQ(harness.request(client, R"({"PS_ID":"DAQ_DATA","DAQ_INDEX":[0,1]})"),
+              R"({"PS_ID":true,"LIST":[]})");
+}
+
+TEST(CoreValueText, TableOfSignalTypes) {
+    using daq::protocol::appendIOValueText;
+    kelvane::TIOList record{};
+    kelvane::TCurrentValue value{};
+    value.Value = 3.14159;
+    value.Decimals = 2;
+    kelvane::StoreText(value.ValueText, u"12 \u00b0C");
+    auto text = [&] {
+        std::string out;
+        appendIOValueText(record, value, out);
+        return out;
+    };
+    record.SigType = kelvane::stNumeric;
+    EXPECT_EQ(text(), "3.14");
+    value.Decimals = -1;
+    EXPECT_EQ(text(),
+              "12 \xC2\xB0"
+              "C");
+    value.Decimals = -2;
+    EXPECT_EQ(text(),
+              "12 \xC2\xB0"
+              "C");
+
+    // A value list without entries: the data type can ask for the text as well.
+    kelvane::TValueList empty{};
+    record.ValueList = &empty;
+    value.Decimals = 1;
+    EXPECT_EQ(text(), "3.1");
+    record.DataType = -2;
+    EXPECT_EQ(text(),
+              "12 \xC2\xB0"
+              "C");
+
+    const std::u16string low = u"Low", high = u"High";
+    kelvane::TValueListEntry entries[2] = {};
+    entries[0].Name = low.c_str();
+    entries[0].Value = 2;
+    entries[1].Name = high.c_str();
+    entries[1].Value = -3;
+    kelvane::TValueList named{};
+    named.Count = 2;
+    named.Entries = entries;
+    record.ValueList = &named;
+    value.Value = 2.9;  // truncated toward zero
+    EXPECT_EQ(text(), "Low");
+    value.Value = -3.7;
+    EXPECT_EQ(text(), "High");
+    value.Value = 5;
+    EXPECT_EQ(text(), "");
+
+    record.SigType = kelvane::stList;
+    value.Value = 2.2;
+    EXPECT_EQ(text(), "Low");
+    record.ValueList = &empty;
+    EXPECT_EQ(text(), "");
+    record.ValueList = nullptr;
+    EXPECT_EQ(text(), "");
+
+    record.SigType = kelvane::stText;
+    EXPECT_EQ(text(),
+              "12 \xC2\xB0"
+              "C");
+    record.SigType = 7;
+    EXPECT_EQ(text(), "");
+}
+
+}  // namespace
+}  // namespace core_test

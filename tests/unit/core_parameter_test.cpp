@@ -1,0 +1,298 @@
+// Parameter requests: selection per connection, paging, details with ranges and items, the
+// DAQ status, and every answer of a parameter write.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "core/SystemRecords.h"
+#include "core_fixture.h"
+#include "kelvane/Text.h"
+
+namespace core_test {
+namespace {
+
+std::string selectRequest(const std::string& station) {
+    return R"({"PS_ID":"PARAMETERLISTCOUNT","INTERFACE":"Ethernet","DEVICENAME":"PLC","STATION":")" +
+           station + "\"}";
+}
+
+std::string writeRequest(int index, const std::string& value, int group = 9) {
+    return R"({"PS_ID":"PARAMETERWRITE","GROUPINDEX":")" + std::to_string(group) +
+           R"(","PARAMINDEX":")" + std::to_string(index) + R"(","VALUE":")" + value + "\"}";
+}
+
+std::string detailRequest(const std::string& index) {
+    return R"({"PS_ID":"PARAMETERDETAIL","PARAMINDEX":)" + index + "}";
+}
+
+const std::string kOk = R"({"PS_ID":true,"RESULT":"OK","RESULT":"0"})";
+const std::string kFailed = R"({"PS_ID":true,"RESULT":"FAILED","RESULT":"-1"})";
+const std::string kDenied = R"({"PS_ID":true,"RESULT":"FAILED","RESULT":"-2"})";
+
+// Parameters of unit "ST1", by index.
+std::vector<host::ParameterSpec> parameters() {
+    std::vector<host::ParameterSpec> list;
+    list.push_back(textParameter("Setpoint", 0, "12.5"));  // 0
+    list.back().UnitText = "bar";
+    list.push_back(textParameter("Hidden", 1, "h"));                     // 1
+    list.push_back(itemParameter("Mode", 2, {"Off", "On", "Auto"}, 1));  // 2: its own group
+    list.push_back(textParameter("Limit", 3, "5"));                      // 3
+    list.back().Range = host::ParamRangeSpec{true, 2.5, 10, 3};
+    list.back().Enabled = false;
+    list.push_back(textParameter("Secret", 6, "s"));  // 4
+    list.push_back(textParameter("Odd", 20, "o"));    // 5
+    list.push_back(textParameter("Speed", 11, "7"));  // 6: range not valid
+    list.back().Range = host::ParamRangeSpec{false, 0, 1, 1};
+    list.push_back(itemParameter("Ramp", 9, {"Slow", "Fast"}, 0));  // 7: grouped under 0
+    list.back().Group = {host::GroupAnswer::Given, 0};
+    list.back().Range = host::ParamRangeSpec{true, -1, 1, 0};
+    list.push_back(textParameter("Free", 0, "f"));  // 8: the unit ignores the group query
+    list.back().Group = {host::GroupAnswer::Ignore, 0};
+    list.push_back(textParameter("Loose", 0, "l"));  // 9: no group
+    list.back().Group = {host::GroupAnswer::Given, -1};
+    list.push_back(textParameter("Fragile", 13, "x"));  // 10: its writer raises
+    list.back().Writer = host::WriterMode::Raises;
+    list.push_back(textParameter("Fixed", 14, "y"));  // 11: no writer
+    list.back().Writer = host::WriterMode::None;
+    list.push_back(itemParameter("Empty", 4, {}, 0));  // 12: no items to choose
+    return list;
+}
+
+std::vector<host::UnitSpec> systemTree() {
+    host::UnitSpec ethernet;
+    ethernet.Kind = host::UnitKind::Interface;
+    ethernet.PinKind = 1;
+    ethernet.Info = "Ethernet";
+    for (const char* name : {"ST1", "ST2"}) {
+        host::UnitSpec unit;
+        unit.PinKind = 2;
+        unit.StationName = name;
+        unit.DeviceName = "PLC";
+        unit.Info = "Model";
+        unit.UnitId = name[2] == '1' ? 101 : 102;
+        unit.Parameters = name[2] == '1'
+                              ? parameters()
+                              : std::vector<host::ParameterSpec>{textParameter("Other", 0, "o")};
+        ethernet.Children.push_back(unit);
+    }
+    return {ethernet};
+}
+
+class CoreParameters : public ::testing::Test {
+  protected:
+    CoreParameters() : tree(systemTree()), system(tree) {
+        harness.installLogin();
+        harness.core().setSystemTree(&system.Tree());
+        harness.core().rebuildDeviceList();
+        client = harness.connect();
+    }
+
+    host::UnitPinz& unit(const char* station) { return *system.Find(station)->Pinz; }
+    void loginAdmin(const std::shared_ptr<MemoryConnection>& connection) {
+        ASSERT_EQ(harness.request(connection, R"({"PS_ID":"LOGIN","ID":"admin","PW":"admin"})"),
+                  R"({"PS_ID":true,"RESULT":true})");
+    }
+
+    CoreHarness harness;
+    std::vector<host::UnitSpec> tree;
+    host::SystemRecords system;
+    std::shared_ptr<MemoryConnection> client;
+};
+
+TEST_F(CoreParameters, ListCountSelectsOnceAndKeepsTheSelection) {
+    EXPECT_FALSE(harness.request(client, selectRequest("NONE")));
+    EXPECT_EQ(harness.request(client, selectRequest("ST1")),
+              R"({"PS_ID":true,"STATE":1,"PARAMREAD":true,"COUNT":13})");
+    EXPECT_EQ(unit("ST1").Calls().Selects, 1);
+    EXPECT_TRUE(harness.request(client, selectRequest("ST1")));
+    EXPECT_EQ(unit("ST1").Calls().Selects, 1);
+    // No match keeps the unit selected before.
+    EXPECT_EQ(harness.request(client, selectRequest("NONE")),
+              R"({"PS_ID":true,"STATE":1,"PARAMREAD":true,"COUNT":13})");
+    // Texts compare exactly.
+    EXPECT_EQ(harness.request(client, selectRequest("st2")),
+              R"({"PS_ID":true,"STATE":1,"PARAMREAD":true,"COUNT":13})");
+    EXPECT_EQ(harness.request(client, selectRequest("ST2")),
+              R"({"PS_ID":true,"STATE":1,"PARAMREAD":true,"COUNT":1})");
+}
+
+TEST_F(CoreParameters, SelectionBelongsToTheConnection) {
+    auto other = harness.connect();
+    ASSERT_TRUE(harness.request(client, selectRequest("ST1")));
+    ASSERT_TRUE(harness.request(other, selectRequest("ST2")));
+    EXPECT_EQ(unit("ST1").Calls().Selects, 1);
+    EXPECT_EQ(unit("ST2").Calls().Selects, 1);
+    const auto mine = harness.request(client, R"({"PS_ID":"PARAMETERLIST","LIST_SIZE":"1"})");
+    ASSERT_TRUE(mine);
+    EXPECT_NE(mine->find(R"("VALUE":"12.5bar")"), std::string::npos);
+    // A third connection has selected nothing.
+    auto third = harness.connect();
+    EXPECT_FALSE(harness.request(third, R"({"PS_ID":"PARAMETERLIST","LIST_SIZE":"5"})"));
+    EXPECT_FALSE(harness.request(third, detailRequest("0")));
+    EXPECT_FALSE(harness.request(third, writeRequest(0, "1")));
+}
+
+TEST_F(CoreParameters, ListLeavesHiddenTypesOutAndKeepsPositions) {
+    ASSERT_TRUE(harness.request(client, selectRequest("ST1")));
+    EXPECT_EQ(
+        harness.request(client, R"({"PS_ID":"PARAMETERLIST","START_INDEX":"0","LIST_SIZE":"6"})"),
+        R"({"PS_ID":true,"STATE":1,"PARAMREAD":true,"LIST":[)"
+        R"({"PARAMNAME":true,"PROPTYPE":0,"VALUE":"12.5bar","ENABLE":true,"PARAMETERTYPE":true,"PARAMINDEX":"0"},)"
+        R"({"PARAMNAME":true,"PROPTYPE":2,"VALUE":"On","ENABLE":true,"PARAMETERTYPE":true,"PARAMINDEX":"2"},)"
+        R"({"PARAMNAME":true,"PROPTYPE":3,"VALUE":"5","ENABLE":true,"PARAMINDEX":"3"},)"
+        R"({"PARAMNAME":true,"PROPTYPE":20,"ENABLE":true,"PARAMETERTYPE":true,"PARAMINDEX":"5"}]})");
+    // A negative start reads from 0; the window ends at the parameter count.
+    const auto fromZero =
+        harness.request(client, R"({"PS_ID":"PARAMETERLIST","START_INDEX":-3,"LIST_SIZE":4})");
+    ASSERT_TRUE(fromZero);
+    EXPECT_NE(fromZero->find(R"("PARAMINDEX":"0")"), std::string::npos);
+    const auto tail =
+        harness.request(client, R"({"PS_ID":"PARAMETERLIST","START_INDEX":12,"LIST_SIZE":100})");
+    EXPECT_EQ(
+        tail,
+        R"({"PS_ID":true,"STATE":1,"PARAMREAD":true,"LIST":[)"
+        R"({"PARAMNAME":true,"PROPTYPE":4,"VALUE":"","ENABLE":true,"PARAMETERTYPE":true,"PARAMINDEX":"12"}]})");
+    for (const char* request :
+         {R"({"PS_ID":"PARAMETERLIST"})",
+          R"({"PS_ID":"PARAMETERLIST","START_INDEX":"13","LIST_SIZE":"5"})",
+          R"({"PS_ID":"PARAMETERLIST","START_INDEX":"2147483647","LIST_SIZE":"2147483647"})"}) {
+        EXPECT_EQ(harness.request(client, request),
+                  R"({"PS_ID":true,"STATE":1,"PARAMREAD":true,"LIST":[]})")
+            << request;
+    }
+}
+
+TEST_F(CoreParameters, NoListWhileTheUnitIsNotConnected) {
+    ASSERT_TRUE(harness.request(client, selectRequest("ST1")));
+    *system.Find("ST1")->ConnectState = 0;
+    EXPECT_EQ(harness.request(client, R"({"PS_ID":"PARAMETERLIST","LIST_SIZE":"5"})"),
+              R"({"PS_ID":true,"STATE":0,"PARAMREAD":true})");
+}
+
+TEST_F(CoreParameters, DetailWithRangesItemsAndGroup) {
+    ASSERT_TRUE(harness.request(client, selectRequest("ST1")));
+    EXPECT_EQ(
+        harness.request(client, detailRequest("\"3\"")),
+        R"({"PS_ID":true,"PARAMNAME":true,"PROPTYPE":3,"ISGROUP":true,"MINRANGE":"2.500","MAXRANGE":"10.000","VALUE":true})");
+    EXPECT_EQ(harness.request(client, detailRequest("6")),
+              R"({"PS_ID":true,"PARAMNAME":true,"PROPTYPE":11,"ISGROUP":true,"VALUE":true})");
+    EXPECT_EQ(
+        harness.request(client, detailRequest("7")),
+        R"({"PS_ID":true,"PARAMNAME":true,"PROPTYPE":9,"ISGROUP":true,"MINRANGE":"-1","MAXRANGE":"1",)"
+        R"("VALUE":0,"PARAMITEM":[{"VALUE":"0","TEXT":"Slow"},{"VALUE":"1","TEXT":"Fast"}]})");
+    EXPECT_EQ(
+        harness.request(client, detailRequest("12")),
+        R"({"PS_ID":true,"PARAMNAME":true,"PROPTYPE":4,"ISGROUP":true,"VALUE":0,"PARAMITEM":[]})");
+    // Ranges are asked only for types 3, 9 and 11; the group for every detail.
+    const host::UnitCalls calls = unit("ST1").Calls();
+    EXPECT_EQ(calls.RangeQueries, 3);
+    EXPECT_EQ(calls.GroupQueries, 4);
+}
+
+TEST_F(CoreParameters, DetailOutsideTheParametersAnswersNothing) {
+    TraceCapture traces;
+    ASSERT_TRUE(harness.request(client, selectRequest("ST1")));
+    EXPECT_FALSE(harness.request(client, detailRequest("13")));
+    EXPECT_FALSE(harness.request(client, detailRequest("-1")));
+    EXPECT_EQ(unit("ST1").Calls().GroupQueries, 0);
+    // A text that is no integer reads as 0, which exists.
+    EXPECT_TRUE(harness.request(client, detailRequest("\"x\"")));
+    EXPECT_TRUE(TraceCapture::contains(traces.take(), 2,
+                                       "PARAMETERDETAIL : no parameter 13 among the unit's 13"));
+}
+
+TEST_F(CoreParameters, DaqStatusTexts) {
+    const std::pair<int, const char*> cases[] = {
+        {0, "RUNNING"}, {1, "CONNECTED"}, {2, "RUNNING"}, {3, ""}, {-1, ""}};
+    for (const auto& [status, text] : cases) {
+        harness.core().setDaqStatus(status);
+        EXPECT_EQ(harness.request(client, R"({"PS_ID":"DAQSTATUS"})"),
+                  std::string(R"({"PS_ID":true,"STATUS":")") + text + "\"}");
+    }
+}
+
+TEST_F(CoreParameters, WriteWithoutPermissionTouchesNoUnit) {
+    ASSERT_TRUE(harness.request(client, selectRequest("ST1")));
+    const host::UnitCalls before = unit("ST1").Calls();
+    EXPECT_EQ(harness.request(client, writeRequest(0, "42")), kDenied);
+    const host::UnitCalls after = unit("ST1").Calls();
+    EXPECT_EQ(after.GroupQueries, before.GroupQueries);
+    EXPECT_EQ(after.WriterQueries, before.WriterQueries);
+    EXPECT_EQ(after.Writes, before.Writes);
+}
+
+TEST_F(CoreParameters, WriteAnswersAndWhatTheWriterGets) {
+    ASSERT_TRUE(harness.request(client, selectRequest("ST1")));
+    loginAdmin(client);
+    host::UnitPinz& st1 = unit("ST1");
+
+    // A text parameter that is its own group: the request's group, item index -1.
+    EXPECT_EQ(harness.request(client, writeRequest(0, "13.5", 4)), kOk);
+    EXPECT_EQ(st1.Calls().LastWriteGroup, 4);
+    EXPECT_EQ(st1.Calls().LastWriteItem, -1);
+    EXPECT_EQ(st1.Calls().LastWriteValue, u"13.5");
+    EXPECT_EQ(kelvane::FieldText(st1.Parameter(0)->ValueText), u"13.5");
+
+    // A unit that ignores the group query answers the index itself.
+    EXPECT_EQ(harness.request(client, writeRequest(8, "v", 6)), kOk);
+    EXPECT_EQ(st1.Calls().LastWriteGroup, 6);
+    // A negative group answer: the writer gets -1 whatever the request says.
+    EXPECT_EQ(harness.request(client, writeRequest(9, "v", 6)), kOk);
+    EXPECT_EQ(st1.Calls().LastWriteGroup, -1);
+    // An item parameter grouped under another one goes to the writer; a value that is no
+    // integer is item 0.
+    EXPECT_EQ(harness.request(client, writeRequest(7, "fast", 2)), kOk);
+    EXPECT_EQ(st1.Calls().LastWriteGroup, 2);
+    EXPECT_EQ(st1.Calls().LastWriteItem, 0);
+
+    // Hidden and other types and a unit without writer: "OK", nothing written.
+    const int writes = st1.Calls().Writes;
+    EXPECT_EQ(harness.request(client, writeRequest(1, "x")), kOk);
+    EXPECT_EQ(harness.request(client, writeRequest(5, "x")), kOk);
+    EXPECT_EQ(harness.request(client, writeRequest(11, "x")), kOk);
+    EXPECT_EQ(st1.Calls().Writes, writes);
+}
+
+TEST_F(CoreParameters, ItemShortcutChangesTheRecordAndTellsTheUnit) {
+    ASSERT_TRUE(harness.request(client, selectRequest("ST1")));
+    loginAdmin(client);
+    host::UnitPinz& st1 = unit("ST1");
+    const host::UnitCalls before = st1.Calls();
+    EXPECT_EQ(harness.request(client, writeRequest(2, "2")), kOk);
+    host::UnitCalls after = st1.Calls();
+    EXPECT_EQ(st1.Parameter(2)->ItemIndex, 2);
+    EXPECT_EQ(after.PropertyChanges, before.PropertyChanges + 1);
+    EXPECT_EQ(after.LastChangeIndex, 2);
+    EXPECT_EQ(after.LastChangeType, kelvane::pcValueChanged);
+    EXPECT_EQ(after.LastChangeRecord, st1.Parameter(2));
+    EXPECT_EQ(after.WriterQueries, before.WriterQueries);
+
+    // The current item number again goes through the writer.
+    EXPECT_EQ(harness.request(client, writeRequest(2, "2", 5)), kOk);
+    after = st1.Calls();
+    EXPECT_EQ(after.PropertyChanges, before.PropertyChanges + 1);
+    EXPECT_EQ(after.WriterQueries, before.WriterQueries + 1);
+    EXPECT_EQ(after.LastWriteItem, 2);
+    EXPECT_EQ(after.LastWriteGroup, 5);
+}
+
+TEST_F(CoreParameters, FailedWrites) {
+    TraceCapture traces;
+    ASSERT_TRUE(harness.request(client, selectRequest("ST1")));
+    loginAdmin(client);
+    EXPECT_EQ(harness.request(client, writeRequest(10, "x")), kFailed);
+    const host::UnitCalls before = unit("ST1").Calls();
+    EXPECT_EQ(harness.request(client, writeRequest(13, "x")), kFailed);
+    EXPECT_EQ(harness.request(client, writeRequest(-1, "x")), kFailed);
+    // Indexes outside the unit's parameters reach no unit.
+    EXPECT_EQ(unit("ST1").Calls().GroupQueries, before.GroupQueries);
+    const auto lines = traces.take();
+    EXPECT_TRUE(TraceCapture::contains(
+        lines, 2, "TCP/IP DAQ Server Parameter Write error : the unit refused"));
+    EXPECT_TRUE(
+        TraceCapture::contains(lines, 2, "TCP/IP DAQ Server Parameter Write error : parameter 13"));
+}
+
+}  // namespace
+}  // namespace core_test

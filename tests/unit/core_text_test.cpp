@@ -1,0 +1,129 @@
+// Text conversion, the host's date-time and its fixed-point numbers.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "common/DateTime.h"
+#include "common/NumberFormat.h"
+#include "common/TextConvert.h"
+
+namespace {
+
+using daq::formatFixed;
+
+std::string fixed(double value, int decimals) {
+    return std::string(formatFixed(value, decimals).view());
+}
+
+TEST(CoreNumberFormat, DecimalsAfterTheSeparator) {
+    EXPECT_EQ(daq::decimalSeparator(), ".");
+    EXPECT_EQ(fixed(3.14159, 2), "3.14");
+    EXPECT_EQ(fixed(2.5, 3), "2.500");
+    EXPECT_EQ(fixed(-1.5, 0), "-2");
+    EXPECT_EQ(fixed(0, 0), "0");
+    EXPECT_EQ(fixed(0.006, 2), "0.01");
+    EXPECT_EQ(fixed(0.0004, 2), "0.00");
+    // Halves round away from zero, as the host shows them.
+    EXPECT_EQ(fixed(0.125, 2), "0.13");
+    EXPECT_EQ(fixed(-0.125, 2), "-0.13");
+    EXPECT_EQ(fixed(99.995, 2), "100.00");
+}
+
+TEST(CoreNumberFormat, NoNegativeZero) {
+    EXPECT_EQ(fixed(-0.0, 2), "0.00");
+    EXPECT_EQ(fixed(-0.001, 2), "0.00");
+}
+
+TEST(CoreNumberFormat, TenSignificantDigitsThenZeros) {
+    EXPECT_EQ(fixed(123456.789012, 6), "123456.789000");
+    EXPECT_EQ(fixed(0.1234567890123, 15), "0.123456789000000");
+    EXPECT_EQ(fixed(1e-5, 18), "0.000010000000000000");
+    EXPECT_EQ(fixed(9999999999.4, 0), "9999999999");
+}
+
+TEST(CoreNumberFormat, ExponentFormPastTenIntegerDigits) {
+    EXPECT_EQ(fixed(12345678901.0, 2), "1.234567890E+10");
+    EXPECT_EQ(fixed(-12345678901.0, 0), "-1.234567890E+10");
+    EXPECT_EQ(fixed(12345678901.0, 6), "1.234567890E+0010");
+    EXPECT_EQ(fixed(9999999999.6, 0), "1.000000000E+10");
+    EXPECT_EQ(fixed(1e300, 1), "1.000000000E+300");
+}
+
+TEST(CoreNumberFormat, DecimalsOutsideTheirRangeAndSpecialValues) {
+    EXPECT_EQ(fixed(3.14159, -5), "3");
+    EXPECT_EQ(fixed(1.0, 40), "1.000000000000000000");
+    EXPECT_EQ(fixed(std::numeric_limits<double>::quiet_NaN(), 2), "NAN");
+    EXPECT_EQ(fixed(std::numeric_limits<double>::infinity(), 2), "INF");
+    EXPECT_EQ(fixed(-std::numeric_limits<double>::infinity(), 2), "-INF");
+}
+
+TEST(CoreDateTime, EncodeDecodeAndBothFormats) {
+    const daq::DateTimeParts parts{2026, 12, 5, 0, 41, 7, 123};
+    const double value = daq::encodeDateTime(parts);
+    EXPECT_NEAR(value, 46361.0 + (41 * 60 + 7.123) / 86400.0, 1e-9);
+    EXPECT_EQ(daq::formatAliveTime(value).view(), "2026.12.05 00:41.07.123");
+    EXPECT_EQ(daq::formatStampTime(value).view(), "2026.12.05 00:41:07:123");
+    const daq::DateTimeParts back = daq::decodeDateTime(value);
+    EXPECT_EQ(back.year, 2026);
+    EXPECT_EQ(back.month, 12);
+    EXPECT_EQ(back.day, 5);
+    EXPECT_EQ(back.hour, 0);
+    EXPECT_EQ(back.minute, 41);
+    EXPECT_EQ(back.second, 7);
+    EXPECT_EQ(back.millisecond, 123);
+}
+
+TEST(CoreDateTime, DayZeroNegativeDaysAndCarry) {
+    EXPECT_EQ(daq::formatStampTime(0).view(), "1899.12.30 00:00:00:000");
+    // Days count back, the fraction is the time of day.
+    EXPECT_EQ(daq::formatStampTime(-1.25).view(), "1899.12.29 06:00:00:000");
+    EXPECT_EQ(daq::encodeDateTime({1899, 12, 29, 6, 0, 0, 0}), -1.25);
+    // Within half a millisecond of midnight: the next day.
+    EXPECT_EQ(daq::formatStampTime(1.0 - 0.0004 / 86400).view(), "1899.12.31 00:00:00:000");
+}
+
+TEST(CoreDateTime, ValuesOutsideTheCalendarReadAsDayZero) {
+    for (const double value : {std::nan(""), 1e300, -1e9, 2958466.0}) {
+        EXPECT_EQ(daq::formatStampTime(value).view(), "1899.12.30 00:00:00:000") << value;
+    }
+    EXPECT_EQ(daq::formatStampTime(2958465.5).view(), "9999.12.31 12:00:00:000");
+}
+
+TEST(CoreDateTime, NowIsToday) {
+    const double now = daq::nowDateTime();
+    const std::time_t seconds = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    const daq::DateTimeParts parts = daq::decodeDateTime(now);
+    EXPECT_EQ(parts.year, local.tm_year + 1900);
+    EXPECT_EQ(parts.month, local.tm_mon + 1);
+}
+
+TEST(CoreTextConvert, Utf16ToUtf8AndBack) {
+    const std::u16string text = u"A\u00e9\ud55c\U0001F600";
+    const std::string utf8 = daq::toUtf8(text);
+    EXPECT_EQ(utf8, "A\xC3\xA9\xED\x95\x9C\xF0\x9F\x98\x80");
+    EXPECT_EQ(daq::toUtf16(utf8), text);
+    EXPECT_EQ(daq::toUtf8(u""), "");
+}
+
+TEST(CoreTextConvert, BrokenTextsBecomeReplacementCharacters) {
+    const std::u16string loneHigh = {u'a', 0xD83D, u'b'};
+    EXPECT_EQ(daq::toUtf8(loneHigh),
+              "a\xEF\xBF\xBD"
+              "b");
+    const std::u16string loneLow = {0xDE00, u'c'};
+    EXPECT_EQ(daq::toUtf8(loneLow),
+              "\xEF\xBF\xBD"
+              "c");
+    const std::u16string highAtEnd = {u'x', 0xD800};
+    EXPECT_EQ(daq::toUtf8(highAtEnd), "x\xEF\xBF\xBD");
+    EXPECT_EQ(daq::toUtf16("a\xFF"
+                           "b"),
+              u"a\uFFFDb");
+    EXPECT_EQ(daq::toUtf16("\xC3"), u"\uFFFD");
+}
+
+}  // namespace
