@@ -354,8 +354,8 @@ Project MakeDemoProject() {
         "water works.";
     project.IoTree = DemoIoTree();
     project.SystemTree = DemoSystemTree();
-    project.Users = {{"admin", HashPassword("admin"), true},
-                     {"viewer", HashPassword("viewer"), false}};
+    project.Users = {{"admin", HashPassword("admin", HashCost::Light), true},
+                     {"viewer", HashPassword("viewer", HashCost::Light), false}};
     return project;
 }
 

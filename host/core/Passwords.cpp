@@ -31,11 +31,12 @@ bool SameText(std::string_view a, std::string_view b) {
 
 }  // namespace
 
-std::string HashPassword(std::string_view password) {
+std::string HashPassword(std::string_view password, HashCost cost) {
     std::string phrase;
     char setting[CRYPT_GENSALT_OUTPUT_SIZE];
     if (!Phrase(password, phrase) ||
-        crypt_gensalt_rn("$y$", 0, nullptr, 0, setting, sizeof setting) == nullptr) {
+        crypt_gensalt_rn("$y$", cost == HashCost::Light ? 1 : 0, nullptr, 0, setting,
+                         sizeof setting) == nullptr) {
         throw std::runtime_error("cannot make a password hash");
     }
     auto data = std::make_unique<crypt_data>();

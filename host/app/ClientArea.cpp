@@ -1,0 +1,30 @@
+#include "app/ClientArea.h"
+
+#include <QChildEvent>
+#include <QEvent>
+
+namespace host {
+
+bool ClientArea::event(QEvent* event) {
+    const bool handled = QWidget::event(event);
+    if (event->type() == QEvent::ChildAdded || event->type() == QEvent::ChildPolished ||
+        event->type() == QEvent::LayoutRequest) {
+        FillWithChildren();
+    }
+    return handled;
+}
+
+void ClientArea::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    FillWithChildren();
+}
+
+void ClientArea::FillWithChildren() {
+    for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (!child->isWindow()) {
+            child->setGeometry(rect());
+        }
+    }
+}
+
+}  // namespace host

@@ -1,0 +1,55 @@
+#include "app/HostOptions.h"
+
+#include <CLI/CLI.hpp>
+
+namespace host {
+
+std::optional<int> ParseOptions(int argc, char** argv, HostOptions& options) {
+    CLI::App app{
+        "Stand-in data-acquisition host: loads the TCP DAQ server plug-in, hands it a "
+        "project and runs a DAQ with simulated values."};
+    app.option_defaults()->always_capture_default();
+    app.add_option("--plugin", options.PluginPath,
+                   "Plug-in library to load (default: libdaqserver.so next to the host)");
+    app.add_option("--project", options.ProjectPath,
+                   "Project file (default: the built-in demo project)")
+        ->check(CLI::ExistingFile);
+    app.add_option("--config-dir", options.ConfigDir,
+                   "Directory the plug-in keeps config.ini in (default: the host's directory)");
+    app.add_option("--lang", options.Language,
+                   "Language of the plug-in's texts: en, ko, or a language file");
+    auto* headless = app.add_flag("--headless", options.Headless,
+                                  "No windows (default when there is no display)");
+    app.add_flag("--gui", options.Gui, "Show the main window")->excludes(headless);
+    app.add_flag("--save", options.Save,
+                 "On exit, write the plug-in's settings back into the project file")
+        ->needs(app.get_option("--project"));
+    app.add_option("--screenshot", options.Screenshot,
+                   "Save a picture of the main window after startup, then exit")
+        ->excludes(headless);
+    app.add_flag("--print-demo-project", options.PrintDemoProject,
+                 "Write the built-in demo project (or the synthetic one) to standard output");
+    app.add_flag("--hash-password", options.HashPassword,
+                 "Read a password from standard input and print its hash for a project's <user>");
+    app.add_option("--synthetic-tags", options.SyntheticTags,
+                   "Use the demo project with this many numeric tags instead of its own")
+        ->check(CLI::Range(std::size_t{1}, std::size_t{1'000'000}))
+        ->excludes(app.get_option("--project"));
+    app.add_option("--max-project-bytes", options.MaxProjectBytes,
+                   "Largest project file the host reads")
+        ->check(CLI::PositiveNumber);
+    app.add_option("--exit-after", options.ExitAfterMs,
+                   "Stop by itself after this many milliseconds (0: run until a signal)")
+        ->check(CLI::NonNegativeNumber);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& help) {
+        return app.exit(help);
+    } catch (const CLI::ParseError& error) {
+        app.exit(error);
+        return kExitUsage;
+    }
+    return std::nullopt;
+}
+
+}  // namespace host

@@ -1,0 +1,39 @@
+// The command line of kelvane-host.
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace host {
+
+struct HostOptions {
+    std::optional<std::filesystem::path> PluginPath;   // default: libdaqserver.so beside the host
+    std::optional<std::filesystem::path> ProjectPath;  // default: the built-in demo project
+    std::optional<std::filesystem::path> ConfigDir;    // default: the host's directory
+    std::string Language = "en";
+    bool Headless = false;
+    bool Gui = false;
+    bool Save = false;
+    std::optional<std::filesystem::path> Screenshot;
+    bool PrintDemoProject = false;
+    bool HashPassword = false;
+    std::size_t SyntheticTags = 0;
+    std::size_t MaxProjectBytes = 64u << 20;
+    int ExitAfterMs = 0;  // 0: run until SIGINT or SIGTERM
+};
+
+// Exit codes of kelvane-host.
+enum ExitCode : int {
+    kExitOk = 0,
+    kExitUsage = 1,
+    kExitFile = 2,   // project, language or plug-in file missing or malformed
+    kExitStart = 3,  // the plug-in failed while being started
+};
+
+// Parses argv; returns the exit code to leave with when the command line asks for no run
+// (help, an error), after printing what it has to say.
+std::optional<int> ParseOptions(int argc, char** argv, HostOptions& options);
+
+}  // namespace host

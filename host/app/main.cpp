@@ -1,0 +1,168 @@
+// kelvane-host: the stand-in data-acquisition host. Loads the TCP DAQ server plug-in, hands it a
+// project (IO tree, system tree, users, settings) and runs a DAQ whose values a simulator moves.
+#include <termios.h>
+#include <unistd.h>
+
+#include <QImage>
+#include <QPixmap>
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+
+#include "app/HostOptions.h"
+#include "app/MainWindow.h"
+#include "app/SignalWatcher.h"
+#include "core/DemoProject.h"
+#include "core/FileError.h"
+#include "core/Passwords.h"
+#include "session/HostSession.h"
+
+namespace {
+
+using namespace host;
+
+constexpr const char* kPluginFile = "libdaqserver.so";
+constexpr const char* kLanguageDir = "lang";
+// Time the main window gets to lay out and paint before a screenshot is taken.
+constexpr int kScreenshotDelayMs = 1500;
+
+std::filesystem::path ExecutableDir() {
+    return std::filesystem::canonical("/proc/self/exe").parent_path();
+}
+
+bool HasDisplay() {
+    const char* x11 = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    return (x11 != nullptr && *x11 != '\0') || (wayland != nullptr && *wayland != '\0');
+}
+
+ProjectFile LoadProject(const HostOptions& options) {
+    ProjectLimits limits;
+    limits.MaxFileBytes = options.MaxProjectBytes;
+    if (options.ProjectPath) {
+        return ProjectFile::Load(*options.ProjectPath, limits);
+    }
+    const Project project =
+        options.SyntheticTags > 0 ? MakeSyntheticProject(options.SyntheticTags) : MakeDemoProject();
+    limits.MaxFileBytes = std::max<std::size_t>(limits.MaxFileBytes, 1u << 30);
+    return ProjectFile::FromText(ProjectFileText(project), "built-in project", limits);
+}
+
+std::size_t CountTags(const std::vector<IoNode>& nodes) {
+    std::size_t count = 0;
+    for (const IoNode& node : nodes) {
+        count += node.Tag ? 1 : CountTags(node.Children);
+    }
+    return count;
+}
+
+// One line from standard input, not echoed on a terminal.
+std::string ReadPassword() {
+    termios saved{};
+    const bool terminal = isatty(STDIN_FILENO) != 0 && tcgetattr(STDIN_FILENO, &saved) == 0;
+    if (terminal) {
+        std::fprintf(stderr, "Password: ");
+        termios quiet = saved;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
+    }
+    std::string password;
+    std::getline(std::cin, password);
+    if (terminal) {
+        tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+        std::fprintf(stderr, "\n");
+    }
+    return password;
+}
+
+int Run(const HostOptions& options) {
+    const std::filesystem::path exeDir = ExecutableDir();
+    const std::filesystem::path pluginPath = options.PluginPath.value_or(exeDir / kPluginFile);
+    const bool gui = options.Gui || options.Screenshot || (!options.Headless && HasDisplay());
+    if ((!gui || !HasDisplay()) && std::getenv("QT_QPA_PLATFORM") == nullptr) {
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    }
+
+    int argc = 1;
+    char name[] = "kelvane-host";
+    char* argv[] = {name, nullptr};
+    const std::filesystem::path configDir = options.ConfigDir.value_or(exeDir);
+    kelvane::THostApplication application(argc, argv, configDir.string());
+    // From here on a signal stops the host in order, even one that comes during startup.
+    SignalWatcher stopSignals;
+    QObject::connect(&stopSignals, &SignalWatcher::StopRequested, &application,
+                     &QCoreApplication::quit);
+    std::optional<HostSession> session;
+    try {
+        session.emplace(application, LoadProject(options),
+                        LanguageTexts::Load(options.Language, exeDir / kLanguageDir), pluginPath);
+    } catch (const FileError& error) {
+        std::fprintf(stderr, "kelvane-host: %s\n", error.what());
+        return kExitFile;
+    }
+
+    std::unique_ptr<MainWindow> window;
+    if (gui) {
+        window = std::make_unique<MainWindow>(session->GetPlant());
+        window->show();
+    }
+    try {
+        session->Start(window ? window->ServerArea() : nullptr,
+                       window ? window->InfoArea() : nullptr);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "kelvane-host: the plug-in could not be started: %s\n", error.what());
+        return kExitStart;
+    }
+    const Project& project = session->GetPlant().Model();
+    std::fprintf(stderr,
+                 "kelvane-host: plug-in %s loaded; DAQ run started with project \"%s\" (%zu tags, "
+                 "%zu units); config dir %s\n",
+                 pluginPath.c_str(), project.Info.ProjectName.c_str(), CountTags(project.IoTree),
+                 session->GetPlant().System().Units().size(), configDir.c_str());
+
+    if (options.Screenshot) {
+        QTimer::singleShot(kScreenshotDelayMs, &application, [&] {
+            if (!window->grab().save(QString::fromStdString(options.Screenshot->string()))) {
+                std::fprintf(stderr, "kelvane-host: %s: cannot write the screenshot\n",
+                             options.Screenshot->c_str());
+            }
+            QCoreApplication::quit();
+        });
+    }
+    if (options.ExitAfterMs > 0) {
+        QTimer::singleShot(options.ExitAfterMs, &application, &QCoreApplication::quit);
+    }
+    application.exec();
+
+    try {
+        session->Stop(options.Save ? options.ProjectPath : std::nullopt);
+    } catch (const FileError& error) {
+        std::fprintf(stderr, "kelvane-host: %s\n", error.what());
+        return kExitFile;
+    }
+    std::fprintf(stderr, "kelvane-host: stopped%s\n",
+                 stopSignals.Received() != 0 ? " on a signal" : "");
+    return kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    HostOptions options;
+    if (const auto exitCode = ParseOptions(argc, argv, options)) {
+        return *exitCode;
+    }
+    if (options.HashPassword) {
+        std::cout << HashPassword(ReadPassword()) << '\n';
+        return std::cout.good() ? kExitOk : kExitFile;
+    }
+    if (options.PrintDemoProject) {
+        const Project project = options.SyntheticTags > 0
+                                    ? MakeSyntheticProject(options.SyntheticTags)
+                                    : MakeDemoProject();
+        std::cout << ProjectFileText(project);
+        return std::cout.good() ? kExitOk : kExitFile;
+    }
+    return Run(options);
+}

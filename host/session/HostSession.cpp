@@ -1,0 +1,150 @@
+#include "session/HostSession.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QWidget>
+#include <cstdio>
+#include <stdexcept>
+
+#include "readmap/MapAccess.h"
+
+namespace host {
+
+namespace {
+
+// Command codes the host sends to the plug-in.
+enum HostCommand : int32_t {
+    kSystemObjects = 0,
+    kLanguage = 15,
+    kEmbedWindow = 49,
+    kActiveChange = 57,
+    kEnableFlag = 66,
+    kProjectRecord = 83,
+    kLoginCallback = 111,
+};
+
+uint64_t Handle(const void* pointer) {
+    return reinterpret_cast<uint64_t>(pointer);
+}
+
+// Deletes the widgets a plug-in left in a host widget, before its code is unloaded.
+void DeleteChildWidgets(QWidget* parent) {
+    if (parent == nullptr) {
+        return;
+    }
+    for (QWidget* child : parent->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        delete child;
+    }
+}
+
+}  // namespace
+
+HostSession::HostSession(kelvane::THostApplication& application, ProjectFile project,
+                         LanguageTexts language, const std::filesystem::path& pluginPath)
+    : application_(application),
+      project_(std::move(project)),
+      language_(std::move(language)),
+      plant_(std::make_unique<Plant>(project_.Model())),
+      login_(project_.Model().Users),
+      simulator_(*plant_),
+      library_(std::make_unique<PluginLibrary>(pluginPath)),
+      loginEvent_(login_.Callback()),
+      activeChangeEvent_(kelvane::TActivateEvent::bind<&HostSession::OnActiveChange>(this)) {
+    kelvane::readmap::SetOpenFailure(project_.Model().Map.OpenFails);
+}
+
+HostSession::~HostSession() {
+    Stop();
+}
+
+void HostSession::Send(int32_t code, uint64_t value, void* data) {
+    kelvane::TPinzCommand command{};
+    command.Code = code;
+    command.Value = value;
+    command.Text = u"";
+    command.Data = data;
+    kelvane::_TPinzSendParam param{};
+    param.Kind = kelvane::kPinzCommandKind;
+    param.Command = &command;
+    instance_->SendParam(&param);
+}
+
+void HostSession::OnActiveChange(void*) {
+    ++activeChanges_;
+    std::fprintf(stderr, "kelvane-host: the server's active switch changed\n");
+}
+
+void HostSession::Start(QWidget* serverParent, QWidget* infoParent) {
+    if (instance_ != nullptr || !library_) {
+        return;
+    }
+    instance_ = library_->Create()(&application_, nullptr, 0, false, nullptr);
+    if (instance_ == nullptr) {
+        throw std::runtime_error("the plug-in created no instance");
+    }
+    try {
+        if (serverParent == nullptr) {
+            hiddenParent_ = std::make_unique<QWidget>();
+            serverParent = hiddenParent_.get();
+        }
+        serverParent_ = serverParent;
+        infoParent_ = infoParent;
+        Send(kEnableFlag, Handle(&enableFlag_), nullptr);
+        Send(kSystemObjects, Handle(static_cast<kelvane::IHostTree*>(&plant_->Io().Tree())),
+             plant_->HostSystem());
+        Send(kProjectRecord, 0, plant_->ProjectRecord());
+        Send(kLanguage, 0, language_.Root());
+        Send(kLoginCallback, 0, &loginEvent_);
+        Send(kActiveChange, Handle(&activeChangeEvent_), nullptr);
+        Send(kEmbedWindow, Handle(serverParent), nullptr);
+        if (infoParent != nullptr) {
+            instance_->InitInformForm(infoParent);
+        }
+        instance_->ReadConfig(projectNodes_.Wrap(project_.PluginSettings()),
+                              kelvane::TPinReadType{});
+        instance_->Connect(nullptr);
+        simulator_.Start();
+        instance_->DAQRun(kelvane::TDaqRunType{});
+    } catch (...) {
+        simulator_.Stop();
+        Unload();
+        throw;
+    }
+}
+
+void HostSession::Stop(const std::optional<std::filesystem::path>& saveTo) {
+    if (instance_ == nullptr) {
+        return;
+    }
+    instance_->DAQStop(kelvane::TDaqRunType{});
+    instance_->Disconnect();
+    simulator_.Stop();
+    if (saveTo) {
+        // The plug-in writes its whole settings afresh.
+        pugi::xml_node settings = project_.PluginSettings();
+        while (settings.first_child()) {
+            settings.remove_child(settings.first_child());
+        }
+        instance_->WriteConfig(projectNodes_.Wrap(settings));
+    }
+    Unload();
+    if (saveTo) {
+        project_.Save(*saveTo);
+    }
+}
+
+void HostSession::Unload() {
+    if (instance_ != nullptr) {
+        library_->Delete()(instance_);
+        instance_ = nullptr;
+    }
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    DeleteChildWidgets(serverParent_);
+    DeleteChildWidgets(infoParent_);
+    hiddenParent_.reset();
+    serverParent_ = nullptr;
+    infoParent_ = nullptr;
+    library_.reset();
+}
+
+}  // namespace host

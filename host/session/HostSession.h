@@ -1,0 +1,85 @@
+// One run of the host with a plug-in: loads the library, hands the host's objects over, runs the
+// DAQ with the simulator writing values, and takes everything down again in order.
+//
+// Usable in-process (tests): create a THostApplication first, then
+//   HostSession session(app, ProjectFile::Load(path), LanguageTexts::Load("en", dir), pluginPath);
+//   session.Start();   ... the plug-in listens (port from config.ini in app.ExeDir()) ...
+//   session.Stop();
+// All calls on the GUI thread.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+
+#include "core/LanguageTexts.h"
+#include "core/Login.h"
+#include "core/Plant.h"
+#include "core/ProjectFile.h"
+#include "core/Simulator.h"
+#include "core/XmlNode.h"
+#include "kelvane/HostApplication.h"
+#include "kelvane/Pinz.h"
+#include "session/PluginLibrary.h"
+
+class QWidget;
+
+namespace host {
+
+class HostSession {
+  public:
+    // Loads the plug-in library and builds the host's records; nothing of the plug-in runs yet.
+    // FileError when the library cannot be loaded or lacks an entry point.
+    HostSession(kelvane::THostApplication& application, ProjectFile project, LanguageTexts language,
+                const std::filesystem::path& pluginPath);
+    HostSession(const HostSession&) = delete;
+    HostSession& operator=(const HostSession&) = delete;
+    // Stops first when still running.
+    ~HostSession();
+
+    // Creates the plug-in instance and drives it: commands 66, 0, 83, 15, 111, 57, 49,
+    // ReadConfig, Connect, DAQRun; the simulator runs from just before the DAQ run.
+    // serverParent receives the server window (null: a hidden widget of the session);
+    // infoParent, when given, receives the information form. On failure everything started is
+    // taken down again before the exception leaves.
+    void Start(QWidget* serverParent = nullptr, QWidget* infoParent = nullptr);
+    // DAQStop, Disconnect, the simulator stopped, WriteConfig into the project's plug-in
+    // settings (only with saveTo), DeletePinzInstance, library unloaded; then the project file
+    // is written to saveTo. Does nothing when not running.
+    void Stop(const std::optional<std::filesystem::path>& saveTo = std::nullopt);
+
+    bool Running() const { return instance_ != nullptr; }
+    Plant& GetPlant() { return *plant_; }
+    ProjectFile& Project() { return project_; }
+    LoginService& Login() { return login_; }
+    Simulator& GetSimulator() { return simulator_; }
+    kelvane::TPinzBase* Instance() { return instance_; }
+    // How often the plug-in reported a change of its active switch (command 57's callback).
+    int ActiveChanges() const { return activeChanges_; }
+
+  private:
+    void Send(int32_t code, uint64_t value, void* data);
+    void OnActiveChange(void* sender);
+    // Deletes the instance, removes what it left in the host's widgets, unloads the library.
+    void Unload();
+
+    kelvane::THostApplication& application_;
+    ProjectFile project_;
+    LanguageTexts language_;
+    std::unique_ptr<Plant> plant_;
+    LoginService login_;
+    Simulator simulator_;
+    XmlNodes projectNodes_;
+    std::unique_ptr<PluginLibrary> library_;
+    std::unique_ptr<QWidget> hiddenParent_;
+    QWidget* serverParent_ = nullptr;
+    QWidget* infoParent_ = nullptr;
+    kelvane::TPinzBase* instance_ = nullptr;
+
+    int32_t enableFlag_ = 1;
+    kelvane::TLoginEvent loginEvent_;
+    kelvane::TActivateEvent activeChangeEvent_;
+    int activeChanges_ = 0;
+};
+
+}  // namespace host

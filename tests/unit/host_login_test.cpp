@@ -1,0 +1,122 @@
+// The host's login callback: users and passwords from the project, write permission, refusals.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/DemoProject.h"
+#include "core/Login.h"
+
+using namespace host;
+using namespace kelvane;
+
+namespace {
+
+struct Answer {
+    bool Answered = false;  // Data was set
+    bool Accepted = false;
+    bool MayWrite = false;
+};
+
+// Calls the callback the way the plug-in's login check does.
+Answer Login(const TLoginEvent& callback, const char16_t* id, const char16_t* password) {
+    TPinzLoginUser user{u"", id, password, {}};
+    TPinzCommand command{};
+    command.Code = kLoginCommand;
+    command.Value = reinterpret_cast<uint64_t>(&user);
+    command.Text = u"";
+    _TPinzSendParam param{};
+    param.Kind = kPinzCommandKind;
+    param.Command = &command;
+    callback(&param);
+    Answer answer;
+    answer.Answered = command.Data != nullptr;
+    answer.Accepted = answer.Answered && (*static_cast<const bool*>(command.Data));
+    answer.MayWrite = (user.Flags[kLoginWriteFlag] & 1) != 0;
+    return answer;
+}
+
+class LoginTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() { users_ = new std::vector<UserSpec>(MakeDemoProject().Users); }
+    static void TearDownTestSuite() { delete users_; }
+
+    static std::vector<UserSpec>* users_;
+};
+
+std::vector<UserSpec>* LoginTest::users_ = nullptr;
+
+}  // namespace
+
+TEST_F(LoginTest, UsersAreCheckedAgainstTheirHashes) {
+    LoginService service(*users_);
+    const TLoginEvent callback = service.Callback();
+
+    const Answer admin = Login(callback, u"admin", u"admin");
+    EXPECT_TRUE(admin.Accepted);
+    EXPECT_TRUE(admin.MayWrite);
+
+    const Answer viewer = Login(callback, u"viewer", u"viewer");
+    EXPECT_TRUE(viewer.Accepted);
+    EXPECT_FALSE(viewer.MayWrite);
+
+    const Answer wrong = Login(callback, u"admin", u"viewer");
+    EXPECT_TRUE(wrong.Answered);
+    EXPECT_FALSE(wrong.Accepted);
+    EXPECT_FALSE(wrong.MayWrite);
+
+    const Answer unknown = Login(callback, u"nobody", u"admin");
+    EXPECT_TRUE(unknown.Answered);
+    EXPECT_FALSE(unknown.Accepted);
+
+    EXPECT_FALSE(Login(callback, u"ADMIN", u"admin").Accepted) << "ids compare exactly";
+    EXPECT_FALSE(Login(callback, u"admin", nullptr).Accepted);
+    EXPECT_EQ(service.Accepted(), 2);
+    EXPECT_EQ(service.Refused(), 4);
+}
+
+TEST_F(LoginTest, RefusalsAreLoggedWithTheIdButNeverThePassword) {
+    LoginService service(*users_);
+    ::testing::internal::CaptureStderr();
+    Login(service.Callback(), u"mallory", u"s3cret-guess");
+    Login(service.Callback(), u"line\nbreak", u"other-secret");
+    const std::string log = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(log.find("login refused for user \"mallory\""), std::string::npos) << log;
+    EXPECT_NE(log.find("\"line?break\""), std::string::npos) << "one line per refusal: " << log;
+    EXPECT_EQ(log.find("s3cret"), std::string::npos);
+    EXPECT_EQ(log.find("other-secret"), std::string::npos);
+}
+
+TEST_F(LoginTest, OtherCommandsAreNotAnswered) {
+    LoginService service(*users_);
+    TPinzCommand command{};
+    command.Code = 5;
+    _TPinzSendParam param{};
+    param.Kind = kPinzCommandKind;
+    param.Command = &command;
+    service.Check(&param);
+    EXPECT_EQ(command.Data, nullptr);
+    EXPECT_EQ(service.Accepted() + service.Refused(), 0);
+}
+
+// IO threads log in at the same time.
+TEST_F(LoginTest, ConcurrentLoginsGetTheirOwnAnswers) {
+    LoginService service(*users_);
+    const TLoginEvent callback = service.Callback();
+    std::vector<std::thread> threads;
+    std::vector<Answer> answers(4);
+    for (std::size_t i = 0; i < answers.size(); ++i) {
+        threads.emplace_back([&, i] {
+            answers[i] = i % 2 == 0 ? Login(callback, u"admin", u"admin")
+                                    : Login(callback, u"viewer", u"wrong");
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    for (std::size_t i = 0; i < answers.size(); ++i) {
+        EXPECT_EQ(answers[i].Accepted, i % 2 == 0) << i;
+        EXPECT_EQ(answers[i].MayWrite, i % 2 == 0) << i;
+    }
+}
