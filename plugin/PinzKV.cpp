@@ -103,6 +103,8 @@ void TPinzKV::InitInformForm(QWidget* parent) {
     if (FInfoForm == nullptr) {
         auto* form = new TfrmInfo();
         FInfoForm = form;
+        // A host control that embeds the form may delete it with itself.
+        QObject::connect(form, &QObject::destroyed, [this] { FInfoForm = nullptr; });
         form->setInfoText(0, fieldQString(FPinInfo.TypeText));
         form->setInfoText(1, fieldQString(FPinInfo.TypeText));
         form->setInfoText(2, fieldQString(FPinInfo.Date));
