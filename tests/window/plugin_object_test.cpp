@@ -14,8 +14,6 @@
 #include <memory>
 #include <string>
 
-#include "core/XmlNode.h"
-#include "core/XmlSource.h"
 #include "kelvane/PinRecords.h"
 #include "kelvane/Text.h"
 #include "plugin/ClsInterface.h"
@@ -29,21 +27,6 @@
 using namespace daq;
 
 namespace {
-
-constexpr std::size_t kMaxXml = 1 << 20;
-
-// An XML document of the host, with its nodes as the plug-in sees them.
-class HostXml {
-  public:
-    explicit HostXml(const std::string& text)
-        : source_(host::XmlSource::FromText(text, "test.xml", kMaxXml)) {}
-    kelvane::IXMLNode* root() { return nodes_.Wrap(source_.Document().document_element()); }
-    pugi::xml_node element() { return source_.Document().document_element(); }
-
-  private:
-    host::XmlSource source_;
-    host::XmlNodes nodes_;
-};
 
 struct Command {
     kelvane::TPinzCommand command{};
@@ -61,15 +44,6 @@ struct Command {
 
 uint64_t asValue(const void* pointer) {
     return reinterpret_cast<uintptr_t>(pointer);
-}
-
-// The language root node with `count` server texts "text0", "text1", ...
-std::string languageXml(int count) {
-    std::string xml = "<lang><_11>";
-    for (int i = 0; i < count; ++i) {
-        xml += "<t>text" + std::to_string(i) + "</t>";
-    }
-    return xml + "</_11></lang>";
 }
 
 class PluginObject : public ::testing::Test {

@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "core/XmlNode.h"
+#include "core/XmlSource.h"
 #include "kelvane/HostApplication.h"
 #include "tests/unit/trace_receiver.h"
 
@@ -125,4 +127,28 @@ inline std::vector<std::string> matching(const std::vector<std::string>& message
         }
     }
     return found;
+}
+
+// An XML document of the host, with its nodes as the plug-in sees them.
+class HostXml {
+  public:
+    static constexpr std::size_t kMaxBytes = 1 << 20;
+
+    explicit HostXml(const std::string& text)
+        : source_(host::XmlSource::FromText(text, "test.xml", kMaxBytes)) {}
+    kelvane::IXMLNode* root() { return nodes_.Wrap(source_.Document().document_element()); }
+    pugi::xml_node element() { return source_.Document().document_element(); }
+
+  private:
+    host::XmlSource source_;
+    host::XmlNodes nodes_;
+};
+
+// A language root node whose server texts are "text0", "text1", ... (`count` of them).
+inline std::string languageXml(int count) {
+    std::string xml = "<lang><_11>";
+    for (int i = 0; i < count; ++i) {
+        xml += "<t>text" + std::to_string(i) + "</t>";
+    }
+    return xml + "</_11></lang>";
 }
