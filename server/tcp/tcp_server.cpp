@@ -73,7 +73,11 @@ struct TcpServer::Impl {
 };
 
 TcpServer::TcpServer(TcpServerSettings settings)
-    : settings_(std::move(settings)), impl_(std::make_unique<Impl>()) {}
+    : settings_(std::move(settings)), impl_(std::make_unique<Impl>()) {
+    // Zero threads would serve nothing; a zero-byte read would complete at once, over and over.
+    settings_.ioThreads = std::max<std::size_t>(1, settings_.ioThreads);
+    settings_.readChunkBytes = std::max<std::size_t>(1, settings_.readChunkBytes);
+}
 
 TcpServer::~TcpServer() {
     deactivate();
@@ -103,8 +107,7 @@ void TcpServer::activate() {
     }
 
     impl_->work.emplace(activation->io.get_executor());
-    const std::size_t threadCount = std::max<std::size_t>(1, settings_.ioThreads);
-    for (std::size_t i = 0; i < threadCount; ++i) {
+    for (std::size_t i = 0; i < settings_.ioThreads; ++i) {
         impl_->threads.emplace_back([activation] { runIoThread(*activation); });
     }
     for (const auto& listener : listeners) {

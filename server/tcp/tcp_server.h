@@ -19,13 +19,13 @@ namespace daq::tcp {
 struct TcpServerSettings {
     // Port of the binding used when no binding is given.
     std::uint16_t defaultPort = 5050;
-    // IO threads that run every event; never one per connection.
+    // IO threads that run every event; never one per connection. At least 1.
     std::size_t ioThreads = 1;
     // Connections beyond this are closed as soon as they are accepted.
     std::size_t maxConnections = 1024;
     // Bytes queued for sending on one connection; more closes that connection.
     std::size_t maxOutputBacklog = 16 * 1024 * 1024;
-    // Bytes taken from a socket per read; the data event never carries more.
+    // Bytes taken from a socket per read; the data event never carries more. At least 1.
     std::size_t readChunkBytes = 16 * 1024;
     // How long close() waits for queued output to reach a peer that does not read.
     std::chrono::milliseconds closeDrainTimeout{1000};

@@ -18,7 +18,6 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "server/protocol/frame.h"
@@ -58,6 +57,7 @@ class EventLog {
     std::vector<ExceptionRecord> exceptions;
     std::vector<std::string> statuses;
     std::size_t messages = 0;
+    std::size_t answered = 0;  // messages whose answer is queued
     std::size_t events = 0;
 
     std::size_t countOf(const std::vector<std::uint64_t>& ids, std::uint64_t id) const {
@@ -106,6 +106,7 @@ class EchoServer {
                 if (step.status == protocol::FrameStatus::Good) {
                     log.record([&] { ++log.messages; });
                     answer(*connection, reader->message());
+                    log.record([&] { ++log.answered; });
                 }
             }
         };

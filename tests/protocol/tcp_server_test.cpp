@@ -190,6 +190,17 @@ TEST(TcpServer, DeactivateClosesLiveConnectionsAndWaitsForTheirHandlers) {
     EXPECT_EQ(echo.log.statuses.back(), "stopped listening on 127.0.0.1:" + std::to_string(port));
 }
 
+TEST(TcpServer, DeactivateGivesUpOnOutputThatAPeerDoesNotTake) {
+    constexpr std::size_t kAnswer = 32 * 1024 * 1024;  // more than the socket buffers hold
+    EchoServer echo({.maxOutputBacklog = 2 * kAnswer, .closeDrainTimeout = 100ms});
+    auto stuck = connectTo(echo);
+    ASSERT_TRUE(stuck->sendMessage("BIG:" + std::to_string(kAnswer)));
+    ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.answered == 1; }));
+    echo.server.deactivate();
+    EXPECT_EQ(echo.log.disconnects.size(), 1U);
+    EXPECT_TRUE(echo.log.exceptions.empty());
+}
+
 TEST(TcpServer, ReactivationListensAgainWithFreshIds) {
     EchoServer echo;
     auto first = connectTo(echo);
