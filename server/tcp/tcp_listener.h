@@ -23,7 +23,6 @@ class TcpListener : public std::enable_shared_from_this<TcpListener> {
     void stop();
 
     std::uint16_t port() const { return port_; }
-    const std::string& name() const { return name_; }
 
   private:
     void acceptNext();

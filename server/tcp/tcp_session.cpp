@@ -23,6 +23,9 @@ TcpSession::TcpSession(std::shared_ptr<TcpActivation> activation, asio::ip::tcp:
         peerAddress_ = peer.address().to_string();
         peerPort_ = peer.port();
     }
+    // Answers go out whole in one write each; waiting to coalesce them only adds latency when
+    // a client has several requests in flight.
+    socket_.set_option(asio::ip::tcp::no_delay(true), error);
 }
 
 void TcpSession::start() {
