@@ -24,7 +24,8 @@ struct ClientSettings {
 
 enum class ClientErrorKind {
     None,
-    Timeout,   // no (complete) answer in time; the connection stays usable
+    Timeout,   // no (complete) answer in time: the connection stays usable; a send that did
+               // not finish in time: the connection is closed
     Closed,    // the server closed the connection, or it was never open
     BadReply,  // the answer broke the frame rules, was too long or was not JSON
     Network,   // resolving, connecting or sending failed
