@@ -33,11 +33,5 @@ TEST(WinsockCode, OtherErrorsKeepTheirNumberAboveTheBase) {
     EXPECT_EQ(winsockCode(asio::error::host_not_found), 11001);
 }
 
-TEST(WinsockCode, SocketErrorCarriesCodeAndContext) {
-    const SocketError error = toSocketError({ECONNREFUSED, std::system_category()}, "connect");
-    EXPECT_EQ(error.code(), 10061);
-    EXPECT_EQ(std::string(error.what()).rfind("connect: ", 0), 0U) << error.what();
-}
-
 }  // namespace
 }  // namespace daq::tcp
