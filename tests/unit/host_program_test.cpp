@@ -34,20 +34,21 @@ struct Outcome {
 
 class ProgramTest : public ::testing::Test {
   protected:
-    std::unique_ptr<QProcess> Launch(QStringList arguments) {
+    std::unique_ptr<QProcess> Launch(QStringList arguments, const QProcessEnvironment& extra = {}) {
         auto process = std::make_unique<QProcess>();
         QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
         variables.insert(kProbeLogVariable, QString::fromStdString(log_.string()));
         variables.remove("DISPLAY");
         variables.remove("WAYLAND_DISPLAY");
+        variables.insert(extra);
         process->setProcessEnvironment(variables);
         process->start(kHost, arguments);
         EXPECT_TRUE(process->waitForStarted(kTimeoutMs));
         return process;
     }
 
-    Outcome Run(QStringList arguments) {
-        auto process = Launch(std::move(arguments));
+    Outcome Run(QStringList arguments, const QProcessEnvironment& extra = {}) {
+        auto process = Launch(std::move(arguments), extra);
         EXPECT_TRUE(process->waitForFinished(kTimeoutMs));
         return {process->exitStatus() == QProcess::NormalExit ? process->exitCode() : -1,
                 process->readAllStandardOutput().toStdString(),
@@ -167,7 +168,9 @@ TEST_F(ProgramTest, SigtermStopsTheHostInOrderAndSaveWritesTheSettings) {
 
 TEST_F(ProgramTest, ScreenshotShowsTheMainWindow) {
     const auto picture = dir_.Path() / "host.png";
-    const Outcome run = Run({"--plugin", kProbe, "--screenshot", Path(picture)});
+    QProcessEnvironment qtThreads;
+    qtThreads.insert("TSAN_OPTIONS", "suppressions=" HOST_TSAN_SUPPRESSIONS);
+    const Outcome run = Run({"--plugin", kProbe, "--screenshot", Path(picture)}, qtThreads);
     ASSERT_EQ(run.ExitCode, 0) << run.Err;
     const QImage image(Path(picture));
     ASSERT_FALSE(image.isNull());

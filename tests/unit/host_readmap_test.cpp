@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 
+#include "host_test_support.h"
 #include "kelvane/ReadMapFile.h"
 #include "kelvane/Text.h"
 #include "readmap/MapAccess.h"
@@ -50,7 +51,7 @@ TEST_F(ReadMapTest, EntriesHaveHeadersOnlyWhileOpen) {
     EXPECT_EQ(readmap::OpenMapCount(), 1);
     for (int32_t i = 0; i < 3; ++i) {
         ASSERT_NE(map.GetHeader(i), nullptr);
-        EXPECT_EQ(map.GetHeader(i)->Index, i);
+        EXPECT_EQ(Value(map.GetHeader(i)->Index), i);
         EXPECT_EQ(map.GetHeader(i)->Current.Updated, 0) << "no value before the host writes one";
     }
     EXPECT_EQ(map.GetHeader(3), nullptr);
@@ -101,15 +102,15 @@ TEST_F(ReadMapTest, HostWritesReachEveryOpenEntryOfTheRecord) {
     for (int32_t i : {0, 2}) {
         const TMapHeader* header = map.GetHeader(i);
         EXPECT_EQ(header->Current.Updated, 1);
-        EXPECT_DOUBLE_EQ(header->Current.Value, 3.14159);
-        EXPECT_EQ(FieldText(header->Current.ValueText), u"3.14");
-        EXPECT_EQ(header->WriteCount, 1u);
+        EXPECT_DOUBLE_EQ(Value(header->Current.Value), 3.14159);
+        EXPECT_EQ(BlockText(header->Current), u"3.14");
+        EXPECT_EQ(Value(header->WriteCount), 1u);
     }
     EXPECT_EQ(map.GetHeader(1)->Current.Updated, 0);
 
     TCurrentValue read{};
     EXPECT_TRUE(readmap::ReadHeader(&records_[0], &read));
-    EXPECT_EQ(FieldText(read.ValueText), u"3.14");
+    EXPECT_EQ(BlockText(read), u"3.14");
     EXPECT_FALSE(readmap::ReadHeader(&records_[2], &read));
 
     map.Clear();
@@ -172,7 +173,7 @@ TEST_F(ReadMapTest, ConcurrentWriterAndReaderSeeWholeBlocks) {
             }
             TCurrentValue copy;
             std::memcpy(&copy, &header->Current, sizeof copy);
-            const std::u16string_view text = FieldText(copy.ValueText);
+            const std::u16string text = BlockText(copy);
             const std::string expected = std::to_string(static_cast<int>(copy.Value));
             mismatches += std::u16string(expected.begin(), expected.end()) == text ? 0 : 1;
         }

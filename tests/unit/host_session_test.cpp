@@ -133,7 +133,7 @@ TEST_F(SessionTest, SimulatedValuesReachThePluginsMapAtOnce) {
         std::lock_guard lock(probe.Map.HeaderLock());
         EXPECT_EQ(probe.Map.GetIOList(0)->TagName,
                   session->GetPlant().Io().Tags()[0].Record->TagName);
-        EXPECT_FALSE(FieldText(probe.Map.GetHeader(0)->Current.ValueText).empty());
+        EXPECT_FALSE(BlockText(probe.Map.GetHeader(0)->Current).empty());
     }
     session->Stop();
 }

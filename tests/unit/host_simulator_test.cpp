@@ -10,6 +10,7 @@
 #include "core/ProjectFile.h"
 #include "core/Simulator.h"
 #include "core/TagDriver.h"
+#include "host_test_support.h"
 #include "kelvane/ReadMapFile.h"
 #include "kelvane/Text.h"
 
@@ -33,7 +34,7 @@ TagSpec Numeric(DriveKind kind, int32_t decimals) {
 }
 
 std::u16string TextOf(const TCurrentValue& value) {
-    return std::u16string(FieldText(value.ValueText));
+    return BlockText(value);
 }
 
 }  // namespace
@@ -158,7 +159,7 @@ TEST(Simulator, WritesEveryTagIntoAMapAsSoonAsItOpensAndKeepsWriting) {
            !(sawText && fastWrites >= 5 && sawOffline && sawOnline)) {
         {
             std::lock_guard lock(map.HeaderLock());
-            fastWrites = map.GetHeader(0)->WriteCount;
+            fastWrites = Value(map.GetHeader(0)->WriteCount);
             const TCurrentValue& text = map.GetHeader(1)->Current;
             sawText = text.Updated != 0 && TextOf(text) == u"hello";
         }
@@ -175,13 +176,13 @@ TEST(Simulator, WritesEveryTagIntoAMapAsSoonAsItOpensAndKeepsWriting) {
     {
         std::lock_guard lock(map.HeaderLock());
         const TCurrentValue& fast = map.GetHeader(0)->Current;
-        EXPECT_EQ(fast.Decimals, 2);
-        EXPECT_NEAR(fast.TimeStamp, opened, 11.0 / 86400.0);
+        EXPECT_EQ(Value(fast.Decimals), 2);
+        EXPECT_NEAR(Value(fast.TimeStamp), opened, 11.0 / 86400.0);
     }
     EXPECT_GE(simulator.HeadersWritten(), fastWrites + 1);
 
     // Stopped: nothing is written any more.
-    const uint64_t after = map.GetHeader(0)->WriteCount;
+    const uint64_t after = Value(map.GetHeader(0)->WriteCount);
     std::this_thread::sleep_for(milliseconds(60));
-    EXPECT_EQ(map.GetHeader(0)->WriteCount, after);
+    EXPECT_EQ(Value(map.GetHeader(0)->WriteCount), after);
 }

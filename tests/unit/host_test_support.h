@@ -1,10 +1,15 @@
 // Helpers shared by the host's tests: a temporary directory that removes itself.
 #pragma once
 
+#include <cstddef>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
+
+#include "kelvane/IORecords.h"
+#include "kelvane/Text.h"
 
 class TempDir {
   public:
@@ -31,3 +36,18 @@ class TempDir {
   private:
     std::filesystem::path path_;
 };
+
+// Host records are packed, so a field may sit at an address its type does not allow a reference
+// to (gtest's checks take references): read fields by value and texts by copying their bytes.
+template <typename T>
+T Value(T field) {
+    return field;
+}
+
+inline std::u16string BlockText(const kelvane::TCurrentValue& block) {
+    char16_t text[sizeof(kelvane::TCurrentValue::ValueText) / sizeof(char16_t)];
+    std::memcpy(text,
+                reinterpret_cast<const char*>(&block) + offsetof(kelvane::TCurrentValue, ValueText),
+                sizeof text);
+    return std::u16string(kelvane::FieldText(text));
+}

@@ -6,6 +6,7 @@
 
 #include "core/ProjectFile.h"
 #include "core/SystemRecords.h"
+#include "host_test_support.h"
 #include "kelvane/Text.h"
 
 using namespace host;
@@ -146,15 +147,15 @@ TEST_F(UnitsTest, SelectAndGroupAnswers) {
     EXPECT_EQ(unit.Calls().Selects, 1);
 
     auto group = [&](const char16_t* index) {
-        return std::u16string(RefText(Send(unit, 106, index).Text));
+        return std::u16string(RefText(Value(Send(unit, 106, index).Text)));
     };
     EXPECT_EQ(group(u"2"), u"2") << "its own group";
     EXPECT_EQ(group(u"3"), u"1") << "another parameter's group";
     EXPECT_EQ(group(u"4"), u"-1") << "no group";
     const char16_t* asked = u"5";
-    EXPECT_EQ(Send(unit, 106, asked).Text, asked) << "a unit that ignores the command";
+    EXPECT_EQ(Value(Send(unit, 106, asked).Text), asked) << "a unit that ignores the command";
     const char16_t* outside = u"99";
-    EXPECT_EQ(Send(unit, 106, outside).Text, outside);
+    EXPECT_EQ(Value(Send(unit, 106, outside).Text), outside);
     EXPECT_EQ(unit.Calls().GroupQueries, 5);
 }
 
@@ -163,14 +164,14 @@ TEST_F(UnitsTest, RangeAnswers) {
     auto* range = static_cast<TParamRange*>(Send(unit, 109, u"2").Data);
     ASSERT_NE(range, nullptr);
     EXPECT_EQ(range->Valid, 1);
-    EXPECT_DOUBLE_EQ(range->Minimum, 0.5);
-    EXPECT_DOUBLE_EQ(range->Maximum, 3.5);
-    EXPECT_EQ(range->Decimals, 3);
+    EXPECT_DOUBLE_EQ(Value(range->Minimum), 0.5);
+    EXPECT_DOUBLE_EQ(Value(range->Maximum), 3.5);
+    EXPECT_EQ(Value(range->Decimals), 3);
     auto* none = static_cast<TParamRange*>(Send(unit, 109, u"0").Data);
     ASSERT_NE(none, nullptr);
     EXPECT_EQ(none->Valid, 0);
-    EXPECT_EQ(Send(unit, 109, u"8").Data, nullptr);
-    EXPECT_EQ(Send(unit, 109, u"x").Data, nullptr);
+    EXPECT_EQ(Value(Send(unit, 109, u"8").Data), nullptr);
+    EXPECT_EQ(Value(Send(unit, 109, u"x").Data), nullptr);
 }
 
 TEST_F(UnitsTest, WritersApplyRaiseOrAreMissing) {
