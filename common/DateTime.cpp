@@ -1,8 +1,10 @@
 #include "common/DateTime.h"
 
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <ctime>
 
 namespace daq {
@@ -21,30 +23,39 @@ constexpr double kLastDay = 2958466.0;
 // The system's time separator.
 constexpr char kTimeSeparator = ':';
 
-char* putDigits(char* out, int value, int width) {
-    for (int i = width - 1; i >= 0; --i) {
-        out[i] = static_cast<char>('0' + value % 10);
-        value /= 10;
+// "00" to "99", two characters each.
+constexpr auto kTwoDigits = [] {
+    std::array<char, 200> digits{};
+    for (int i = 0; i < 100; ++i) {
+        digits[2 * i] = static_cast<char>('0' + i / 10);
+        digits[2 * i + 1] = static_cast<char>('0' + i % 10);
     }
-    return out + width;
+    return digits;
+}();
+
+char* putTwoDigits(char* out, int value) {
+    std::memcpy(out, &kTwoDigits[2 * value], 2);
+    return out + 2;
 }
 
 DateTimeText formatDateTime(const DateTimeParts& parts, char afterMinutes, char afterSeconds) {
     DateTimeText text;
     char* out = text.chars;
-    out = putDigits(out, parts.year, 4);
+    out = putTwoDigits(out, parts.year / 100);
+    out = putTwoDigits(out, parts.year % 100);
     *out++ = '.';
-    out = putDigits(out, parts.month, 2);
+    out = putTwoDigits(out, parts.month);
     *out++ = '.';
-    out = putDigits(out, parts.day, 2);
+    out = putTwoDigits(out, parts.day);
     *out++ = ' ';
-    out = putDigits(out, parts.hour, 2);
+    out = putTwoDigits(out, parts.hour);
     *out++ = kTimeSeparator;
-    out = putDigits(out, parts.minute, 2);
+    out = putTwoDigits(out, parts.minute);
     *out++ = afterMinutes;
-    out = putDigits(out, parts.second, 2);
+    out = putTwoDigits(out, parts.second);
     *out++ = afterSeconds;
-    out = putDigits(out, parts.millisecond, 3);
+    *out++ = static_cast<char>('0' + parts.millisecond / 100);
+    out = putTwoDigits(out, parts.millisecond % 100);
     text.size = static_cast<std::size_t>(out - text.chars);
     return text;
 }

@@ -5,35 +5,42 @@
 #include <charconv>
 #include <clocale>
 #include <cmath>
+#include <cstdint>
 #include <string>
 
 namespace daq {
 
 namespace {
 
-// Decimal digits taken from the binary value before rounding (what an 80-bit extended
-// conversion gives), so that rounding happens once, at the digit the format asks for.
-constexpr int kSourceDigits = 18;
+// Most digits of the shortest decimal text that reads back as the same double.
+constexpr int kSourceDigits = 17;
 
-// |value| as digits d0.d1d2... times 10^exponent.
+// |value| as digits d0.d1d2... times 10^exponent: the shortest text that reads back as the
+// same double, so that rounding happens once, on the digits a user would write for it.
 struct Decimal {
     std::array<char, kSourceDigits> digits{};
     int exponent = 0;
 };
 
 Decimal toDecimal(double magnitude) {
-    char text[64];
-    const auto result = std::to_chars(text, text + sizeof text, magnitude,
-                                      std::chars_format::scientific, kSourceDigits - 1);
-    // d.ddd...e+xx
+    char text[32];
+    const auto result =
+        std::to_chars(text, text + sizeof text, magnitude, std::chars_format::scientific);
+    // d[.ddd]e+xx
     Decimal decimal;
-    decimal.digits[0] = text[0];
-    std::copy_n(text + 2, kSourceDigits - 1, decimal.digits.begin() + 1);
-    const char* exponent = text + kSourceDigits + 2;  // behind 'e'
-    if (*exponent == '+') {
-        ++exponent;
+    decimal.digits.fill('0');
+    const char* next = text;
+    int count = 0;
+    for (; *next != 'e'; ++next) {
+        if (*next != '.') {
+            decimal.digits[count++] = *next;
+        }
     }
-    std::from_chars(exponent, result.ptr, decimal.exponent);
+    ++next;  // behind 'e'
+    if (*next == '+') {
+        ++next;
+    }
+    std::from_chars(next, result.ptr, decimal.exponent);
     return decimal;
 }
 
@@ -123,6 +130,51 @@ void putFixedForm(TextBuilder& out, const Decimal& decimal, int decimals) {
     }
 }
 
+// Values whose rounding is decided without the decimal text: |value| times 10^decimals below
+// 10^10 (so at most 10 significant digits) and not within kHalfMargin of a half, where the
+// binary product could round the other way than the shortest text does.
+constexpr double kFastLimit = 1e10;
+constexpr double kHalfMargin = 1e-5;
+
+bool putFastFixed(TextBuilder& out, double value, int decimals) {
+    static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8, 1e9,
+                                         1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18};
+    const double scaled = std::fabs(value) * kPowers[decimals];
+    if (!(scaled < kFastLimit)) {
+        return false;
+    }
+    const double whole = std::floor(scaled);
+    const double fraction = scaled - whole;
+    if (std::fabs(fraction - 0.5) < kHalfMargin) {
+        return false;
+    }
+    const auto rounded = static_cast<int64_t>(whole) + (fraction > 0.5 ? 1 : 0);
+    if (rounded >= static_cast<int64_t>(kFastLimit)) {
+        return false;
+    }
+    char digits[24];
+    const int length =
+        static_cast<int>(std::to_chars(digits, digits + sizeof digits, rounded).ptr - digits);
+    if (rounded != 0 && std::signbit(value)) {
+        out.put('-');
+    }
+    const int integerDigits = length - decimals;
+    if (integerDigits <= 0) {
+        out.put('0');
+    } else {
+        out.put(std::string_view(digits, static_cast<std::size_t>(integerDigits)));
+    }
+    if (decimals > 0) {
+        out.put(decimalSeparator());
+        for (int i = integerDigits; i < 0; ++i) {
+            out.put('0');
+        }
+        const int first = std::max(integerDigits, 0);
+        out.put(std::string_view(digits + first, static_cast<std::size_t>(length - first)));
+    }
+    return true;
+}
+
 }  // namespace
 
 std::string_view decimalSeparator() {
@@ -146,6 +198,9 @@ NumberText formatFixed(double value, int decimals) {
         return text;
     }
     decimals = std::clamp(decimals, 0, kMaxFixedDecimals);
+    if (putFastFixed(out, value, decimals)) {
+        return text;
+    }
     Decimal decimal = toDecimal(std::fabs(value));
     if (value == 0) {
         decimal.exponent = 0;

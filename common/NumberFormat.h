@@ -21,9 +21,10 @@ struct NumberText {
 };
 
 // `value` with `decimals` digits after the separator (cut to 0..18), rounded half away from
-// zero to at most 10 significant digits; zeros fill the decimals past them (3.14159 with 2
-// decimals: "3.14"; 2.5 with 3: "2.500"). A value of more than 10 integer digits is written as
-// d.dddddddddE+x with at least min(decimals, 4) exponent digits (12345678901 with 2 decimals:
+// zero to at most 10 significant digits of its shortest decimal text (the digits that read back
+// as the same double: 2.675 with 2 decimals is "2.68"); zeros fill the decimals past them (3.14159
+// with 2 decimals: "3.14"; 2.5 with 3: "2.500"). A value of more than 10 integer digits is written
+// as d.dddddddddE+x with at least min(decimals, 4) exponent digits (12345678901 with 2 decimals:
 // "1.234567890E+10"). Not-a-number and infinities read "NAN", "INF" and "-INF".
 NumberText formatFixed(double value, int decimals);
 

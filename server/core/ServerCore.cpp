@@ -75,7 +75,19 @@ std::shared_ptr<const protocol::DeviceEntries> ServerCore::devices() const {
 }
 
 void ServerCore::setDaqRunning(bool running) {
+    if (running) {
+        ++runCount_;
+    }
     daqRunning_ = running;
+}
+
+protocol::ValueEntries& ServerCore::valueEntries() {
+    const uint64_t run = runCount_.load();
+    if (run != entriesRun_) {
+        valueEntries_.clear();
+        entriesRun_ = run;
+    }
+    return valueEntries_;
 }
 
 void ServerCore::setDaqStatus(int32_t status) {

@@ -116,6 +116,7 @@ class ServerCore final : private protocol::ServerState {
     const kelvane::TProjectRecord* project() const override;
     protocol::TLoginEvent loginCallback() const override;
     std::shared_ptr<const protocol::DeviceEntries> devices() const override;
+    protocol::ValueEntries& valueEntries() override;
     int32_t maxPageEntries() const override { return limits_.maxPageEntries; }
     void loginAccepted(const protocol::ClientState& client,
                        const protocol::LoginDetails& details) override;
@@ -131,6 +132,10 @@ class ServerCore final : private protocol::ServerState {
 
     std::mutex requestLock_;
     std::atomic<bool> daqRunning_{false};
+    // Counts DAQ starts; the value entries rendered in an earlier run are dropped.
+    std::atomic<uint64_t> runCount_{0};
+    uint64_t entriesRun_ = 0;  // under requestLock_, as valueEntries_
+    protocol::ValueEntries valueEntries_;
     std::atomic<int32_t> daqStatus_{0};
     std::atomic<bool> stopping_{false};
     std::atomic<bool> destroying_{false};

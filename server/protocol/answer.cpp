@@ -1,5 +1,7 @@
 #include "server/protocol/answer.h"
 
+#include <cstring>
+
 #include "common/TextConvert.h"
 #include "server/protocol/frame.h"
 
@@ -24,6 +26,24 @@ void Answer::string(std::u16string_view text) {
 void Answer::member(std::string_view key, std::u16string_view text) {
     writer_.Key(key.data(), static_cast<rapidjson::SizeType>(key.size()));
     string(text);
+}
+
+void Answer::beginRawArray() {
+    writer_.StartArray();
+    rawElements_ = false;
+}
+
+void Answer::rawElement(std::string_view json) {
+    // The writer sees an empty array; the separators are put here.
+    if (rawElements_) {
+        buffer_.Put(',');
+    }
+    rawElements_ = true;
+    std::memcpy(buffer_.Push(json.size()), json.data(), json.size());
+}
+
+void Answer::endRawArray() {
+    writer_.EndArray();
 }
 
 std::string_view Answer::text() const {

@@ -37,6 +37,13 @@ class Answer {
     // Writes a key, then a UTF-16 text as its value.
     void member(std::string_view key, std::u16string_view text);
 
+    // An array whose elements are JSON texts made by a Writer elsewhere (pre-rendered parts of
+    // an answer), each copied in one piece. Between beginRawArray and endRawArray only
+    // rawElement writes.
+    void beginRawArray();
+    void rawElement(std::string_view json);
+    void endRawArray();
+
     // A text buffer kept for the handler that builds the answer (kept between answers).
     std::string& scratch() { return scratch_; }
 
@@ -51,6 +58,7 @@ class Answer {
     std::string utf8_;  // reused for every UTF-16 text
     std::string scratch_;
     bool framed_ = false;
+    bool rawElements_ = false;  // the raw array has an element already
 };
 
 }  // namespace daq::protocol

@@ -63,26 +63,14 @@ void writeListEntryMembers(Answer& answer, const kelvane::TIOList& record) {
     writer.EndArray();
 }
 
-void writeValueEntry(Answer& answer, int32_t index, const kelvane::TIOList& record,
-                     std::string& valueText) {
+void writeValueEntry(RequestContext& request, int32_t index, const kelvane::TIOList& record) {
     // One copy of the value block, taken while the map's lock keeps the refresh out.
     const kelvane::TCurrentValue value = record.Current;
-    auto& writer = answer.writer();
-    writer.StartObject();
-    answer.key("INDEX");
-    putDecimal(answer, index);
-    answer.key("GUID");
-    answer.string(guidText(record).view());
+    std::string& valueText = request.answer.scratch();
     valueText.clear();
     appendIOValueText(record, value, valueText);
-    answer.key("DATA");
-    answer.string(valueText);
-    answer.member("UNIT", kelvane::RefText(record.Unit));
-    answer.key("TYPE");
-    writer.Int(record.DataType);
-    answer.key("TIME");
-    answer.string(formatStampTime(value.TimeStamp).view());
-    writer.EndObject();
+    request.server.valueEntries().write(request.answer, index, record, valueText,
+                                        formatStampTime(value.TimeStamp).view());
 }
 
 }  // namespace
@@ -157,10 +145,9 @@ bool handleDaqData(RequestContext& request) {
     Answer& answer = request.answer;
     beginAnswer(answer);
     answer.key("LIST");
-    answer.writer().StartArray();
+    answer.beginRawArray();
     if (indexes != nullptr) {
         const IoMap& map = request.server.ioMap();
-        std::string& valueText = answer.scratch();
         auto next = indexes->Begin();
         const auto last = indexes->End();
         while (next != last) {
@@ -170,14 +157,14 @@ bool handleDaqData(RequestContext& request) {
                     if (index >= 0 && index < snapshot.count()) {
                         const kelvane::TIOList* record = snapshot.record(index);
                         if (record != nullptr) {
-                            writeValueEntry(answer, index, *record, valueText);
+                            writeValueEntry(request, index, *record);
                         }
                     }
                 }
             });
         }
     }
-    answer.writer().EndArray();
+    answer.endRawArray();
     answer.writer().EndObject();
     return true;
 }

@@ -12,6 +12,7 @@
 #include "server/protocol/client_state.h"
 #include "server/protocol/device_info.h"
 #include "server/protocol/login_callback.h"
+#include "server/protocol/value_entries.h"
 
 namespace daq::protocol {
 
@@ -34,6 +35,8 @@ class ServerState {
     virtual TLoginEvent loginCallback() const = 0;
     // The device list as it stands; never null.
     virtual std::shared_ptr<const DeviceEntries> devices() const = 0;
+    // The "DAQ_DATA" entries rendered in this DAQ run.
+    virtual ValueEntries& valueEntries() = 0;
     // Most entries one "DAQLIST" page may hold.
     virtual int32_t maxPageEntries() const = 0;
 

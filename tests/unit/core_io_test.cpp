@@ -158,6 +158,26 @@ TEST_F(CoreIo, DataFromAnEmptiedMapIsEmpty) {
               R"({"PS_ID":true,"LIST":[]})");
 }
 
+TEST_F(CoreIo, DataEntriesFollowTheMapAndTheDaqRun) {
+    const std::string request = R"({"PS_ID":"DAQ_DATA","DAQ_INDEX":[0]})";
+    ASSERT_NE(harness.request(client, request)->find(R"("UNIT":"bar")"), std::string::npos);
+
+    // Another map with other records at the same index.
+    std::vector<host::IoNode> otherTree{tagNode("OTHER")};
+    otherTree[0].Tag->Unit = "mbar";
+    host::IoRecords other(otherTree);
+    harness.ioMap().clear();
+    harness.ioMap().add(other.Tags()[0].Record);
+    EXPECT_NE(harness.request(client, request)->find(R"("GUID":"","DATA":"0.00","UNIT":"mbar")"),
+              std::string::npos);
+
+    // The same record with a new unit text in a new DAQ run.
+    const std::u16string unit = u"kPa \"g\"";
+    other.Tags()[0].Record->Unit = unit.c_str();
+    harness.core().setDaqRunning(true);
+    EXPECT_NE(harness.request(client, request)->find(R"("UNIT":"kPa \"g\"")"), std::string::npos);
+}
+
 TEST(CoreValueText, TableOfSignalTypes) {
     using daq::protocol::appendIOValueText;
     kelvane::TIOList record{};

@@ -29,6 +29,14 @@ TEST(CoreNumberFormat, DecimalsAfterTheSeparator) {
     EXPECT_EQ(fixed(0.125, 2), "0.13");
     EXPECT_EQ(fixed(-0.125, 2), "-0.13");
     EXPECT_EQ(fixed(99.995, 2), "100.00");
+    // Rounding works on the shortest text of the double, not on its binary expansion.
+    EXPECT_EQ(fixed(2.675, 2), "2.68");
+    EXPECT_EQ(fixed(1.005, 2), "1.01");
+    EXPECT_EQ(fixed(2.5, 0), "3");
+    EXPECT_EQ(fixed(-2.5, 0), "-3");
+    EXPECT_EQ(fixed(123.456, 2), "123.46");
+    EXPECT_EQ(fixed(0.000123, 5), "0.00012");
+    EXPECT_EQ(fixed(-0.000123, 4), "-0.0001");
 }
 
 TEST(CoreNumberFormat, NoNegativeZero) {
