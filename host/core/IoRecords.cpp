@@ -1,7 +1,5 @@
 #include "IoRecords.h"
 
-#include <cstring>
-
 namespace host {
 
 namespace {
@@ -24,8 +22,7 @@ IoRecords::IoRecords(const std::vector<IoNode>& tree)
 
 void IoRecords::AddNodes(const std::vector<IoNode>& nodes, kelvane::TTreeNode* parent) {
     for (const IoNode& node : nodes) {
-        kelvane::TIONodeRecord& record = nodeRecords_.emplace_back();
-        std::memset(&record, 0, sizeof record);
+        kelvane::TIONodeRecord& record = nodeRecords_.emplace_back();  // zeroed
         if (node.Tag) {
             record.Kind = kelvane::nkTag;
             record.IO = MakeRecord(*node.Tag);
@@ -52,12 +49,10 @@ kelvane::TIOList* IoRecords::MakeRecord(const TagSpec& spec) {
     if (!spec.Values.empty()) {
         auto& entries = valueEntries_.emplace_back(spec.Values.size());
         for (std::size_t i = 0; i < spec.Values.size(); ++i) {
-            entries[i] = {};
             entries[i].Name = texts_.Add(spec.Values[i].Name);
             entries[i].Value = spec.Values[i].Value;
         }
-        kelvane::TValueList& list = valueLists_.emplace_back();
-        list = {};
+        kelvane::TValueList& list = valueLists_.emplace_back();  // zeroed
         list.Count = static_cast<int32_t>(entries.size());
         list.Entries = entries.data();
         record.ValueList = &list;

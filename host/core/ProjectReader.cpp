@@ -321,10 +321,8 @@ class Reader {
             ElementsOnly(values, {"value"});
             for (pugi::xml_node value : values.children("value")) {
                 Attributes(value, {"name", "value"});
+                Required(value, "value");
                 tag.Values.push_back({Required(value, "name"), IntAttribute(value, "value", 0)});
-                if (!value.attribute("value")) {
-                    Fail(value, "<value> lacks the attribute \"value\"");
-                }
                 Bounded(values, tag.Values.size(), limits_.MaxNamedValuesPerTag, "named values");
             }
         }
@@ -466,10 +464,8 @@ class Reader {
         ParameterSpec parameter;
         parameter.Name = Required(node, "name");
         FitsField(node, "name", parameter.Name, kParamNameUnits);
+        Required(node, "type");
         parameter.PropType = IntAttribute(node, "type", 0);
-        if (!node.attribute("type")) {
-            Fail(node, "<parameter> lacks the attribute \"type\"");
-        }
         parameter.ValueText = node.attribute("value").value();
         FitsField(node, "value", parameter.ValueText, kParamValueUnits);
         parameter.UnitText = node.attribute("unit").value();

@@ -1,7 +1,5 @@
 #include "SystemRecords.h"
 
-#include <cstring>
-
 #include "Utf16.h"
 #include "kelvane/Text.h"
 
@@ -22,8 +20,7 @@ void SystemRecords::AddUnits(const std::vector<UnitSpec>& specs, kelvane::TTreeN
             unit.Pinz = pinz_.back().get();
         }
         if (spec.HasUnitData) {
-            kelvane::TUnitData& data = data_.emplace_back();
-            std::memset(&data, 0, sizeof data);
+            kelvane::TUnitData& data = data_.emplace_back();  // zeroed
             data.Pinz = unit.Pinz;
             if (spec.DeviceName) {
                 data.Device = &devices_.emplace_back(
