@@ -26,10 +26,11 @@ ClsInterface::ClsInterface() {
 }
 
 ClsInterface::~ClsInterface() {
-    readEvents_.Clear();
-    textTable_.clear();
+    // The window first: it keeps a pointer to the text table.
     delete frmDAQTray;
     frmDAQTray = nullptr;
+    readEvents_.Clear();
+    textTable_.clear();
 }
 
 kelvane::TPropChangeResult ClsInterface::propertyChange(kelvane::TPropValue*, int32_t,
@@ -78,9 +79,9 @@ void ClsInterface::command(kelvane::TPinzCommand& command) {
             }
             if (command.Data != nullptr) {
                 const auto* system = static_cast<const kelvane::THostSystem*>(command.Data);
-                setTraceLocation(__LINE__, "SendParam", "ClsInterface");
-                trace(kTraceInfo, "[TCP_SERVER] Set MySysytemVst Pointer : %" PRIxPTR,
-                      reinterpret_cast<uintptr_t>(system->SystemTree));
+                DAQ_TRACE(kTraceInfo, "SendParam", "ClsInterface",
+                          "[TCP_SERVER] Set MySysytemVst Pointer : %" PRIxPTR,
+                          reinterpret_cast<uintptr_t>(system->SystemTree));
                 frmDAQTray->setSystemTree(system->SystemTree);
                 frmDAQTray->setProject(system->Project);
             }

@@ -11,10 +11,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cinttypes>
+#include <cstdio>
 #include <memory>
 #include <string>
 
+#include "core/HostTree.h"
+#include "kelvane/IORecords.h"
 #include "kelvane/PinRecords.h"
+#include "kelvane/SystemRecords.h"
 #include "kelvane/Text.h"
 #include "plugin/ClsInterface.h"
 #include "plugin/FormInfo.h"
@@ -417,4 +422,48 @@ TEST_F(PluginObject, ActiveChangeCallbackAndEmbedding) {
     EXPECT_EQ(frmDAQTray->geometry(), host.rect());
     EXPECT_FALSE(frmDAQTray->isHidden());
     frmDAQTray->setParent(nullptr);  // the host's widget goes first here
+}
+
+TEST_F(PluginObject, HostObjectsReachTheWindowAndTheRun) {
+    writeConfig("[config]\nDAQServer Addr=127.0.0.1\nDAQServer Port=" +
+                std::to_string(freeLoopbackPort()) + "\n");
+    pinz.reset();  // again, with these settings
+    pinz = std::make_unique<TPinzKV>(&HostApplicationEnvironment::application(), nullptr, false,
+                                     nullptr);
+    kelvane::TIOList records[2]{};
+    kelvane::TIONodeRecord nodes[2] = {{kelvane::nkTag, {}, &records[0]},
+                                       {kelvane::nkTag, {}, &records[1]}};
+    host::HostTree ioTree;
+    ioTree.Add(nullptr, &nodes[0], 0, "first");
+    ioTree.Add(nullptr, &nodes[1], 0, "second");
+    host::HostTree systemTree;
+    kelvane::TProjectRecord project{u"Plant", u"Maker", u"Worker", u"Description"};
+    kelvane::THostSystem system{};
+    system.Project = &project;
+    system.SystemTree = &systemTree;
+
+    TraceCapture traces;
+    Command objects(ClsInterface::cmdHostObjects,
+                    asValue(static_cast<kelvane::IHostTree*>(&ioTree)), &system);
+    send(objects);
+    char address[32];
+    std::snprintf(address, sizeof address, "%" PRIxPTR,
+                  reinterpret_cast<uintptr_t>(static_cast<kelvane::IHostTree*>(&systemTree)));
+    const auto lines = matching(traces.collect(), "[TCP_SERVER] Set MySysytemVst Pointer : ");
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.front().substr(0, lines.front().find('|')),
+              std::string("[TCP_SERVER] Set MySysytemVst Pointer : ") + address);
+
+    int32_t flag = 1;
+    enable(flag);
+    HostXml settings(R"(<plugin><TCPServer RunMode="1"/></plugin>)");
+    pinz->ReadConfig(settings.root(), {});
+    EXPECT_TRUE(pinz->DAQRun({}));
+    EXPECT_EQ(frmDAQTray->runMode(), rmDaqRunning);
+    EXPECT_EQ(frmDAQTray->ioMap().count(), 2);
+    EXPECT_TRUE(frmDAQTray->listener().active());
+    pinz->DAQStop({});
+    EXPECT_EQ(frmDAQTray->runMode(), rmConnected);
+    EXPECT_EQ(frmDAQTray->ioMap().count(), 0);
+    EXPECT_FALSE(frmDAQTray->listener().active());
 }
