@@ -1,0 +1,173 @@
+#include "tools/daqclient/Output.h"
+
+#include <algorithm>
+
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+namespace daqclient {
+
+namespace {
+
+constexpr const char* kColumnGap = "  ";
+
+std::string csvField(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) {
+        return text;
+    }
+    std::string quoted = "\"";
+    for (char c : text) {
+        quoted += c;
+        if (c == '"') {
+            quoted += '"';
+        }
+    }
+    return quoted + "\"";
+}
+
+std::string csvLine(const Row& fields) {
+    std::string line;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        line += (i == 0 ? "" : ",") + csvField(fields[i]);
+    }
+    return line + "\n";
+}
+
+std::string jsonLine(const std::vector<std::string>& columns, const Row& row) {
+    rapidjson::StringBuffer buffer;
+    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+    writer.StartObject();
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        writer.Key(columns[i].c_str(), static_cast<rapidjson::SizeType>(columns[i].size()));
+        const std::string& value = i < row.size() ? row[i] : std::string();
+        writer.String(value.c_str(), static_cast<rapidjson::SizeType>(value.size()));
+    }
+    writer.EndObject();
+    return std::string(buffer.GetString(), buffer.GetSize()) + "\n";
+}
+
+void pad(std::string& line, const std::string& text, std::size_t width) {
+    line += text;
+    line.append(width - std::min(width, displayWidth(text)), ' ');
+}
+
+// One table line, without trailing blanks.
+std::string tableLine(const Row& cells, const std::vector<std::size_t>& widths) {
+    std::string line;
+    for (std::size_t i = 0; i < widths.size(); ++i) {
+        pad(line, printable(i < cells.size() ? cells[i] : std::string()), widths[i]);
+        line += kColumnGap;
+    }
+    line.erase(line.find_last_not_of(' ') + 1);
+    return line + "\n";
+}
+
+std::string renderRecord(const Table& table) {
+    std::size_t width = 0;
+    for (const std::string& column : table.columns) {
+        width = std::max(width, displayWidth(column));
+    }
+    std::string text;
+    const Row& row = table.rows.front();
+    for (std::size_t i = 0; i < table.columns.size(); ++i) {
+        text += tableLine({table.columns[i], i < row.size() ? row[i] : std::string()}, {width, 0});
+    }
+    return text;
+}
+
+std::string renderTable(const Table& table) {
+    if (table.record && table.rows.size() == 1) {
+        return renderRecord(table);
+    }
+    std::vector<std::size_t> widths;
+    for (const std::string& column : table.columns) {
+        widths.push_back(displayWidth(column));
+    }
+    for (const Row& row : table.rows) {
+        for (std::size_t i = 0; i < widths.size() && i < row.size(); ++i) {
+            widths[i] = std::max(widths[i], displayWidth(printable(row[i])));
+        }
+    }
+    std::string text = tableLine(table.columns, widths);
+    for (const Row& row : table.rows) {
+        text += tableLine(row, widths);
+    }
+    return text;
+}
+
+}  // namespace
+
+std::size_t displayWidth(const std::string& text) {
+    // Every byte that does not continue a UTF-8 sequence starts a character.
+    return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    }));
+}
+
+std::string printable(const std::string& text) {
+    std::string shown;
+    shown.reserve(text.size());
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        shown += byte < 0x20 || byte == 0x7F ? '?' : c;
+    }
+    return shown;
+}
+
+std::string render(OutputFormat format, const Table& table) {
+    switch (format) {
+        case OutputFormat::Table:
+            return renderTable(table);
+        case OutputFormat::Csv: {
+            std::string text = csvLine(table.columns);
+            for (const Row& row : table.rows) {
+                text += csvLine(row);
+            }
+            return text;
+        }
+        case OutputFormat::Json: {
+            std::string text;
+            for (const Row& row : table.rows) {
+                text += jsonLine(table.columns, row);
+            }
+            return text;
+        }
+    }
+    return {};
+}
+
+void Output::print(const Table& table) {
+    printText(render(format_, table));
+}
+
+void Output::printText(const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), stream_);
+    std::fflush(stream_);
+}
+
+void Output::stream(const std::vector<std::string>& columns, const Row& row) {
+    std::string text;
+    switch (format_) {
+        case OutputFormat::Table: {
+            std::vector<std::size_t> widths;
+            for (const std::string& column : columns) {
+                widths.push_back(displayWidth(column));
+            }
+            if (!headerWritten_) {
+                text = tableLine(columns, widths);
+            }
+            text += tableLine(row, widths);
+            break;
+        }
+        case OutputFormat::Csv:
+            text = (headerWritten_ ? std::string() : csvLine(columns)) + csvLine(row);
+            break;
+        case OutputFormat::Json:
+            text = jsonLine(columns, row);
+            break;
+    }
+    headerWritten_ = true;
+    printText(text);
+}
+
+}  // namespace daqclient

@@ -1,0 +1,191 @@
+// daqclient: the command-line client of the DAQ server. Option parsing lives here; the commands
+// are in Commands.h, the output formats in Output.h.
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <functional>
+#include <map>
+
+#include "tools/daqclient/Commands.h"
+#include "tools/daqclient/ExitCode.h"
+#include "tools/daqclient/Password.h"
+
+namespace {
+
+using namespace daqclient;
+
+using Command = std::function<void(ServerLink&, Output&)>;
+
+constexpr int kMaxTimeoutMs = 24 * 3600 * 1000;
+
+const char* const kExitCodes =
+    "Exit codes:\n"
+    "  0  success\n"
+    "  1  the server's answer did not give what was asked for (unknown tag, no such device,\n"
+    "     index outside the IO map, unit not connected, broken answer)\n"
+    "  2  usage error\n"
+    "  3  connection refused, not resolved, or lost\n"
+    "  4  no answer within the time-out (-t)\n"
+    "  5  login refused\n"
+    "  6  write not permitted (\"FAILED\", \"-2\")\n"
+    "  7  write failed (\"FAILED\", \"-1\")\n"
+    "watch exits with the code of its first failed poll when any poll failed.\n";
+
+void addSelection(CLI::App& command, Selection& selection) {
+    command.add_option("INDEX", selection.indexes, "Record indexes of the IO map");
+    command.add_option("--tag", selection.tags, "Tag names, resolved through the tag list");
+}
+
+void addUnitFilter(CLI::App& command, UnitFilter& unit) {
+    command.add_option("--interface", unit.interfaceName, "The device's INTERFACE text");
+    command.add_option("--device", unit.deviceName, "The device's DEVICENAME text");
+    command.add_option("--station", unit.station, "The device's STATION text");
+}
+
+OutputFormat defaultFormat() {
+    return isatty(STDOUT_FILENO) == 1 ? OutputFormat::Table : OutputFormat::Csv;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{
+        "Command-line client of the DAQ server: polls live values, reads the project, "
+        "tags, devices and parameters, writes parameters.",
+        "daqclient"};
+    // -h is the host.
+    app.set_help_flag("--help", "Print this help and exit");
+    app.fallthrough();
+    app.require_subcommand(1);
+    app.footer(kExitCodes);
+
+    GlobalOptions global;
+    app.add_option("-h,--host", global.host, "Server address or name")->capture_default_str();
+    app.add_option("-p,--port", global.port, "Server port")->capture_default_str();
+    app.add_option("-u,--user", global.user, "Log in as this user before the command");
+    app.add_option("-P,--password", global.password,
+                   "Password (visible to other users; prefer $DAQCLIENT_PASSWORD or --askpass)");
+    app.add_flag("--askpass", global.askPassword, "Read the password from the terminal, unechoed");
+    app.add_option("-t,--timeout", global.timeoutMs,
+                   "Time-out in ms for connecting and for each answer")
+        ->capture_default_str()
+        ->check(CLI::Range(1, kMaxTimeoutMs));
+    std::string formatName;
+    app.add_option("--format", formatName,
+                   "table, csv or json (one object per line); default: table on a terminal, "
+                   "csv otherwise")
+        ->check(CLI::IsMember({"table", "csv", "json"}));
+
+    Command command;
+    auto on = [&command](CLI::App* sub, Command run) {
+        sub->callback([&command, run = std::move(run)] { command = run; });
+    };
+
+    on(app.add_subcommand("alive", "Round trip of one ALIVE: the server's time"),
+       [](ServerLink& link, Output& out) { runAlive(link, out); });
+    on(app.add_subcommand("info", "The project: name, company, worker, description"),
+       [](ServerLink& link, Output& out) { runInfo(link, out); });
+    on(app.add_subcommand("status", "The server's DAQ status"),
+       [](ServerLink& link, Output& out) { runStatus(link, out); });
+
+    TagsOptions tags;
+    auto* tagsCommand = app.add_subcommand("tags", "The tag list of the IO map, page by page");
+    tagsCommand->add_option("--start", tags.start, "First index (default 0)");
+    tagsCommand->add_option("--size", tags.size, "Number of entries (default: to the end)");
+    on(tagsCommand, [&tags](ServerLink& link, Output& out) { runTags(link, out, tags); });
+
+    Selection readSelection;
+    auto* readCommand =
+        app.add_subcommand("read", "Current values of records (default: every record)");
+    addSelection(*readCommand, readSelection);
+    on(readCommand,
+       [&readSelection](ServerLink& link, Output& out) { runRead(link, out, readSelection); });
+
+    WatchOptions watch;
+    auto* watchCommand =
+        app.add_subcommand("watch", "Poll current values (default: every record) until stopped");
+    addSelection(*watchCommand, watch.selection);
+    watchCommand->add_option("-l,--interval", watch.intervalMs, "Time between polls in ms")
+        ->capture_default_str()
+        ->check(CLI::Range(1, kMaxTimeoutMs));
+    auto* countOption = watchCommand->add_option("-c,--count", watch.count, "Stop after N polls")
+                            ->check(CLI::PositiveNumber);
+    watchCommand
+        ->add_flag(
+            "-1", [&watch](std::int64_t) { watch.count = 1; }, "Poll once")
+        ->excludes(countOption);
+    watchCommand->add_option("-W,--wait", watch.waitSeconds, "Stop after SECS seconds")
+        ->check(CLI::PositiveNumber);
+    on(watchCommand, [&watch](ServerLink& link, Output& out) {
+        runWatch(link, out, watch, isatty(STDOUT_FILENO) == 1);
+    });
+
+    on(app.add_subcommand("devices", "The device units the server lists"),
+       [](ServerLink& link, Output& out) { runDevices(link, out); });
+
+    ParamsOptions params;
+    auto* paramsCommand = app.add_subcommand("params", "The parameters of one device unit");
+    addUnitFilter(*paramsCommand, params.unit);
+    paramsCommand->add_option("--detail", params.detail, "Details of parameter N");
+    on(paramsCommand, [&params](ServerLink& link, Output& out) { runParams(link, out, params); });
+
+    WriteOptions write;
+    auto* writeCommand = app.add_subcommand(
+        "write", "Write a parameter of one device unit (logs in first when -u is given)");
+    addUnitFilter(*writeCommand, write.unit);
+    writeCommand->add_option("INDEX", write.index, "Parameter index")->required();
+    writeCommand->add_option("VALUE", write.value, "New value, as text")->required();
+    writeCommand->add_option("--group", write.group, "Group index")->capture_default_str();
+    on(writeCommand, [&write](ServerLink& link, Output& out) { runWrite(link, out, write); });
+
+    std::vector<std::string> rawRequests;
+    auto* rawCommand = app.add_subcommand(
+        "raw", "Send JSON requests as they are, in order, and print each answer as it came");
+    rawCommand->add_option("JSON", rawRequests, "Request texts")->required();
+    on(rawCommand,
+       [&rawRequests](ServerLink& link, Output& out) { runRaw(link, out, rawRequests); });
+
+    LatencyOptions latency;
+    auto* latencyCommand =
+        app.add_subcommand("latency", "ALIVE round trips: min, median, p99 and max in ms");
+    latencyCommand->add_option("-c,--count", latency.count, "Round trips")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 10'000'000));
+    on(latencyCommand,
+       [&latency](ServerLink& link, Output& out) { runLatency(link, out, latency); });
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& help) {
+        return app.exit(help);
+    } catch (const CLI::ParseError& error) {
+        app.exit(error);
+        return static_cast<int>(ExitCode::Usage);
+    }
+
+    const std::map<std::string, OutputFormat> formats{
+        {"table", OutputFormat::Table}, {"csv", OutputFormat::Csv}, {"json", OutputFormat::Json}};
+    if (!formatName.empty()) {
+        global.format = formats.at(formatName);
+    }
+    if (global.password) {
+        std::fprintf(stderr,
+                     "daqclient: warning: a password given with -P can be seen by other users of "
+                     "this machine; prefer $%s or --askpass\n",
+                     kPasswordVariable);
+    }
+    try {
+        ServerLink link(global, resolveCredentials(global));
+        Output out(global.format.value_or(defaultFormat()), stdout);
+        link.open();
+        command(link, out);
+    } catch (const CommandError& error) {
+        std::fprintf(stderr, "daqclient: %s\n", error.what());
+        return static_cast<int>(error.code());
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "daqclient: %s\n", error.what());
+        return static_cast<int>(ExitCode::Failure);
+    }
+    return static_cast<int>(ExitCode::Ok);
+}
