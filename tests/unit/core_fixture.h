@@ -100,7 +100,7 @@ class CoreHarness {
     TimerLog timers_;
     daq::ServerCore core_;
     std::unique_ptr<host::LoginService> login_;
-    std::uint64_t nextId_ = 1;
+    std::atomic<std::uint64_t> nextId_{1};  // tests connect from several threads
 };
 
 // One trace message, split into the fields the server sets.

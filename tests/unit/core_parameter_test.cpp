@@ -294,5 +294,58 @@ TEST_F(CoreParameters, FailedWrites) {
         TraceCapture::contains(lines, 2, "TCP/IP DAQ Server Parameter Write error : parameter 13"));
 }
 
+// A unit plug-in that keeps no parameter list (its Properties field stays null) and counts
+// what it is sent; the host's own unit plug-ins always have one.
+class BareUnit final : public kelvane::TPinzBase {
+  public:
+    BareUnit() { FPinKind = 2; }
+    int commands = 0;
+
+    const char16_t* GetName() override { return u"bare"; }
+    QImage* GetIcon() override { return nullptr; }
+    void SetDynamicID(int32_t) override {}
+    void SetParent(kelvane::TPinzBase*) override {}
+    void InitInformForm(QWidget*) override {}
+    void ShowInformForm(bool) override {}
+    void SetPropChangeResult(kelvane::TPropChangeEvent) override {}
+    void SetActive(kelvane::TActivateEvent) override {}
+    void SetAddChildPinz(kelvane::TPinzBase*) override {}
+    bool SetDelChildPinz(kelvane::TPinzBase*) override { return false; }
+    void SetCopyPinz(kelvane::TPinzBase*) override {}
+    void ReadConfig(kelvane::IXMLNode*, kelvane::TPinReadType) override {}
+    void WriteConfig(kelvane::IXMLNode*) override {}
+    void LocalLanguage(kelvane::IXMLNode*) override {}
+    kelvane::TPropChangeResult PropertyChange(kelvane::TPropValue*, int32_t,
+                                              kelvane::TPropChangeType, void*) override {
+        return kelvane::pcrNone;
+    }
+    bool CheckSupportPinz(kelvane::TPinzBase*, kelvane::TTreeNodeType) override { return false; }
+    int32_t GetMaxChild(kelvane::TPinzBase*) override { return 0; }
+    int32_t Connect(void*) override { return 0; }
+    void Disconnect() override {}
+    void SendParam(const kelvane::_TPinzSendParam*) override { ++commands; }
+    void ReadParam(kelvane::TPinzReadParam*) override {}
+    int32_t SendData(const void*, int32_t) override { return 0; }
+    int32_t ReadData(void*, int32_t) override { return 0; }
+    void SetAddReadEvent(kelvane::TPinzBase*, kelvane::TReadEvent) override {}
+    void SetDelReadEvent(kelvane::TPinzBase*, kelvane::TReadEvent) override {}
+    bool DAQRun(kelvane::TDaqRunType) override { return false; }
+    void DAQStop(kelvane::TDaqRunType) override {}
+};
+
+TEST_F(CoreParameters, UnitWithoutParameterListCountsNone) {
+    BareUnit bare;
+    system.Find("ST2")->Data->Pinz = &bare;
+    harness.core().rebuildDeviceList();
+    loginAdmin(client);
+    EXPECT_EQ(harness.request(client, selectRequest("ST2")),
+              R"({"PS_ID":true,"STATE":1,"PARAMREAD":true,"COUNT":0})");
+    EXPECT_EQ(harness.request(client, R"({"PS_ID":"PARAMETERLIST","LIST_SIZE":"5"})"),
+              R"({"PS_ID":true,"STATE":1,"PARAMREAD":true,"LIST":[]})");
+    EXPECT_FALSE(harness.request(client, detailRequest("0")));
+    EXPECT_EQ(harness.request(client, writeRequest(0, "1")), kFailed);
+    EXPECT_EQ(bare.commands, 1);  // the selection only
+}
+
 }  // namespace
 }  // namespace core_test
