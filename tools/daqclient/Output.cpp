@@ -149,14 +149,17 @@ void Output::stream(const std::vector<std::string>& columns, const Row& row) {
     std::string text;
     switch (format_) {
         case OutputFormat::Table: {
-            std::vector<std::size_t> widths;
-            for (const std::string& column : columns) {
-                widths.push_back(displayWidth(column));
+            // The first row sets the widths; they only grow, so a column moves only when one
+            // of its values grows wider than every value before it.
+            widths_.resize(columns.size());
+            for (std::size_t i = 0; i < columns.size(); ++i) {
+                widths_[i] = std::max({widths_[i], displayWidth(columns[i]),
+                                       displayWidth(printable(i < row.size() ? row[i] : ""))});
             }
             if (!headerWritten_) {
-                text = tableLine(columns, widths);
+                text = tableLine(columns, widths_);
             }
-            text += tableLine(row, widths);
+            text += tableLine(row, widths_);
             break;
         }
         case OutputFormat::Csv:

@@ -46,13 +46,14 @@ class Output {
     void printText(const std::string& text);
 
     // Rows of one shape that come one at a time (a poll each): the header (table, CSV) is
-    // written with the first row; table columns are padded to the header's width.
+    // written with the first row; table columns are as wide as the widest text so far.
     void stream(const std::vector<std::string>& columns, const Row& row);
 
   private:
     OutputFormat format_;
     std::FILE* stream_;
     bool headerWritten_ = false;
+    std::vector<std::size_t> widths_;
 };
 
 }  // namespace daqclient
