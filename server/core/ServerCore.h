@@ -70,6 +70,7 @@ class ServerCore final : private protocol::ServerState {
     // The connect step: walks the system tree (getMySystemNode) into a new device list that
     // replaces the old one; requests reading the old one finish with it.
     void rebuildDeviceList();
+    // true starts a DAQ run: "DAQ_DATA" entries are rendered afresh from the records.
     void setDaqRunning(bool running);
     void setDaqStatus(int32_t status);
 
