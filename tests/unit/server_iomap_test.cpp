@@ -118,7 +118,8 @@ TEST_F(MapFixture, RefreshThreadRunsWhileTheRunIsOnAndIdlesAfter) {
     writeHeader(records[1], valueBlock(7.0, u'r'));
     thread.wake();
     ASSERT_TRUE(waitUntil([&] { return thread.passes() >= 3; }));
-    EXPECT_EQ(records[1].Current.Value, 7.0);
+    const double refreshed = records[1].Current.Value;  // a packed field: read by value
+    EXPECT_EQ(refreshed, 7.0);
 
     running.store(false);
     std::uint64_t settled = 0;
@@ -132,7 +133,8 @@ TEST_F(MapFixture, RefreshThreadRunsWhileTheRunIsOnAndIdlesAfter) {
     writeHeader(records[0], valueBlock(8.0, u's'));
     thread.wake();  // one pass, then asleep again
     ASSERT_TRUE(waitUntil([&] { return thread.passes() == settled + 1; }));
-    EXPECT_EQ(records[0].Current.Value, 8.0);
+    const double woken = records[0].Current.Value;
+    EXPECT_EQ(woken, 8.0);
 }
 
 TEST_F(MapFixture, EndRequestNeverWaitsAndTheWakeEndsTheThread) {

@@ -179,6 +179,8 @@ class ServerWindow : public ::testing::Test {
 
     int32_t enableFlag = 1;
     TextTable texts;
+    // The host's IO records outlive the window's run over them.
+    IoTree io;
     std::unique_ptr<TfrmDAQTray> window;
 };
 
@@ -402,7 +404,6 @@ TEST_F(ServerWindow, DaqRunFollowsTheStateTable) {
     create();
     couple();
     useTexts(20);
-    IoTree io;
     io.tag(nullptr, 1);
     io.tag(nullptr, 2);
     window->setIoTree(&io.tree());
@@ -448,7 +449,6 @@ TEST_F(ServerWindow, DaqRunFollowsTheStateTable) {
 
 TEST_F(ServerWindow, UncoupledOrDisabledWindowIgnoresTheRun) {
     create();
-    IoTree io;
     io.tag(nullptr, 1);
     window->setIoTree(&io.tree());
     TraceCapture traces;
@@ -473,7 +473,6 @@ TEST_F(ServerWindow, MapHoldsTheTreesTagsDepthFirst) {
                 std::to_string(freeLoopbackPort()) + "\n");
     create();
     couple();
-    IoTree io;
     kelvane::TTreeNode* g1 = io.group(nullptr);
     const kelvane::TIOList* t1 = io.tag(g1, 1);
     kelvane::TTreeNode* g2 = io.group(g1);
@@ -508,7 +507,6 @@ TEST_F(ServerWindow, TreeOfOnlyGroupsGivesAnEmptyMapAndOneLinePerGroup) {
                 std::to_string(freeLoopbackPort()) + "\n");
     create();
     couple();
-    IoTree io;
     io.group(io.group(nullptr));
     io.group(nullptr);
     window->setIoTree(&io.tree());
@@ -523,7 +521,6 @@ TEST_F(ServerWindow, FailedMapOpenIsTracedAndTheRunGoesOn) {
                 std::to_string(freeLoopbackPort()) + "\n");
     create();
     couple();
-    IoTree io;
     io.tag(nullptr, 1);
     io.tag(nullptr, 2);
     window->setIoTree(&io.tree());
@@ -542,7 +539,6 @@ TEST_F(ServerWindow, RunningRefreshCopiesUpdatedValuesOnly) {
                 std::to_string(freeLoopbackPort()) + "\n");
     create();
     couple();
-    IoTree io;
     kelvane::TIOList* updated = io.tag(nullptr, 1);
     kelvane::TIOList* quiet = io.tag(nullptr, 2);
     quiet->Current.Value = 11.0;
@@ -625,7 +621,6 @@ TEST_F(ServerWindow, DestructionStopsTheListenerAndTheRefreshThread) {
                 std::to_string(freeLoopbackPort()) + "\n");
     create();
     couple();
-    IoTree io;
     io.tag(nullptr, 1);
     window->setIoTree(&io.tree());
     window->SetDAQRun(true);
