@@ -86,7 +86,7 @@ bool HostProcess::start() {
     args.insert(args.end(), options_.extraArgs.begin(), options_.extraArgs.end());
 
     std::vector<std::string> env{"QT_QPA_PLATFORM=offscreen",
-                                 "KELVANE_TRACE_SOCKET=" + (dir_ / "trace.sock").string()};
+                                 "KELVANE_TRACE_SOCKET=" + traceSocketPath().string()};
     for (char** e = environ; *e != nullptr; ++e) {
         const std::string_view entry(*e);
         if (!entry.starts_with("QT_QPA_PLATFORM=") && !entry.starts_with("KELVANE_TRACE_SOCKET=") &&

@@ -34,6 +34,9 @@ class HostProcess {
     uint16_t port() const { return port_; }
     pid_t pid() const { return pid_; }
     const std::filesystem::path& dir() const { return dir_; }
+    // Where the host's trace channel sends its messages (bind a TraceCapture there before
+    // start() to read them).
+    std::filesystem::path traceSocketPath() const { return dir_ / "trace.sock"; }
     // What the host wrote to stderr so far (for failure messages).
     std::string log() const;
 
