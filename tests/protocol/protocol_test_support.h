@@ -1,0 +1,98 @@
+// What the protocol tests against the real host share: a host started once per test suite with
+// its traces captured, project files, clients, and the checks for answers and for requests
+// that get none.
+#pragma once
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <rapidjson/document.h>
+
+#include "tests/support/HostProcess.h"
+#include "tests/support/TraceCapture.h"
+#include "tools/client/daq_client.h"
+#include "trace/Trace.h"
+
+namespace daq::test {
+
+using client::Answer;
+using client::DaqClient;
+using namespace std::chrono_literals;
+
+// How long a test waits for an answer, and for a trace line, before it counts as missing.
+inline constexpr std::chrono::milliseconds kReplyTimeout = 2000ms;
+inline constexpr std::chrono::milliseconds kTraceTimeout = 3000ms;
+
+// Users of every project file below: "admin" may write parameters, "viewer" may not; each
+// one's password is its id.
+inline constexpr const char* kAdmin = "admin";
+inline constexpr const char* kViewer = "viewer";
+
+// A project file around `sections` (any of <project>, <io-tree>, <system-tree>) with the two
+// users and the server following the host's connect and DAQ run.
+std::string projectFile(std::string_view sections);
+
+// A running host with its trace messages captured from its first one.
+class SuiteHost {
+  public:
+    // Starts the host with the project file (empty: the host's built-in demo project).
+    explicit SuiteHost(std::string projectXml);
+
+    bool started() const { return started_; }
+    // Why the host did not start, with its log.
+    std::string failure() const;
+    uint16_t port() const { return process_.port(); }
+    HostProcess& process() { return process_; }
+    TraceCapture& traces() { return traces_; }
+
+    // A client connected to the host, answers awaited for at most kReplyTimeout.
+    std::unique_ptr<DaqClient> connect();
+
+  private:
+    HostProcess process_;
+    TraceCapture traces_;
+    bool started_ = false;
+};
+
+// A fixture whose test cases share one host, started for the suite with Suite::project().
+template <typename Suite>
+class SharedHostTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() { host_ = std::make_unique<SuiteHost>(Suite::project()); }
+    static void TearDownTestSuite() { host_.reset(); }
+    void SetUp() override { ASSERT_TRUE(host_->started()) << host_->failure(); }
+
+    static SuiteHost& host() { return *host_; }
+
+  private:
+    static inline std::unique_ptr<SuiteHost> host_;
+};
+
+// STX, the text, ETX: a request frame as a client sends it.
+std::string requestFrame(std::string_view json);
+
+// The member names of an object, in order, duplicates kept.
+std::vector<std::string> memberNames(const rapidjson::Value& object);
+// A member's value as text: the characters of a string; empty for anything else, so that a
+// comparison with the wanted text fails when the value is not a string.
+std::string text(const rapidjson::Value& value);
+// The member named `name` of `object` (the first of that name), or a null value when `object`
+// is no object or has no such member.
+const rapidjson::Value& at(const rapidjson::Value& object, const char* name);
+
+// Whether `answer` is the answer to "ALIVE": exactly "PS_ID" true and a "TIME" text.
+::testing::AssertionResult isAliveAnswer(const std::optional<std::string>& answer);
+// Sends "ALIVE" and checks that the next answer read is its answer.
+::testing::AssertionResult nextAnswerIsAlive(DaqClient& client);
+// Sends the request, then "ALIVE": the request got no answer when the first answer read is the
+// ALIVE's. Each answer is awaited for at most kReplyTimeout.
+::testing::AssertionResult answersNothing(DaqClient& client, std::string_view request);
+
+}  // namespace daq::test
