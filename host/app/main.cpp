@@ -12,6 +12,7 @@
 
 #include "app/HostOptions.h"
 #include "app/MainWindow.h"
+#include "app/ServiceNotify.h"
 #include "app/SignalWatcher.h"
 #include "core/DemoProject.h"
 #include "core/FileError.h"
@@ -120,6 +121,7 @@ int Run(const HostOptions& options) {
                  "%zu units); config dir %s\n",
                  pluginPath.c_str(), project.Info.ProjectName.c_str(), CountTags(project.IoTree),
                  session->GetPlant().System().Units().size(), configDir.c_str());
+    NotifyServiceReady("DAQ run of \"" + project.Info.ProjectName + "\" started");
 
     if (options.Screenshot) {
         QTimer::singleShot(kScreenshotDelayMs, &application, [&] {
@@ -135,6 +137,7 @@ int Run(const HostOptions& options) {
     }
     application.exec();
 
+    NotifyServiceStopping();
     try {
         session->Stop(options.Save ? options.ProjectPath : std::nullopt);
     } catch (const FileError& error) {
