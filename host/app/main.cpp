@@ -12,6 +12,7 @@
 
 #include "app/HostOptions.h"
 #include "app/MainWindow.h"
+#include "app/ServerEventLog.h"
 #include "app/ServiceNotify.h"
 #include "app/SignalWatcher.h"
 #include "core/DemoProject.h"
@@ -121,6 +122,10 @@ int Run(const HostOptions& options) {
                  "%zu units); config dir %s\n",
                  pluginPath.c_str(), project.Info.ProjectName.c_str(), CountTags(project.IoTree),
                  session->GetPlant().System().Units().size(), configDir.c_str());
+    ServerEventLog eventLog;
+    if (!eventLog.Attach()) {
+        std::fprintf(stderr, "kelvane-host: the server window has no event list to log\n");
+    }
     NotifyServiceReady("DAQ run of \"" + project.Info.ProjectName + "\" started");
 
     if (options.Screenshot) {
