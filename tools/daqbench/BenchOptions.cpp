@@ -1,0 +1,165 @@
+#include "tools/daqbench/BenchOptions.h"
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <charconv>
+
+namespace daqbench {
+
+namespace {
+
+struct KindName {
+    std::string_view name;  // as the options spell it
+    std::string_view id;    // as the protocol spells it
+    RequestKind kind;
+};
+
+constexpr std::array<KindName, 4> kKinds{{
+    {"alive", "ALIVE", RequestKind::Alive},
+    {"daq_data", "DAQ_DATA", RequestKind::DaqData},
+    {"daqlist", "DAQLIST", RequestKind::DaqList},
+    {"login", "LOGIN", RequestKind::Login},
+}};
+
+bool sameText(std::string_view a, std::string_view b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return std::tolower(static_cast<unsigned char>(x)) ==
+               std::tolower(static_cast<unsigned char>(y));
+    });
+}
+
+void completeOptions(BenchOptions& options, const std::vector<std::string>& requests) {
+    if (requests.size() > kMaxMixEntries) {
+        throw CLI::ValidationError("--request",
+                                   "at most " + std::to_string(kMaxMixEntries) + " entries");
+    }
+    options.mix.clear();
+    for (const std::string& text : requests) {
+        options.mix.push_back(*parseMixEntry(text));  // checked by the option's validator
+    }
+    if (options.mix.empty()) {
+        options.mix.push_back({RequestKind::Alive, 1});
+    }
+    const bool logsIn =
+        options.loginFirst ||
+        std::any_of(options.mix.begin(), options.mix.end(),
+                    [](const MixEntry& entry) { return entry.kind == RequestKind::Login; });
+    if (logsIn && options.user.empty()) {
+        throw CLI::ValidationError("--user", "a login (--login-first or -r login) needs a user");
+    }
+    if (options.durationSeconds <= 0) {
+        throw CLI::ValidationError("--duration", "must be more than 0 seconds");
+    }
+    options.threads = std::min(options.threads, options.connections);
+}
+
+}  // namespace
+
+std::string_view kindName(RequestKind kind) {
+    for (const KindName& entry : kKinds) {
+        if (entry.kind == kind) {
+            return entry.id;
+        }
+    }
+    return "?";
+}
+
+std::optional<MixEntry> parseMixEntry(std::string_view text) {
+    const std::size_t colon = text.find(':');
+    const std::string_view name = text.substr(0, colon);
+    MixEntry entry;
+    const auto known = std::find_if(kKinds.begin(), kKinds.end(), [&](const KindName& k) {
+        return sameText(name, k.name) || sameText(name, k.id);
+    });
+    if (known == kKinds.end()) {
+        return std::nullopt;
+    }
+    entry.kind = known->kind;
+    if (colon != std::string_view::npos) {
+        const std::string_view weight = text.substr(colon + 1);
+        const auto [end, error] =
+            std::from_chars(weight.data(), weight.data() + weight.size(), entry.weight);
+        if (error != std::errc() || end != weight.data() + weight.size() || entry.weight < 1 ||
+            entry.weight > kMaxWeight) {
+            return std::nullopt;
+        }
+    }
+    return entry;
+}
+
+void declareOptions(CLI::App& app, BenchOptions& options) {
+    // -h is the host, as in the other clients of the server.
+    app.set_help_flag("--help", "Print this help and exit");
+    app.add_option("-h,--host", options.host, "Server address")->capture_default_str();
+    app.add_option("-p,--port", options.port, "Server port")->capture_default_str();
+    app.add_option("-c,--connections", options.connections, "Connections")
+        ->capture_default_str()
+        ->check(CLI::Range(1, kMaxConnections));
+    app.add_option("-t,--threads", options.threads,
+                   "Load threads, each serving its share of the connections with epoll")
+        ->capture_default_str()
+        ->check(CLI::Range(1, kMaxThreads));
+    app.add_option("-w,--warmup", options.warmupSeconds, "Seconds of load before measuring")
+        ->capture_default_str()
+        ->check(CLI::Range(0.0, 3600.0));
+    app.add_option("-d,--duration", options.durationSeconds, "Seconds measured")
+        ->capture_default_str()
+        ->check(CLI::Range(0.0, 86400.0));
+    app.add_option("-n,--requests", options.maxRequests,
+                   "End the measurement after this many answers as well (0: no bound)")
+        ->capture_default_str();
+
+    auto requests = std::make_shared<std::vector<std::string>>();
+    app.add_option("-r,--request", *requests,
+                   "KIND[:WEIGHT], repeatable; KIND: alive, daq_data, daqlist, login "
+                   "(default: alive)")
+        ->check([](const std::string& text) {
+            return parseMixEntry(text) ? std::string()
+                                       : "expected alive, daq_data, daqlist or login, "
+                                         "optionally with :WEIGHT (1.." +
+                                             std::to_string(kMaxWeight) + ")";
+        });
+    app.add_option("-k,--indexes", options.indexes, "DAQ_DATA: indexes per request")
+        ->capture_default_str()
+        ->check(CLI::Range(1, kMaxIndexes));
+    app.add_option("--first-index", options.firstIndex,
+                   "DAQ_DATA: first of the consecutive indexes (they wrap at the tag count)")
+        ->capture_default_str()
+        ->check(CLI::NonNegativeNumber);
+    app.add_option("--page-size", options.pageSize, "DAQLIST: entries per page")
+        ->capture_default_str()
+        ->check(CLI::Range(1, kMaxPageSize));
+    app.add_option("-u,--user", options.user, "User of LOGIN requests");
+    app.add_option("-P,--password", options.password, "Password of LOGIN requests");
+    app.add_flag("--login-first", options.loginFirst,
+                 "Each connection logs in before its load starts");
+
+    auto* rate = app.add_option("--rate", options.rate,
+                                "Open loop: requests per second over all connections")
+                     ->check(CLI::PositiveNumber);
+    auto* idle =
+        app.add_flag("--idle", options.idle, "Open the connections and hold them without requests");
+    rate->excludes(idle);
+    app.add_option("--max-in-flight", options.maxInFlight,
+                   "Open loop: unanswered requests per connection before a send is skipped")
+        ->capture_default_str()
+        ->check(CLI::Range(1, kMaxInFlightBound));
+    app.add_option("--timeout", options.timeoutMs, "Longest wait for an answer, in ms")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 3600 * 1000));
+    app.add_option("--server-pid", options.serverPid,
+                   "Report this process's CPU time and memory over the measurement");
+    app.add_flag("--json", options.json, "One JSON object instead of the text report");
+    app.add_flag("--verify-all", options.verifyAll,
+                 "Check every answer (default: the first of each kind on each connection)");
+    app.add_option("--label", options.label, "Text copied into the report");
+    app.add_option("--capture", options.captureFile,
+                   "Send the first request of the mix once, write its answer frame to this "
+                   "file and exit (the echo limit server answers with it)");
+
+    app.callback([&options, requests] { completeOptions(options, *requests); });
+}
+
+}  // namespace daqbench

@@ -1,0 +1,460 @@
+#include "tools/daqbench/LoadWorker.h"
+
+#include <netinet/tcp.h>
+#include <sys/epoll.h>
+#include <sys/socket.h>
+#include <sys/timerfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <stdexcept>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+namespace daqbench {
+
+namespace {
+
+constexpr std::uint32_t kTimerEvent = UINT32_MAX;
+constexpr int kEventsPerWait = 512;
+// Connections being set up at once: more only overflow the server's accept queue.
+constexpr int kMaxConnectsAtOnce = 256;
+// Large enough for a 1000-value answer in one read.
+constexpr std::size_t kReceiveBufferBytes = 256 * 1024;
+constexpr auto kTimeoutCheckInterval = std::chrono::milliseconds(100);
+
+[[noreturn]] void fail(const char* what) {
+    throw std::system_error(errno, std::generic_category(), what);
+}
+
+int waitMilliseconds(Clock::time_point now, Clock::time_point until) {
+    if (until <= now) {
+        return 0;
+    }
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(until - now).count();
+    return static_cast<int>(std::min<long long>(wait, 1000));
+}
+
+}  // namespace
+
+void ErrorCounts::add(const ErrorCounts& other) {
+    connect += other.connect;
+    login += other.login;
+    closed += other.closed;
+    timeout += other.timeout;
+    badAnswer += other.badAnswer;
+    skipped += other.skipped;
+}
+
+LoadWorker::LoadWorker(const WorkerPlan& plan)
+    : plan_(plan),
+      connections_(static_cast<std::size_t>(plan.connections)),
+      receiveBuffer_(kReceiveBufferBytes) {
+    epoll_ = epoll_create1(EPOLL_CLOEXEC);
+    if (epoll_ < 0) {
+        fail("epoll_create1");
+    }
+    const std::size_t inFlight =
+        plan_.mode == LoadMode::Open ? static_cast<std::size_t>(plan_.maxInFlight) : 1;
+    for (std::size_t i = 0; i < connections_.size(); ++i) {
+        connections_[i].pending.resize(inFlight);
+        connections_[i].cursor = plan_.mix->startFor(plan_.firstConnection + i);
+    }
+}
+
+LoadWorker::~LoadWorker() {
+    for (Connection& connection : connections_) {
+        if (connection.fd >= 0) {
+            ::close(connection.fd);
+        }
+    }
+    if (timer_ >= 0) {
+        ::close(timer_);
+    }
+    ::close(epoll_);
+}
+
+// ---- Connecting ----
+
+void LoadWorker::connectAll() {
+    startNextConnects();
+    while (connecting_ > 0 || nextToConnect_ < connections_.size()) {
+        const auto now = Clock::now();
+        checkTimeouts(now);
+        poll(now + kTimeoutCheckInterval);
+    }
+    // Logins still under way finish here.
+    while (std::any_of(connections_.begin(), connections_.end(),
+                       [](const Connection& c) { return c.state == State::LoggingIn; })) {
+        const auto now = Clock::now();
+        checkTimeouts(now);
+        poll(now + kTimeoutCheckInterval);
+    }
+}
+
+void LoadWorker::startNextConnects() {
+    while (connecting_ < kMaxConnectsAtOnce && nextToConnect_ < connections_.size()) {
+        startConnect(connections_[nextToConnect_++]);
+    }
+}
+
+void LoadWorker::startConnect(Connection& connection) {
+    ++live_;
+    connection.fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (connection.fd < 0) {
+        giveUp(connection, result_.errors.connect);
+        return;
+    }
+    const int on = 1;
+    ::setsockopt(connection.fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    const auto* address = reinterpret_cast<const sockaddr*>(&plan_.address);
+    if (::connect(connection.fd, address, sizeof plan_.address) != 0 && errno != EINPROGRESS) {
+        giveUp(connection, result_.errors.connect);
+        return;
+    }
+    epoll_event event{};
+    event.events = EPOLLOUT;
+    event.data.u32 = static_cast<std::uint32_t>(&connection - connections_.data());
+    if (::epoll_ctl(epoll_, EPOLL_CTL_ADD, connection.fd, &event) != 0) {
+        fail("epoll_ctl");
+    }
+    connection.state = State::Connecting;
+    // The connect time-out runs like an answer's.
+    connection.pending[0] = {Clock::now(), kLoginTemplate};
+    ++connecting_;
+}
+
+void LoadWorker::onConnected(Connection& connection) {
+    --connecting_;
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::getsockopt(connection.fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) {
+        giveUp(connection, result_.errors.connect);
+        startNextConnects();
+        return;
+    }
+    watchWrites(connection, false);
+    connection.state = State::Ready;
+    if (plan_.loginFirst) {
+        connection.state = State::LoggingIn;
+        send(connection, plan_.mix->loginFrame(), kLoginTemplate, Clock::now());
+    }
+    startNextConnects();
+}
+
+// ---- The load ----
+
+bool LoadWorker::measuring(Clock::time_point now) const {
+    return loadRunning_ && now >= timeline_.measureFrom;
+}
+
+void LoadWorker::run(const Timeline& timeline) {
+    timeline_ = timeline;
+    result_.ready = static_cast<int>(
+        std::count_if(connections_.begin(), connections_.end(),
+                      [](const Connection& c) { return c.state == State::Ready; }));
+    result_.finishedAt = timeline.stopAt;
+    std::this_thread::sleep_until(timeline.start);
+    loadRunning_ = true;
+
+    const Clock::time_point now = Clock::now();
+    if (plan_.mode == LoadMode::Closed) {
+        for (Connection& connection : connections_) {
+            if (connection.state == State::Ready) {
+                sendNextClosed(connection, now);
+            }
+        }
+    } else if (plan_.mode == LoadMode::Open) {
+        timer_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+        if (timer_ < 0) {
+            fail("timerfd_create");
+        }
+        epoll_event event{};
+        event.events = EPOLLIN;
+        event.data.u32 = kTimerEvent;
+        if (::epoll_ctl(epoll_, EPOLL_CTL_ADD, timer_, &event) != 0) {
+            fail("epoll_ctl");
+        }
+        sendDueOpen(now);
+    }
+    nextTimeoutCheck_ = now + kTimeoutCheckInterval;
+    while (!done_ && live_ > 0) {
+        const Clock::time_point before = Clock::now();
+        if (before >= timeline_.stopAt) {
+            break;
+        }
+        if (before >= nextTimeoutCheck_) {
+            checkTimeouts(before);
+            nextTimeoutCheck_ = before + kTimeoutCheckInterval;
+        }
+        poll(std::min(timeline_.stopAt, nextTimeoutCheck_));
+    }
+    loadRunning_ = false;
+}
+
+void LoadWorker::poll(Clock::time_point until) {
+    epoll_event events[kEventsPerWait];
+    const int count =
+        ::epoll_wait(epoll_, events, kEventsPerWait, waitMilliseconds(Clock::now(), until));
+    if (count < 0) {
+        if (errno == EINTR) {
+            return;
+        }
+        fail("epoll_wait");
+    }
+    for (int i = 0; i < count; ++i) {
+        handleEvent(events[i].data.u32, events[i].events);
+    }
+}
+
+void LoadWorker::handleEvent(std::uint32_t index, std::uint32_t events) {
+    if (index == kTimerEvent) {
+        std::uint64_t expirations = 0;
+        [[maybe_unused]] const auto ignored = ::read(timer_, &expirations, sizeof expirations);
+        sendDueOpen(Clock::now());
+        return;
+    }
+    Connection& connection = connections_[index];
+    if (connection.state == State::Connecting) {
+        onConnected(connection);
+        return;
+    }
+    if (connection.state == State::Dead) {
+        return;
+    }
+    if ((events & EPOLLIN) != 0) {
+        readAnswers(connection);
+    } else if ((events & (EPOLLERR | EPOLLHUP)) != 0) {
+        giveUp(connection, result_.errors.closed);
+        return;
+    }
+    if (connection.state != State::Dead && (events & EPOLLOUT) != 0) {
+        flush(connection);
+    }
+}
+
+void LoadWorker::readAnswers(Connection& connection) {
+    while (true) {
+        const ssize_t received =
+            ::recv(connection.fd, receiveBuffer_.data(), receiveBuffer_.size(), 0);
+        if (received == 0) {
+            giveUp(connection, result_.errors.closed);
+            return;
+        }
+        if (received < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            if (errno != EAGAIN && errno != EWOULDBLOCK) {
+                giveUp(connection, result_.errors.closed);
+            }
+            return;
+        }
+        const Clock::time_point now = Clock::now();
+        std::string_view chunk(receiveBuffer_.data(), static_cast<std::size_t>(received));
+        while (!chunk.empty() && connection.state != State::Dead) {
+            const ScanStep step = connection.scanner.feed(chunk);
+            chunk.remove_prefix(step.consumed);
+            connection.answerBytes += step.consumed;
+            if (!step.text.empty() && checksFront(connection)) {
+                connection.text.append(step.text);
+            }
+            if (step.answerEnded) {
+                onAnswerEnd(connection, now);
+            }
+        }
+        // A short read took everything there was; epoll tells when more comes.
+        if (static_cast<std::size_t>(received) < receiveBuffer_.size() ||
+            connection.state == State::Dead) {
+            return;
+        }
+    }
+}
+
+bool LoadWorker::checksFront(const Connection& connection) const {
+    if (connection.pendingCount == 0) {
+        return false;
+    }
+    const std::uint8_t index = connection.pending[connection.pendingHead].templateIndex;
+    return index == kLoginTemplate || plan_.verifyAll ||
+           (connection.checkedTemplates & (1u << index)) == 0;
+}
+
+void LoadWorker::onAnswerEnd(Connection& connection, Clock::time_point now) {
+    const std::size_t bytes = std::exchange(connection.answerBytes, 0);
+    if (connection.pendingCount == 0) {
+        ++result_.errors.badAnswer;  // an answer nobody asked for
+        return;
+    }
+    const bool checked = checksFront(connection);
+    const Pending front = connection.pending[connection.pendingHead];
+    connection.pendingHead = (connection.pendingHead + 1) % connection.pending.size();
+    --connection.pendingCount;
+
+    if (front.templateIndex == kLoginTemplate) {
+        const bool accepted = answerMatches({RequestKind::Login, {}, 0}, connection.text, true);
+        connection.text.clear();
+        if (!accepted) {
+            giveUp(connection, result_.errors.login);
+            return;
+        }
+        connection.state = State::Ready;
+        if (loadRunning_ && plan_.mode == LoadMode::Closed) {
+            sendNextClosed(connection, now);
+        }
+        return;
+    }
+
+    const RequestTemplate& request = plan_.mix->at(front.templateIndex);
+    if (checked) {
+        if (!answerMatches(request, connection.text, false)) {
+            ++result_.errors.badAnswer;
+        }
+        connection.text.clear();
+        connection.checkedTemplates |= 1u << front.templateIndex;
+    }
+    if (measuring(now) && !done_) {
+        result_.latency.record(
+            static_cast<std::uint64_t>(std::max<std::int64_t>(0, (now - front.sentAt).count())));
+        ++result_.answers;
+        result_.values += static_cast<std::uint64_t>(request.entries);
+        result_.bytesIn += bytes;
+        if (plan_.maxRequests != 0 && result_.answers >= plan_.maxRequests) {
+            done_ = true;
+            result_.finishedAt = now;
+        }
+    }
+    if (plan_.mode == LoadMode::Closed) {
+        sendNextClosed(connection, now);
+    }
+}
+
+void LoadWorker::sendNextClosed(Connection& connection, Clock::time_point now) {
+    if (done_ || !loadRunning_ || connection.state != State::Ready) {
+        return;
+    }
+    const NextRequest next = plan_.mix->next(connection.cursor);
+    send(connection, next.frame, next.templateIndex, now);
+}
+
+void LoadWorker::sendDueOpen(Clock::time_point now) {
+    const double interval = 1e9 / plan_.rate;  // nanoseconds between two sends of this worker
+    const auto slotTime = [&](std::uint64_t slot) {
+        return timeline_.start + std::chrono::nanoseconds(static_cast<std::int64_t>(
+                                     std::llround(static_cast<double>(slot) * interval)));
+    };
+    // Round robin over the connections gives each its own steady rate, staggered.
+    for (Clock::time_point due = slotTime(nextSlot_); due <= now && due < timeline_.stopAt;
+         due = slotTime(++nextSlot_)) {
+        Connection& connection = connections_[nextSlot_ % connections_.size()];
+        if (done_ || connection.state != State::Ready) {
+            continue;
+        }
+        if (connection.pendingCount == connection.pending.size()) {
+            ++result_.errors.skipped;
+            continue;
+        }
+        const NextRequest next = plan_.mix->next(connection.cursor);
+        send(connection, next.frame, next.templateIndex, due);
+    }
+    armTimer(slotTime(nextSlot_));
+}
+
+void LoadWorker::armTimer(Clock::time_point at) {
+    const auto since = at.time_since_epoch();
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(since);
+    itimerspec spec{};
+    spec.it_value.tv_sec = seconds.count();
+    spec.it_value.tv_nsec = std::chrono::nanoseconds(since - seconds).count();
+    if (spec.it_value.tv_sec == 0 && spec.it_value.tv_nsec == 0) {
+        spec.it_value.tv_nsec = 1;  // zero would disarm it
+    }
+    ::timerfd_settime(timer_, TFD_TIMER_ABSTIME, &spec, nullptr);
+}
+
+// ---- Sending ----
+
+void LoadWorker::send(Connection& connection, std::string_view frame, std::uint8_t templateIndex,
+                      Clock::time_point sentAt) {
+    const std::size_t slot =
+        (connection.pendingHead + connection.pendingCount) % connection.pending.size();
+    connection.pending[slot] = {sentAt, templateIndex};
+    ++connection.pendingCount;
+    if (measuring(sentAt)) {
+        ++result_.sent;
+    }
+    if (!connection.unsent.empty()) {
+        connection.unsent.append(frame);  // behind what waits already, in order
+        return;
+    }
+    const ssize_t written = ::send(connection.fd, frame.data(), frame.size(), MSG_NOSIGNAL);
+    if (written == static_cast<ssize_t>(frame.size())) {
+        return;
+    }
+    if (written < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+        giveUp(connection, result_.errors.closed);
+        return;
+    }
+    connection.unsent.assign(frame.substr(written < 0 ? 0 : static_cast<std::size_t>(written)));
+    watchWrites(connection, true);
+}
+
+void LoadWorker::flush(Connection& connection) {
+    while (!connection.unsent.empty()) {
+        const ssize_t written =
+            ::send(connection.fd, connection.unsent.data(), connection.unsent.size(), MSG_NOSIGNAL);
+        if (written < 0) {
+            if (errno != EAGAIN && errno != EWOULDBLOCK) {
+                giveUp(connection, result_.errors.closed);
+            }
+            return;
+        }
+        connection.unsent.erase(0, static_cast<std::size_t>(written));
+    }
+    watchWrites(connection, false);
+}
+
+void LoadWorker::watchWrites(Connection& connection, bool on) {
+    if (connection.watchingWrites == on && connection.state != State::Connecting) {
+        return;
+    }
+    epoll_event event{};
+    event.events = EPOLLIN | (on ? EPOLLOUT : 0u);
+    event.data.u32 = static_cast<std::uint32_t>(&connection - connections_.data());
+    ::epoll_ctl(epoll_, EPOLL_CTL_MOD, connection.fd, &event);
+    connection.watchingWrites = on;
+}
+
+// ---- Failures ----
+
+void LoadWorker::giveUp(Connection& connection, std::uint64_t& errorCount) {
+    ++errorCount;
+    if (connection.fd >= 0) {
+        ::close(connection.fd);  // also leaves the epoll set
+        connection.fd = -1;
+    }
+    connection.state = State::Dead;
+    connection.pendingCount = 0;
+    --live_;
+}
+
+void LoadWorker::checkTimeouts(Clock::time_point now) {
+    for (Connection& connection : connections_) {
+        const bool waiting = connection.state == State::Connecting || connection.pendingCount > 0;
+        if (waiting && connection.state != State::Dead &&
+            now - connection.pending[connection.pendingHead].sentAt > plan_.timeout) {
+            if (connection.state == State::Connecting) {
+                --connecting_;
+                giveUp(connection, result_.errors.connect);
+                startNextConnects();
+            } else {
+                giveUp(connection, result_.errors.timeout);
+            }
+        }
+    }
+}
+
+}  // namespace daqbench

@@ -1,0 +1,191 @@
+#include "tools/daqbench/Report.h"
+
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+namespace daqbench {
+
+namespace {
+
+const char* modeName(LoadMode mode) {
+    switch (mode) {
+        case LoadMode::Closed:
+            return "closed";
+        case LoadMode::Open:
+            return "open";
+        case LoadMode::Idle:
+            return "idle";
+    }
+    return "?";
+}
+
+double perSecond(double count, double seconds) {
+    return seconds > 0 ? count / seconds : 0;
+}
+
+double microseconds(std::uint64_t nanoseconds) {
+    return static_cast<double>(nanoseconds) / 1000.0;
+}
+
+constexpr double kMiB = 1024.0 * 1024.0;
+
+// Server CPU per request in µs, when both are known.
+std::optional<double> cpuPerRequest(const RunReport& report) {
+    if (!report.server || !report.server->cpuSeconds || report.answers == 0) {
+        return std::nullopt;
+    }
+    return *report.server->cpuSeconds * 1e6 / static_cast<double>(report.answers);
+}
+
+std::optional<double> residentPerConnection(const RunReport& report) {
+    if (!report.server || !report.server->residentBefore || !report.server->residentAfter ||
+        report.ready == 0) {
+        return std::nullopt;
+    }
+    return (static_cast<double>(*report.server->residentAfter) -
+            static_cast<double>(*report.server->residentBefore)) /
+           report.ready;
+}
+
+}  // namespace
+
+void printText(const RunReport& report, std::FILE* out) {
+    std::fprintf(out, "%s%s%s %s loop, %d connections (%d ready) on %d threads, %s\n",
+                 report.label.c_str(), report.label.empty() ? "" : ": ", report.target.c_str(),
+                 modeName(report.mode), report.connections, report.ready, report.threads,
+                 report.mode == LoadMode::Idle ? "no requests" : report.requests.c_str());
+    if (report.mode == LoadMode::Open) {
+        std::fprintf(out, "offered %.0f requests/s; sent %llu in the window\n", report.offeredRate,
+                     static_cast<unsigned long long>(report.sent));
+    }
+    if (report.mode != LoadMode::Idle) {
+        std::fprintf(out, "%llu answers in %.2f s: %.0f requests/s, %.0f values/s, %.1f MiB/s in\n",
+                     static_cast<unsigned long long>(report.answers), report.seconds,
+                     perSecond(static_cast<double>(report.answers), report.seconds),
+                     perSecond(static_cast<double>(report.values), report.seconds),
+                     perSecond(static_cast<double>(report.bytesIn), report.seconds) / kMiB);
+        const LatencyHistogram& latency = report.latency;
+        std::fprintf(out, "latency µs: p50 %.1f  p99 %.1f  p99.9 %.1f  max %.1f  mean %.1f\n",
+                     microseconds(latency.percentile(50)), microseconds(latency.percentile(99)),
+                     microseconds(latency.percentile(99.9)), microseconds(latency.max()),
+                     latency.mean() / 1000.0);
+    } else {
+        std::fprintf(out, "held %.2f s\n", report.seconds);
+    }
+    const ErrorCounts& e = report.errors;
+    if (e.total() == 0) {
+        std::fprintf(out, "errors: none\n");
+    } else {
+        std::fprintf(
+            out,
+            "errors: %llu (connect %llu, login %llu, closed %llu, timeout %llu, bad "
+            "answer %llu, skipped %llu)\n",
+            static_cast<unsigned long long>(e.total()), static_cast<unsigned long long>(e.connect),
+            static_cast<unsigned long long>(e.login), static_cast<unsigned long long>(e.closed),
+            static_cast<unsigned long long>(e.timeout),
+            static_cast<unsigned long long>(e.badAnswer),
+            static_cast<unsigned long long>(e.skipped));
+    }
+    if (report.server) {
+        const ServerFigures& server = *report.server;
+        std::fprintf(out, "server %d:", static_cast<int>(server.pid));
+        if (server.cpuSeconds) {
+            std::fprintf(out, " cpu %.2f s (%.1f %% of a core)", *server.cpuSeconds,
+                         100.0 * perSecond(*server.cpuSeconds, report.seconds));
+        }
+        if (const auto perRequest = cpuPerRequest(report)) {
+            std::fprintf(out, ", %.2f µs per request", *perRequest);
+        }
+        if (server.residentAfter) {
+            std::fprintf(out, ", rss %.1f MiB", static_cast<double>(*server.residentAfter) / kMiB);
+        }
+        if (const auto perConnection = residentPerConnection(report)) {
+            std::fprintf(out, " (%.0f bytes per connection)", *perConnection);
+        }
+        std::fprintf(out, "\n");
+    }
+    std::fprintf(out, "client cpu %.2f s; load average %.2f before, %.2f after\n",
+                 report.clientCpuSeconds, report.loadAverageBefore, report.loadAverageAfter);
+}
+
+void printJson(const RunReport& report, std::FILE* out) {
+    rapidjson::StringBuffer buffer;
+    rapidjson::Writer<rapidjson::StringBuffer> json(buffer);
+    const auto number = [&](const char* key, double value) {
+        json.Key(key);
+        json.Double(value);
+    };
+    const auto count = [&](const char* key, std::uint64_t value) {
+        json.Key(key);
+        json.Uint64(value);
+    };
+    const auto text = [&](const char* key, const std::string& value) {
+        json.Key(key);
+        json.String(value.c_str(), static_cast<rapidjson::SizeType>(value.size()));
+    };
+    json.StartObject();
+    text("label", report.label);
+    text("target", report.target);
+    text("mode", modeName(report.mode));
+    text("requests", report.requests);
+    count("connections", static_cast<std::uint64_t>(report.connections));
+    count("ready", static_cast<std::uint64_t>(report.ready));
+    count("threads", static_cast<std::uint64_t>(report.threads));
+    number("offered_rate", report.offeredRate);
+    number("warmup_s", report.warmupSeconds);
+    number("seconds", report.seconds);
+    count("answers", report.answers);
+    count("sent", report.sent);
+    count("values", report.values);
+    count("bytes_in", report.bytesIn);
+    number("requests_per_s", perSecond(static_cast<double>(report.answers), report.seconds));
+    number("values_per_s", perSecond(static_cast<double>(report.values), report.seconds));
+    json.Key("latency_us");
+    json.StartObject();
+    number("p50", microseconds(report.latency.percentile(50)));
+    number("p99", microseconds(report.latency.percentile(99)));
+    number("p99_9", microseconds(report.latency.percentile(99.9)));
+    number("max", microseconds(report.latency.max()));
+    number("mean", report.latency.mean() / 1000.0);
+    json.EndObject();
+    json.Key("errors");
+    json.StartObject();
+    count("total", report.errors.total());
+    count("connect", report.errors.connect);
+    count("login", report.errors.login);
+    count("closed", report.errors.closed);
+    count("timeout", report.errors.timeout);
+    count("bad_answer", report.errors.badAnswer);
+    count("skipped", report.errors.skipped);
+    json.EndObject();
+    number("client_cpu_s", report.clientCpuSeconds);
+    number("load_average_before", report.loadAverageBefore);
+    number("load_average_after", report.loadAverageAfter);
+    if (report.server) {
+        const ServerFigures& server = *report.server;
+        json.Key("server");
+        json.StartObject();
+        count("pid", static_cast<std::uint64_t>(server.pid));
+        if (server.cpuSeconds) {
+            number("cpu_s", *server.cpuSeconds);
+            number("cpu_share", perSecond(*server.cpuSeconds, report.seconds));
+        }
+        if (const auto perRequest = cpuPerRequest(report)) {
+            number("cpu_us_per_request", *perRequest);
+        }
+        if (server.residentBefore) {
+            count("rss_before", *server.residentBefore);
+        }
+        if (server.residentAfter) {
+            count("rss_after", *server.residentAfter);
+        }
+        if (const auto perConnection = residentPerConnection(report)) {
+            number("rss_per_connection", *perConnection);
+        }
+        json.EndObject();
+    }
+    json.EndObject();
+    std::fprintf(out, "%s\n", buffer.GetString());
+}
+
+}  // namespace daqbench

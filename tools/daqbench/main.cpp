@@ -1,0 +1,266 @@
+// daqbench: load generator of the DAQ server. Closed loop (each connection waits for its
+// answer before the next request), open loop at a fixed rate, or idle connections; reports
+// throughput, latency percentiles, errors and, given the server's pid, its CPU time and memory.
+#include <netdb.h>
+#include <sys/resource.h>
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <exception>
+#include <fstream>
+#include <future>
+#include <latch>
+#include <memory>
+#include <thread>
+
+#include "server/protocol/frame.h"
+#include "tools/client/daq_client.h"
+#include "tools/daqbench/BenchOptions.h"
+#include "tools/daqbench/LoadWorker.h"
+#include "tools/daqbench/ProcessUsage.h"
+#include "tools/daqbench/Report.h"
+
+namespace {
+
+using namespace daqbench;
+
+constexpr int kExitErrors = 1;
+constexpr int kExitUnreachable = 3;
+
+const char* const kFooter =
+    "Exit codes: 0 the run ended without errors, 1 errors were counted (see the report),\n"
+    "2 usage error, 3 the server could not be reached or asked.\n"
+    "Example: daqbench -c 16 -r daq_data -k 100 -d 5 --server-pid $(pidof kelvane-host)\n";
+
+// Idle runs hold many connections: use every descriptor the hard limit allows.
+void raiseDescriptorLimit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
+std::optional<sockaddr_in> resolve(const std::string& host, std::uint16_t port) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) {
+        return std::nullopt;
+    }
+    sockaddr_in address = *reinterpret_cast<const sockaddr_in*>(found->ai_addr);
+    freeaddrinfo(found);
+    address.sin_port = htons(port);
+    return address;
+}
+
+// The IO map's record count from "DAQLISTCOUNT"; 0 when the answer has none (an echo server).
+std::int32_t tagCount(daq::client::DaqClient& client) {
+    const auto answer = client.daqListCount();
+    if (!answer || !answer->IsObject() || !answer->HasMember("COUNT")) {
+        return 0;
+    }
+    const rapidjson::Value& count = (*answer)["COUNT"];
+    std::int32_t value = 0;
+    if (count.IsString()) {
+        std::from_chars(count.GetString(), count.GetString() + count.GetStringLength(), value);
+    } else if (count.IsInt()) {
+        value = count.GetInt();
+    }
+    return std::max(value, 0);
+}
+
+// Sends the first request of the mix once and writes its answer frame, as the server sent it.
+int capture(daq::client::DaqClient& client, const RequestMix& mix, const BenchOptions& options) {
+    if (options.loginFirst && !client.login(options.user, options.password)) {
+        std::fprintf(stderr, "daqbench: login failed: %s\n", client.lastError().c_str());
+        return kExitUnreachable;
+    }
+    const std::string& frame = mix.at(0).frames.front();
+    std::optional<std::string> text;
+    if (client.connection().sendRaw(frame)) {
+        text = client.connection().readFrame();
+    }
+    if (!text) {
+        std::fprintf(stderr, "daqbench: no answer to capture: %s\n",
+                     client.connection().lastError().c_str());
+        return kExitUnreachable;
+    }
+    std::string answer;
+    daq::protocol::buildFrame(*text, answer);
+    std::ofstream out(options.captureFile, std::ios::binary | std::ios::trunc);
+    out.write(answer.data(), static_cast<std::streamsize>(answer.size()));
+    if (!out) {
+        std::fprintf(stderr, "daqbench: cannot write %s\n", options.captureFile.c_str());
+        return kExitErrors;
+    }
+    return 0;
+}
+
+std::vector<WorkerPlan> planWorkers(const BenchOptions& options, const sockaddr_in& address,
+                                    const RequestMix& mix) {
+    std::vector<WorkerPlan> plans;
+    std::size_t first = 0;
+    for (int i = 0; i < options.threads; ++i) {
+        WorkerPlan plan;
+        plan.address = address;
+        plan.connections =
+            options.connections / options.threads + (i < options.connections % options.threads);
+        plan.firstConnection = first;
+        first += static_cast<std::size_t>(plan.connections);
+        const double share = static_cast<double>(plan.connections) / options.connections;
+        plan.mode = options.mode();
+        plan.rate = options.rate * share;
+        plan.maxRequests = options.maxRequests == 0
+                               ? 0
+                               : std::max<std::uint64_t>(
+                                     1, static_cast<std::uint64_t>(std::ceil(
+                                            static_cast<double>(options.maxRequests) * share)));
+        plan.loginFirst = options.loginFirst;
+        plan.verifyAll = options.verifyAll;
+        plan.maxInFlight = options.maxInFlight;
+        plan.timeout = std::chrono::milliseconds(options.timeoutMs);
+        plan.mix = &mix;
+        plans.push_back(plan);
+    }
+    return plans;
+}
+
+std::chrono::nanoseconds secondsToDuration(double seconds) {
+    return std::chrono::nanoseconds(static_cast<std::int64_t>(seconds * 1e9));
+}
+
+RunReport runLoad(const BenchOptions& options, const sockaddr_in& address, const RequestMix& mix) {
+    RunReport report;
+    report.label = options.label;
+    report.target = options.host + ":" + std::to_string(options.port);
+    report.mode = options.mode();
+    report.requests = mix.description();
+    report.connections = options.connections;
+    report.threads = options.threads;
+    report.offeredRate = options.rate;
+    report.warmupSeconds = options.warmupSeconds;
+    report.loadAverageBefore = loadAverage();
+    if (options.serverPid) {
+        report.server = ServerFigures{*options.serverPid, {}, {}, {}};
+        if (const auto usage = readProcessUsage(*options.serverPid)) {
+            report.server->residentBefore = usage->residentBytes;
+        }
+    }
+
+    std::vector<std::unique_ptr<LoadWorker>> workers;
+    for (const WorkerPlan& plan : planWorkers(options, address, mix)) {
+        workers.push_back(std::make_unique<LoadWorker>(plan));
+    }
+    std::latch connected(static_cast<std::ptrdiff_t>(workers.size()));
+    std::promise<Timeline> timelinePromise;
+    std::shared_future<Timeline> timeline = timelinePromise.get_future().share();
+    std::vector<std::exception_ptr> failures(workers.size());
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < workers.size(); ++i) {
+        threads.emplace_back([&, i] {
+            try {
+                workers[i]->connectAll();
+            } catch (...) {
+                failures[i] = std::current_exception();
+            }
+            connected.count_down();
+            try {
+                if (!failures[i]) {
+                    workers[i]->run(timeline.get());
+                }
+            } catch (...) {
+                failures[i] = std::current_exception();
+            }
+        });
+    }
+    connected.wait();
+    Timeline when;
+    when.start = Clock::now();
+    when.measureFrom = when.start + secondsToDuration(options.warmupSeconds);
+    when.stopAt = when.measureFrom + secondsToDuration(options.durationSeconds);
+    timelinePromise.set_value(when);
+
+    std::this_thread::sleep_until(when.measureFrom);
+    const double clientCpuBefore = ownCpuSeconds();
+    std::optional<ProcessUsage> serverBefore;
+    if (options.serverPid) {
+        serverBefore = readProcessUsage(*options.serverPid);
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    for (const std::exception_ptr& failure : failures) {
+        if (failure) {
+            std::rethrow_exception(failure);
+        }
+    }
+    if (options.serverPid) {
+        const auto serverAfter = readProcessUsage(*options.serverPid);
+        if (serverBefore && serverAfter) {
+            report.server->cpuSeconds = serverAfter->cpuSeconds - serverBefore->cpuSeconds;
+            report.server->residentAfter = serverAfter->residentBytes;
+        }
+    }
+    report.clientCpuSeconds = ownCpuSeconds() - clientCpuBefore;
+
+    Clock::time_point end = when.measureFrom;
+    for (const auto& worker : workers) {
+        const WorkerResult& result = worker->result();
+        report.latency.merge(result.latency);
+        report.answers += result.answers;
+        report.values += result.values;
+        report.bytesIn += result.bytesIn;
+        report.sent += result.sent;
+        report.errors.add(result.errors);
+        report.ready += result.ready;
+        end = std::max(end, result.finishedAt);
+    }
+    report.seconds =
+        std::chrono::duration<double>(std::min(end, when.stopAt) - when.measureFrom).count();
+    report.loadAverageAfter = loadAverage();
+    return report;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"Load generator of the DAQ server", "daqbench"};
+    app.footer(kFooter);
+    BenchOptions options;
+    declareOptions(app, options);
+    CLI11_PARSE(app, argc, argv);
+
+    raiseDescriptorLimit();
+    const auto address = resolve(options.host, options.port);
+    if (!address) {
+        std::fprintf(stderr, "daqbench: cannot resolve %s\n", options.host.c_str());
+        return kExitUnreachable;
+    }
+    daq::client::ClientSettings settings;
+    settings.connectTimeout = settings.replyTimeout = std::chrono::milliseconds(options.timeoutMs);
+    daq::client::DaqClient client(settings);
+    if (!client.connect(options.host, options.port)) {
+        std::fprintf(stderr, "daqbench: cannot connect to %s:%u: %s\n", options.host.c_str(),
+                     options.port, client.connection().lastError().c_str());
+        return kExitUnreachable;
+    }
+    const RequestMix mix(options, options.idle ? 0 : tagCount(client));
+    if (!options.captureFile.empty()) {
+        return capture(client, mix, options);
+    }
+    client.close();
+
+    try {
+        const RunReport report = runLoad(options, *address, mix);
+        (options.json ? printJson : printText)(report, stdout);
+        return report.errors.total() == 0 ? 0 : kExitErrors;
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "daqbench: %s\n", error.what());
+        return kExitErrors;
+    }
+}
