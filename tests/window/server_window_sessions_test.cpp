@@ -174,15 +174,24 @@ TEST_F(Sessions, TwoLogoutsInOneIntervalBothLoggedAndThePopupShowsTheSecond) {
     admin->close();
     operatorClient->close();
     ASSERT_TRUE(waitRows(userRows, 0));
-    ASSERT_TRUE(processEventsUntil([&] { return eventRows->rowCount() == 4; }));
+    ASSERT_TRUE(waitRows(eventRows, 4));
     EXPECT_EQ(cell(eventRows, 2, 4), "Logout");
     EXPECT_EQ(cell(eventRows, 3, 4), "Logout");
-    // The user ID is text, not markup, in the popup's HTML.
+    // Each logout replaces the popup's text: the one booked last (the last event row) stays.
+    const QString last = cell(eventRows, 3, 2);
     ASSERT_TRUE(processEventsUntil([&] {
         return window->popup().isShown() &&
-               window->popup().lines().endsWith("User : &lt;b&gt;op&lt;/b&gt;");
+               window->popup().lines().last() == "User : " + last.toHtmlEscaped();
     }));
     EXPECT_EQ(window->popup().lines()[1], "Logged out");
+}
+
+TEST_F(Sessions, PopupShowsTheUserIdAsTextNotMarkup) {
+    auto client = loggedIn("<b>op</b>", "op");
+    ASSERT_TRUE(waitPopup("Logged in"));
+    EXPECT_EQ(window->popup().lines()[3], "User : &lt;b&gt;op&lt;/b&gt;");
+    ASSERT_TRUE(waitRows(userRows, 1));
+    EXPECT_EQ(cell(userRows, 0, 1), "<b>op</b>");
 }
 
 TEST_F(Sessions, StopNotifiesLoggedInClientsAndEmptiesTheListWithoutLogouts) {
