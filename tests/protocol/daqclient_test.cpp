@@ -290,6 +290,13 @@ TEST(DaqclientShows, TheServersTimeProjectAndStatus) {
     const ProgramRun info = daqclient({"--format", "table", "info"});
     EXPECT_THAT(lines(info.out).at(0), AllOf(StartsWith("project"), HasSubstr(kDemoProject)));
 
+    // A CSV field with commas is quoted.
+    const ProgramRun csv = daqclient({"--format", "csv", "info"});
+    EXPECT_EQ(lines(csv.out).at(1),
+              "Riverside Water Works,Northbank Municipal Water,Operations shift A,\"Demonstration "
+              "plant: intake, filtration, chemical dosing and distribution of a small water "
+              "works.\"");
+
     const ProgramRun status = daqclient({"--format", "csv", "status"});
     EXPECT_EQ(lines(status.out), (Lines{"status", "RUNNING"}));
 }
