@@ -39,15 +39,15 @@ local json = Dissector.get("json")
 local tcp_port = DissectorTable.get("tcp.port")
 local registered_port = daq.prefs.port
 
--- Finds a byte value in the tvb from `from`; the offset, or nil.
+-- The offset of the first byte `value` at or after `from`, or nil (searched in C, not per
+-- byte in Lua: frames may be a megabyte long).
 local function find_byte(tvb, from, value)
-    local last = tvb:len() - 1
-    for i = from, last do
-        if tvb(i, 1):uint() == value then
-            return i
-        end
+    local length = tvb:len() - from
+    if length <= 0 then
+        return nil
     end
-    return nil
+    local at = tvb:raw(from, length):find(string.char(value), 1, true)
+    return at and (from + at - 1) or nil
 end
 
 local function request_id(text)
