@@ -17,7 +17,8 @@ using namespace daqclient;
 
 using Command = std::function<void(ServerLink&, Output&)>;
 
-constexpr int kMaxTimeoutMs = 24 * 3600 * 1000;
+// Longest time-out and poll interval accepted.
+constexpr int kDayMs = 24 * 3600 * 1000;
 
 const char* const kExitCodes =
     "Exit codes:\n"
@@ -70,7 +71,7 @@ int main(int argc, char** argv) {
     app.add_option("-t,--timeout", global.timeoutMs,
                    "Time-out in ms for connecting and for each answer")
         ->capture_default_str()
-        ->check(CLI::Range(1, kMaxTimeoutMs));
+        ->check(CLI::Range(1, kDayMs));
     std::string formatName;
     app.add_option("--format", formatName,
                    "table, csv or json (one object per line); default: table on a terminal, "
@@ -108,7 +109,7 @@ int main(int argc, char** argv) {
     addSelection(*watchCommand, watch.selection);
     watchCommand->add_option("-l,--interval", watch.intervalMs, "Time between polls in ms")
         ->capture_default_str()
-        ->check(CLI::Range(1, kMaxTimeoutMs));
+        ->check(CLI::Range(1, kDayMs));
     auto* countOption = watchCommand->add_option("-c,--count", watch.count, "Stop after N polls")
                             ->check(CLI::PositiveNumber);
     watchCommand
