@@ -117,7 +117,7 @@ int main(int argc, char** argv) {
             "-1", [&watch](std::int64_t) { watch.count = 1; }, "Poll once")
         ->excludes(countOption);
     watchCommand->add_option("-W,--wait", watch.waitSeconds, "Stop after SECS seconds")
-        ->check(CLI::PositiveNumber);
+        ->check(CLI::Range(0.001, kDayMs / 1000.0));
     on(watchCommand, [&watch](ServerLink& link, Output& out) {
         runWatch(link, out, watch, isatty(STDOUT_FILENO) == 1);
     });
