@@ -21,6 +21,7 @@
 #include <charconv>
 
 #include "server/AlignClient.h"
+#include "server/DescriptorLimit.h"
 #include "server/FormTrayTrace.h"
 #include "server/TextTable.h"
 #include "server/window/EventListModel.h"
@@ -62,6 +63,12 @@ QFont titleFont() {
     return font;
 }
 
+TfrmDAQTray::Options withLimits(TfrmDAQTray::Options options, const ServerLimits& limits) {
+    options.limits = limits;
+    raiseDescriptorLimit(limits.maxConnections);
+    return options;
+}
+
 // A decimal integer, 0 when the text is not one.
 int32_t integerOrZero(const std::string& text) {
     int32_t value = 0;
@@ -73,7 +80,10 @@ int32_t integerOrZero(const std::string& text) {
 
 TfrmDAQTray::TfrmDAQTray(kelvane::TApplication* application, Options options)
     : application_(application),
-      options_(std::move(options)),
+      configured_(daq::loadServerConfig(
+          serverConfigPath(application != nullptr ? application->ExeDir() : std::string()),
+          options.limits)),
+      options_(withLimits(std::move(options), configured_.limits)),
       core_(ioMap_, *this, options_.limits),
       BMThread1(ioMap_, stopwatch_, DaqRunning),
       IdTCPServer1(listenerSettings(options_)) {

@@ -25,6 +25,7 @@
 #include "server/IoMap.h"
 #include "server/LocalAddresses.h"
 #include "server/RefreshThread.h"
+#include "server/ServerConfig.h"
 #include "server/ServerStopwatch.h"
 #include "server/core/ServerCore.h"
 #include "server/core/WindowSink.h"
@@ -166,6 +167,8 @@ class TfrmDAQTray : public QWidget, private WindowSink {
 
     kelvane::TApplication* application_;
     kelvane::TApplication::ExceptionEvent previousExceptionHandler_{};
+    // "config.ini" as read once at creation; its limits start from the options' limits.
+    const ServerSettings configured_;
     const Options options_;
 
     // Widgets (children of the window).

@@ -46,13 +46,12 @@ std::string TfrmDAQTray::configPath() const {
 }
 
 void TfrmDAQTray::loadServerConfig() {
-    const ServerSettings settings = daq::loadServerConfig(configPath());
-    ServerAddress = settings.address;
-    ServerPort = settings.port;
+    ServerAddress = configured_.address;
+    ServerPort = configured_.port;
 }
 
 void TfrmDAQTray::saveServerConfig() {
-    if (!daq::saveServerConfig(configPath(), {ServerAddress, ServerPort})) {
+    if (!daq::saveServerConfig(configPath(), {ServerAddress, ServerPort, options_.limits})) {
         DAQ_TRACE(kTraceError, "saveServerConfig", kFormTraySource,
                   "TCP/IP Server : cannot write %s", configPath().c_str());
     }

@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "trace/Trace.h"
+
 namespace daq {
 
 std::string serverConfigPath(const std::string& exeDir) {
@@ -28,8 +30,47 @@ int32_t parsePortText(const std::string& text) {
     return port;
 }
 
-ServerSettings loadServerConfig(const std::string& path) {
+namespace {
+
+constexpr const char* kTraceSource = "ServerConfig.cpp";
+
+// Sets `limit` from the key's value when present: a decimal integer in min..max, else the
+// limit stays and the refusal is traced.
+template <typename T>
+void readLimit(const CSimpleIniA& ini, const char* key, long long min, long long max, T& limit) {
+    const char* value = ini.GetValue(kConfigSection, key, nullptr);
+    if (value == nullptr) {
+        return;
+    }
+    const std::string text(value);
+    long long number = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || number < min ||
+        number > max) {
+        DAQ_TRACE(kTraceError, "loadServerConfig", kTraceSource,
+                  "config.ini : %s=%s is not in %lld..%lld, %lld kept", key, text.c_str(), min, max,
+                  static_cast<long long>(limit));
+        return;
+    }
+    limit = static_cast<T>(number);
+}
+
+void readLimits(const CSimpleIniA& ini, ServerLimits& limits) {
+    constexpr long long kMiB = 1024 * 1024;
+    readLimit(ini, kConfigMaxConnectionsKey, 1, 65536, limits.maxConnections);
+    readLimit(ini, kConfigMaxFrameBytesKey, 16, 64 * kMiB, limits.maxFrameBytes);
+    readLimit(ini, kConfigMaxOutputBacklogKey, 4096, 1024 * kMiB, limits.maxOutputBacklog);
+    readLimit(ini, kConfigMaxPageEntriesKey, 1, 1000000, limits.maxPageEntries);
+    int requireLogin = limits.requireLogin ? 1 : 0;
+    readLimit(ini, kConfigRequireLoginKey, 0, 1, requireLogin);
+    limits.requireLogin = requireLogin == 1;
+}
+
+}  // namespace
+
+ServerSettings loadServerConfig(const std::string& path, const ServerLimits& limits) {
     ServerSettings settings;
+    settings.limits = limits;
     std::error_code error;
     const auto size = std::filesystem::file_size(path, error);
     if (error || size > kMaxConfigFileBytes) {
@@ -42,6 +83,7 @@ ServerSettings loadServerConfig(const std::string& path) {
     }
     settings.address = ini.GetValue(kConfigSection, kConfigAddressKey, "");
     settings.port = parsePortText(ini.GetValue(kConfigSection, kConfigPortKey, ""));
+    readLimits(ini, settings.limits);
     return settings;
 }
 

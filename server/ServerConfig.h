@@ -1,9 +1,12 @@
-// The server's two settings in "config.ini" (section "config"), kept in the directory of the
-// host's executable. Keys are matched without regard to case; writing keeps the rest of the file.
+// The server's settings in "config.ini" (section "config"), kept in the directory of the
+// host's executable: the listener's address and port, and the limits. Keys are matched without
+// regard to case; writing keeps the rest of the file.
 #pragma once
 
 #include <cstdint>
 #include <string>
+
+#include "server/core/ServerLimits.h"
 
 namespace daq {
 
@@ -15,19 +18,28 @@ inline constexpr int32_t kDefaultServerPort = 5050;
 // A larger settings file is not read (the defaults apply).
 inline constexpr std::size_t kMaxConfigFileBytes = 1024 * 1024;
 
+// Keys of the limits (ServerLimits), each read only when present: a missing key keeps the
+// limit given to loadServerConfig, a value out of its range keeps it with a trace.
+inline constexpr const char* kConfigMaxConnectionsKey = "MaxConnections";      // 1..65536
+inline constexpr const char* kConfigMaxFrameBytesKey = "MaxFrameBytes";        // 16..64 MiB
+inline constexpr const char* kConfigMaxOutputBacklogKey = "MaxOutputBacklog";  // 4 KiB..1 GiB
+inline constexpr const char* kConfigMaxPageEntriesKey = "MaxPageEntries";      // 1..1000000
+inline constexpr const char* kConfigRequireLoginKey = "RequireLogin";          // 0 or 1
+
 struct ServerSettings {
     std::string address;  // dotted IPv4 text; empty: every local address
     int32_t port = kDefaultServerPort;
+    ServerLimits limits{};
 };
 
 // exeDir + "config.ini" (a separator is added when exeDir lacks one).
 std::string serverConfigPath(const std::string& exeDir);
 
 // The settings in the file; the defaults for whatever is missing, unreadable or not a port
-// number (a decimal integer in 0..65535).
-ServerSettings loadServerConfig(const std::string& path);
+// number (a decimal integer in 0..65535). The limits start from `limits`.
+ServerSettings loadServerConfig(const std::string& path, const ServerLimits& limits = {});
 
-// Writes both keys, creating the file and the section when absent. False when it fails.
+// Writes address and port, creating the file and the section when absent. False when it fails.
 bool saveServerConfig(const std::string& path, const ServerSettings& settings);
 
 // A decimal integer in 0..65535, or the default port.

@@ -14,6 +14,7 @@
 #include "server/protocol/dispatcher.h"
 #include "server/protocol/json_request.h"
 #include "server/protocol/login_requests.h"
+#include "server/protocol/trace_text.h"
 #include "trace/Trace.h"
 #include "trace/TzrTrace.h"
 
@@ -113,7 +114,8 @@ void ServerCore::onData(const tcp::ConnectionPtr& connection, std::string_view b
         return;  // not booked by onConnect
     }
     try {
-        while (!bytes.empty()) {
+        // A request may close the connection: the messages after it are not served.
+        while (!bytes.empty() && connection->connected()) {
             const protocol::FrameStep step = session->frames.feed(bytes);
             bytes.remove_prefix(step.consumed);
             if (step.status == protocol::FrameStatus::DroppedOversize) {
@@ -144,17 +146,36 @@ void ServerCore::handleMessage(tcp::TcpConnection& connection, Session& session,
     }
     static const rapidjson::Value kNoRequest;
 
-    std::lock_guard lock(requestLock_);
-    DAQ_TRACE(kTraceInfo, kReceivePass, kTraceFile, "DAQ Server PS_ID = %s", psId.c_str());
-    try {
-        protocol::RequestContext context{*this, session.client, request ? *request : kNoRequest,
-                                         text, session.answer};
-        if (protocol::dispatch(psId, context)) {
-            sendData(connection, session.answer);
+    const std::string tracedId = protocol::traceText(psId);
+    bool tooManyRefusals = false;
+    {
+        std::lock_guard lock(requestLock_);
+        DAQ_TRACE(kTraceInfo, kReceivePass, kTraceFile, "DAQ Server PS_ID = %s", tracedId.c_str());
+        if (limits_.requireLogin && !session.client.loggedIn && psId != "LOGIN" &&
+            psId != "ALIVE") {
+            DAQ_TRACE(kTraceError, kReceivePass, kTraceFile,
+                      "DAQ Server login required : %s, from %s", tracedId.c_str(),
+                      connection.peerAddress().c_str());
+            return;
         }
-    } catch (const std::exception& error) {
-        DAQ_TRACE(kTraceError, kReceivePass, kTraceFile, "TCP Server Error : %s, %s", psId.c_str(),
-                  error.what());
+        try {
+            protocol::RequestContext context{*this, session.client, request ? *request : kNoRequest,
+                                             text, session.answer};
+            if (protocol::dispatch(psId, context)) {
+                sendData(connection, session.answer);
+            }
+        } catch (const std::exception& error) {
+            DAQ_TRACE(kTraceError, kReceivePass, kTraceFile, "TCP Server Error : %s, %s",
+                      tracedId.c_str(), error.what());
+        }
+        tooManyRefusals = session.client.refusedLogins >= limits_.maxRefusedLogins;
+    }
+    // Closed outside the request lock, which the disconnect event takes.
+    if (tooManyRefusals) {
+        DAQ_TRACE(kTraceError, kReceivePass, kTraceFile,
+                  "DAQ Server closes connection : %d refused logins, from %s",
+                  static_cast<int>(session.client.refusedLogins), connection.peerAddress().c_str());
+        connection.close();
     }
 }
 

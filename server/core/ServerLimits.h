@@ -1,5 +1,6 @@
 // Bounds on what clients can make the server hold or build. Each is a setting with a default;
-// the server window reads them from its settings and hands them to the core and the listener.
+// the server window reads them from "config.ini" (ServerConfig.h) and hands them to the core
+// and the listener.
 #pragma once
 
 #include <cstddef>
@@ -19,6 +20,11 @@ struct ServerLimits {
     std::size_t maxConnections = 1024;
     // Entries of one "DAQLIST" page; a larger "LIST_SIZE" is cut to this many.
     int32_t maxPageEntries = 100000;
+    // Only "LOGIN" and "ALIVE" are served on a connection before a login was accepted on it;
+    // other requests get no answer, with a trace.
+    bool requireLogin = false;
+    // Refused logins on one connection after which the server closes it.
+    int32_t maxRefusedLogins = 5;
 };
 
 }  // namespace daq

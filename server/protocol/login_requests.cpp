@@ -9,6 +9,7 @@
 #include "server/protocol/json_request.h"
 #include "server/protocol/json_text.h"
 #include "server/protocol/login_callback.h"
+#include "server/protocol/trace_text.h"
 #include "trace/Trace.h"
 
 namespace daq::protocol {
@@ -54,10 +55,13 @@ bool handleLogin(RequestContext& request) {
     const LoginAnswer login = checkLogin(request.server.loginCallback(), details.id, password);
     if (login.accepted) {
         request.client.writePermission = login.mayWrite;
+        request.client.loggedIn = true;
         request.server.loginAccepted(request.client, details);
     } else {
+        ++request.client.refusedLogins;
         request.server.loginRefused(request.client, details.id);
-        DAQ_TRACE(kTraceError, "LOGIN", kTraceFile, "LOGIN FAIL : %s", details.id.c_str());
+        DAQ_TRACE(kTraceError, "LOGIN", kTraceFile, "LOGIN FAIL : %s, from %s",
+                  traceText(details.id).c_str(), request.client.peerAddress.c_str());
     }
     auto& writer = request.answer.begin();
     writer.StartObject();

@@ -39,8 +39,10 @@ HostOptions withProject(std::string projectXml) {
 
 }  // namespace
 
-SuiteHost::SuiteHost(std::string projectXml)
-    : process_(withProject(std::move(projectXml))), traces_(process_.traceSocketPath()) {
+SuiteHost::SuiteHost(std::string projectXml) : SuiteHost(withProject(std::move(projectXml))) {}
+
+SuiteHost::SuiteHost(HostOptions options)
+    : process_(std::move(options)), traces_(process_.traceSocketPath()) {
     started_ = process_.start();
 }
 

@@ -44,6 +44,8 @@ class SuiteHost {
   public:
     // Starts the host with the project file (empty: the host's built-in demo project).
     explicit SuiteHost(std::string projectXml);
+    // Starts the host with these options (config.ini lines, arguments, project file).
+    explicit SuiteHost(HostOptions options);
 
     bool started() const { return started_; }
     // Why the host did not start, with its log.

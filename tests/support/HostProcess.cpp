@@ -75,6 +75,9 @@ bool HostProcess::start() {
     {
         std::ofstream ini(dir_ / "config.ini");
         ini << "[config]\nDAQServer Addr=127.0.0.1\nDAQServer Port=" << port_ << "\n";
+        for (const std::string& line : options_.configLines) {
+            ini << line << "\n";
+        }
     }
     std::vector<std::string> args{std::string(DAQ_BIN_DIR) + "/kelvane-host", "--headless",
                                   "--config-dir", dir_.string()};

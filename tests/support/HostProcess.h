@@ -16,6 +16,8 @@ namespace daq::test {
 struct HostOptions {
     std::string projectXml;  // empty: the host's built-in demo project
     std::vector<std::string> extraArgs;
+    // More lines of the "config" section of config.ini ("MaxConnections=4").
+    std::vector<std::string> configLines;
     std::chrono::milliseconds startTimeout{15000};
 };
 
