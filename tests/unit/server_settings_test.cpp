@@ -59,6 +59,44 @@ TEST(ServerConfig, MissingFileGivesDefaultsAndCreatesNothing) {
     EXPECT_FALSE(fs::exists(path));
 }
 
+TEST(ServerConfig, LimitsAreReadWithinTheirRanges) {
+    TempDir dir;
+    const std::string path = serverConfigPath(dir.path());
+    writeFile(path,
+              "[config]\nMaxConnections=65536\nMaxFrameBytes=16\nMaxOutputBacklog=4096\n"
+              "maxpageentries=1000000\nRequireLogin=1\n");
+    const ServerLimits limits = loadServerConfig(path).limits;
+    EXPECT_EQ(limits.maxConnections, 65536u);
+    EXPECT_EQ(limits.maxFrameBytes, 16u);
+    EXPECT_EQ(limits.maxOutputBacklog, 4096u);
+    EXPECT_EQ(limits.maxPageEntries, 1000000);
+    EXPECT_TRUE(limits.requireLogin);
+}
+
+TEST(ServerConfig, LimitOutOfRangeOrMissingKeepsTheGivenValue) {
+    TempDir dir;
+    const std::string path = serverConfigPath(dir.path());
+    writeFile(path,
+              "[config]\nMaxConnections=0\nMaxFrameBytes=67108865\nMaxOutputBacklog=-1\n"
+              "MaxPageEntries=12x\nRequireLogin=2\n");
+    ServerLimits given;
+    given.maxConnections = 7;
+    given.maxFrameBytes = 700;
+    given.maxOutputBacklog = 70000;
+    given.maxPageEntries = 77;
+    const ServerLimits limits = loadServerConfig(path, given).limits;
+    EXPECT_EQ(limits.maxConnections, 7u);
+    EXPECT_EQ(limits.maxFrameBytes, 700u);
+    EXPECT_EQ(limits.maxOutputBacklog, 70000u);
+    EXPECT_EQ(limits.maxPageEntries, 77);
+    EXPECT_FALSE(limits.requireLogin);
+
+    writeFile(path, "[config]\nDAQServer Port=6001\n");
+    const ServerLimits kept = loadServerConfig(path, given).limits;
+    EXPECT_EQ(kept.maxConnections, 7u);
+    EXPECT_EQ(kept.maxPageEntries, 77);
+}
+
 TEST(ServerConfig, ReadsKeysWithoutRegardToCase) {
     TempDir dir;
     const std::string path = serverConfigPath(dir.path() + "/");
