@@ -121,6 +121,8 @@ class TfrmDAQTray : public QWidget, private WindowSink {
     void btnRunClick();
     void ApplicationEventsException(void* sender, const std::exception& error);
     void IdTCPServer1Status(std::string_view text);
+    static void IdTCPServer1Exception(const tcp::ConnectionPtr& connection,
+                                      const std::exception& error);
     const std::string& serverAddress() const { return ServerAddress; }
     int32_t serverPort() const { return ServerPort; }
     tcp::TcpServer& listener() { return IdTCPServer1; }

@@ -35,9 +35,24 @@ void TfrmDAQTray::wireListener() {
         core_.onDisconnect(connection);
     };
     events.onStatus = [this](std::string_view text) { IdTCPServer1Status(text); };
-    // IdTCPServer1Exception: a fault of one connection ends it and is not reported.
-    events.onException = [](const tcp::ConnectionPtr&, const std::exception&) {};
+    events.onException = [](const tcp::ConnectionPtr& connection, const std::exception& error) {
+        IdTCPServer1Exception(connection, error);
+    };
     IdTCPServer1.setEvents(std::move(events));
+}
+
+// A fault of one connection ends it and is not reported, except a connection closed because
+// it reached one of the server's bounds: that is traced, so an operator sees who hit which bound.
+void TfrmDAQTray::IdTCPServer1Exception(const tcp::ConnectionPtr& connection,
+                                        const std::exception& error) {
+    const auto* socketError = dynamic_cast<const tcp::SocketError*>(&error);
+    if (socketError == nullptr || (socketError->code() != tcp::kOutputBacklogExceeded &&
+                                   socketError->code() != tcp::kConnectionLimitReached)) {
+        return;
+    }
+    DAQ_TRACE(kTraceError, "IdTCPServer1Exception", kFormTraySource,
+              "TCP/IP Server : connection %s closed, %s",
+              connection != nullptr ? connection->peerAddress().c_str() : "(new)", error.what());
 }
 
 std::string TfrmDAQTray::configPath() const {

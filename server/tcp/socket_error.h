@@ -7,6 +7,10 @@
 
 namespace daq::tcp {
 
+// Codes of the connections the server closes itself because they reached one of its bounds.
+inline constexpr int kOutputBacklogExceeded = 10055;   // WSAENOBUFS
+inline constexpr int kConnectionLimitReached = 10024;  // WSAEMFILE
+
 class SocketError : public std::runtime_error {
   public:
     SocketError(int code, const std::string& message) : std::runtime_error(message), code_(code) {}
