@@ -25,6 +25,9 @@ struct TcpServerSettings {
     std::size_t maxConnections = 1024;
     // Bytes queued for sending on one connection; more closes that connection.
     std::size_t maxOutputBacklog = 16 * 1024 * 1024;
+    // The largest sent buffer a connection keeps for its next write: answers up to this size
+    // cost no allocation once a connection has sent one, for this much memory per connection.
+    std::size_t keptWriteBufferBytes = 256 * 1024;
     // Bytes taken from a socket per read; the data event never carries more. At least 1.
     std::size_t readChunkBytes = 16 * 1024;
     // How long close() waits for queued output to reach a peer that does not read.

@@ -10,6 +10,14 @@
 
 namespace daq::tcp {
 
+namespace {
+
+// The connection whose handler runs on this thread, on its strand: what it writes is sent when
+// the handler returns, by this thread.
+thread_local const TcpSession* sessionInHandler = nullptr;
+
+}  // namespace
+
 TcpSession::TcpSession(std::shared_ptr<TcpActivation> activation, asio::ip::tcp::socket socket,
                        std::uint64_t id)
     : activation_(std::move(activation)),
@@ -26,6 +34,8 @@ TcpSession::TcpSession(std::shared_ptr<TcpActivation> activation, asio::ip::tcp:
     // Answers go out whole in one write each; waiting to coalesce them only adds latency when
     // a client has several requests in flight.
     socket_.set_option(asio::ip::tcp::no_delay(true), error);
+    // Sends from the strand must never wait for a peer that does not read.
+    socket_.non_blocking(true, error);
 }
 
 void TcpSession::start() {
@@ -41,6 +51,7 @@ void TcpSession::start() {
 
 template <class Handler>
 void TcpSession::runHandler(const Handler& handler) {
+    const TcpSession* const outer = std::exchange(sessionInHandler, this);
     try {
         handler();
     } catch (const std::exception& error) {
@@ -48,6 +59,10 @@ void TcpSession::runHandler(const Handler& handler) {
         close();
     } catch (...) {
         close();
+    }
+    sessionInHandler = outer;
+    if (std::exchange(flushAfterHandler_, false)) {
+        writeNext();
     }
 }
 
@@ -91,7 +106,8 @@ void TcpSession::write(std::string_view bytes) {
             closing_ = true;
             overflow = true;
         } else {
-            queue_.emplace_back(bytes);
+            queue_.push_back(std::exchange(spare_, std::string()));
+            queue_.back().assign(bytes.data(), bytes.size());
             backlog_ = wanted;
             startWriting = !std::exchange(writing_, true);
         }
@@ -104,41 +120,72 @@ void TcpSession::write(std::string_view bytes) {
                     std::to_string(self->activation_->settings.maxOutputBacklog) + " bytes"));
         });
     } else if (startWriting) {
-        asio::post(socket_.get_executor(), [self = shared_from_this()] { self->writeNext(); });
+        if (sessionInHandler == this) {
+            flushAfterHandler_ = true;  // on the strand: sent when the handler returns
+        } else {
+            asio::post(socket_.get_executor(), [self = shared_from_this()] { self->writeNext(); });
+        }
     }
 }
 
 void TcpSession::writeNext() {
-    const std::string* front = nullptr;
-    {
-        std::lock_guard lock(mutex_);
-        if (queue_.empty() || socketClosed_) {
-            queue_.clear();
-            backlog_ = 0;
-            writing_ = false;
+    while (true) {
+        const std::string* front = nullptr;
+        {
+            std::lock_guard lock(mutex_);
+            if (queue_.empty() || socketClosed_) {
+                queue_.clear();
+                backlog_ = 0;
+                writing_ = false;
+                frontSent_ = 0;
+                return;
+            }
+            // Only this strand removes elements, and appending to a deque keeps references
+            // valid.
+            front = &queue_.front();
+        }
+        if (activation_->failNextWrite.exchange(false)) {
+            asio::post(socket_.get_executor(), [self = shared_from_this()] {
+                self->onWritten(std::make_error_code(std::errc::connection_reset));
+            });
             return;
         }
-        // Only this strand removes elements, and appending to a deque keeps references valid.
-        front = &queue_.front();
+        std::error_code error;
+        frontSent_ += socket_.send(asio::buffer(*front) + frontSent_, 0, error);
+        if (error == asio::error::would_block || error == asio::error::try_again) {
+            error.clear();
+        }
+        if (!error && frontSent_ < front->size()) {
+            // The socket is full: the reactor sends the rest as the peer reads.
+            asio::async_write(
+                socket_, asio::buffer(*front) + frontSent_,
+                [self = shared_from_this()](const std::error_code& writeError, std::size_t) {
+                    self->onWritten(writeError);
+                });
+            return;
+        }
+        if (!finishFront(error)) {
+            return;
+        }
     }
-    if (activation_->failNextWrite.exchange(false)) {
-        asio::post(socket_.get_executor(), [self = shared_from_this()] {
-            self->onWritten(std::make_error_code(std::errc::connection_reset));
-        });
-        return;
-    }
-    asio::async_write(socket_, asio::buffer(*front),
-                      [self = shared_from_this()](const std::error_code& error, std::size_t) {
-                          self->onWritten(error);
-                      });
 }
 
 void TcpSession::onWritten(const std::error_code& error) {
+    if (finishFront(error)) {
+        writeNext();
+    }
+}
+
+bool TcpSession::finishFront(const std::error_code& error) {
+    frontSent_ = 0;
     bool more = false;
     bool drained = false;
     {
         std::lock_guard lock(mutex_);
         backlog_ -= queue_.front().size();
+        if (queue_.front().capacity() <= activation_->settings.keptWriteBufferBytes) {
+            spare_ = std::move(queue_.front());
+        }
         queue_.pop_front();
         if (error || socketClosed_) {
             queue_.clear();
@@ -155,11 +202,10 @@ void TcpSession::onWritten(const std::error_code& error) {
         if (error != asio::error::operation_aborted && !socketClosed_) {
             abort(toSocketError(error, "write to " + peerAddress_));
         }
-    } else if (more) {
-        writeNext();
     } else if (drained) {
         closeSocket();
     }
+    return more;
 }
 
 void TcpSession::close() {

@@ -1,6 +1,12 @@
 // One accepted connection: a read loop, a write queue with one write in flight, and a close
 // that lets queued output go first. Every socket operation runs on the connection's strand
 // (the socket's executor), so the connection's events never overlap.
+//
+// Writes are sent from the strand with a non-blocking send as soon as they can be: what a
+// connection's own handler writes goes out when the handler returns, on the same thread (no
+// hand-over to another IO thread, no completion round trip); only what the socket does not
+// take at once waits for the reactor. Sent buffers are kept for the next write, so a
+// connection that answers request after request stops allocating.
 #pragma once
 
 #include <cstddef>
@@ -43,8 +49,13 @@ class TcpSession final : public TcpConnection, public std::enable_shared_from_th
     // Strand only, from here on.
     void readNext();
     void onRead(const std::error_code& error, std::size_t length);
+    // Sends the queue's front buffers while the socket takes them, then hands what is left to
+    // the reactor.
     void writeNext();
     void onWritten(const std::error_code& error);
+    // The queue's front buffer has gone out (or failed): drops it, keeping its memory for a
+    // later write, and closes a draining connection. True when more is queued.
+    bool finishFront(const std::error_code& error);
     void closeWhenDrained();
     void abort(const std::exception& reason);
     void closeSocket();
@@ -60,10 +71,13 @@ class TcpSession final : public TcpConnection, public std::enable_shared_from_th
     std::string peerAddress_;
     std::uint16_t peerPort_ = 0;
     std::vector<char> readBuffer_;
-    bool socketClosed_ = false;  // strand only
+    bool socketClosed_ = false;       // strand only
+    bool flushAfterHandler_ = false;  // strand only: a handler queued the first write
+    std::size_t frontSent_ = 0;       // strand only: bytes of the queue's front already sent
 
     mutable std::mutex mutex_;       // guards the members below; never held across a socket call
     std::deque<std::string> queue_;  // front: the write in flight
+    std::string spare_;              // the last sent buffer, reused by the next write
     std::size_t backlog_ = 0;
     bool writing_ = false;
     bool closing_ = false;
