@@ -151,6 +151,11 @@ void declareOptions(CLI::App& app, BenchOptions& options) {
         ->check(CLI::Range(1, 3600 * 1000));
     app.add_option("--server-pid", options.serverPid,
                    "Report this process's CPU time and memory over the measurement");
+    app.add_option("--baseline", options.baselineSeconds,
+                   "With --server-pid: first measure the server's CPU use for this many seconds "
+                   "before connecting")
+        ->capture_default_str()
+        ->check(CLI::Range(0.0, 3600.0));
     app.add_flag("--json", options.json, "One JSON object instead of the text report");
     app.add_flag("--verify-all", options.verifyAll,
                  "Check every answer (default: the first of each kind on each connection)");

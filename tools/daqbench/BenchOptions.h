@@ -59,6 +59,9 @@ struct BenchOptions {
     int maxInFlight = 64;  // open loop: requests a connection may have unanswered
     int timeoutMs = 5000;  // longest wait for an answer
     std::optional<pid_t> serverPid;
+    // Seconds of the server's own CPU use (its DAQ run, with no connection of ours) measured
+    // before the connections open, to tell it from what the connections cost.
+    double baselineSeconds = 0;
     bool json = false;
     bool verifyAll = false;   // parse every answer, not only the first of each kind per connection
     std::string label;        // copied into the report, for scripts that compare runs

@@ -93,6 +93,9 @@ void printText(const RunReport& report, std::FILE* out) {
             std::fprintf(out, " cpu %.2f s (%.1f %% of a core)", *server.cpuSeconds,
                          100.0 * perSecond(*server.cpuSeconds, report.seconds));
         }
+        if (server.baselineShare) {
+            std::fprintf(out, " [%.1f %% before connecting]", 100.0 * *server.baselineShare);
+        }
         if (const auto perRequest = cpuPerRequest(report)) {
             std::fprintf(out, ", %.2f µs per request", *perRequest);
         }
@@ -169,6 +172,9 @@ void printJson(const RunReport& report, std::FILE* out) {
         if (server.cpuSeconds) {
             number("cpu_s", *server.cpuSeconds);
             number("cpu_share", perSecond(*server.cpuSeconds, report.seconds));
+        }
+        if (server.baselineShare) {
+            number("baseline_cpu_share", *server.baselineShare);
         }
         if (const auto perRequest = cpuPerRequest(report)) {
             number("cpu_us_per_request", *perRequest);

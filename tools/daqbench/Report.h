@@ -16,6 +16,7 @@ namespace daqbench {
 struct ServerFigures {
     pid_t pid = 0;
     std::optional<double> cpuSeconds;             // over the measured window
+    std::optional<double> baselineShare;          // CPU share before the connections opened
     std::optional<std::uint64_t> residentBefore;  // before the connections were opened
     std::optional<std::uint64_t> residentAfter;   // at the end of the measured window
 };

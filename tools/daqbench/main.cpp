@@ -146,9 +146,17 @@ RunReport runLoad(const BenchOptions& options, const sockaddr_in& address, const
     report.warmupSeconds = options.warmupSeconds;
     report.loadAverageBefore = loadAverage();
     if (options.serverPid) {
-        report.server = ServerFigures{*options.serverPid, {}, {}, {}};
-        if (const auto usage = readProcessUsage(*options.serverPid)) {
-            report.server->residentBefore = usage->residentBytes;
+        report.server = ServerFigures{*options.serverPid, {}, {}, {}, {}};
+        const auto before = readProcessUsage(*options.serverPid);
+        if (before) {
+            report.server->residentBefore = before->residentBytes;
+        }
+        if (before && options.baselineSeconds > 0) {
+            std::this_thread::sleep_for(secondsToDuration(options.baselineSeconds));
+            if (const auto after = readProcessUsage(*options.serverPid)) {
+                report.server->baselineShare =
+                    (after->cpuSeconds - before->cpuSeconds) / options.baselineSeconds;
+            }
         }
     }
 
