@@ -140,8 +140,7 @@ class ClientSessions : public ::testing::Test {
         return client;
     }
 
-    // Stops the host with SIGTERM; expects a normal exit.
-    void stopHost() { EXPECT_EQ(host_.process().stop(), 0) << host_.process().log(); }
+    void stopHost() { EXPECT_TRUE(host_.stop()); }
 
     // What a client receives from now until the server closes it.
     static std::string untilClosed(DaqClient& client) {

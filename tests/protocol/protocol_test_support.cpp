@@ -50,11 +50,21 @@ std::string SuiteHost::failure() const {
     return "the host did not start; its log:\n" + process_.log();
 }
 
+::testing::AssertionResult SuiteHost::stop() {
+    const int status = process_.stop();
+    if (status != 0) {
+        return ::testing::AssertionFailure()
+               << "the host ended with status " << status << "; its log:\n"
+               << process_.log();
+    }
+    return ::testing::AssertionSuccess();
+}
+
 std::unique_ptr<DaqClient> SuiteHost::connect() {
     auto client =
         std::make_unique<DaqClient>(client::ClientSettings{.replyTimeout = kReplyTimeout});
     if (!client->connect("127.0.0.1", port())) {
-        ADD_FAILURE() << "cannot connect: " << client->lastError();
+        ADD_FAILURE() << "cannot connect: " << client->connection().lastError();
     }
     return client;
 }

@@ -50,6 +50,9 @@ class SuiteHost {
     bool started() const { return started_; }
     // Why the host did not start, with its log.
     std::string failure() const;
+    // Stops the host with SIGTERM: success when it exits normally (a sanitizer's report on
+    // the way out is a failure too), with the log otherwise.
+    ::testing::AssertionResult stop();
     uint16_t port() const { return process_.port(); }
     HostProcess& process() { return process_; }
     TraceCapture& traces() { return traces_; }
@@ -68,7 +71,12 @@ template <typename Suite>
 class SharedHostTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() { host_ = std::make_unique<SuiteHost>(Suite::project()); }
-    static void TearDownTestSuite() { host_.reset(); }
+    static void TearDownTestSuite() {
+        if (host_->started()) {
+            EXPECT_TRUE(host_->stop());
+        }
+        host_.reset();
+    }
     void SetUp() override { ASSERT_TRUE(host_->started()) << host_->failure(); }
 
     static SuiteHost& host() { return *host_; }

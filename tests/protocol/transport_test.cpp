@@ -260,6 +260,7 @@ class SilentClient : public ::testing::Test {
     }
 
     void SetUp() override { ASSERT_TRUE(host_.started()) << host_.failure(); }
+    void TearDown() override { EXPECT_TRUE(host_.stop()); }
 
     SuiteHost host_{smallOutputBound()};
 };
@@ -284,13 +285,23 @@ TEST_F(SilentClient, IsClosedAtTheOutputBoundWhileOthersAreServed) {
     }
     ASSERT_TRUE(silent.send(burst));
 
-    // The poller's answers keep coming while the silent client's answers pile up.
-    for (int i = 0; i < 20; ++i) {
-        ASSERT_TRUE(nextAnswerIsAlive(*poller)) << "poll " << i;
+    // The silent client goes on sending small requests, never reading, until a send fails:
+    // the server has closed the connection and its kernel resets what arrives after. The
+    // poller's answers keep coming meanwhile.
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    bool closedByServer = false;
+    for (int probe = 0; probe < 1000 && std::chrono::steady_clock::now() < deadline; ++probe) {
+        ASSERT_TRUE(nextAnswerIsAlive(*poller)) << "poll " << probe;
+        if (!silent.send(requestFrame(requests::alive()))) {
+            closedByServer = true;
+            break;
+        }
+        std::this_thread::sleep_for(20ms);
     }
+    EXPECT_TRUE(closedByServer) << "the server kept a client open that read nothing";
     const RawSocket::Drained drained =
-        silent.receiveUntilClosed(30s, 2 * requestsNeeded * perAnswer);
-    EXPECT_TRUE(drained.closed) << "the server kept a client open that read nothing";
+        silent.receiveUntilClosed(kReplyTimeout, 2 * requestsNeeded * perAnswer);
+    EXPECT_TRUE(drained.closed);
     EXPECT_LT(drained.bytes.size(), requestsNeeded * perAnswer)
         << "received all " << requestsNeeded << " answers";
     EXPECT_TRUE(nextAnswerIsAlive(*poller));

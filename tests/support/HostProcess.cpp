@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -31,6 +32,43 @@ bool canConnect(uint16_t port) {
     const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
     ::close(fd);
     return ok;
+}
+
+// Inodes of the IPv4 sockets that listen on `port`.
+std::vector<std::string> listeningInodes(uint16_t port) {
+    constexpr const char* kListen = "0A";
+    std::ifstream table("/proc/net/tcp");
+    std::string line;
+    std::getline(table, line);  // the column names
+    std::vector<std::string> inodes;
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
+        fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >>
+            timeout >> inode;
+        const std::size_t colon = local.find(':');
+        if (state == kListen && colon != std::string::npos &&
+            std::strtoul(local.c_str() + colon + 1, nullptr, 16) == port) {
+            inodes.push_back(inode);
+        }
+    }
+    return inodes;
+}
+
+// Whether one of the process's descriptors is a socket that listens on `port`.
+bool listensOn(pid_t pid, uint16_t port) {
+    const std::vector<std::string> inodes = listeningInodes(port);
+    std::error_code error;
+    const std::filesystem::path descriptors = "/proc/" + std::to_string(pid) + "/fd";
+    for (const auto& entry : std::filesystem::directory_iterator(descriptors, error)) {
+        const std::string target = std::filesystem::read_symlink(entry.path(), error).string();
+        for (const std::string& inode : inodes) {
+            if (target == "socket:[" + inode + "]") {
+                return true;
+            }
+        }
+    }
+    return false;
 }
 
 std::filesystem::path makeTempDir() {
@@ -71,7 +109,27 @@ uint16_t HostProcess::freePort() {
 }
 
 bool HostProcess::start() {
-    port_ = freePort();
+    for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
+        port_ = freePort();
+        if (!spawn()) {
+            return false;
+        }
+        switch (awaitServer()) {
+            case Startup::Serving:
+                return true;
+            case Startup::Failed:
+                return false;
+            case Startup::PortTaken:
+                // Another program bound the port between freePort() and the host: again on
+                // another port.
+                stop();
+                break;
+        }
+    }
+    return false;
+}
+
+bool HostProcess::spawn() {
     {
         std::ofstream ini(dir_ / "config.ini");
         ini << "[config]\nDAQServer Addr=127.0.0.1\nDAQServer Port=" << port_ << "\n";
@@ -121,20 +179,23 @@ bool HostProcess::start() {
         pid_ = -1;
         return false;
     }
+    return true;
+}
 
+HostProcess::Startup HostProcess::awaitServer() {
     const auto deadline = std::chrono::steady_clock::now() + options_.startTimeout;
     while (std::chrono::steady_clock::now() < deadline) {
         int status = 0;
         if (::waitpid(pid_, &status, WNOHANG) == pid_) {
             pid_ = -1;  // the host ended before it served
-            return false;
+            return Startup::Failed;
         }
         if (canConnect(port_)) {
-            return true;
+            return listensOn(pid_, port_) ? Startup::Serving : Startup::PortTaken;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    return false;
+    return Startup::Failed;
 }
 
 int HostProcess::stop(std::chrono::milliseconds timeout) {

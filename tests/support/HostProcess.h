@@ -28,7 +28,8 @@ class HostProcess {
     HostProcess(const HostProcess&) = delete;
     HostProcess& operator=(const HostProcess&) = delete;
 
-    // Starts the host and waits (bounded) until its server accepts connections.
+    // Starts the host and waits (bounded) until its server accepts connections on a free port
+    // (one that the host itself listens on: another program may take a port found free).
     bool start();
     // SIGTERM, then waits (bounded) for the exit; returns the exit status, -1 on a time-out.
     int stop(std::chrono::milliseconds timeout = std::chrono::milliseconds(10000));
@@ -46,6 +47,15 @@ class HostProcess {
     static uint16_t freePort();
 
   private:
+    enum class Startup { Serving, PortTaken, Failed };
+    // Tries with another port when another program took the one found free.
+    static constexpr int kStartAttempts = 3;
+
+    // Writes the config directory and starts the host on port_.
+    bool spawn();
+    // Waits (bounded) until the host serves on port_, or ends.
+    Startup awaitServer();
+
     HostOptions options_;
     std::filesystem::path dir_;
     uint16_t port_ = 0;
