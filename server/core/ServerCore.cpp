@@ -114,8 +114,7 @@ void ServerCore::onData(const tcp::ConnectionPtr& connection, std::string_view b
         return;  // not booked by onConnect
     }
     try {
-        // A request may close the connection: the messages after it are not served.
-        while (!bytes.empty() && connection->connected()) {
+        while (!bytes.empty()) {
             const protocol::FrameStep step = session->frames.feed(bytes);
             bytes.remove_prefix(step.consumed);
             if (step.status == protocol::FrameStatus::DroppedOversize) {
@@ -124,6 +123,10 @@ void ServerCore::onData(const tcp::ConnectionPtr& connection, std::string_view b
                           session->frames.maxMessageBytes(), connection->peerAddress().c_str());
             } else if (step.status == protocol::FrameStatus::Good) {
                 handleMessage(*connection, *session, session->frames.message());
+                // A request may close the connection: the messages after it are not served.
+                if (!connection->connected()) {
+                    break;
+                }
             }
         }
     } catch (const std::exception& error) {
