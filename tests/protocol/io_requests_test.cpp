@@ -170,11 +170,13 @@ TEST_F(IoRequests, ListRangePastTheCountGivesIndexOnlyEntries) {
         EXPECT_EQ(memberNames(list[i]), std::vector<std::string>{"INDEX"});
         EXPECT_EQ(text(at(list[i], "INDEX")), std::to_string(kRecords - 2 + i));
     }
+    // Each missing record is traced as an error.
     const std::string end = std::to_string(kRecords + 2);
     for (const int missing : {kRecords, kRecords + 1}) {
-        EXPECT_TRUE(host().traces().waitFor(
+        EXPECT_TRUE(tracedBy(
+            host().traces(),
             traceContains(kTraceError, std::to_string(missing) + "/" + end + " DAQList error : "),
-            kTraceTimeout))
+            [&] { EXPECT_TRUE(client_->daqList(kRecords - 2, 4)) << client_->lastError(); }))
             << missing;
     }
 }

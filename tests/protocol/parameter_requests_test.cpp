@@ -254,11 +254,12 @@ TEST_F(ParameterRequests, DetailListsTheItemsOfItemParameters) {
 TEST_F(ParameterRequests, DetailOutsideTheUnitsParametersGetsNoAnswer) {
     selectFirstStation();
     for (const int index : {kParameters, -1, 100000}) {
-        EXPECT_TRUE(answersNothing(*client_, requests::parameterDetail(index)));
+        EXPECT_TRUE(tracedBy(
+            host().traces(),
+            traceContains(kTraceError, "PARAMETERDETAIL : no parameter " + std::to_string(index)),
+            [&] { EXPECT_TRUE(answersNothing(*client_, requests::parameterDetail(index))); }))
+            << index;
     }
-    EXPECT_TRUE(host().traces().waitFor(
-        traceContains(kTraceError, "PARAMETERDETAIL : no parameter " + std::to_string(kParameters)),
-        kTraceTimeout));
 }
 
 TEST_F(ParameterRequests, DaqStatusAnswersRunningDuringTheRun) {
@@ -270,9 +271,9 @@ TEST_F(ParameterRequests, DaqStatusAnswersRunningDuringTheRun) {
 }
 
 TEST_F(ParameterRequests, DaqPermissionGetsNoAnswer) {
-    EXPECT_TRUE(answersNothing(*client_, R"({"PS_ID":"DAQPERMISSION"})"));
-    EXPECT_TRUE(host().traces().waitFor(
-        traceContains(kTraceInfo, "[TCP_SERVER:FormTray]ps_id : DAQPERMISSION"), kTraceTimeout));
+    EXPECT_TRUE(tracedBy(
+        host().traces(), traceContains(kTraceInfo, "[TCP_SERVER:FormTray]ps_id : DAQPERMISSION"),
+        [&] { EXPECT_TRUE(answersNothing(*client_, R"({"PS_ID":"DAQPERMISSION"})")); }));
 }
 
 }  // namespace

@@ -69,6 +69,20 @@ std::unique_ptr<DaqClient> SuiteHost::connect() {
     return client;
 }
 
+::testing::AssertionResult tracedBy(TraceCapture& traces, const TraceCapture::Match& match,
+                                    const std::function<void()>& action) {
+    constexpr int kAttempts = 4;
+    constexpr auto kWait = 750ms;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        const std::size_t before = traces.matching(match).size();
+        action();
+        if (traces.waitForCount(match, before + 1, kWait) > before) {
+            return ::testing::AssertionSuccess();
+        }
+    }
+    return ::testing::AssertionFailure() << "no such trace line after " << kAttempts << " tries";
+}
+
 std::string requestFrame(std::string_view json) {
     std::string bytes;
     protocol::buildFrame(json, bytes, protocol::FrameTrailer::None);

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -84,6 +85,12 @@ class SharedHostTest : public ::testing::Test {
   private:
     static inline std::unique_ptr<SuiteHost> host_;
 };
+
+// Runs `action` until a trace line that matches arrives, at most a few times: the host drops
+// a trace line that finds the capture's queue full (see TraceCapture), and a repeated request
+// traces it again. `action` must be one that may be repeated.
+::testing::AssertionResult tracedBy(TraceCapture& traces, const TraceCapture::Match& match,
+                                    const std::function<void()>& action);
 
 // STX, the text, ETX: a request frame as a client sends it.
 std::string requestFrame(std::string_view json);

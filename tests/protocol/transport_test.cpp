@@ -146,8 +146,11 @@ TEST_F(Transport, FrameAtTheBoundIsAnsweredAndALongerOneIsDroppedAlone) {
     EXPECT_EQ(memberNames(*answer), (std::vector<std::string>{"PS_ID", "STATUS"}));
     EXPECT_TRUE(nextAnswerIsAlive(*client));
     EXPECT_TRUE(nextAnswerIsAlive(*other));
-    EXPECT_TRUE(
-        host().traces().waitFor(traceContains(kTraceError, "frame dropped"), kTraceTimeout));
+    EXPECT_TRUE(tracedBy(host().traces(), traceContains(kTraceError, "frame dropped"), [&] {
+        ASSERT_TRUE(
+            client->connection().sendRaw(requestFrame(paddedRequest(kLimits.maxFrameBytes + 1))));
+        EXPECT_TRUE(nextAnswerIsAlive(*client));
+    }));
 }
 
 TEST_F(Transport, MessagesThatAreNoRequestGetNoAnswer) {
