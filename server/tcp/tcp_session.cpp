@@ -24,7 +24,7 @@ TcpSession::TcpSession(std::shared_ptr<TcpActivation> activation, asio::ip::tcp:
       socket_(std::move(socket)),
       drainTimer_(socket_.get_executor()),
       id_(id),
-      readBuffer_(activation_->settings.readChunkBytes) {
+      readBuffer_(std::make_unique_for_overwrite<char[]>(activation_->settings.readChunkBytes)) {
     std::error_code error;
     const auto peer = socket_.remote_endpoint(error);
     if (!error) {
@@ -68,7 +68,7 @@ void TcpSession::runHandler(const Handler& handler) {
 
 void TcpSession::readNext() {
     socket_.async_read_some(
-        asio::buffer(readBuffer_),
+        asio::buffer(readBuffer_.get(), activation_->settings.readChunkBytes),
         [self = shared_from_this()](const std::error_code& error, std::size_t length) {
             self->onRead(error, length);
         });
@@ -83,7 +83,7 @@ void TcpSession::onRead(const std::error_code& error, std::size_t length) {
         // Bytes that arrive while the connection closes have nobody left to answer them.
         if (activation_->events.onData && connected()) {
             activation_->events.onData(shared_from_this(),
-                                       std::string_view(readBuffer_.data(), length));
+                                       std::string_view(readBuffer_.get(), length));
         }
     });
     readNext();

@@ -16,7 +16,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <vector>
 
 #include <asio/ip/tcp.hpp>
 #include <asio/steady_timer.hpp>
@@ -70,7 +69,9 @@ class TcpSession final : public TcpConnection, public std::enable_shared_from_th
     const std::uint64_t id_;
     std::string peerAddress_;
     std::uint16_t peerPort_ = 0;
-    std::vector<char> readBuffer_;
+    // Left uninitialised: an idle connection's buffer costs no memory until bytes arrive, and
+    // then only the pages they fill.
+    std::unique_ptr<char[]> readBuffer_;
     bool socketClosed_ = false;       // strand only
     bool flushAfterHandler_ = false;  // strand only: a handler queued the first write
     std::size_t frontSent_ = 0;       // strand only: bytes of the queue's front already sent
