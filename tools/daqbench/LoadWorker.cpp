@@ -366,13 +366,13 @@ void LoadWorker::sendDueOpen(Clock::time_point now) {
 void LoadWorker::armTimer(Clock::time_point at) {
     const auto since = at.time_since_epoch();
     const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(since);
-    itimerspec spec{};
-    spec.it_value.tv_sec = seconds.count();
-    spec.it_value.tv_nsec = std::chrono::nanoseconds(since - seconds).count();
-    if (spec.it_value.tv_sec == 0 && spec.it_value.tv_nsec == 0) {
-        spec.it_value.tv_nsec = 1;  // zero would disarm it
+    itimerspec expiry{};
+    expiry.it_value.tv_sec = seconds.count();
+    expiry.it_value.tv_nsec = std::chrono::nanoseconds(since - seconds).count();
+    if (expiry.it_value.tv_sec == 0 && expiry.it_value.tv_nsec == 0) {
+        expiry.it_value.tv_nsec = 1;  // zero would disarm it
     }
-    ::timerfd_settime(timer_, TFD_TIMER_ABSTIME, &spec, nullptr);
+    ::timerfd_settime(timer_, TFD_TIMER_ABSTIME, &expiry, nullptr);
 }
 
 // ---- Sending ----
