@@ -11,7 +11,10 @@ void TextTable::load(kelvane::IXMLNode* root, int32_t pinType) {
     if (root == nullptr) {
         return;
     }
-    kelvane::IXMLNode* node = root->ChildNode("_" + std::to_string(pinType));
+    // Appended rather than "_" + to_string(): GCC 12 at -O2 warns falsely (-Wrestrict) there.
+    std::string name = "_";
+    name += std::to_string(pinType);
+    kelvane::IXMLNode* node = root->ChildNode(name);
     if (node == nullptr) {
         return;
     }
