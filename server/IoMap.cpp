@@ -11,11 +11,13 @@ IoMap::IoMap(kelvane::TReadMapFile& map, int32_t entriesPerSlice)
 void IoMap::clear() {
     std::lock_guard lock(mutex_);
     map_.Clear();
+    ++generation_;
 }
 
 void IoMap::add(kelvane::TIOList* io) {
     std::lock_guard lock(mutex_);
     map_.Add(io);
+    ++generation_;
 }
 
 int32_t IoMap::open() {

@@ -25,11 +25,16 @@ class IoMap {
         int32_t count() const { return map_.GetCount(); }
         // i must lie in 0..count()-1 (checked by the caller against count()).
         kelvane::TIOList* record(int32_t i) const { return map_.GetIOList(i); }
+        // Changes whenever the map's entries change (clear, add): what a reader keeps about
+        // the records at each index holds only while it stays the same.
+        uint64_t generation() const { return generation_; }
 
       private:
         friend class IoMap;
-        explicit Snapshot(kelvane::TReadMapFile& map) : map_(map) {}
+        Snapshot(kelvane::TReadMapFile& map, uint64_t generation)
+            : map_(map), generation_(generation) {}
         kelvane::TReadMapFile& map_;
+        uint64_t generation_;
     };
 
     explicit IoMap(kelvane::TReadMapFile& map, int32_t entriesPerSlice = kDefaultEntriesPerSlice);
@@ -52,7 +57,7 @@ class IoMap {
     template <typename F>
     decltype(auto) read(F&& f) const {
         std::lock_guard lock(mutex_);
-        const Snapshot snapshot(map_);
+        const Snapshot snapshot(map_, generation_);
         return f(snapshot);
     }
 
@@ -64,6 +69,7 @@ class IoMap {
     kelvane::TReadMapFile& map_;
     const int32_t entriesPerSlice_;
     mutable std::mutex mutex_;
+    uint64_t generation_ = 0;  // under mutex_
 };
 
 }  // namespace daq

@@ -44,9 +44,6 @@ class Answer {
     void rawElement(std::string_view json);
     void endRawArray();
 
-    // A text buffer kept for the handler that builds the answer (kept between answers).
-    std::string& scratch() { return scratch_; }
-
     // The JSON text written since begin().
     std::string_view text() const;
     // Ends the answer: STX, the JSON text, ETX, 0x00, ready to be queued on the connection.
@@ -56,7 +53,6 @@ class Answer {
     rapidjson::StringBuffer buffer_;
     JsonWriter writer_;
     std::string utf8_;  // reused for every UTF-16 text
-    std::string scratch_;
     bool framed_ = false;
     bool rawElements_ = false;  // the raw array has an element already
 };

@@ -5,7 +5,6 @@
 #include <cinttypes>
 #include <stdexcept>
 
-#include "common/DateTime.h"
 #include "kelvane/Text.h"
 #include "server/protocol/io_value_text.h"
 #include "server/protocol/json_request.h"
@@ -61,16 +60,6 @@ void writeListEntryMembers(Answer& answer, const kelvane::TIOList& record) {
         writer.EndObject();
     }
     writer.EndArray();
-}
-
-void writeValueEntry(RequestContext& request, int32_t index, const kelvane::TIOList& record) {
-    // One copy of the value block, taken while the map's lock keeps the refresh out.
-    const kelvane::TCurrentValue value = record.Current;
-    std::string& valueText = request.answer.scratch();
-    valueText.clear();
-    appendIOValueText(record, value, valueText);
-    request.server.valueEntries().write(request.answer, index, record, valueText,
-                                        formatStampTime(value.TimeStamp).view());
 }
 
 }  // namespace
@@ -148,6 +137,7 @@ bool handleDaqData(RequestContext& request) {
     answer.beginRawArray();
     if (indexes != nullptr) {
         const IoMap& map = request.server.ioMap();
+        ValueEntries& entries = request.server.valueEntries();
         auto next = indexes->Begin();
         const auto last = indexes->End();
         while (next != last) {
@@ -157,7 +147,7 @@ bool handleDaqData(RequestContext& request) {
                     if (index >= 0 && index < snapshot.count()) {
                         const kelvane::TIOList* record = snapshot.record(index);
                         if (record != nullptr) {
-                            writeValueEntry(request, index, *record);
+                            entries.write(answer, snapshot, index, *record);
                         }
                     }
                 }

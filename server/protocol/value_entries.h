@@ -1,8 +1,14 @@
-// The "DAQ_DATA" entries of the records of a DAQ run. Everything of an entry but its value text
-// and time stamp stays the same for the whole run, so it is rendered (by RapidJSON's Writer)
-// once per record and run; each answer copies it with the two texts set in.
+// The "DAQ_DATA" entries of the records of a DAQ run, each kept fully rendered together with the
+// value block it was rendered from. A value changes at its scan rate while clients poll it many
+// times in between, so a poll costs a compare of the block and a copy of the text; the entry is
+// rendered again only when the block differs.
+//
+// Not guarded: request handlers use it one at a time (under the core's request lock), each call
+// with the IO map locked. Memory: one entry per record index asked for, about 150 bytes plus
+// its text (about 130 bytes for a numeric tag with a GUID; at most a few hundred).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -12,6 +18,7 @@
 #include <rapidjson/writer.h>
 
 #include "kelvane/IORecords.h"
+#include "server/IoMap.h"
 #include "server/protocol/answer.h"
 
 namespace daq::protocol {
@@ -21,32 +28,38 @@ class ValueEntries {
     // Forgets every rendering (a new DAQ run).
     void clear();
 
-    // Writes the entry of record `index` as the next element of the answer's raw array
-    // (Answer::beginRawArray): "INDEX", "GUID", "DATA" (`data`), "UNIT", "TYPE", "TIME"
-    // (`time`, a time stamp text, which needs no escaping).
-    void write(Answer& answer, int32_t index, const kelvane::TIOList& record, std::string_view data,
-               std::string_view time);
+    // Writes the entry of record `index` of the locked map as the next element of the answer's
+    // raw array (Answer::beginRawArray): "INDEX", "GUID", "DATA" (the value text), "UNIT",
+    // "TYPE", "TIME" (the value's time stamp). Renderings of another map generation are
+    // dropped first.
+    void write(Answer& answer, const IoMap::Snapshot& map, int32_t index,
+               const kelvane::TIOList& record);
 
   private:
-    // Where a record's rendering lies in texts_, and where its two empty texts are.
-    struct Shape {
-        const kelvane::TIOList* record = nullptr;
-        std::size_t offset = 0;
-        std::size_t size = 0;
-        std::size_t dataAt = 0;  // the "" of "DATA"
-        std::size_t timeAt = 0;  // the "" of "TIME"
+    struct Entry {
+        bool rendered = false;
+        kelvane::TCurrentValue value{};  // the block `text` shows
+        std::string text;                // the whole entry, a JSON object
+        // Where the JSON strings of "DATA" and "TIME" lie in `text`, quotes included.
+        std::size_t dataAt = 0;
+        std::size_t dataSize = 0;
+        std::size_t timeAt = 0;
+        std::size_t timeSize = 0;
     };
 
-    const Shape& shape(int32_t index, const kelvane::TIOList& record);
-    Shape render(int32_t index, const kelvane::TIOList& record);
-    // Appends `text` as a JSON string (quoted and escaped by the writer).
+    // The entry's text with every member but the value's two texts, which are left empty.
+    void renderFixed(Entry& entry, int32_t index, const kelvane::TIOList& record);
+    // Sets the value text and time stamp of entry.value into the entry's text.
+    void renderValue(Entry& entry, const kelvane::TIOList& record);
+    // Appends `text` as a JSON string (quoted and escaped by the writer) to entry_.
     void appendString(std::string_view text);
 
     using JsonWriter = rapidjson::Writer<rapidjson::StringBuffer>;
 
-    std::vector<Shape> shapes_;  // by record index
-    std::string texts_;          // every rendering of this run, one after the other
-    std::string entry_;          // the entry being put together
+    uint64_t generation_ = 0;
+    std::vector<Entry> entries_;  // by record index
+    std::string entry_;           // the entry being put together
+    std::string value_;
     std::string unit_;
     rapidjson::StringBuffer buffer_;
     JsonWriter writer_{buffer_};
