@@ -1,6 +1,7 @@
 #include "trace/TraceTransport.h"
 
 #include "trace/DirectoryWatch.h"
+#include "trace/ViewerGeneration.h"
 
 #include <sys/un.h>
 #include <unistd.h>
@@ -18,20 +19,37 @@ namespace {
 using Datagram = asio::local::datagram_protocol;
 
 // The viewer's socket, as far as the channel knows it. Replaced as a whole by a reload.
+//
+// While nobody listens, the channel learns of a new viewer in one of two ways: from the viewer
+// generation file when there is a valid one (a memory load per message), else from a watch on
+// the socket's directory (a system call per message). After either says a viewer may have come,
+// the next message is sent, and a send that finds nobody makes the channel wait again.
 struct ViewerLink {
     explicit ViewerLink(const std::string& path);
 
     bool mayListen();
     void send(const char* data, std::size_t size);
 
+    // Maps the generation file if it is valid now and stops watching the directory; false if not.
+    bool useGenerationFile();
+    void watchDirectory();
+    // Counts a message without a viewer; true once per kTraceGenerationFileCheckInterval.
+    bool fileCheckDue();
+
     asio::io_context io;
     Datagram::socket socket{io};
     std::optional<Datagram::endpoint> viewer;  // empty: the path cannot name a socket
-    std::unique_ptr<DirectoryWatch> watch;
+    std::string directory;
+    std::string socketName;
+    std::string generationPath;
+    std::unique_ptr<ViewerGeneration> generation;  // set while a valid generation file is mapped
+    std::unique_ptr<DirectoryWatch> watch;         // set otherwise
+    std::uint32_t seenGeneration = 0;
+    unsigned messagesSinceFileCheck = 0;
     bool absent = false;  // the last send found nobody listening
 };
 
-ViewerLink::ViewerLink(const std::string& path) {
+ViewerLink::ViewerLink(const std::string& path) : generationPath(viewerGenerationPath(path)) {
     asio::error_code error;
     socket.open(Datagram(), error);
     if (!error) {
@@ -42,16 +60,58 @@ ViewerLink::ViewerLink(const std::string& path) {
     }
     viewer.emplace(path);
     const std::filesystem::path socketPath(path);
-    const std::filesystem::path directory = socketPath.parent_path();
-    watch = std::make_unique<DirectoryWatch>(directory.empty() ? "." : directory.string(),
-                                             socketPath.filename().string());
+    directory = socketPath.parent_path().empty() ? "." : socketPath.parent_path().string();
+    socketName = socketPath.filename().string();
+    if (!useGenerationFile()) {
+        watchDirectory();
+    }
 }
 
+bool ViewerLink::useGenerationFile() {
+    auto file = std::make_unique<ViewerGeneration>(generationPath);
+    if (!file->mapped()) {
+        return false;
+    }
+    seenGeneration = file->counter();
+    generation = std::move(file);
+    watch.reset();
+    messagesSinceFileCheck = 0;
+    return true;
+}
+
+void ViewerLink::watchDirectory() {
+    generation.reset();
+    watch = std::make_unique<DirectoryWatch>(directory, socketName);
+}
+
+bool ViewerLink::fileCheckDue() {
+    if (++messagesSinceFileCheck < kTraceGenerationFileCheckInterval) {
+        return false;
+    }
+    messagesSinceFileCheck = 0;
+    return true;
+}
+
+// Whenever the way of waiting changes, the next message is sent: a viewer may have come before
+// the counter was read or the watch was set up.
 bool ViewerLink::mayListen() {
     if (!viewer) {
         return false;
     }
-    if (absent && watch->nameMayHaveAppeared()) {
+    if (generation) {
+        const std::uint32_t current = generation->counter();
+        if (current != seenGeneration) {
+            seenGeneration = current;
+            absent = false;
+        } else if (absent && fileCheckDue() && !generation->stillAt(generationPath)) {
+            // Removed or replaced: later viewers count in another file, or in none.
+            if (!useGenerationFile()) {
+                watchDirectory();
+            }
+            absent = false;
+        }
+    } else if (absent && watch->nameMayHaveAppeared()) {
+        useGenerationFile();
         absent = false;
     }
     return !absent;
@@ -65,6 +125,10 @@ void ViewerLink::send(const char* data, std::size_t size) {
     if (error && error != asio::error::would_block && error != asio::error::try_again &&
         error != asio::error::no_buffer_space) {
         absent = true;
+        // The viewer that left may have created the generation file: wait on it from now on.
+        if (!generation && useGenerationFile()) {
+            absent = false;
+        }
     }
 }
 

@@ -4,14 +4,28 @@
 // /tmp/kelvane-trace-<uid>.sock. The channel reads it at its first message; call
 // traceReloadSocketPath() after changing the variable (tests do).
 //
+// Beside the socket, each viewer keeps the viewer generation file "<socket path>.gen" (see
+// ViewerGeneration.h): created by the first viewer, mode 0600, never removed; every viewer that
+// binds the socket increments the counter in it.
+//
 // Sends never block: with no viewer, or a viewer whose queue is full, the message is dropped.
-// After a send finds nobody listening, the channel watches the socket's directory and does not
-// try again until a socket appears there, so a trace without a viewer costs no socket call; a
-// viewer started or restarted later receives the next message.
+// After a send finds nobody listening, the channel does not try again until a viewer may have
+// come: with a valid generation file it compares the mapped counter with the last value seen, a
+// memory load per message; without one (no viewer has run here yet) it watches the socket's
+// directory, one non-blocking read of an inotify descriptor per message. Either way a viewer
+// started or restarted later receives the next message. The channel never creates the file.
+//
+// A viewer must increment the counter once bound: while the file is in use, a socket bound
+// without doing so is noticed only by a sender that has not yet found it absent.
 #pragma once
 
 #include <cstddef>
 #include <string>
+
+// While no viewer listens and the generation file is in use, the channel checks once per this
+// many messages that the path still names the mapped file: a file removed (by a cleaner of old
+// files in /tmp, say) and created anew by a later viewer is noticed within this many messages.
+inline constexpr unsigned kTraceGenerationFileCheckInterval = 1000;
 
 // The socket path that the environment selects (the rule above).
 std::string traceSocketPath();
@@ -21,7 +35,8 @@ void traceReloadSocketPath();
 
 namespace trace_detail {
 
-// Whether a viewer may be listening. Cheap when none is: no socket call.
+// Whether a viewer may be listening. Cheap when none is: no socket call, and no system call at
+// all while the generation file is in use.
 bool viewerMayListen();
 
 // Sends one datagram to the viewer without blocking; a viewer that is gone is forgotten.

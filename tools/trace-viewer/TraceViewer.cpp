@@ -9,6 +9,7 @@
 
 #include "tools/trace-viewer/TraceLine.h"
 #include "tools/trace-viewer/TraceMessage.h"
+#include "trace/ViewerGeneration.h"
 
 namespace {
 
@@ -48,8 +49,10 @@ TraceViewer::TraceViewer(ViewerOptions options) : options_(std::move(options)) {
     socket_.open(Datagram());
     socket_.bind(Datagram::endpoint(options_.socketPath));
     socket_.non_blocking(true);
+    announced_ = announceViewer(options_.socketPath);
 }
 
+// The generation file stays: senders keep it mapped.
 TraceViewer::~TraceViewer() {
     unlink(options_.socketPath.c_str());
 }

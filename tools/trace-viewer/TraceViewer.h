@@ -18,8 +18,9 @@ struct ViewerOptions {
 
 class TraceViewer {
   public:
-    // Binds the socket, removing a stale socket file first. Throws std::runtime_error when the
-    // path holds something else than a socket or another viewer listens there.
+    // Binds the socket, removing a stale socket file first, then announces itself in the viewer
+    // generation file beside it. Throws std::runtime_error when the path holds something else
+    // than a socket or another viewer listens there.
     explicit TraceViewer(ViewerOptions options);
     // Removes the socket file.
     ~TraceViewer();
@@ -29,12 +30,17 @@ class TraceViewer {
     // Prints messages until a termination signal arrives.
     void run();
 
+    // False if the generation file could not be updated (see ViewerGeneration.h): senders that
+    // wait on a file this viewer cannot write do not notice it.
+    bool announced() const { return announced_; }
+
   private:
     void waitForMessages();
     void printArrived();
     void print(std::size_t size);
 
     ViewerOptions options_;
+    bool announced_ = false;
     asio::io_context io_;
     asio::local::datagram_protocol::socket socket_{io_};
     asio::signal_set signals_{io_, SIGINT, SIGTERM};

@@ -7,6 +7,7 @@
 
 #include "tools/trace-viewer/TraceViewer.h"
 #include "trace/TraceTransport.h"
+#include "trace/ViewerGeneration.h"
 
 namespace {
 
@@ -27,6 +28,10 @@ int main(int argc, char** argv) {
                    "messages without a location count as 0)");
     app.add_flag("--raw", options.raw,
                  "Print each message's bytes as received, terminating zero included");
+    app.footer(
+        "Files: the socket, removed on exit, and beside it <socket>.gen (mode 0600, kept), whose "
+        "counter the viewer increments once bound so that running senders notice it without a "
+        "system call per message.");
     CLI11_PARSE(app, argc, argv);
     options.colour = isatty(STDOUT_FILENO) == 1;
     // Flushed once per batch of messages rather than once per line.
@@ -35,6 +40,12 @@ int main(int argc, char** argv) {
     try {
         TraceViewer viewer(options);
         std::fprintf(stderr, "trace-viewer: listening on %s\n", options.socketPath.c_str());
+        if (!viewer.announced()) {
+            std::fprintf(stderr,
+                         "trace-viewer: cannot update %s; senders waiting on that file may not "
+                         "notice this viewer\n",
+                         viewerGenerationPath(options.socketPath).c_str());
+        }
         viewer.run();
     } catch (const std::exception& error) {
         std::fprintf(stderr, "trace-viewer: %s\n", error.what());
