@@ -107,8 +107,9 @@ void declareOptions(CLI::App& app, BenchOptions& options) {
     app.add_option("-d,--duration", options.durationSeconds, "Seconds measured")
         ->capture_default_str()
         ->check(CLI::Range(0.0, 86400.0));
-    app.add_option("-n,--requests", options.maxRequests,
-                   "End the measurement after this many answers as well (0: no bound)")
+    app.add_option(
+           "-n,--requests", options.maxRequests,
+           "End the measurement after this many answers (storm: cycles) as well (0: no bound)")
         ->capture_default_str();
 
     auto requests = std::make_shared<std::vector<std::string>>();
@@ -141,7 +142,40 @@ void declareOptions(CLI::App& app, BenchOptions& options) {
                      ->check(CLI::PositiveNumber);
     auto* idle =
         app.add_flag("--idle", options.idle, "Open the connections and hold them without requests");
-    rate->excludes(idle);
+    auto* stuck = app.add_flag("--stuck", options.stuck,
+                               "Send the mix's requests back to back as long as the socket takes "
+                               "them and never read an answer (after a LOGIN with --login-first); "
+                               "reports when the server closed each connection");
+    auto* endless =
+        app.add_flag("--endless-frame", options.endlessFrame,
+                     "Send STX, then --chunk-bytes bytes every --chunk-interval ms, never ETX; "
+                     "reports when the server closed each connection");
+    auto* storm = app.add_flag(
+        "--storm", options.storm,
+        "Each connection connects, logs in with --login-first, stays --hold ms, leaves, and "
+        "starts over every --cycle ms; reports cycles, connect (+login) latency and closes by "
+        "the server");
+    const std::vector<CLI::Option*> modes{rate, idle, stuck, endless, storm};
+    for (std::size_t i = 0; i < modes.size(); ++i) {
+        for (std::size_t j = i + 1; j < modes.size(); ++j) {
+            modes[i]->excludes(modes[j]);
+        }
+    }
+    app.add_option("--chunk-bytes", options.chunkBytes, "Endless frame: bytes per write")
+        ->capture_default_str()
+        ->check(CLI::Range(1, kMaxChunkBytes));
+    app.add_option("--chunk-interval", options.chunkIntervalMs,
+                   "Endless frame: milliseconds between two writes")
+        ->capture_default_str()
+        ->check(CLI::Range(1, kMaxIntervalMs));
+    app.add_option("--hold", options.holdMs,
+                   "Storm: milliseconds a connection stays once set up (0: leaves at once)")
+        ->capture_default_str()
+        ->check(CLI::Range(0, kMaxIntervalMs));
+    app.add_option("--cycle", options.cycleMs,
+                   "Storm: milliseconds from one start of a connection to its next")
+        ->capture_default_str()
+        ->check(CLI::Range(1, kMaxIntervalMs));
     app.add_option("--max-in-flight", options.maxInFlight,
                    "Open loop: unanswered requests per connection before a send is skipped")
         ->capture_default_str()

@@ -26,9 +26,12 @@ struct MixEntry {
 };
 
 enum class LoadMode {
-    Closed,  // every connection sends its next request when the answer to the last one is in
-    Open,    // requests leave at a fixed rate whether answers came or not
-    Idle,    // connections are opened and held without a request
+    Closed,   // every connection sends its next request when the answer to the last one is in
+    Open,     // requests leave at a fixed rate whether answers came or not
+    Idle,     // connections are opened and held without a request
+    Stuck,    // requests sent back to back as long as the socket takes them, answers never read
+    Endless,  // one frame that never ends: STX, then a chunk at every interval, never ETX
+    Storm,    // each connection connects, logs in (optionally), stays a moment, leaves, again
 };
 
 inline constexpr int kMaxConnections = 100000;
@@ -38,6 +41,8 @@ inline constexpr int kMaxPageSize = 100000;
 inline constexpr int kMaxWeight = 1000;
 inline constexpr std::size_t kMaxMixEntries = 16;
 inline constexpr int kMaxInFlightBound = 4096;
+inline constexpr int kMaxChunkBytes = 1 << 20;
+inline constexpr int kMaxIntervalMs = 3600 * 1000;
 
 struct BenchOptions {
     std::string host = "127.0.0.1";
@@ -56,6 +61,13 @@ struct BenchOptions {
     bool loginFirst = false;  // each connection logs in before its load starts
     double rate = 0.0;        // requests per second over all connections; > 0: open loop
     bool idle = false;
+    bool stuck = false;
+    bool endlessFrame = false;
+    int chunkBytes = 1024;     // endless frame: bytes per write
+    int chunkIntervalMs = 10;  // endless frame: pause between writes
+    bool storm = false;
+    int holdMs = 0;        // storm: how long a connection stays once set up
+    int cycleMs = 100;     // storm: how often each connection starts over
     int maxInFlight = 64;  // open loop: requests a connection may have unanswered
     int timeoutMs = 5000;  // longest wait for an answer
     std::optional<pid_t> serverPid;
@@ -68,7 +80,19 @@ struct BenchOptions {
     std::string captureFile;  // write the answer of one request there and exit
 
     LoadMode mode() const {
-        return idle ? LoadMode::Idle : rate > 0 ? LoadMode::Open : LoadMode::Closed;
+        if (idle) {
+            return LoadMode::Idle;
+        }
+        if (stuck) {
+            return LoadMode::Stuck;
+        }
+        if (endlessFrame) {
+            return LoadMode::Endless;
+        }
+        if (storm) {
+            return LoadMode::Storm;
+        }
+        return rate > 0 ? LoadMode::Open : LoadMode::Closed;
     }
 };
 

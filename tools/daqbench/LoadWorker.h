@@ -14,72 +14,26 @@
 
 #include "tools/daqbench/AnswerScanner.h"
 #include "tools/daqbench/BenchOptions.h"
-#include "tools/daqbench/LatencyHistogram.h"
+#include "tools/daqbench/LoadThread.h"
 #include "tools/daqbench/RequestMix.h"
 
 namespace daqbench {
 
-using Clock = std::chrono::steady_clock;
-
-// Shared by every worker of a run.
-struct Timeline {
-    Clock::time_point start;        // the load begins
-    Clock::time_point measureFrom;  // answers from here on are counted
-    Clock::time_point stopAt;
-};
-
-struct WorkerPlan {
-    sockaddr_in address{};
-    int connections = 1;
-    std::size_t firstConnection = 0;  // run-wide number of the first one (spreads the mix)
-    LoadMode mode = LoadMode::Closed;
-    double rate = 0;                // open loop: this worker's requests per second
-    std::uint64_t maxRequests = 0;  // this worker's share; 0: no bound
-    bool loginFirst = false;
-    bool verifyAll = false;
-    int maxInFlight = 1;
-    std::chrono::milliseconds timeout{5000};
-    const RequestMix* mix = nullptr;
-};
-
-struct ErrorCounts {
-    std::uint64_t connect = 0;    // connection refused or not made in time
-    std::uint64_t login = 0;      // --login-first refused
-    std::uint64_t closed = 0;     // the server closed a connection
-    std::uint64_t timeout = 0;    // no answer in time (the connection is given up)
-    std::uint64_t badAnswer = 0;  // not the answer the request gets, or an answer to nothing
-    std::uint64_t skipped = 0;    // open loop: a send skipped because too many were unanswered
-
-    std::uint64_t total() const { return connect + login + closed + timeout + badAnswer + skipped; }
-    void add(const ErrorCounts& other);
-};
-
-struct WorkerResult {
-    LatencyHistogram latency;
-    std::uint64_t answers = 0;  // counted ones
-    std::uint64_t values = 0;   // LIST entries of the counted answers
-    std::uint64_t bytesIn = 0;  // of the counted answers
-    std::uint64_t sent = 0;     // requests sent after the warm-up
-    ErrorCounts errors;
-    int ready = 0;                 // connections ready when the load began
-    Clock::time_point finishedAt;  // stopAt, or the last counted answer when the bound ended it
-};
-
-class LoadWorker {
+class LoadWorker final : public LoadThread {
   public:
     explicit LoadWorker(const WorkerPlan& plan);
-    ~LoadWorker();
+    ~LoadWorker() override;
     LoadWorker(const LoadWorker&) = delete;
     LoadWorker& operator=(const LoadWorker&) = delete;
 
     // Opens the connections (and logs each in with loginFirst); returns when every one is ready
     // or has failed, bounded by the answer time-out per connection.
-    void connectAll();
+    void connectAll() override;
     // Runs the load; returns at timeline.stopAt, after the request bound, or when no connection
     // is left.
-    void run(const Timeline& timeline);
+    void run(const Timeline& timeline) override;
 
-    const WorkerResult& result() const { return result_; }
+    const WorkerResult& result() const override { return result_; }
 
   private:
     enum class State { Waiting, Connecting, LoggingIn, Ready, Dead };

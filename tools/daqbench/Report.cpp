@@ -15,6 +15,12 @@ const char* modeName(LoadMode mode) {
             return "open";
         case LoadMode::Idle:
             return "idle";
+        case LoadMode::Stuck:
+            return "stuck";
+        case LoadMode::Endless:
+            return "endless-frame";
+        case LoadMode::Storm:
+            return "storm";
     }
     return "?";
 }
@@ -28,6 +34,11 @@ double microseconds(std::uint64_t nanoseconds) {
 }
 
 constexpr double kMiB = 1024.0 * 1024.0;
+
+// Loads where the server closing a connection is what is measured.
+bool countsCloses(LoadMode mode) {
+    return mode == LoadMode::Stuck || mode == LoadMode::Endless || mode == LoadMode::Storm;
+}
 
 // Server CPU per request in µs, when both are known.
 std::optional<double> cpuPerRequest(const RunReport& report) {
@@ -58,7 +69,8 @@ void printText(const RunReport& report, std::FILE* out) {
         std::fprintf(out, "offered %.0f requests/s; sent %llu in the window\n", report.offeredRate,
                      static_cast<unsigned long long>(report.sent));
     }
-    if (report.mode != LoadMode::Idle) {
+    if (report.mode != LoadMode::Idle && report.mode != LoadMode::Stuck &&
+        report.mode != LoadMode::Endless) {
         std::fprintf(out, "%llu answers in %.2f s: %.0f requests/s, %.0f values/s, %.1f MiB/s in\n",
                      static_cast<unsigned long long>(report.answers), report.seconds,
                      perSecond(static_cast<double>(report.answers), report.seconds),
@@ -71,6 +83,15 @@ void printText(const RunReport& report, std::FILE* out) {
                      latency.mean() / 1000.0);
     } else {
         std::fprintf(out, "held %.2f s\n", report.seconds);
+    }
+    if (countsCloses(report.mode)) {
+        std::fprintf(out,
+                     "closed by the server: %llu, after (ms from connect) p50 %.1f  max %.1f; "
+                     "%.1f KiB written\n",
+                     static_cast<unsigned long long>(report.serverCloses),
+                     microseconds(report.closeAfter.percentile(50)) / 1000.0,
+                     microseconds(report.closeAfter.max()) / 1000.0,
+                     static_cast<double>(report.bytesOut) / 1024.0);
     }
     const ErrorCounts& e = report.errors;
     if (e.total() == 0) {
@@ -161,6 +182,16 @@ void printJson(const RunReport& report, std::FILE* out) {
     count("bad_answer", report.errors.badAnswer);
     count("skipped", report.errors.skipped);
     json.EndObject();
+    if (countsCloses(report.mode)) {
+        count("server_closes", report.serverCloses);
+        json.Key("close_after_ms");
+        json.StartObject();
+        number("min", microseconds(report.closeAfter.min()) / 1000.0);
+        number("p50", microseconds(report.closeAfter.percentile(50)) / 1000.0);
+        number("max", microseconds(report.closeAfter.max()) / 1000.0);
+        json.EndObject();
+        count("bytes_out", report.bytesOut);
+    }
     number("client_cpu_s", report.clientCpuSeconds);
     number("load_average_before", report.loadAverageBefore);
     number("load_average_after", report.loadAverageAfter);

@@ -38,6 +38,9 @@ struct RunReport {
     std::uint64_t bytesIn = 0;
     std::uint64_t sent = 0;
     ErrorCounts errors;
+    std::uint64_t serverCloses = 0;  // stuck, endless frame, storm
+    LatencyHistogram closeAfter;     // from connect to the close seen
+    std::uint64_t bytesOut = 0;      // stuck, endless frame
     double clientCpuSeconds = 0;
     double loadAverageBefore = 0;
     double loadAverageAfter = 0;

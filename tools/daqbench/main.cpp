@@ -22,6 +22,8 @@
 #include "tools/daqbench/LoadWorker.h"
 #include "tools/daqbench/ProcessUsage.h"
 #include "tools/daqbench/Report.h"
+#include "tools/daqbench/SilentWriter.h"
+#include "tools/daqbench/StormWorker.h"
 
 namespace {
 
@@ -125,9 +127,28 @@ std::vector<WorkerPlan> planWorkers(const BenchOptions& options, const sockaddr_
         plan.maxInFlight = options.maxInFlight;
         plan.timeout = std::chrono::milliseconds(options.timeoutMs);
         plan.mix = &mix;
+        plan.chunkBytes = options.chunkBytes;
+        plan.chunkInterval = std::chrono::milliseconds(options.chunkIntervalMs);
+        plan.hold = std::chrono::milliseconds(options.holdMs);
+        plan.cycle = std::chrono::milliseconds(options.cycleMs);
         plans.push_back(plan);
     }
     return plans;
+}
+
+std::unique_ptr<LoadThread> makeWorker(const WorkerPlan& plan) {
+    switch (plan.mode) {
+        case LoadMode::Stuck:
+        case LoadMode::Endless:
+            return std::make_unique<SilentWriter>(plan);
+        case LoadMode::Storm:
+            return std::make_unique<StormWorker>(plan);
+        case LoadMode::Closed:
+        case LoadMode::Open:
+        case LoadMode::Idle:
+            break;
+    }
+    return std::make_unique<LoadWorker>(plan);
 }
 
 std::chrono::nanoseconds secondsToDuration(double seconds) {
@@ -160,9 +181,9 @@ RunReport runLoad(const BenchOptions& options, const sockaddr_in& address, const
         }
     }
 
-    std::vector<std::unique_ptr<LoadWorker>> workers;
+    std::vector<std::unique_ptr<LoadThread>> workers;
     for (const WorkerPlan& plan : planWorkers(options, address, mix)) {
-        workers.push_back(std::make_unique<LoadWorker>(plan));
+        workers.push_back(makeWorker(plan));
     }
     std::latch connected(static_cast<std::ptrdiff_t>(workers.size()));
     std::promise<Timeline> timelinePromise;
@@ -225,6 +246,9 @@ RunReport runLoad(const BenchOptions& options, const sockaddr_in& address, const
         report.bytesIn += result.bytesIn;
         report.sent += result.sent;
         report.errors.add(result.errors);
+        report.serverCloses += result.serverCloses;
+        report.closeAfter.merge(result.closeAfter);
+        report.bytesOut += result.bytesOut;
         report.ready += result.ready;
         end = std::max(end, result.finishedAt);
     }
@@ -249,15 +273,24 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "daqbench: cannot resolve %s\n", options.host.c_str());
         return kExitUnreachable;
     }
+    // Only loads whose requests carry indexes ask the server for its tag count first; the
+    // others open no connection beyond their own (a full server would refuse it).
+    const LoadMode mode = options.mode();
+    const bool asksTags = mode == LoadMode::Closed || mode == LoadMode::Open ||
+                          mode == LoadMode::Stuck || !options.captureFile.empty();
+    std::int32_t tags = 0;
     daq::client::ClientSettings settings;
     settings.connectTimeout = settings.replyTimeout = std::chrono::milliseconds(options.timeoutMs);
     daq::client::DaqClient client(settings);
-    if (!client.connect(options.host, options.port)) {
-        std::fprintf(stderr, "daqbench: cannot connect to %s:%u: %s\n", options.host.c_str(),
-                     options.port, client.connection().lastError().c_str());
-        return kExitUnreachable;
+    if (asksTags) {
+        if (!client.connect(options.host, options.port)) {
+            std::fprintf(stderr, "daqbench: cannot connect to %s:%u: %s\n", options.host.c_str(),
+                         options.port, client.connection().lastError().c_str());
+            return kExitUnreachable;
+        }
+        tags = tagCount(client);
     }
-    const RequestMix mix(options, options.idle ? 0 : tagCount(client));
+    const RequestMix mix(options, tags);
     if (!options.captureFile.empty()) {
         return capture(client, mix, options);
     }
