@@ -17,6 +17,7 @@
 
 #include "tests/unit/trace_receiver.h"
 #include "trace/Trace.h"
+#include "trace/ViewerGeneration.h"
 
 extern char** environ;
 
@@ -203,6 +204,23 @@ TEST_F(TraceViewerProgramTest, ReplacesAStaleSocketButNotALiveViewer) {
     trace(kTraceInfo, "still here");
     EXPECT_TRUE(viewer->outputLine().value_or("").ends_with("  still here"));
     EXPECT_EQ(viewer->stop(SIGTERM), 0);
+}
+
+TEST_F(TraceViewerProgramTest, RestartedViewerIsFoundThroughItsGenerationFile) {
+    auto first = startViewer();
+    trace(kTraceInfo, "to the first");
+    EXPECT_TRUE(first->outputLine().value_or("").ends_with("  to the first"));
+    EXPECT_EQ(first->stop(SIGTERM), 0);
+    const std::string generation = viewerGenerationPath(directory.socketPath());
+    EXPECT_EQ(std::filesystem::status(generation).permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+
+    // The channel now waits on the file's counter, which only a viewer that counts itself moves.
+    trace(kTraceInfo, "nobody listens");
+    auto second = startViewer();
+    trace(kTraceInfo, "to the second");
+    EXPECT_TRUE(second->outputLine().value_or("").ends_with("  to the second"));
+    EXPECT_EQ(second->stop(SIGTERM), 0);
 }
 
 }  // namespace
