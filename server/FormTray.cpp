@@ -50,6 +50,9 @@ tcp::TcpServerSettings listenerSettings(const TfrmDAQTray::Options& options) {
     settings.ioThreads = options.ioThreads;
     settings.maxConnections = options.limits.maxConnections;
     settings.maxOutputBacklog = options.limits.maxOutputBacklog;
+    settings.unfinishedInputTimeout =
+        std::chrono::seconds(options.limits.unfinishedFrameTimeoutSeconds);
+    settings.idleTimeout = std::chrono::seconds(options.limits.idleTimeoutSeconds);
     return settings;
 }
 
@@ -63,9 +66,11 @@ QFont titleFont() {
     return font;
 }
 
-TfrmDAQTray::Options withLimits(TfrmDAQTray::Options options, const ServerLimits& limits) {
-    options.limits = limits;
-    raiseDescriptorLimit(limits.maxConnections);
+TfrmDAQTray::Options withConfigured(TfrmDAQTray::Options options,
+                                    const ServerSettings& configured) {
+    options.limits = configured.limits;
+    options.ioThreads = configured.ioThreads;
+    raiseDescriptorLimit(configured.limits.maxConnections);
     return options;
 }
 
@@ -82,8 +87,8 @@ TfrmDAQTray::TfrmDAQTray(kelvane::TApplication* application, Options options)
     : application_(application),
       configured_(daq::loadServerConfig(
           serverConfigPath(application != nullptr ? application->ExeDir() : std::string()),
-          options.limits)),
-      options_(withLimits(std::move(options), configured_.limits)),
+          options.limits, options.ioThreads)),
+      options_(withConfigured(std::move(options), configured_)),
       core_(ioMap_, *this, options_.limits),
       BMThread1(ioMap_, stopwatch_, DaqRunning),
       IdTCPServer1(listenerSettings(options_)) {

@@ -169,7 +169,8 @@ class TfrmDAQTray : public QWidget, private WindowSink {
 
     kelvane::TApplication* application_;
     kelvane::TApplication::ExceptionEvent previousExceptionHandler_{};
-    // "config.ini" as read once at creation; its limits start from the options' limits.
+    // "config.ini" as read once at creation; its limits and IO threads start from the
+    // options'.
     const ServerSettings configured_;
     const Options options_;
 

@@ -42,10 +42,17 @@ void TfrmDAQTray::wireListener() {
 }
 
 // A fault of one connection ends it and is not reported, except a connection closed because
-// it reached one of the server's bounds: that is traced, so an operator sees who hit which bound.
+// it reached one of the server's bounds or time-outs: that is traced, so an operator sees who
+// hit which bound.
 void TfrmDAQTray::IdTCPServer1Exception(const tcp::ConnectionPtr& connection,
                                         const std::exception& error) {
     const auto* socketError = dynamic_cast<const tcp::SocketError*>(&error);
+    if (socketError != nullptr && socketError->code() == tcp::kConnectionTimedOut) {
+        // The text names the time-out and the peer: "unfinished input for 30 s, from 1.2.3.4:5678".
+        DAQ_TRACE(kTraceError, "IdTCPServer1Exception", kFormTraySource,
+                  "DAQ Server closes connection : %s", error.what());
+        return;
+    }
     if (socketError == nullptr || (socketError->code() != tcp::kOutputBacklogExceeded &&
                                    socketError->code() != tcp::kConnectionLimitReached)) {
         return;

@@ -64,13 +64,18 @@ void readLimits(const CSimpleIniA& ini, ServerLimits& limits) {
     int requireLogin = limits.requireLogin ? 1 : 0;
     readLimit(ini, kConfigRequireLoginKey, 0, 1, requireLogin);
     limits.requireLogin = requireLogin == 1;
+    // 0 turns a time-out off.
+    readLimit(ini, kConfigUnfinishedFrameTimeoutKey, 0, 3600, limits.unfinishedFrameTimeoutSeconds);
+    readLimit(ini, kConfigIdleTimeoutKey, 0, 86400, limits.idleTimeoutSeconds);
 }
 
 }  // namespace
 
-ServerSettings loadServerConfig(const std::string& path, const ServerLimits& limits) {
+ServerSettings loadServerConfig(const std::string& path, const ServerLimits& limits,
+                                std::size_t ioThreads) {
     ServerSettings settings;
     settings.limits = limits;
+    settings.ioThreads = ioThreads;
     std::error_code error;
     const auto size = std::filesystem::file_size(path, error);
     if (error || size > kMaxConfigFileBytes) {
@@ -84,6 +89,7 @@ ServerSettings loadServerConfig(const std::string& path, const ServerLimits& lim
     settings.address = ini.GetValue(kConfigSection, kConfigAddressKey, "");
     settings.port = parsePortText(ini.GetValue(kConfigSection, kConfigPortKey, ""));
     readLimits(ini, settings.limits);
+    readLimit(ini, kConfigIoThreadsKey, 1, 16, settings.ioThreads);
     return settings;
 }
 

@@ -3,6 +3,7 @@
 // regard to case; writing keeps the rest of the file.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -25,19 +26,28 @@ inline constexpr const char* kConfigMaxFrameBytesKey = "MaxFrameBytes";        /
 inline constexpr const char* kConfigMaxOutputBacklogKey = "MaxOutputBacklog";  // 4 KiB..1 GiB
 inline constexpr const char* kConfigMaxPageEntriesKey = "MaxPageEntries";      // 1..1000000
 inline constexpr const char* kConfigRequireLoginKey = "RequireLogin";          // 0 or 1
+inline constexpr const char* kConfigUnfinishedFrameTimeoutKey =
+    "UnfinishedFrameTimeout";                                        // seconds, 0 or 1..3600
+inline constexpr const char* kConfigIdleTimeoutKey = "IdleTimeout";  // seconds, 0 or 1..86400
+// The listener's IO threads, 1..16; read like the limits.
+inline constexpr const char* kConfigIoThreadsKey = "IoThreads";
+inline constexpr std::size_t kDefaultIoThreads = 2;
 
 struct ServerSettings {
     std::string address;  // dotted IPv4 text; empty: every local address
     int32_t port = kDefaultServerPort;
     ServerLimits limits{};
+    std::size_t ioThreads = kDefaultIoThreads;
 };
 
 // exeDir + "config.ini" (a separator is added when exeDir lacks one).
 std::string serverConfigPath(const std::string& exeDir);
 
 // The settings in the file; the defaults for whatever is missing, unreadable or not a port
-// number (a decimal integer in 0..65535). The limits start from `limits`.
-ServerSettings loadServerConfig(const std::string& path, const ServerLimits& limits = {});
+// number (a decimal integer in 0..65535). The limits start from `limits`, the IO threads from
+// `ioThreads`.
+ServerSettings loadServerConfig(const std::string& path, const ServerLimits& limits = {},
+                                std::size_t ioThreads = kDefaultIoThreads);
 
 // Writes address and port, creating the file and the section when absent. False when it fails.
 bool saveServerConfig(const std::string& path, const ServerSettings& settings);

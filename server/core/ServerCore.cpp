@@ -132,6 +132,8 @@ void ServerCore::onData(const tcp::ConnectionPtr& connection, std::string_view b
     } catch (const std::exception& error) {
         DAQ_TRACE(kTraceError, kReceivePass, kTraceFile, "TCP server error : %s", error.what());
     }
+    // Drives the listener's unfinished-frame time-out.
+    connection->setInputPending(session->frames.inputPending());
 }
 
 void ServerCore::handleMessage(tcp::TcpConnection& connection, Session& session,

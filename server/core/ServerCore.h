@@ -78,6 +78,7 @@ class ServerCore final : private protocol::ServerState {
     // Books the connection in Clients and gives it its Session (the connection's user slot).
     void onConnect(const tcp::ConnectionPtr& connection);
     // The receive pass: every complete frame of the bytes, in order, is parsed and handled.
+    // Then tells the connection whether an unfinished frame (or stray bytes) remains.
     void onData(const tcp::ConnectionPtr& connection, std::string_view bytes);
     // Books the logout of the connection's newest shown row (unless stopping or destroying)
     // and removes the connection from Clients.

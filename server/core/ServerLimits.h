@@ -25,6 +25,11 @@ struct ServerLimits {
     bool requireLogin = false;
     // Refused logins on one connection after which the server closes it.
     int32_t maxRefusedLogins = 5;
+    // Seconds a connection may hold input that completes no frame (an STX without its ETX, or
+    // bytes outside any frame) before the listener closes it; 0: no limit.
+    int32_t unfinishedFrameTimeoutSeconds = 30;
+    // Seconds a connection may send nothing before the listener closes it; 0: no limit.
+    int32_t idleTimeoutSeconds = 0;
 };
 
 }  // namespace daq

@@ -18,6 +18,10 @@ std::size_t findFrameControl(std::string_view chunk, std::size_t from) {
     return static_cast<std::size_t>(it - chunk.begin());
 }
 
+bool holdsOtherThanZero(std::string_view bytes) {
+    return std::any_of(bytes.begin(), bytes.end(), [](char c) { return c != kMessageEnd; });
+}
+
 std::size_t findStxOrEtx(std::string_view chunk, std::size_t from) {
     auto it = std::find_if(chunk.begin() + static_cast<std::ptrdiff_t>(from), chunk.end(),
                            [](char c) { return c == kStx || c == kEtx; });
@@ -52,6 +56,7 @@ FrameStep FrameReader::feed(std::string_view chunk) {
         switch (state_) {
             case State::Outside: {
                 const std::size_t stx = chunk.find(kStx, pos);
+                strayInput_ = strayInput_ || holdsOtherThanZero(chunk.substr(pos, stx - pos));
                 if (stx == std::string_view::npos) {
                     return {FrameStatus::NeedMore, chunk.size()};
                 }
@@ -63,6 +68,7 @@ FrameStep FrameReader::feed(std::string_view chunk) {
                 const std::size_t control = findFrameControl(chunk, pos);
                 if (!store(chunk.substr(pos, control - pos))) {
                     state_ = State::Outside;
+                    strayInput_ = true;  // the frame was not completed
                     message_.clear();
                     return {FrameStatus::DroppedOversize, control};
                 }
@@ -74,6 +80,7 @@ FrameStep FrameReader::feed(std::string_view chunk) {
                     startFrame();
                 } else if (chunk[control] == kEtx) {
                     state_ = State::Outside;
+                    strayInput_ = false;
                     return {FrameStatus::Good, pos};
                 } else {
                     state_ = State::AfterZero;
@@ -90,6 +97,7 @@ FrameStep FrameReader::feed(std::string_view chunk) {
                     startFrame();
                 } else {
                     state_ = State::Outside;
+                    strayInput_ = false;
                     return {FrameStatus::Good, pos};
                 }
                 break;

@@ -46,6 +46,12 @@ class FrameReader {
 
     std::size_t maxMessageBytes() const { return maxMessageBytes_; }
 
+    // True while the bytes fed since the last delivered frame complete nothing: a frame has
+    // started without its ETX yet, or bytes other than zero bytes arrived outside any frame (a
+    // dropped frame's rest, another protocol's request). Zero bytes between frames do not
+    // count: they trail every frame the server sends, and a client may mirror that.
+    bool inputPending() const { return state_ != State::Outside || strayInput_; }
+
   private:
     enum class State {
         Outside,    // looking for STX
@@ -59,6 +65,7 @@ class FrameReader {
     std::size_t maxMessageBytes_;
     State state_ = State::Outside;
     std::vector<char> message_;
+    bool strayInput_ = false;  // bytes outside frames since the last delivered frame
 };
 
 }  // namespace daq::protocol

@@ -43,6 +43,18 @@ std::vector<ConnectionPtr> ConnectionRegistry::snapshot() const {
     return live;
 }
 
+std::vector<std::shared_ptr<TcpSession>> ConnectionRegistry::select(
+    const std::function<bool(const TcpSession&)>& wanted) const {
+    std::lock_guard lock(mutex_);
+    std::vector<std::shared_ptr<TcpSession>> selected;
+    for (const auto& [id, session] : sessions_) {
+        if (wanted(*session)) {
+            selected.push_back(session);
+        }
+    }
+    return selected;
+}
+
 std::size_t ConnectionRegistry::size() const {
     std::lock_guard lock(mutex_);
     return sessions_.size();

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -27,6 +28,10 @@ class ConnectionRegistry {
     std::vector<std::shared_ptr<TcpSession>> closeAll();
 
     std::vector<ConnectionPtr> snapshot() const;
+    // The live connections for which `wanted` is true; `wanted` runs under the registry's
+    // lock, so it must only look.
+    std::vector<std::shared_ptr<TcpSession>> select(
+        const std::function<bool(const TcpSession&)>& wanted) const;
     std::size_t size() const;
 
   private:

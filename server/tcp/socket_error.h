@@ -10,6 +10,8 @@ namespace daq::tcp {
 // Codes of the connections the server closes itself because they reached one of its bounds.
 inline constexpr int kOutputBacklogExceeded = 10055;   // WSAENOBUFS
 inline constexpr int kConnectionLimitReached = 10024;  // WSAEMFILE
+// The unfinished-input or the idle time-out ran out.
+inline constexpr int kConnectionTimedOut = 10060;  // WSAETIMEDOUT
 
 class SocketError : public std::runtime_error {
   public:

@@ -32,6 +32,13 @@ class TcpConnection {
     // True until the connection is closed by either side or close() is called.
     virtual bool connected() const = 0;
 
+    // Called by the owner's data event: whether the bytes received so far leave input that
+    // the owner still waits to complete (a message without its end). The server's
+    // unfinished-input time-out runs from the read that left input pending until the owner
+    // reports none; an owner that never reports has none. Connections of servers without that
+    // time-out may ignore it.
+    virtual void setInputPending(bool pending) { static_cast<void>(pending); }
+
     // A slot for the owner's own per-connection state; the connection only keeps it alive.
     virtual void setUserData(std::shared_ptr<void> data) = 0;
     virtual std::shared_ptr<void> userData() const = 0;

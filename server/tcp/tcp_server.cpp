@@ -14,6 +14,7 @@
 #include "server/tcp/tcp_activation.h"
 #include "server/tcp/tcp_listener.h"
 #include "server/tcp/tcp_session.h"
+#include "server/tcp/timeout_sweep.h"
 #include "server/tcp/winsock_code.h"
 
 namespace daq::tcp {
@@ -63,6 +64,7 @@ struct TcpServer::Impl {
     std::atomic<std::uint16_t> localPort{0};
 
     std::vector<std::shared_ptr<TcpListener>> listeners;
+    std::shared_ptr<TimeoutSweep> sweep;  // null when no time-out is enabled
     std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work;
     std::vector<std::thread> threads;
 
@@ -113,6 +115,10 @@ void TcpServer::activate() {
     for (const auto& listener : listeners) {
         listener->start();
     }
+    if (TimeoutSweep::needed(settings_)) {
+        impl_->sweep = std::make_shared<TimeoutSweep>(activation);
+        impl_->sweep->start();
+    }
     impl_->listeners = std::move(listeners);
     impl_->localPort = impl_->listeners.front()->port();
     {
@@ -134,6 +140,9 @@ void TcpServer::deactivate() {
     for (const auto& listener : impl_->listeners) {
         listener->stop();
     }
+    if (impl_->sweep) {
+        impl_->sweep->stop();
+    }
     for (const auto& session : activation->registry.closeAll()) {
         session->close();
     }
@@ -144,6 +153,7 @@ void TcpServer::deactivate() {
     }
     impl_->threads.clear();
     impl_->listeners.clear();
+    impl_->sweep.reset();
     impl_->localPort = 0;
     impl_->lastId = activation->nextId - 1;
     std::lock_guard lock(impl_->activationMutex);

@@ -34,6 +34,15 @@ struct TcpServerSettings {
     std::chrono::milliseconds closeDrainTimeout{1000};
     // Pause before accepting again after the listener failed to accept (out of descriptors).
     std::chrono::milliseconds acceptRetryDelay{100};
+    // A connection whose owner has reported input pending (TcpConnection::setInputPending)
+    // for this long is closed; 0: never.
+    std::chrono::seconds unfinishedInputTimeout{0};
+    // A connection that has received nothing for this long is closed; 0: never.
+    std::chrono::seconds idleTimeout{0};
+    // Longest period of the sweep that looks for connections past a time-out; the sweep runs
+    // at the smaller of this and a quarter of the shortest time-out, so a connection is closed
+    // at most that much after its time-out ran out.
+    std::chrono::milliseconds timeoutSweepPeriod{1000};
 };
 
 // Handlers run on the IO threads. The events of one connection never run at the same time and
@@ -48,7 +57,8 @@ struct TcpServerEvents {
     // Listener status lines ("listening on 127.0.0.1:5050", "stopped listening on ...").
     std::function<void(std::string_view text)> onStatus{};
     // Socket errors (SocketError) and exceptions of the handlers above. The connection is null
-    // for faults of the listener: a failed accept, or a connection refused over the cap.
+    // for faults of the listener: a failed accept, or a connection refused over the cap. A
+    // connection closed by a time-out is reported here (kConnectionTimedOut) before its close.
     std::function<void(const ConnectionPtr&, const std::exception& error)> onException{};
 };
 

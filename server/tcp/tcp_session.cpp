@@ -24,7 +24,8 @@ TcpSession::TcpSession(std::shared_ptr<TcpActivation> activation, asio::ip::tcp:
       socket_(std::move(socket)),
       drainTimer_(socket_.get_executor()),
       id_(id),
-      readBuffer_(std::make_unique_for_overwrite<char[]>(activation_->settings.readChunkBytes)) {
+      readBuffer_(std::make_unique_for_overwrite<char[]>(activation_->settings.readChunkBytes)),
+      lastInputAt_(Clock::now().time_since_epoch().count()) {
     std::error_code error;
     const auto peer = socket_.remote_endpoint(error);
     if (!error) {
@@ -79,6 +80,7 @@ void TcpSession::onRead(const std::error_code& error, std::size_t length) {
         finish(error);
         return;
     }
+    lastInputAt_.store(Clock::now().time_since_epoch().count(), std::memory_order_relaxed);
     runHandler([&] {
         // Bytes that arrive while the connection closes have nobody left to answer them.
         if (activation_->events.onData && connected()) {
@@ -293,6 +295,61 @@ void TcpSession::setUserData(std::shared_ptr<void> data) {
 std::shared_ptr<void> TcpSession::userData() const {
     std::lock_guard lock(mutex_);
     return userData_;
+}
+
+void TcpSession::setInputPending(bool pending) {
+    if (!pending) {
+        pendingSince_.store(kNotPending, std::memory_order_relaxed);
+    } else if (pendingSince_.load(std::memory_order_relaxed) == kNotPending) {
+        pendingSince_.store(lastInputAt_.load(std::memory_order_relaxed),
+                            std::memory_order_relaxed);
+    }
+}
+
+TcpSession::Timeout TcpSession::expiredTimeout(Clock::time_point now) const {
+    const auto& settings = activation_->settings;
+    const auto since = [&](const std::atomic<Clock::rep>& stamp) {
+        return now - Clock::time_point(Clock::duration(stamp.load(std::memory_order_relaxed)));
+    };
+    // Checked first: an idle connection may hold unfinished input too, and idle says more.
+    if (settings.idleTimeout.count() > 0 && since(lastInputAt_) >= settings.idleTimeout) {
+        return Timeout::Idle;
+    }
+    // kNotPending lies far in the future: nothing pending never runs out.
+    if (settings.unfinishedInputTimeout.count() > 0 &&
+        since(pendingSince_) >= settings.unfinishedInputTimeout) {
+        return Timeout::UnfinishedInput;
+    }
+    return Timeout::None;
+}
+
+bool TcpSession::timedOut(Clock::time_point now) const {
+    return expiredTimeout(now) != Timeout::None;
+}
+
+void TcpSession::closeIfTimedOut() {
+    asio::post(socket_.get_executor(), [self = shared_from_this()] {
+        const Timeout timeout = self->expiredTimeout(Clock::now());
+        if (timeout == Timeout::None) {
+            return;
+        }
+        {
+            std::lock_guard lock(self->mutex_);
+            if (std::exchange(self->closing_, true)) {
+                return;
+            }
+        }
+        const auto& settings = self->activation_->settings;
+        const std::string reason =
+            timeout == Timeout::Idle
+                ? "no input for " + std::to_string(settings.idleTimeout.count()) + " s"
+                : "unfinished input for " +
+                      std::to_string(settings.unfinishedInputTimeout.count()) + " s";
+        self->activation_->reportException(
+            self, SocketError(kConnectionTimedOut, reason + ", from " + self->peerAddress_ + ":" +
+                                                       std::to_string(self->peerPort_)));
+        self->closeWhenDrained();
+    });
 }
 
 }  // namespace daq::tcp

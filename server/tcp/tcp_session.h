@@ -9,6 +9,8 @@
 // connection that answers request after request stops allocating.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -43,8 +45,19 @@ class TcpSession final : public TcpConnection, public std::enable_shared_from_th
     bool connected() const override;
     void setUserData(std::shared_ptr<void> data) override;
     std::shared_ptr<void> userData() const override;
+    void setInputPending(bool pending) override;
+
+    // Any thread: whether an enabled time-out of the server has run out at `now`.
+    bool timedOut(std::chrono::steady_clock::time_point now) const;
+    // Closes the connection, reporting why, when a time-out has run out by the time this runs
+    // on the strand (input that arrived meanwhile counts).
+    void closeIfTimedOut();
 
   private:
+    using Clock = std::chrono::steady_clock;
+    enum class Timeout { None, Idle, UnfinishedInput };
+    Timeout expiredTimeout(Clock::time_point now) const;
+
     // Strand only, from here on.
     void readNext();
     void onRead(const std::error_code& error, std::size_t length);
@@ -75,6 +88,11 @@ class TcpSession final : public TcpConnection, public std::enable_shared_from_th
     bool socketClosed_ = false;       // strand only
     bool flushAfterHandler_ = false;  // strand only: a handler queued the first write
     std::size_t frontSent_ = 0;       // strand only: bytes of the queue's front already sent
+    // Written on the strand, read by the time-out sweep: when the last bytes arrived (or the
+    // connection was accepted), and when input became pending (kNotPending: none is).
+    static constexpr Clock::rep kNotPending = Clock::duration::max().count();
+    std::atomic<Clock::rep> lastInputAt_;
+    std::atomic<Clock::rep> pendingSince_{kNotPending};
 
     mutable std::mutex mutex_;       // guards the members below; never held across a socket call
     std::deque<std::string> queue_;  // front: the write in flight
