@@ -178,6 +178,52 @@ TEST_F(CoreIo, DataEntriesFollowTheMapAndTheDaqRun) {
     EXPECT_NE(harness.request(client, request)->find(R"("UNIT":"kPa \"g\"")"), std::string::npos);
 }
 
+TEST_F(CoreIo, DataEntryShowsEachChangeOfItsValueAtTheNextPoll) {
+    const std::string request = R"({"PS_ID":"DAQ_DATA","DAQ_INDEX":[1,6,1]})";
+    auto entries = [&] { return harness.request(client, request).value_or(""); };
+    auto entry = [](std::string_view index, std::string_view data, std::string_view time) {
+        return R"({"INDEX":")" + std::string(index) + R"(","GUID":"","DATA":)" + std::string(data) +
+               R"(,"UNIT":"bar","TYPE":4,"TIME":")" + std::string(time) + R"("})";
+    };
+    auto answer = [&](std::string_view data1, std::string_view data6, std::string_view time) {
+        const std::string first = entry("1", data1, time);
+        return R"({"PS_ID":true,"LIST":[)" + first + "," + entry("6", data6, time) + "," + first +
+               "]}";
+    };
+    const double morning = daq::encodeDateTime({2026, 12, 6, 9, 0, 0, 0});
+    setValue(record(1), 1.5, {}, morning);
+    setValue(record(6), 0, u"first", morning);
+    EXPECT_EQ(entries(), answer(R"("1.50")", R"("first")", "2026.12.06 09:00:00:000"));
+    EXPECT_EQ(entries(), answer(R"("1.50")", R"("first")", "2026.12.06 09:00:00:000"));
+
+    // The value, its decimals, its text and its time each change what the entry shows.
+    record(1).Current.Value = 1.75;
+    EXPECT_EQ(entries(), answer(R"("1.75")", R"("first")", "2026.12.06 09:00:00:000"));
+    record(1).Current.Decimals = 3;
+    EXPECT_EQ(entries(), answer(R"("1.750")", R"("first")", "2026.12.06 09:00:00:000"));
+    kelvane::StoreText(record(6).Current.ValueText, u"line \"2\"\n");
+    EXPECT_EQ(entries(), answer(R"("1.750")", R"("line \"2\"\n")", "2026.12.06 09:00:00:000"));
+    const double later = daq::encodeDateTime({2026, 12, 6, 9, 0, 0, 1});
+    record(1).Current.TimeStamp = later;
+    record(6).Current.TimeStamp = later;
+    EXPECT_EQ(entries(), answer(R"("1.750")", R"("line \"2\"\n")", "2026.12.06 09:00:00:001"));
+    // A shorter text after a longer one leaves nothing of the longer behind.
+    setValue(record(6), 0, u"", later);
+    EXPECT_EQ(entries(), answer(R"("1.750")", R"("")", "2026.12.06 09:00:00:001"));
+}
+
+TEST_F(CoreIo, DataEntriesAreRenderedAfreshForARebuiltMapWithinTheRun) {
+    const std::string request = R"({"PS_ID":"DAQ_DATA","DAQ_INDEX":[0]})";
+    ASSERT_NE(harness.request(client, request)->find(R"("UNIT":"bar")"), std::string::npos);
+
+    // The same record, its unit changed, in a map built again with the DAQ run going on.
+    const std::u16string unit = u"mbar";
+    record(0).Unit = unit.c_str();
+    harness.ioMap().clear();
+    harness.ioMap().add(&record(0));
+    EXPECT_NE(harness.request(client, request)->find(R"("UNIT":"mbar")"), std::string::npos);
+}
+
 TEST(CoreValueText, TableOfSignalTypes) {
     using daq::protocol::appendIOValueText;
     kelvane::TIOList record{};
