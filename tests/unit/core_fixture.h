@@ -5,7 +5,6 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,46 +15,14 @@
 #include "kelvane/ReadMapFile.h"
 #include "server/IoMap.h"
 #include "server/core/ServerCore.h"
-#include "server/tcp/tcp_connection.h"
+#include "tests/support/MemoryConnection.h"
+#include "tests/support/TimerLog.h"
 #include "trace_receiver.h"
 
 namespace core_test {
 
-// A connection as the listener hands it to the core, minus the socket: writes are kept.
-class MemoryConnection final : public daq::tcp::TcpConnection {
-  public:
-    MemoryConnection(std::uint64_t id, std::string peer) : id_(id), peer_(std::move(peer)) {}
-
-    std::uint64_t id() const override { return id_; }
-    const std::string& peerAddress() const override { return peer_; }
-    std::uint16_t peerPort() const override { return 40000; }
-    void write(std::string_view bytes) override;
-    void close() override { connected_ = false; }
-    bool connected() const override { return connected_; }
-    void setUserData(std::shared_ptr<void> data) override;
-    std::shared_ptr<void> userData() const override;
-
-    // Everything written since the last call, one entry per write.
-    std::vector<std::string> takeWrites();
-
-  private:
-    const std::uint64_t id_;
-    const std::string peer_;
-    std::atomic<bool> connected_{true};
-    mutable std::mutex mutex_;
-    std::vector<std::string> writes_;
-    std::shared_ptr<void> userData_;
-};
-
-// The window side: counts the timer starts.
-class TimerLog final : public daq::WindowSink {
-  public:
-    void startTimer(daq::WindowTimer timer) override;
-    int starts(daq::WindowTimer timer) const;
-
-  private:
-    std::atomic<int> starts_[4] = {};
-};
+using daq::test::MemoryConnection;
+using daq::test::TimerLog;
 
 // STX, the text, ETX: a request frame as clients send it.
 std::string requestFrame(std::string_view json);
