@@ -41,6 +41,10 @@ std::optional<int> ParseOptions(int argc, char** argv, HostOptions& options) {
     app.add_option("--exit-after", options.ExitAfterMs,
                    "Stop by itself after this many milliseconds (0: run until a signal)")
         ->check(CLI::NonNegativeNumber);
+    app.add_option("--login-delay-ms", options.LoginDelayMs,
+                   "Make every login check take this many milliseconds longer (a slow host "
+                   "callback; the plug-in holds its request lock meanwhile)")
+        ->check(CLI::Range(0, kMaxLoginDelayMs));
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& help) {

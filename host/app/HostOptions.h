@@ -8,6 +8,8 @@
 
 namespace host {
 
+inline constexpr int kMaxLoginDelayMs = 10000;
+
 struct HostOptions {
     std::optional<std::filesystem::path> PluginPath;   // default: libdaqserver.so beside the host
     std::optional<std::filesystem::path> ProjectPath;  // default: the built-in demo project
@@ -21,7 +23,8 @@ struct HostOptions {
     bool HashPassword = false;
     std::size_t SyntheticTags = 0;
     std::size_t MaxProjectBytes = 64u << 20;
-    int ExitAfterMs = 0;  // 0: run until SIGINT or SIGTERM
+    int ExitAfterMs = 0;   // 0: run until SIGINT or SIGTERM
+    int LoginDelayMs = 0;  // added to every login check, to try clients against a slow host
 };
 
 // Exit codes of kelvane-host.

@@ -104,6 +104,7 @@ int Run(const HostOptions& options) {
         return kExitFile;
     }
 
+    session->Login().SetDelay(std::chrono::milliseconds(options.LoginDelayMs));
     std::unique_ptr<MainWindow> window;
     if (gui) {
         window = std::make_unique<MainWindow>(session->GetPlant());

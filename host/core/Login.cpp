@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <cstdio>
+#include <thread>
 
 #include "Passwords.h"
 #include "Utf16.h"
@@ -41,6 +42,9 @@ void LoginService::Check(const kelvane::_TPinzSendParam* param) {
     if (param == nullptr || param->Kind != kelvane::kPinzCommandKind || param->Command == nullptr ||
         param->Command->Code != kelvane::kLoginCommand) {
         return;
+    }
+    if (delay_.count() > 0) {
+        std::this_thread::sleep_for(delay_);
     }
     kelvane::TPinzCommand& command = *param->Command;
     auto* login = reinterpret_cast<kelvane::TPinzLoginUser*>(command.Value);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <vector>
 
 #include "ProjectModel.h"
@@ -25,6 +26,10 @@ class LoginService {
     // password is never kept or logged.
     void Check(const kelvane::_TPinzSendParam* param);
 
+    // Every check takes this much longer from now on: the stand-in for a slow host. Set before
+    // the plug-in is started.
+    void SetDelay(std::chrono::milliseconds delay) { delay_ = delay; }
+
     int Accepted() const { return accepted_.load(); }
     int Refused() const { return refused_.load(); }
 
@@ -37,6 +42,7 @@ class LoginService {
     bool refusedAnswer_ = false;
     std::atomic<int> accepted_{0};
     std::atomic<int> refused_{0};
+    std::chrono::milliseconds delay_{0};
 };
 
 }  // namespace host

@@ -1,6 +1,7 @@
 // The host's login callback: users and passwords from the project, write permission, refusals.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -118,5 +119,18 @@ TEST_F(LoginTest, ConcurrentLoginsGetTheirOwnAnswers) {
     for (std::size_t i = 0; i < answers.size(); ++i) {
         EXPECT_EQ(answers[i].Accepted, i % 2 == 0) << i;
         EXPECT_EQ(answers[i].MayWrite, i % 2 == 0) << i;
+    }
+}
+
+TEST_F(LoginTest, ADelaySlowsEveryCheckAndChangesNoAnswer) {
+    LoginService service(*users_);
+    service.SetDelay(std::chrono::milliseconds(150));
+    const TLoginEvent callback = service.Callback();
+    for (const char16_t* password : {u"admin", u"wrong"}) {
+        const auto began = std::chrono::steady_clock::now();
+        const Answer answer = Login(callback, u"admin", password);
+        EXPECT_GE(std::chrono::steady_clock::now() - began, std::chrono::milliseconds(150));
+        EXPECT_TRUE(answer.Answered);
+        EXPECT_EQ(answer.Accepted, password[0] == u'a');
     }
 }
