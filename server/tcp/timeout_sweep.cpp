@@ -19,7 +19,7 @@ std::chrono::milliseconds TimeoutSweep::period(const TcpServerSettings& settings
     for (const std::chrono::seconds timeout :
          {settings.unfinishedInputTimeout, settings.idleTimeout}) {
         if (timeout.count() > 0) {
-            result = std::min<std::chrono::milliseconds>(result, timeout / 4);
+            result = std::min(result, std::chrono::milliseconds(timeout) / 4);
         }
     }
     return result;

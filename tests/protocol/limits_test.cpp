@@ -1,6 +1,9 @@
 // The limits read from "config.ini", each set small, over real sockets against the plug-in
 // loaded by the stand-in host: connection cap, message length, page entries, required login
-// and refused logins; a value out of range keeps its default with a trace.
+// and refused logins; a value out of range keeps its default with a trace. The unfinished-frame
+// and idle time-outs each run against a host of their own, with time-outs of 1 or 2 s.
+#include <chrono>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -173,6 +176,154 @@ TEST_F(Limits, PageIsCutToTheEntryLimit) {
     const auto& list = at(*page, "LIST");
     ASSERT_TRUE(list.IsArray());
     EXPECT_EQ(list.Size(), static_cast<rapidjson::SizeType>(kMaxPageEntries));
+}
+
+// A suite whose cases share one host started with Suite::configLines() in its "config.ini".
+template <typename Suite>
+class ConfiguredHostTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        HostOptions options;
+        options.projectXml = limitsProject();
+        options.configLines = Suite::configLines();
+        host_ = std::make_unique<SuiteHost>(std::move(options));
+    }
+    static void TearDownTestSuite() {
+        if (host_->started()) {
+            EXPECT_TRUE(host_->stop());
+        }
+        host_.reset();
+    }
+    void SetUp() override { ASSERT_TRUE(host_->started()) << host_->failure(); }
+
+    static SuiteHost& host() { return *host_; }
+
+  private:
+    static inline std::unique_ptr<SuiteHost> host_;
+};
+
+using Clock = std::chrono::steady_clock;
+
+// How long after its time-out a connection may still be open: the listener's sweep runs every
+// quarter of the time-out (at most every second), plus scheduling on a busy machine.
+constexpr auto kSweepSlack = 1500ms;
+
+// How long after `start` the server closed the socket without sending a byte; nothing when it
+// sent bytes or did not close within `timeout` of now.
+std::optional<Clock::duration> silentlyClosedAfter(RawSocket& socket, Clock::time_point start,
+                                                   std::chrono::milliseconds timeout) {
+    const auto drained = socket.receiveUntilClosed(timeout, 64);
+    if (!drained.closed || !drained.bytes.empty()) {
+        return std::nullopt;
+    }
+    return Clock::now() - start;
+}
+
+class UnfinishedFrameTimeout : public ConfiguredHostTest<UnfinishedFrameTimeout> {
+  public:
+    static constexpr auto kTimeout = 2s;
+    static std::vector<std::string> configLines() { return {"UnfinishedFrameTimeout=2"}; }
+};
+
+TEST_F(UnfinishedFrameTimeout, TricklingFrameIsClosedWhileOtherClientsAreServed) {
+    auto poller = host().connect();
+    RawSocket trickler;
+    ASSERT_TRUE(trickler.connect(host().port()));
+    const auto start = Clock::now();
+    ASSERT_TRUE(trickler.send("\x02{\"PS_ID\":\"ALIVE\",\"PAD\":\""));
+    std::optional<Clock::duration> closedAfter;
+    // One byte every 100 ms, and an "ALIVE" on the other connection, until the close.
+    for (int tick = 0; tick < 60 && !closedAfter; ++tick) {
+        trickler.send("x");
+        const auto drained = trickler.receiveUntilClosed(100ms, 64);
+        ASSERT_EQ(drained.bytes, "") << "tick " << tick;
+        if (drained.closed) {
+            closedAfter = Clock::now() - start;
+        }
+        ASSERT_TRUE(poller->alive()) << "tick " << tick << ": " << poller->lastError();
+    }
+    ASSERT_TRUE(closedAfter) << "still open after 6 s";
+    EXPECT_GE(*closedAfter, kTimeout);
+    EXPECT_LE(*closedAfter, kTimeout + kSweepSlack);
+    EXPECT_TRUE(host().traces().waitFor(
+        traceContains(kTraceError,
+                      "DAQ Server closes connection : unfinished input for 2 s, from 127.0.0.1:"),
+        kTraceTimeout));
+    EXPECT_TRUE(nextAnswerIsAlive(*poller));
+}
+
+TEST_F(UnfinishedFrameTimeout, OtherProtocolsAreClosedUnanswered) {
+    // An HTTP request, and the start of a TLS 1.2 ClientHello: bytes outside any frame.
+    std::string clientHello("\x16\x03\x01\x00\x2f\x01\x00\x00\x2b\x03\x03", 11);
+    clientHello += std::string(32, '\x5a');
+    clientHello += std::string("\x00\x00\x04\x00\x2f\x00\x35\x01\x00", 9);
+    RawSocket http;
+    RawSocket tls;
+    ASSERT_TRUE(http.connect(host().port()));
+    ASSERT_TRUE(tls.connect(host().port()));
+    const auto start = Clock::now();
+    ASSERT_TRUE(http.send("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: keep-alive\r\n\r\n"));
+    ASSERT_TRUE(tls.send(clientHello));
+    for (RawSocket* socket : {&http, &tls}) {
+        const auto closedAfter = silentlyClosedAfter(*socket, start, kTimeout + kSweepSlack);
+        ASSERT_TRUE(closedAfter) << (socket == &http ? "HTTP" : "TLS");
+        EXPECT_GE(*closedAfter, kTimeout);
+    }
+}
+
+TEST_F(UnfinishedFrameTimeout, CompletedFrameStopsTheClock) {
+    auto client = host().connect();
+    constexpr auto kPart = kTimeout * 6 / 10;
+    ASSERT_TRUE(client->connection().sendRaw("\x02"));
+    std::this_thread::sleep_for(kPart);
+    ASSERT_TRUE(client->connection().sendRaw(R"({"PS_ID":"ALIVE"})"
+                                             "\x03"));
+    EXPECT_TRUE(isAliveAnswer(client->connection().readFrame(kReplyTimeout)));
+    std::this_thread::sleep_for(kPart);
+    EXPECT_TRUE(nextAnswerIsAlive(*client));
+}
+
+TEST_F(UnfinishedFrameTimeout, SilentConnectionStaysOpenWithTheIdleTimeOutOff) {
+    RawSocket silent;
+    ASSERT_TRUE(silent.connect(host().port()));
+    // Longer than the idle time-out of the suite below, and than this suite's time-out.
+    const auto drained = silent.receiveUntilClosed(kTimeout + kSweepSlack, 64);
+    EXPECT_FALSE(drained.closed);
+    EXPECT_EQ(drained.bytes, "");
+    ASSERT_TRUE(silent.send(requestFrame(R"({"PS_ID":"ALIVE"})")));
+    EXPECT_NE(silent.receive(1, kReplyTimeout), "");
+}
+
+class IdleTimeout : public ConfiguredHostTest<IdleTimeout> {
+  public:
+    static constexpr auto kTimeout = 1s;
+    static std::vector<std::string> configLines() { return {"IdleTimeout=1"}; }
+};
+
+TEST_F(IdleTimeout, SilentConnectionIsClosedAndAPollingOneIsNot) {
+    auto poller = host().connect();
+    RawSocket silent;
+    ASSERT_TRUE(silent.connect(host().port()));
+    const auto start = Clock::now();
+    std::optional<Clock::duration> closedAfter;
+    // "ALIVE" every 300 ms for 3 s on one connection, nothing on the other.
+    for (int tick = 0; tick < 10; ++tick) {
+        ASSERT_TRUE(poller->alive()) << "tick " << tick << ": " << poller->lastError();
+        const auto drained = silent.receiveUntilClosed(300ms, 64);
+        EXPECT_EQ(drained.bytes, "");
+        if (drained.closed && !closedAfter) {
+            closedAfter = Clock::now() - start;
+        }
+    }
+    EXPECT_TRUE(nextAnswerIsAlive(*poller));
+    ASSERT_TRUE(closedAfter) << "the silent connection is still open";
+    // Counted from the accept, a little before the connect returned here.
+    EXPECT_GE(*closedAfter, kTimeout * 9 / 10);
+    EXPECT_LE(*closedAfter, kTimeout + kSweepSlack);
+    EXPECT_TRUE(host().traces().waitFor(
+        traceContains(kTraceError,
+                      "DAQ Server closes connection : no input for 1 s, from 127.0.0.1:"),
+        kTraceTimeout));
 }
 
 }  // namespace

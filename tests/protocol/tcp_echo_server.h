@@ -109,6 +109,7 @@ class EchoServer {
                     log.record([&] { ++log.answered; });
                 }
             }
+            connection->setInputPending(reader->inputPending());
         };
         events.onDisconnect = [this](const ConnectionPtr& connection) {
             if (onDisconnectHook) {

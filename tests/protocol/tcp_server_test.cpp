@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "server/tcp/tcp_server.h"
+#include "server/tcp/timeout_sweep.h"
 #include "tests/protocol/tcp_echo_server.h"
 #include "tools/client/client_connection.h"
 
@@ -324,6 +325,56 @@ TEST(TcpServer, InjectedAcceptFailureIsReportedAndTheListenerGoesOn) {
     auto accepted = connectTo(echo);
     ASSERT_TRUE(accepted->sendMessage("next"));
     EXPECT_EQ(accepted->readFrame(), "next");
+}
+
+TEST(TcpServer, TimeOutSweepRunsAtAQuarterOfTheShortestTimeOutAtMostEverySecond) {
+    TcpServerSettings settings;
+    EXPECT_FALSE(TimeoutSweep::needed(settings));
+    settings.idleTimeout = 60s;
+    EXPECT_TRUE(TimeoutSweep::needed(settings));
+    EXPECT_EQ(TimeoutSweep::period(settings), 1000ms);
+    settings.unfinishedInputTimeout = 2s;
+    EXPECT_EQ(TimeoutSweep::period(settings), 500ms);
+    settings.idleTimeout = 1s;
+    EXPECT_EQ(TimeoutSweep::period(settings), 250ms);
+}
+
+// A connection past its time-out is closed once, reported with the time-out and its peer, while
+// a connection that completes its input stays.
+TEST(TcpServer, UnfinishedInputAndIdleTimeOutsCloseTheirConnection) {
+    struct Case {
+        TcpServerSettings settings;
+        std::string sent;
+        std::string reason;
+    };
+    for (const Case& each : {Case{{.unfinishedInputTimeout = 1s},
+                                  "\x02unfinished",
+                                  "unfinished input for 1 s, from 127.0.0.1:"},
+                             Case{{.idleTimeout = 1s}, "", "no input for 1 s, from 127.0.0.1:"}}) {
+        EchoServer echo(each.settings);
+        auto expiring = connectTo(echo);
+        auto kept = connectTo(echo);
+        ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.connects.size() == 2; }));
+        ASSERT_TRUE(expiring->sendRaw(each.sent));
+        // The other connection completes a message every 300 ms, 5 times.
+        for (int i = 0; i < 5; ++i) {
+            ASSERT_TRUE(kept->sendMessage("ping")) << each.reason;
+            ASSERT_EQ(kept->readFrame(), "ping") << each.reason;
+            std::this_thread::sleep_for(300ms);
+        }
+        EXPECT_EQ(expiring->readUntilClosed(1s), "") << each.reason;
+        ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.disconnects.size() == 1; }));
+        const std::uint64_t closedId = echo.log.disconnects.front();
+        ASSERT_EQ(echo.log.exceptions.size(), 1U);
+        EXPECT_EQ(echo.log.exceptions[0].connectionId, closedId);
+        EXPECT_EQ(echo.log.exceptions[0].code, kConnectionTimedOut);
+        EXPECT_TRUE(echo.log.exceptions[0].message.starts_with(each.reason))
+            << echo.log.exceptions[0].message;
+        ASSERT_TRUE(kept->sendMessage("still"));
+        EXPECT_EQ(kept->readFrame(), "still");
+        echo.server.deactivate();
+        EXPECT_EQ(echo.log.countOf(echo.log.disconnects, closedId), 1U);
+    }
 }
 
 TEST(TcpServer, ConnectionOutlivesItsServer) {

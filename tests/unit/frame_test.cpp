@@ -169,6 +169,32 @@ TEST(FrameReader, OversizedStreamWithoutEtxIsReportedOnce) {
     EXPECT_EQ(feedAll(reader, {frame("after")}).messages, (std::vector<std::string>{"after"}));
 }
 
+// Whether input is pending after each chunk: what the unfinished-frame time-out runs on.
+TEST(FrameReader, InputIsPendingUntilAFrameCompletesWithNothingLeft) {
+    struct Case {
+        std::vector<std::string> chunks;
+        std::vector<bool> pending;  // after each chunk
+    };
+    const std::vector<Case> cases{
+        {{"\x02{", "}\x03"}, {true, false}},
+        {{"\x02{}\x03\x02{"}, {true}},                         // the next frame has begun
+        {{"\x02{}\x03\x00"s, "\x00"s}, {false, false}},        // zero bytes between frames
+        {{"GET / HTTP/1.1\r\n", frame("{}")}, {true, false}},  // another protocol, then a frame
+        {{frame("{}") + "\r\n"}, {true}},                      // bytes after the frame
+        {{"\x02{\x00junk"s, "\x03"}, {true, false}},           // message ended at a zero byte
+        {{frame(std::string(17, 'x')), "\x00"s, frame("ok")}, {true, true, false}},  // dropped
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        FrameReader reader(16);
+        EXPECT_FALSE(reader.inputPending());
+        for (std::size_t c = 0; c < cases[i].chunks.size(); ++c) {
+            feedAll(reader, {cases[i].chunks[c]});
+            EXPECT_EQ(reader.inputPending(), cases[i].pending[c])
+                << "case " << i << ", chunk " << c;
+        }
+    }
+}
+
 TEST(BuildFrame, ServerFrameEndsWithEtxAndZero) {
     std::string out;
     buildFrame(R"({"PS_ID":true})", out);

@@ -97,6 +97,45 @@ TEST(ServerConfig, LimitOutOfRangeOrMissingKeepsTheGivenValue) {
     EXPECT_EQ(kept.maxPageEntries, 77);
 }
 
+TEST(ServerConfig, TimeOutsAndIoThreadsAreReadWithinTheirRanges) {
+    TempDir dir;
+    const std::string path = serverConfigPath(dir.path());
+    const ServerSettings defaults = loadServerConfig(path);
+    EXPECT_EQ(defaults.limits.unfinishedFrameTimeoutSeconds, 30);
+    EXPECT_EQ(defaults.limits.idleTimeoutSeconds, 0);
+    EXPECT_EQ(defaults.ioThreads, 2u);
+
+    // 0 turns a time-out off; each upper end is inside the range.
+    writeFile(path, "[config]\nUnfinishedFrameTimeout=0\nIdleTimeout=86400\nIoThreads=16\n");
+    ServerSettings read = loadServerConfig(path);
+    EXPECT_EQ(read.limits.unfinishedFrameTimeoutSeconds, 0);
+    EXPECT_EQ(read.limits.idleTimeoutSeconds, 86400);
+    EXPECT_EQ(read.ioThreads, 16u);
+
+    writeFile(path, "[config]\nUnfinishedFrameTimeout=3600\nIdleTimeout=0\nIoThreads=1\n");
+    read = loadServerConfig(path);
+    EXPECT_EQ(read.limits.unfinishedFrameTimeoutSeconds, 3600);
+    EXPECT_EQ(read.limits.idleTimeoutSeconds, 0);
+    EXPECT_EQ(read.ioThreads, 1u);
+}
+
+TEST(ServerConfig, TimeOutsAndIoThreadsOutOfRangeOrMalformedKeepTheGivenValue) {
+    TempDir dir;
+    const std::string path = serverConfigPath(dir.path());
+    ServerLimits given;
+    given.unfinishedFrameTimeoutSeconds = 9;
+    given.idleTimeoutSeconds = 8;
+    for (const char* values : {"UnfinishedFrameTimeout=3601\nIdleTimeout=86401\nIoThreads=17\n",
+                               "UnfinishedFrameTimeout=-1\nIdleTimeout=1.5\nIoThreads=0\n",
+                               "UnfinishedFrameTimeout=\nIdleTimeout=30s\nIoThreads=two\n"}) {
+        writeFile(path, std::string("[config]\n") + values);
+        const ServerSettings read = loadServerConfig(path, given, 3);
+        EXPECT_EQ(read.limits.unfinishedFrameTimeoutSeconds, 9) << values;
+        EXPECT_EQ(read.limits.idleTimeoutSeconds, 8) << values;
+        EXPECT_EQ(read.ioThreads, 3u) << values;
+    }
+}
+
 TEST(ServerConfig, ReadsKeysWithoutRegardToCase) {
     TempDir dir;
     const std::string path = serverConfigPath(dir.path() + "/");
