@@ -51,12 +51,23 @@ TEST(DaqbenchOptions, MixHostModesAndThreadClamp) {
     EXPECT_EQ(parse("--idle -c 1000").mode(), LoadMode::Idle);
     EXPECT_EQ(parse("-r login -u admin -P admin").mix[0].kind, RequestKind::Login);
     EXPECT_TRUE(parse("--login-first -u viewer").loginFirst);
+    EXPECT_EQ(parse("--stuck -r daq_data -k 1000").mode(), LoadMode::Stuck);
+    const BenchOptions endless = parse("--endless-frame --chunk-bytes 512 --chunk-interval 20");
+    EXPECT_EQ(endless.mode(), LoadMode::Endless);
+    EXPECT_EQ(endless.chunkBytes, 512);
+    EXPECT_EQ(endless.chunkIntervalMs, 20);
+    const BenchOptions storm = parse("--storm -c 200 --hold 0 --cycle 100 --login-first -u a");
+    EXPECT_EQ(storm.mode(), LoadMode::Storm);
+    EXPECT_EQ(storm.holdMs, 0);
+    EXPECT_EQ(storm.cycleMs, 100);
 }
 
 TEST(DaqbenchOptions, RefusesWhatCannotRun) {
     for (const char* line :
          {"-r foo", "-r alive:0", "-r alive:x", "-r daq_data:1001", "-r login", "--login-first",
-          "-d 0", "-c 0", "-k 0", "--rate 10 --idle", "--rate 0", "--page-size 100001"}) {
+          "-d 0", "-c 0", "-k 0", "--rate 10 --idle", "--rate 0", "--page-size 100001",
+          "--stuck --idle", "--storm --rate 10", "--endless-frame --stuck", "--storm --cycle 0",
+          "--endless-frame --chunk-bytes 0", "--storm --hold -1"}) {
         EXPECT_THROW(parse(line), CLI::ParseError) << line;
     }
     std::string tooMany;
