@@ -60,7 +60,7 @@ void UnitParameter::Write(int32_t group, int32_t index, kelvane::TVariant* value
     if (item < 0) {
         // The record's text is zero-terminated: keep room for the terminator.
         kelvane::StoreText(record_.ValueText,
-                           std::u16string_view(text).substr(0, std::size(record_.ValueText) - 1));
+                           kelvane::CutText(text, std::size(record_.ValueText) - 1));
     } else {
         record_.ItemIndex = item;
     }

@@ -8,12 +8,28 @@
 
 namespace kelvane {
 
-// Zero-fills the field and copies the text, cut to the field; a text that fills the field
-// has no terminating zero.
+// The longest start of the text that holds at most `units` code units and ends on a whole
+// character: a cut that would split a surrogate pair is made before the pair, so the cut text
+// never ends in a lone first surrogate.
+inline std::u16string_view CutText(std::u16string_view text, std::size_t units) {
+    if (text.size() <= units) {
+        return text;
+    }
+    const auto isLead = [](char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; };
+    const auto isTrail = [](char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; };
+    if (units > 0 && isLead(text[units - 1]) && isTrail(text[units])) {
+        --units;
+    }
+    return text.substr(0, units);
+}
+
+// Zero-fills the field and copies the text, cut to the field (CutText); a text that fills the
+// field has no terminating zero.
 template <std::size_t N>
 void StoreText(char16_t (&field)[N], std::u16string_view text) {
     std::fill(field, field + N, u'\0');
-    std::copy_n(text.data(), std::min(text.size(), N), field);
+    const std::u16string_view kept = CutText(text, N);
+    std::copy(kept.begin(), kept.end(), field);
 }
 
 // Reads a fixed field that may lack its terminating zero.

@@ -144,6 +144,23 @@ TEST_F(ParameterWrite, NewItemOfItsOwnGroupIsWrittenWithoutTheWriter) {
     EXPECT_EQ(shownValue(*client, kCurrentItem), "A");
 }
 
+TEST_F(ParameterWrite, LongTextIsCutToTheRecordBeforeACharacterThatDoesNotFit) {
+    // The record holds 127 UTF-16 units; U+1F600 takes two.
+    const std::string emoji = "\xF0\x9F\x98\x80";
+    auto client = clientOf(kAdmin);
+    const std::string pairAcrossTheEnd = std::string(126, 'a') + emoji + "tail";
+    EXPECT_EQ(write(*client, kName, pairAcrossTheEnd), kOk);
+    EXPECT_EQ(shownValue(*client, kName), std::string(126, 'a'));
+
+    const std::string pairAtTheEnd = std::string(125, 'b') + emoji;
+    EXPECT_EQ(write(*client, kName, pairAtTheEnd + "tail"), kOk);
+    EXPECT_EQ(shownValue(*client, kName), pairAtTheEnd);
+
+    const std::string oneUnitTooMany = std::string(128, 'c');
+    EXPECT_EQ(write(*client, kName, oneUnitTooMany), kOk);
+    EXPECT_EQ(shownValue(*client, kName), std::string(127, 'c'));
+}
+
 TEST_F(ParameterWrite, WriterThatRaisesFails) {
     auto client = clientOf(kAdmin);
     EXPECT_TRUE(tracedBy(host().traces(),

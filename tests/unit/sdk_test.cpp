@@ -151,6 +151,20 @@ TEST(Text, StoreCutsToFieldWithoutTerminator) {
     EXPECT_EQ(RefText(nullptr), u"");
 }
 
+TEST(Text, CutNeverSplitsASurrogatePair) {
+    const std::u16string_view text = u"abc\U0001F600d";  // the pair is units 3 and 4
+    EXPECT_EQ(CutText(text, 4), u"abc");
+    EXPECT_EQ(CutText(text, 5), u"abc\U0001F600");
+    EXPECT_EQ(CutText(text, 3), u"abc");
+    EXPECT_EQ(CutText(text, 9), text);
+    // A lone first surrogate in the text is cut like any other unit.
+    const char16_t lone[] = {u'a', u'b', 0xD800, u'c'};
+    EXPECT_EQ(CutText({lone, 4}, 3), std::u16string_view(lone, 3));
+    char16_t field[4];
+    StoreText(field, text);
+    EXPECT_EQ(FieldText(field), u"abc");
+}
+
 // Reads records the way the host does: by byte offset, not by field name.
 template <typename T>
 T at(const void* record, std::size_t offset) {
