@@ -38,8 +38,10 @@ class ValueEntries {
   private:
     struct Entry {
         bool rendered = false;
-        kelvane::TCurrentValue value{};  // the block `text` shows
-        std::string text;                // the whole entry, a JSON object
+        // The block `text` shows. The record type is packed (alignment 1): aligned here so
+        // that its value text, at an even offset inside it, is read from an even address.
+        alignas(8) kelvane::TCurrentValue value{};
+        std::string text;  // the whole entry, a JSON object
         // Where the JSON strings of "DATA" and "TIME" lie in `text`, quotes included.
         std::size_t dataAt = 0;
         std::size_t dataSize = 0;
