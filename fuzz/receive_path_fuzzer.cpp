@@ -20,6 +20,7 @@
 // the login of the header gets its answer; after the disconnect no client stays booked.
 // A failed check aborts, which the fuzzer and the replay both report.
 #include <crypt.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -27,6 +28,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -50,7 +52,7 @@
 namespace {
 
 constexpr unsigned char kHeaderMark = 0xFF;
-constexpr std::size_t kMaxCuts = 7;
+constexpr unsigned kMaxCuts = 7;
 constexpr unsigned kLoginBits = 0x03;
 constexpr unsigned kTightLimits = 0x04;
 constexpr unsigned kSelectUnit = 0x08;
@@ -134,39 +136,44 @@ std::vector<std::string> checkedAnswers(daq::test::MemoryConnection& connection)
 
 struct Input {
     unsigned flags = 0;
-    std::vector<std::string_view> chunks;
-    std::string payload;  // what the chunks view
+    std::string payload;
+    std::vector<std::size_t> cuts;  // lengths of the chunks before the last
+
+    // The payload in data events: the cut chunks, then the rest.
+    std::vector<std::string_view> chunks() const {
+        std::vector<std::string_view> chunks;
+        std::string_view rest(payload);
+        for (const std::size_t length : cuts) {
+            const std::size_t taken = std::min(length, rest.size());
+            chunks.push_back(rest.substr(0, taken));
+            rest.remove_prefix(taken);
+        }
+        chunks.push_back(rest);
+        return chunks;
+    }
 };
 
 Input readInput(const std::uint8_t* data, std::size_t size) {
-    Input input;
     std::string_view rest(reinterpret_cast<const char*>(data), size);
-    std::vector<std::size_t> lengths;
-    if (!rest.empty() && static_cast<unsigned char>(rest.front()) == kHeaderMark) {
+    // The next byte of the header; 0 once the input is used up.
+    const auto take = [&rest]() -> unsigned {
+        if (rest.empty()) {
+            return 0;
+        }
+        const auto byte = static_cast<unsigned char>(rest.front());
         rest.remove_prefix(1);
-        if (!rest.empty()) {
-            input.flags = static_cast<unsigned char>(rest.front());
-            rest.remove_prefix(1);
-        }
-        std::size_t cuts = 0;
-        if (!rest.empty()) {
-            cuts = static_cast<unsigned char>(rest.front()) & kMaxCuts;
-            rest.remove_prefix(1);
-        }
-        for (; cuts > 0 && !rest.empty(); --cuts) {
-            lengths.push_back(static_cast<unsigned char>(rest.front()) + 1u);
-            rest.remove_prefix(1);
+        return byte;
+    };
+    Input input;
+    if (!rest.empty() && static_cast<unsigned char>(rest.front()) == kHeaderMark) {
+        take();
+        input.flags = take();
+        for (unsigned count = take() & kMaxCuts; count > 0 && !rest.empty(); --count) {
+            input.cuts.push_back(take() + 1u);
         }
     }
     input.payload =
         rest.find(daq::protocol::kStx) == std::string_view::npos ? frame(rest) : std::string(rest);
-    std::string_view payload(input.payload);
-    for (const std::size_t length : lengths) {
-        const std::size_t taken = std::min(length, payload.size());
-        input.chunks.push_back(payload.substr(0, taken));
-        payload.remove_prefix(taken);
-    }
-    input.chunks.push_back(payload);
     return input;
 }
 
@@ -174,8 +181,12 @@ Input readInput(const std::uint8_t* data, std::size_t size) {
 class Harness {
   public:
     Harness() : project_(fuzzProject()), login_(project_.Users) {
-        // Traces are formatted and sent to a socket nobody binds.
-        ::setenv("KELVANE_TRACE_SOCKET", "/nonexistent/receive-path-fuzz.sock", 1);
+        // Traces are formatted for a socket nobody binds, in a directory that exists: the
+        // channel then waits on the directory instead of trying the socket per message.
+        const std::filesystem::path traceSocket =
+            std::filesystem::temp_directory_path() /
+            ("receive-path-fuzz-" + std::to_string(::getpid()) + ".sock");
+        ::setenv("KELVANE_TRACE_SOCKET", traceSocket.c_str(), 1);
         traceReloadSocketPath();
         for (daq::ServerCore* core : {&standard_, &tight_}) {
             core->setLoginCallback(login_.Callback());
@@ -197,7 +208,7 @@ class Harness {
             core.onData(connection, frame(kSelectRequest));
             checkedAnswers(*connection);
         }
-        for (const std::string_view chunk : input.chunks) {
+        for (const std::string_view chunk : input.chunks()) {
             core.onData(connection, chunk);
         }
         const std::size_t answers = checkedAnswers(*connection).size();
