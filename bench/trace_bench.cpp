@@ -14,6 +14,7 @@
 
 #include "trace/Trace.h"
 #include "trace/TraceTransport.h"
+#include "trace/ViewerGeneration.h"
 
 namespace {
 
@@ -80,13 +81,30 @@ void traceOnce(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 
+// No viewer has run here yet: the channel watches the socket's directory.
 void BM_TraceNoViewer(benchmark::State& state) {
     const SocketDirectory directory;
     traceOnce(state);
 }
 BENCHMARK(BM_TraceNoViewer);
 
-// A viewer that was killed left its socket file behind.
+// A viewer ran here and left: the channel waits on the counter of its generation file.
+void BM_TraceNoViewerSinceOneLeft(benchmark::State& state) {
+    const SocketDirectory directory;
+    {
+        asio::io_context io;
+        Datagram::socket viewer(io, Datagram::endpoint(directory.socketPath()));
+        if (!announceViewer(directory.socketPath())) {
+            state.SkipWithError("cannot create the generation file");
+            return;
+        }
+    }
+    std::filesystem::remove(directory.socketPath());
+    traceOnce(state);
+}
+BENCHMARK(BM_TraceNoViewerSinceOneLeft);
+
+// A viewer that was killed left its socket file behind, and no generation file.
 void BM_TraceStaleSocketFile(benchmark::State& state) {
     const SocketDirectory directory;
     {
@@ -113,7 +131,7 @@ void BM_TraceWithViewer(benchmark::State& state) {
 BENCHMARK(BM_TraceWithViewer);
 
 // The price of entering the kernel once on this machine, for comparison: the trace without a
-// viewer makes one such call (a non-blocking read of its directory watch).
+// viewer makes one such call while it watches the directory (a non-blocking read of the watch).
 void BM_OneSystemCall(benchmark::State& state) {
     for (auto _ : state) {
         benchmark::DoNotOptimize(getppid());
