@@ -39,7 +39,16 @@ void TfrmDAQTray::startTimer(WindowTimer timer) {
             target = TimerPopupMsg;
             break;
     }
-    QMetaObject::invokeMethod(target, "start", Qt::QueuedConnection);
+    // A running timer keeps its deadline: restarting it on every request would hold the
+    // lists back for as long as requests come faster than the interval.
+    QMetaObject::invokeMethod(
+        target,
+        [target] {
+            if (!target->isActive()) {
+                target->start();
+            }
+        },
+        Qt::QueuedConnection);
 }
 
 void TfrmDAQTray::TimerUserUpdateTimer() {

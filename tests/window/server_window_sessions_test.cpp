@@ -155,6 +155,19 @@ TEST_F(Sessions, CloseRemovesTheRowAndAnnouncesTheLogout) {
     EXPECT_EQ(window->popup().shadeStart(), window::toolkitColor(0x666600));
 }
 
+TEST_F(Sessions, RowsAndEventsAppearWhileLoginsKeepComing) {
+    // Logins closer together than the lists' interval: the first timer start stands, so the
+    // rows come in while the logins go on instead of after the last one.
+    std::vector<std::unique_ptr<client::DaqClient>> clients;
+    for (int i = 0; i < 12 && userRows->rowCount() == 0; ++i) {
+        clients.push_back(loggedIn("admin", "admin"));
+        processEventsFor(40);
+    }
+    EXPECT_GT(userRows->rowCount(), 0);
+    EXPECT_GT(eventRows->rowCount(), 0);
+    EXPECT_LT(clients.size(), 12u);
+}
+
 TEST_F(Sessions, TwoLoginsOnOneConnectionLoseOnlyTheNewerRow) {
     auto first = loggedIn("admin", "admin");
     ASSERT_TRUE(first->login("admin", "admin", {"Linux", "6.2", "Second", ""}).has_value());
