@@ -8,6 +8,7 @@
 
 #include <asio/io_context.hpp>
 #include <asio/local/datagram_protocol.hpp>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
