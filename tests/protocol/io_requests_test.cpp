@@ -1,7 +1,9 @@
 // "DAQLISTCOUNT", "DAQLIST", "DAQ_DATA" and "IOLIST" over real sockets, against the plug-in
 // loaded by the stand-in host with an IO tree whose values stay fixed.
+#include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "tests/protocol/protocol_test_support.h"
@@ -253,6 +255,55 @@ TEST_F(IoRequests, DataEntriesShowEachKindOfValueText) {
 
 TEST_F(IoRequests, IoListGetsNoAnswer) {
     EXPECT_TRUE(answersNothing(*client_, R"({"PS_ID":"IOLIST"})"));
+}
+
+// Two tags driven alike, so that the simulator gives both the same value and time in each of its
+// writes, and the refresh copies both in one hold of the map's lock.
+class ChangingValues : public SharedHostTest<ChangingValues> {
+  public:
+    static std::string project() {
+        const std::string tag = R"xml(sig-type="0" data-type="5" decimals="0">
+        <drive kind="ramp" min="0" max="86400000" period-ms="86400000" scan-ms="10"/>
+      </tag>)xml";
+        return projectFile(R"xml(<io-tree><group name="Twins">
+      <tag name="TWIN.A" )xml" +
+                           tag + R"xml(
+      <tag name="TWIN.B" )xml" +
+                           tag + "</group></io-tree>");
+    }
+};
+
+// DATA and TIME of the entry at `i`.
+std::pair<std::string, std::string> shown(const Answer& answer, rapidjson::SizeType i) {
+    const auto& list = at(answer, "LIST");
+    if (!list.IsArray() || list.Size() <= i) {
+        return {};
+    }
+    return {text(at(list[i], "DATA")), text(at(list[i], "TIME"))};
+}
+
+TEST_F(ChangingValues, AValueChangedSinceTheLastPollIsSeenAtTheNextOne) {
+    const auto client = host().connect();
+    const std::vector<int> first{0};
+    const std::vector<int> both{1, 0};
+    std::set<std::string> seen;
+    // Twin B is asked for only every fifth poll, so what was rendered for it at its last poll
+    // is several refreshes old; the answer must show its value of now, which is A's.
+    for (int poll = 0; poll < 400 && seen.size() < 8; ++poll) {
+        const bool withTwin = poll % 5 == 4;
+        const auto answer = client->daqData(withTwin ? both : first);
+        ASSERT_TRUE(answer) << client->lastError();
+        if (!withTwin) {
+            continue;
+        }
+        const auto twinB = shown(*answer, 0);
+        const auto twinA = shown(*answer, 1);
+        ASSERT_FALSE(twinA.first.empty());
+        EXPECT_EQ(twinB, twinA) << "poll " << poll;
+        seen.insert(twinB.first);
+        std::this_thread::sleep_for(20ms);
+    }
+    EXPECT_GE(seen.size(), 8U) << "the values did not change within the polls";
 }
 
 }  // namespace
