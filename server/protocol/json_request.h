@@ -15,7 +15,8 @@ inline constexpr std::size_t kDefaultMaxJsonDepth = 64;
 
 struct JsonParseOptions {
     // Keep every number as the text of its literal (requests read numbers as text, digit for
-    // digit); false keeps numbers as numbers (what a client wants of an answer).
+    // digit; the text is not followed by a zero, so it is read with its length); false keeps
+    // numbers as numbers (what a client wants of an answer).
     bool numbersAsText = true;
     std::size_t maxDepth = kDefaultMaxJsonDepth;
 };
