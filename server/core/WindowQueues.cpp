@@ -71,10 +71,21 @@ WindowQueues::Timers WindowQueues::disconnect(const tcp::TcpConnection& connecti
     const std::string& peer = connection.peerAddress();
     DAQ_TRACE(kTraceInfo, "IdTCPServer1Disconnect", kTraceFile, "DAQServer Disconnect : %d, %s",
               index, peer.c_str());
-    const auto row = std::find_if(shown_.rbegin(), shown_.rend(), [&](const ShownRow& shown) {
-        return shown.connectionId == connection.id();
+    // A login still waiting for the window is newer than any shown row of the connection. It
+    // leaves the queue, or its row would appear after the close and stay until the listener
+    // stops (a client that logs in and leaves within one tick, over and over, would fill the list).
+    const auto waiting = std::find_if(logins_.rbegin(), logins_.rend(), [&](const auto& login) {
+        return login->ConnectionId == connection.id();
     });
-    if (row != shown_.rend()) {
+    if (waiting != logins_.rend()) {
+        events_.push_back({(*waiting)->ID, now, peer, etLogout, {}});
+        popups_.push_back({PopupRequest::Kind::Logout, (*waiting)->ID, peer});
+        logins_.erase(std::next(waiting).base());
+        timers.eventMsg = timers.popupMsg = true;
+    } else if (const auto row = std::find_if(
+                   shown_.rbegin(), shown_.rend(),
+                   [&](const ShownRow& shown) { return shown.connectionId == connection.id(); });
+               row != shown_.rend()) {
         events_.push_back({row->id, now, peer, etLogout, {}});
         popups_.push_back({PopupRequest::Kind::Logout, row->id, peer});
         logouts_.push_back(row->record);

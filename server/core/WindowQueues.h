@@ -30,8 +30,8 @@ class WindowQueues {
     // Appends the connection to Clients; the count afterwards.
     std::size_t addClient(tcp::ConnectionPtr connection);
     // The disconnect bookkeeping of a connection. With `book` false (stopping) only its
-    // Clients entry goes; otherwise the newest shown row of the connection is queued for
-    // removal with its logout event and popup.
+    // Clients entry goes; otherwise the connection's newest row - a login still queued, else
+    // the newest shown row - is dropped or queued for removal, with its logout event and popup.
     Timers disconnect(const tcp::TcpConnection& connection, bool book, double now);
     void clearClients();
     std::size_t clientCount() const;

@@ -178,18 +178,37 @@ TEST_F(CoreSession, ThreeClientsClosingWithinOneTickLeaveOnceEach) {
     EXPECT_TRUE(harness.core().takeLogouts().empty());
 }
 
-TEST_F(CoreSession, ConnectionWithoutLoginAndCloseBeforeTheRowBookNoLogout) {
+TEST_F(CoreSession, ConnectionWithoutLoginBooksNothing) {
     auto quiet = harness.connect();
     harness.disconnect(quiet);
+    EXPECT_TRUE(harness.core().takeEvents().empty());
+    EXPECT_TRUE(harness.core().takePopups().empty());
+    EXPECT_EQ(harness.core().clientCount(), 0u);
+}
+
+TEST_F(CoreSession, CloseBeforeTheRowIsShownTakesTheWaitingLoginAlong) {
+    auto shown = harness.connect();
+    harness.request(shown, loginRequest("viewer", "viewer"));
+    showLogins();
     auto early = harness.connect();
     harness.request(early, loginRequest("admin", "admin"));
+    harness.request(shown, loginRequest("admin", "admin"));  // newer than its shown row
     harness.core().takeEvents();
-    harness.disconnect(early);  // its row is not shown yet
+    harness.core().takePopups();
+
+    harness.disconnect(early);
+    harness.disconnect(shown);  // its waiting login goes, the shown row stays
+    const auto events = harness.core().takeEvents();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].ID, "admin");
+    EXPECT_EQ(events[0].EventType, daq::etLogout);
+    EXPECT_EQ(events[1].EventType, daq::etLogout);
+    EXPECT_EQ(harness.core().takePopups().size(), 2u);
     EXPECT_TRUE(harness.core().takeLogouts().empty());
-    EXPECT_TRUE(harness.core().takeEvents().empty());
-    showLogins();  // the row appears afterwards and stays
-    EXPECT_EQ(rows.size(), 1u);
     EXPECT_EQ(harness.timers().starts(WindowTimer::LogoutUser), 0);
+    showLogins();
+    EXPECT_EQ(rows.size(), 1u);  // only the row shown before the closes
+    EXPECT_EQ(rows[0]->ID, "viewer");
 }
 
 TEST_F(CoreSession, DisconnectsWhileStoppingBookNothing) {
