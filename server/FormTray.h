@@ -76,7 +76,7 @@ class TfrmDAQTray : public QWidget, private WindowSink {
 
     struct Options {
         ServerLimits limits{};
-        std::size_t ioThreads = 2;
+        std::size_t ioThreads = kDefaultIoThreads;
         // The machine's IPv4 addresses in adapter order (getLocalIPList).
         std::function<std::vector<std::string>()> localAddresses = localIPv4Addresses;
     };

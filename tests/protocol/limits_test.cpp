@@ -49,7 +49,9 @@ class Limits : public ::testing::Test {
         options.configLines = {"MaxConnections=" + std::to_string(kMaxConnections),
                                "MaxFrameBytes=" + std::to_string(kMaxFrameBytes),
                                "MaxPageEntries=" + std::to_string(kMaxPageEntries),
-                               "MaxOutputBacklog=lots", "RequireLogin=1"};
+                               "MaxOutputBacklog=lots",
+                               "RequireLogin=1",
+                               "IoThreads=0"};
         host_ = std::make_unique<SuiteHost>(std::move(options));
     }
     static void TearDownTestSuite() { host_.reset(); }
@@ -87,6 +89,9 @@ TEST_F(Limits, ValueOutOfRangeKeepsTheDefaultWithATrace) {
         traceContains(kTraceError,
                       "config.ini : MaxOutputBacklog=lots is not in 4096..1073741824, "
                       "16777216 kept"),
+        kTraceTimeout));
+    EXPECT_TRUE(host().traces().waitFor(
+        traceContains(kTraceError, "config.ini : IoThreads=0 is not in 1..16, 2 kept"),
         kTraceTimeout));
 }
 
@@ -307,11 +312,15 @@ TEST_F(IdleTimeout, SilentConnectionIsClosedAndAPollingOneIsNot) {
     const auto start = Clock::now();
     std::optional<Clock::duration> closedAfter;
     // "ALIVE" every 300 ms for 3 s on one connection, nothing on the other.
-    for (int tick = 0; tick < 10; ++tick) {
+    for (int tick = 0; tick < 20 && Clock::now() - start < 3s; ++tick) {
         ASSERT_TRUE(poller->alive()) << "tick " << tick << ": " << poller->lastError();
+        if (closedAfter) {
+            std::this_thread::sleep_for(300ms);
+            continue;
+        }
         const auto drained = silent.receiveUntilClosed(300ms, 64);
         EXPECT_EQ(drained.bytes, "");
-        if (drained.closed && !closedAfter) {
+        if (drained.closed) {
             closedAfter = Clock::now() - start;
         }
     }
