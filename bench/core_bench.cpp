@@ -1,5 +1,6 @@
 // The server's work for one request, bytes in to answer queued: dispatch of "ALIVE", a
-// "DAQ_DATA" answer of 10, 100 and 1000 values, and the value and time texts it is made of.
+// "DAQ_DATA" answer of 10, 100 and 1000 values (unchanged since the previous poll, and all
+// changed), and the value and time texts it is made of.
 // Run from a Release build with no trace viewer listening.
 #include <benchmark/benchmark.h>
 
@@ -63,6 +64,17 @@ class Plant {
         }
         core_.setDaqRunning(true);
         core_.onConnect(connection_);
+    }
+
+    // A new value and time stamp for every tag, as a refresh pass would copy them.
+    void changeValues() {
+        map_.read([](const daq::IoMap::Snapshot& snapshot) {
+            for (int i = 0; i < snapshot.count(); ++i) {
+                kelvane::TCurrentValue& value = snapshot.record(i)->Current;
+                value.Value += 0.01;
+                value.TimeStamp += 1e-8;
+            }
+        });
     }
 
     // One request, framed, through the receive pass; bytes of the answers.
@@ -130,6 +142,21 @@ void BM_DaqData(benchmark::State& state) {
         benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_DaqData)->Arg(10)->Arg(100)->Arg(1000);
+
+// Every value changed since the previous poll: each entry is rendered again (the time includes
+// changing the 1000 values).
+void BM_DaqDataAllChanged(benchmark::State& state) {
+    Plant plant;
+    const std::string frame = daqDataFrame(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        plant.changeValues();
+        benchmark::DoNotOptimize(plant.handle(frame));
+    }
+    state.counters["values/s"] = benchmark::Counter(
+        static_cast<double>(state.range(0)) * static_cast<double>(state.iterations()),
+        benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_DaqDataAllChanged)->Arg(1000);
 
 void BM_ValueText(benchmark::State& state) {
     kelvane::TIOList record{};
