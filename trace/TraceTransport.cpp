@@ -22,8 +22,9 @@ using Datagram = asio::local::datagram_protocol;
 // The viewer's socket, as far as the channel knows it. Replaced as a whole by a reload.
 //
 // While nobody listens, the channel learns of a new viewer in one of two ways: from the viewer
-// generation file when there is a valid one (a memory load per message), else from a watch on
-// the socket's directory (a system call per message). After either says a viewer may have come,
+// generation file, created here when there is none (a memory load per message), else, when the
+// file can be neither created nor used, from a watch on the socket's directory (a system call
+// per message). After either says a viewer may have come,
 // the next message is sent, and a send that finds nobody makes the channel wait again.
 struct ViewerLink {
     explicit ViewerLink(const std::string& path);
@@ -31,7 +32,8 @@ struct ViewerLink {
     bool mayListen();
     void send(const char* data, std::size_t size);
 
-    // Maps the generation file if it is valid now and stops watching the directory; false if not.
+    // Maps the generation file (creating it if absent) if it is valid now and stops watching the
+    // directory; false if not.
     bool useGenerationFile();
     void watchDirectory();
     // Counts a message without a viewer; true once per kTraceGenerationFileCheckInterval.
@@ -105,7 +107,8 @@ bool ViewerLink::mayListen() {
             seenGeneration = current;
             absent = false;
         } else if (absent && fileCheckDue() && !generation->stillAt(generationPath)) {
-            // Removed or replaced: later viewers count in another file, or in none.
+            // Removed or replaced: later viewers count in another file (made anew here if
+            // nobody has yet), or in none.
             if (!useGenerationFile()) {
                 watchDirectory();
             }
@@ -126,7 +129,8 @@ void ViewerLink::send(const char* data, std::size_t size) {
     if (error && error != asio::error::would_block && error != asio::error::try_again &&
         error != asio::error::no_buffer_space) {
         absent = true;
-        // The viewer that left may have created the generation file: wait on it from now on.
+        // The file may be usable now (made by that viewer, or the directory became writable):
+        // wait on it from now on.
         if (!generation && useGenerationFile()) {
             absent = false;
         }

@@ -4,19 +4,20 @@
 // /tmp/kelvane-trace-<uid>.sock. The channel reads it at its first message; call
 // traceReloadSocketPath() after changing the variable (tests do).
 //
-// Beside the socket, each viewer keeps the viewer generation file "<socket path>.gen" (see
-// ViewerGeneration.h): created by the first viewer, mode 0600, never removed; every viewer that
-// binds the socket increments the counter in it.
+// Beside the socket lies the viewer generation file "<socket path>.gen" (see ViewerGeneration.h):
+// mode 0600, never removed; every viewer that binds the socket increments the counter in it. The
+// channel creates the file when it reads the socket path and finds none, as a viewer would.
 //
 // Sends never block: with no viewer, or a viewer whose queue is full, the message is dropped.
 // After a send finds nobody listening, the channel does not try again until a viewer may have
-// come: with a valid generation file it compares the mapped counter with the last value seen, a
-// memory load per message; without one (no viewer has run here yet) it watches the socket's
-// directory, one non-blocking read of an inotify descriptor per message. Either way a viewer
-// started or restarted later receives the next message. The channel never creates the file.
+// come: it compares the mapped counter with the last value seen, a memory load per message. Only
+// when the file can be neither created nor used (the directory is not writable, or the path holds
+// something else) does it watch the socket's directory instead, one non-blocking read of an
+// inotify descriptor per message. Either way a viewer started or restarted later receives the
+// next message.
 //
-// A viewer must increment the counter once bound: while the file is in use, a socket bound
-// without doing so is noticed only by a sender that has not yet found it absent.
+// A viewer must increment the counter once bound: a socket bound without doing so is noticed
+// only by a sender that has not yet found it absent.
 #pragma once
 
 #include <cstddef>

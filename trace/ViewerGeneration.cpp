@@ -47,8 +47,9 @@ std::uint32_t* mapGenerationFile(int fd, int protection, struct stat& status) {
     return words;
 }
 
-// Writes a new file under a temporary name and links it into place, so that no sender sees it
-// half written and a viewer racing to do the same either wins or uses the winner's file.
+// Writes a new file under a temporary name and links it into place, so that nobody sees it half
+// written and whoever races to do the same (a sender or a viewer) either wins or uses the
+// winner's file. link() never follows a link at the path: it fails there as on any other file.
 bool createGenerationFile(const std::string& path) {
     std::string temporary = path + ".XXXXXX";
     const int fd = mkostemp(temporary.data(), O_CLOEXEC);
@@ -64,6 +65,16 @@ bool createGenerationFile(const std::string& path) {
     return linked;
 }
 
+// Opens the generation file, making it first when there is none; whoever comes first beside the
+// socket, sender or viewer, makes it.
+int openOrCreate(const std::string& path, int access) {
+    int fd = openExisting(path, access);
+    if (fd < 0 && errno == ENOENT && createGenerationFile(path)) {
+        fd = openExisting(path, access);
+    }
+    return fd;
+}
+
 }  // namespace
 
 std::string viewerGenerationPath(const std::string& socketPath) {
@@ -71,7 +82,7 @@ std::string viewerGenerationPath(const std::string& socketPath) {
 }
 
 ViewerGeneration::ViewerGeneration(const std::string& path) {
-    const int fd = openExisting(path, O_RDONLY);
+    const int fd = openOrCreate(path, O_RDONLY);
     if (fd < 0) {
         return;
     }
@@ -99,11 +110,7 @@ bool ViewerGeneration::stillAt(const std::string& path) const {
 }
 
 bool announceViewer(const std::string& socketPath) {
-    const std::string path = viewerGenerationPath(socketPath);
-    int fd = openExisting(path, O_RDWR);
-    if (fd < 0 && errno == ENOENT && createGenerationFile(path)) {
-        fd = openExisting(path, O_RDWR);
-    }
+    const int fd = openOrCreate(viewerGenerationPath(socketPath), O_RDWR);
     if (fd < 0) {
         return false;
     }

@@ -8,9 +8,11 @@
 // that size and with the mark is used; anything else is ignored and senders watch the directory
 // instead.
 //
-// The file is created by the first viewer and never removed or shortened by a viewer: senders keep
-// it mapped, and a mapped file that shrinks faults the sender on its next look. Only the user who
-// owns it (or root) can shorten it.
+// Whoever finds no file first, sender or viewer, creates it (counter 0, under a temporary name
+// linked into place, never through a link), so that senders can wait on the counter even before
+// any viewer has run. Neither removes nor shortens it: senders keep it mapped, and a mapped file
+// that shrinks faults the sender on its next look. Only the user who owns it (or root) can
+// shorten it.
 #pragma once
 
 #include <sys/types.h>
@@ -28,7 +30,8 @@ std::string viewerGenerationPath(const std::string& socketPath);
 // A sender's read-only view of a generation file.
 class ViewerGeneration {
   public:
-    // Maps the file at `path` if it is a valid generation file; otherwise mapped() is false.
+    // Maps the file at `path`, creating it when there is none, if it is a valid generation file;
+    // otherwise (it cannot be created, or the path holds something else) mapped() is false.
     explicit ViewerGeneration(const std::string& path);
     ~ViewerGeneration();
     ViewerGeneration(const ViewerGeneration&) = delete;

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "tools/trace-viewer/TraceMessage.h"
+#include "trace/ViewerGeneration.h"
 
 namespace daq::test {
 
@@ -52,6 +53,11 @@ TraceCapture::TraceCapture(std::filesystem::path socketPath) : path_(std::move(s
     if (::bind(socket_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         throw std::runtime_error("cannot bind the trace capture at " + path + ": " +
                                  std::strerror(errno));
+    }
+    // A sender that already found nobody here notices the capture only through the counter.
+    if (!announceViewer(path)) {
+        throw std::runtime_error("cannot announce the trace capture in " +
+                                 viewerGenerationPath(path));
     }
     reader_ = std::thread([this] { receive(); });
 }

@@ -33,7 +33,8 @@ class TraceCapture {
   public:
     using Match = std::function<bool(const TraceLine&)>;
 
-    // Binds a datagram socket at `socketPath`; throws when it cannot.
+    // Binds a datagram socket at `socketPath` and announces it in the generation file beside it,
+    // as the viewer does; throws when it cannot.
     explicit TraceCapture(std::filesystem::path socketPath);
     ~TraceCapture();
     TraceCapture(const TraceCapture&) = delete;

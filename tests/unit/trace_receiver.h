@@ -1,4 +1,5 @@
 // A stand-in trace viewer for tests: a datagram socket bound at a path, read with a time-out.
+// Like the viewer, it announces itself in the generation file once bound, unless told not to.
 #pragma once
 
 #include <unistd.h>
@@ -16,14 +17,22 @@
 
 #include "trace/Trace.h"
 #include "trace/TraceTransport.h"
+#include "trace/ViewerGeneration.h"
 
 class TraceReceiver {
   public:
-    explicit TraceReceiver(const std::string& path) : path_(path) {
+    enum class Announce { OnceBound, Never };
+
+    explicit TraceReceiver(const std::string& path, Announce announce = Announce::OnceBound)
+        : path_(path) {
         socket_.open(asio::local::datagram_protocol());
         socket_.bind(asio::local::datagram_protocol::endpoint(path));
+        announced_ = announce == Announce::OnceBound && announceViewer(path);
     }
     ~TraceReceiver() { close(); }
+
+    // Whether the generation file counted this receiver.
+    bool announced() const { return announced_; }
 
     void setReceiveBuffer(int bytes) {
         socket_.set_option(asio::socket_base::receive_buffer_size(bytes));
@@ -61,6 +70,7 @@ class TraceReceiver {
 
   private:
     std::string path_;
+    bool announced_ = false;
     asio::io_context io_;
     asio::local::datagram_protocol::socket socket_{io_};
     // Room for one byte more than the largest message, so an oversized one would show.

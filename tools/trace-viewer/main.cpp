@@ -31,7 +31,7 @@ int main(int argc, char** argv) {
     app.footer(
         "Files: the socket, removed on exit, and beside it <socket>.gen (mode 0600, kept), whose "
         "counter the viewer increments once bound so that running senders notice it without a "
-        "system call per message.");
+        "system call per message. Whoever comes first, viewer or sender, creates that file.");
     CLI11_PARSE(app, argc, argv);
     options.colour = isatty(STDOUT_FILENO) == 1;
     // Flushed once per batch of messages rather than once per line.
