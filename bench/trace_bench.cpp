@@ -81,7 +81,7 @@ void traceOnce(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 
-// No viewer has run here yet: the channel watches the socket's directory.
+// No viewer has run here yet: the channel creates the generation file and waits on its counter.
 void BM_TraceNoViewer(benchmark::State& state) {
     const SocketDirectory directory;
     traceOnce(state);
@@ -104,7 +104,7 @@ void BM_TraceNoViewerSinceOneLeft(benchmark::State& state) {
 }
 BENCHMARK(BM_TraceNoViewerSinceOneLeft);
 
-// A viewer that was killed left its socket file behind, and no generation file.
+// A viewer that was killed left its socket file behind without announcing itself.
 void BM_TraceStaleSocketFile(benchmark::State& state) {
     const SocketDirectory directory;
     {
@@ -131,7 +131,8 @@ void BM_TraceWithViewer(benchmark::State& state) {
 BENCHMARK(BM_TraceWithViewer);
 
 // The price of entering the kernel once on this machine, for comparison: the trace without a
-// viewer makes one such call while it watches the directory (a non-blocking read of the watch).
+// viewer makes one such call only when it cannot use a generation file and watches the directory
+// instead (a non-blocking read of the watch).
 void BM_OneSystemCall(benchmark::State& state) {
     for (auto _ : state) {
         benchmark::DoNotOptimize(getppid());
