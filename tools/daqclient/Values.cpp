@@ -45,7 +45,8 @@ std::optional<std::string> missingRecords(const std::vector<SelectedRecord>& rec
     std::size_t missing = 0;
     for (std::size_t i = 0; i < records.size(); ++i) {
         if (!values[i] && ++missing <= kMissingShown) {
-            list += (list.empty() ? "" : ", ") + std::to_string(records[i].index);
+            list += list.empty() ? "" : ", ";
+            list += std::to_string(records[i].index);
         }
     }
     if (missing == 0) {
@@ -58,7 +59,13 @@ std::optional<std::string> missingRecords(const std::vector<SelectedRecord>& rec
 }
 
 std::string recordLabel(const SelectedRecord& record) {
-    return record.name.empty() ? "#" + std::to_string(record.index) : record.name;
+    if (!record.name.empty()) {
+        return record.name;
+    }
+    // Appended rather than "#" + to_string(): GCC 12 at -O2 warns falsely (-Wrestrict) there.
+    std::string label = "#";
+    label += std::to_string(record.index);
+    return label;
 }
 
 }  // namespace daqclient
