@@ -20,7 +20,6 @@
 // the login of the header gets its answer; after the disconnect no client stays booked.
 // A failed check aborts, which the fuzzer and the replay both report.
 #include <crypt.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -181,11 +180,10 @@ Input readInput(const std::uint8_t* data, std::size_t size) {
 class Harness {
   public:
     Harness() : project_(fuzzProject()), login_(project_.Users) {
-        // Traces are formatted for a socket nobody binds, in a directory that exists: the
-        // channel then waits on the directory instead of trying the socket per message.
+        // Traces are formatted for a socket nobody binds, in a directory that exists, where
+        // the channel keeps its one small file of viewer counts between runs.
         const std::filesystem::path traceSocket =
-            std::filesystem::temp_directory_path() /
-            ("receive-path-fuzz-" + std::to_string(::getpid()) + ".sock");
+            std::filesystem::temp_directory_path() / "receive-path-fuzz.sock";
         ::setenv("KELVANE_TRACE_SOCKET", traceSocket.c_str(), 1);
         traceReloadSocketPath();
         for (daq::ServerCore* core : {&standard_, &tight_}) {
