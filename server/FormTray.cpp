@@ -191,6 +191,7 @@ void TfrmDAQTray::buildLayout() {
     TabSheet3 = named(new QWidget, "TabSheet3");
     userRows_ = new window::UserListModel(this);
     eventRows_ = new window::EventListModel(this);
+    eventRows_->setMaxRows(options_.limits.maxEventRows);
     vst = named(new QTreeView(TabSheet1), "vst");
     vstEvents = named(new QTreeView(TabSheet3), "vstEvents");
     window::configureListView(*vst, *userRows_);

@@ -67,6 +67,7 @@ void readLimits(const CSimpleIniA& ini, ServerLimits& limits) {
     // 0 turns a time-out off.
     readLimit(ini, kConfigUnfinishedFrameTimeoutKey, 0, 3600, limits.unfinishedFrameTimeoutSeconds);
     readLimit(ini, kConfigIdleTimeoutKey, 0, 86400, limits.idleTimeoutSeconds);
+    readLimit(ini, kConfigMaxEventRowsKey, 100, 1000000, limits.maxEventRows);
 }
 
 }  // namespace

@@ -27,8 +27,9 @@ inline constexpr const char* kConfigMaxOutputBacklogKey = "MaxOutputBacklog";  /
 inline constexpr const char* kConfigMaxPageEntriesKey = "MaxPageEntries";      // 1..1000000
 inline constexpr const char* kConfigRequireLoginKey = "RequireLogin";          // 0 or 1
 inline constexpr const char* kConfigUnfinishedFrameTimeoutKey =
-    "UnfinishedFrameTimeout";                                        // seconds, 0 or 1..3600
-inline constexpr const char* kConfigIdleTimeoutKey = "IdleTimeout";  // seconds, 0 or 1..86400
+    "UnfinishedFrameTimeout";                                          // seconds, 0 or 1..3600
+inline constexpr const char* kConfigIdleTimeoutKey = "IdleTimeout";    // seconds, 0 or 1..86400
+inline constexpr const char* kConfigMaxEventRowsKey = "MaxEventRows";  // 100..1000000
 // The listener's IO threads, 1..16; read like the limits.
 inline constexpr const char* kConfigIoThreadsKey = "IoThreads";
 inline constexpr std::size_t kDefaultIoThreads = 2;

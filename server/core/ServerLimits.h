@@ -30,6 +30,9 @@ struct ServerLimits {
     int32_t unfinishedFrameTimeoutSeconds = 30;
     // Seconds a connection may send nothing before the listener closes it; 0: no limit.
     int32_t idleTimeoutSeconds = 0;
+    // Rows the window's "Events" list keeps; the oldest go first. Every login and logout adds
+    // one, so without a bound a client logging in and out would grow the list for ever.
+    int32_t maxEventRows = 10000;
 };
 
 }  // namespace daq

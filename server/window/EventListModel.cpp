@@ -29,6 +29,20 @@ void EventListModel::append(std::vector<EventRecord> events) {
     append(std::move(records));
 }
 
+void EventListModel::append(Records records) {
+    RecordListModel::append(std::move(records));
+    dropOldest();
+}
+
+void EventListModel::setMaxRows(int rows) {
+    maxRows_ = std::max(1, rows);
+    dropOldest();
+}
+
+void EventListModel::dropOldest() {
+    removeFirst(count() - maxRows_);
+}
+
 void EventListModel::setEventTexts(const QString& loginText, const QString& logoutText) {
     loginText_ = loginText;
     logoutText_ = logoutText;

@@ -3,12 +3,13 @@
 #include "server/window/ListRecords.h"
 #include "server/window/RecordListModel.h"
 
+#include <limits>
 #include <vector>
 
 namespace daq::window {
 
-// The "Events" list: one row per event, in the order taken from the queue; rows stay for the
-// life of the list. Every second row is painted on a light background.
+// The "Events" list: one row per event, in the order taken from the queue; the newest rows stay,
+// up to a bound (the oldest go first). Every second row is painted on a light background.
 class EventListModel : public RecordListModel<EventRecord> {
     Q_OBJECT
 
@@ -17,9 +18,14 @@ class EventListModel : public RecordListModel<EventRecord> {
 
     explicit EventListModel(QObject* parent = nullptr);
 
-    using RecordListModel::append;
     // Appends events as the core's queue hands them over, in order, as one insertion.
     void append(std::vector<EventRecord> events);
+    // Appends, then removes the oldest rows beyond the bound.
+    void append(Records records);
+
+    // Rows kept (at least 1); fewer are removed at once when the bound drops below the count.
+    void setMaxRows(int rows);
+    int maxRows() const { return maxRows_; }
 
     // Texts shown for logins (event type 0) and logouts (type 1); "" until set.
     void setEventTexts(const QString& loginText, const QString& logoutText);
@@ -33,6 +39,9 @@ class EventListModel : public RecordListModel<EventRecord> {
     QVariant rowBackground(int row) const override;
 
   private:
+    void dropOldest();
+
+    int maxRows_ = std::numeric_limits<int>::max();  // the server window sets its bound
     QString loginText_;
     QString logoutText_;
 };

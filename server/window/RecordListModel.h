@@ -60,6 +60,18 @@ class RecordListModel : public FlatListModel {
         return column == 0 ? QString::number(shown.number) : recordText(*shown.record, column);
     }
 
+    // Removes the first `rows` rows (all when there are fewer) and renumbers the rest.
+    void removeFirst(int rows) {
+        rows = std::min(rows, count());
+        if (rows <= 0) {
+            return;
+        }
+        beginRemoveRows({}, 0, rows - 1);
+        rows_.erase(rows_.begin(), rows_.begin() + rows);
+        endRemoveRows();
+        renumberFrom(0);
+    }
+
     // Gives the rows from `first` on their numbers again after removals.
     void renumberFrom(int first) {
         for (int row = first; row < count(); ++row) {

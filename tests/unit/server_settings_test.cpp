@@ -64,8 +64,9 @@ TEST(ServerConfig, LimitsAreReadWithinTheirRanges) {
     const std::string path = serverConfigPath(dir.path());
     writeFile(path,
               "[config]\nMaxConnections=65536\nMaxFrameBytes=16\nMaxOutputBacklog=4096\n"
-              "maxpageentries=1000000\nRequireLogin=1\n");
+              "maxpageentries=1000000\nRequireLogin=1\nMaxEventRows=100\n");
     const ServerLimits limits = loadServerConfig(path).limits;
+    EXPECT_EQ(limits.maxEventRows, 100);
     EXPECT_EQ(limits.maxConnections, 65536u);
     EXPECT_EQ(limits.maxFrameBytes, 16u);
     EXPECT_EQ(limits.maxOutputBacklog, 4096u);
@@ -78,8 +79,9 @@ TEST(ServerConfig, LimitOutOfRangeOrMissingKeepsTheGivenValue) {
     const std::string path = serverConfigPath(dir.path());
     writeFile(path,
               "[config]\nMaxConnections=0\nMaxFrameBytes=67108865\nMaxOutputBacklog=-1\n"
-              "MaxPageEntries=12x\nRequireLogin=2\n");
+              "MaxPageEntries=12x\nRequireLogin=2\nMaxEventRows=99\n");
     ServerLimits given;
+    given.maxEventRows = 555;
     given.maxConnections = 7;
     given.maxFrameBytes = 700;
     given.maxOutputBacklog = 70000;
@@ -90,6 +92,7 @@ TEST(ServerConfig, LimitOutOfRangeOrMissingKeepsTheGivenValue) {
     EXPECT_EQ(limits.maxOutputBacklog, 70000u);
     EXPECT_EQ(limits.maxPageEntries, 77);
     EXPECT_FALSE(limits.requireLogin);
+    EXPECT_EQ(limits.maxEventRows, 555);
 
     writeFile(path, "[config]\nDAQServer Port=6001\n");
     const ServerLimits kept = loadServerConfig(path, given).limits;

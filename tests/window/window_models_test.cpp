@@ -187,6 +187,35 @@ TEST(WindowModels, EventListShowsTextsPerTypeAndShadesEverySecondRow) {
     }
 }
 
+TEST(WindowModels, EventListKeepsTheNewestRowsUpToItsBound) {
+    EventListModel model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    model.setMaxRows(3);
+    model.append(std::vector<EventRecord>{event(0, "a"), event(1, "a"), event(0, "b")});
+    model.append(std::vector<EventRecord>{event(1, "b"), event(0, "c")});
+    ASSERT_EQ(model.rowCount(), 3);
+    EXPECT_EQ(text(model, 0, EventListModel::UserId), "b");  // both rows of "a" went
+    EXPECT_EQ(model.record(0)->EventType, 0);
+    EXPECT_EQ(text(model, 2, EventListModel::UserId), "c");
+    EXPECT_EQ(text(model, 0, EventListModel::No), "1");  // renumbered
+    EXPECT_EQ(text(model, 2, EventListModel::No), "3");
+
+    // A batch larger than the bound keeps its own newest rows.
+    std::vector<EventRecord> burst;
+    for (int i = 0; i < 5; ++i) {
+        burst.push_back(event(2, "u" + std::to_string(i), "Login Fail"));
+    }
+    model.append(std::move(burst));
+    ASSERT_EQ(model.rowCount(), 3);
+    EXPECT_EQ(text(model, 0, EventListModel::UserId), "u2");
+    EXPECT_EQ(text(model, 2, EventListModel::UserId), "u4");
+
+    model.setMaxRows(1);  // a lower bound drops at once
+    ASSERT_EQ(model.rowCount(), 1);
+    EXPECT_EQ(text(model, 0, EventListModel::UserId), "u4");
+    EXPECT_EQ(text(model, 0, EventListModel::No), "1");
+}
+
 TEST(WindowModels, EventListTakesHeadersAndEventTextsFromTheTextTable) {
     EventListModel model;
     model.append(std::vector<EventRecord>{event(0, "alice"), event(1, "alice")});
