@@ -62,7 +62,9 @@ rapidjson::ParseResult parseInto(rapidjson::Document& doc, std::string_view text
     // strings and numbers then point into the copy instead of being copied one by one, which
     // halves the cost of a long array of numbers.
     char* copy = static_cast<char*>(doc.GetAllocator().Malloc(text.size() + 1));
-    std::memcpy(copy, text.data(), text.size());
+    if (!text.empty()) {  // an empty view may have no data pointer at all
+        std::memcpy(copy, text.data(), text.size());
+    }
     copy[text.size()] = '\0';
     rapidjson::ParseResult result;
     auto generate = [&](rapidjson::Document& target) {
