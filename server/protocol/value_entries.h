@@ -4,7 +4,7 @@
 // rendered again only when the block differs.
 //
 // Not guarded: request handlers use it one at a time (under the core's request lock), each call
-// with the IO map locked. Memory: one entry per record index asked for, about 150 bytes plus
+// with the IO map locked. Memory: one entry per record index asked for, 168 bytes plus
 // its text (about 130 bytes for a numeric tag with a GUID; at most a few hundred).
 #pragma once
 
