@@ -157,8 +157,10 @@ class TfrmDAQTray : public QWidget, private WindowSink {
     std::string addressAndPort() const;
     QString text(int entry) const;
 
-    // Queue timers (Parts: sessions and window notifications).
+    // Queue timers: the core asks from IO threads, the timers drain its queues on this thread.
     void startTimer(WindowTimer timer) override;
+    // Starts the timer unless it runs (window thread; `timer` is a WindowTimer).
+    Q_INVOKABLE void startIdleTimer(int timer);
     void TimerUserUpdateTimer();
     void TimerLogoutUserTimer();
     void TimerEventMsgTimer();

@@ -24,8 +24,14 @@ const QString kInfoImageLine = QStringLiteral("<IMG src=\"INFO\">");
 }  // namespace
 
 void TfrmDAQTray::startTimer(WindowTimer timer) {
+    // Posted by name with a plain argument: no functor object shared between the threads.
+    QMetaObject::invokeMethod(this, "startIdleTimer", Qt::QueuedConnection,
+                              Q_ARG(int, static_cast<int>(timer)));
+}
+
+void TfrmDAQTray::startIdleTimer(int timer) {
     QTimer* target = nullptr;
-    switch (timer) {
+    switch (static_cast<WindowTimer>(timer)) {
         case WindowTimer::UserUpdate:
             target = TimerUserUpdate;
             break;
@@ -39,16 +45,11 @@ void TfrmDAQTray::startTimer(WindowTimer timer) {
             target = TimerPopupMsg;
             break;
     }
-    // A running timer keeps its deadline: restarting it on every request would hold the
-    // lists back for as long as requests come faster than the interval.
-    QMetaObject::invokeMethod(
-        target,
-        [target] {
-            if (!target->isActive()) {
-                target->start();
-            }
-        },
-        Qt::QueuedConnection);
+    // A running timer keeps its deadline: restarting it on every request would hold the lists
+    // back for as long as requests come faster than the interval.
+    if (target != nullptr && !target->isActive()) {
+        target->start();
+    }
 }
 
 void TfrmDAQTray::TimerUserUpdateTimer() {
