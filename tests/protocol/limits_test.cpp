@@ -183,29 +183,13 @@ TEST_F(Limits, PageIsCutToTheEntryLimit) {
     EXPECT_EQ(list.Size(), static_cast<rapidjson::SizeType>(kMaxPageEntries));
 }
 
-// A suite whose cases share one host started with Suite::configLines() in its "config.ini".
-template <typename Suite>
-class ConfiguredHostTest : public ::testing::Test {
-  protected:
-    static void SetUpTestSuite() {
-        HostOptions options;
-        options.projectXml = limitsProject();
-        options.configLines = Suite::configLines();
-        host_ = std::make_unique<SuiteHost>(std::move(options));
-    }
-    static void TearDownTestSuite() {
-        if (host_->started()) {
-            EXPECT_TRUE(host_->stop());
-        }
-        host_.reset();
-    }
-    void SetUp() override { ASSERT_TRUE(host_->started()) << host_->failure(); }
-
-    static SuiteHost& host() { return *host_; }
-
-  private:
-    static inline std::unique_ptr<SuiteHost> host_;
-};
+// The limits project with these lines in the host's "config.ini".
+HostOptions limitsHost(std::vector<std::string> configLines) {
+    HostOptions options;
+    options.projectXml = limitsProject();
+    options.configLines = std::move(configLines);
+    return options;
+}
 
 using Clock = std::chrono::steady_clock;
 
@@ -224,10 +208,10 @@ std::optional<Clock::duration> silentlyClosedAfter(RawSocket& socket, Clock::tim
     return Clock::now() - start;
 }
 
-class UnfinishedFrameTimeout : public ConfiguredHostTest<UnfinishedFrameTimeout> {
+class UnfinishedFrameTimeout : public SharedHostTest<UnfinishedFrameTimeout> {
   public:
     static constexpr auto kTimeout = 2s;
-    static std::vector<std::string> configLines() { return {"UnfinishedFrameTimeout=2"}; }
+    static HostOptions project() { return limitsHost({"UnfinishedFrameTimeout=2"}); }
 };
 
 TEST_F(UnfinishedFrameTimeout, TricklingFrameIsClosedWhileOtherClientsAreServed) {
@@ -299,10 +283,10 @@ TEST_F(UnfinishedFrameTimeout, SilentConnectionStaysOpenWithTheIdleTimeOutOff) {
     EXPECT_NE(silent.receive(1, kReplyTimeout), "");
 }
 
-class IdleTimeout : public ConfiguredHostTest<IdleTimeout> {
+class IdleTimeout : public SharedHostTest<IdleTimeout> {
   public:
     static constexpr auto kTimeout = 1s;
-    static std::vector<std::string> configLines() { return {"IdleTimeout=1"}; }
+    static HostOptions project() { return limitsHost({"IdleTimeout=1"}); }
 };
 
 TEST_F(IdleTimeout, SilentConnectionIsClosedAndAPollingOneIsNot) {

@@ -67,7 +67,8 @@ class SuiteHost {
     bool started_ = false;
 };
 
-// A fixture whose test cases share one host, started for the suite with Suite::project().
+// A fixture whose test cases share one host, started for the suite with Suite::project() (a
+// project file, or HostOptions).
 template <typename Suite>
 class SharedHostTest : public ::testing::Test {
   protected:
