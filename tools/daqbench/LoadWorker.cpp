@@ -14,6 +14,8 @@
 #include <thread>
 #include <utility>
 
+#include "tools/daqbench/SystemError.h"
+
 namespace daqbench {
 
 namespace {
@@ -25,10 +27,6 @@ constexpr int kMaxConnectsAtOnce = 256;
 // Large enough for a 1000-value answer in one read.
 constexpr std::size_t kReceiveBufferBytes = 256 * 1024;
 constexpr auto kTimeoutCheckInterval = std::chrono::milliseconds(100);
-
-[[noreturn]] void fail(const char* what) {
-    throw std::system_error(errno, std::generic_category(), what);
-}
 
 int waitMilliseconds(Clock::time_point now, Clock::time_point until) {
     if (until <= now) {
@@ -55,7 +53,7 @@ LoadWorker::LoadWorker(const WorkerPlan& plan)
       receiveBuffer_(kReceiveBufferBytes) {
     epoll_ = epoll_create1(EPOLL_CLOEXEC);
     if (epoll_ < 0) {
-        fail("epoll_create1");
+        failWithErrno("epoll_create1");
     }
     const std::size_t inFlight =
         plan_.mode == LoadMode::Open ? static_cast<std::size_t>(plan_.maxInFlight) : 1;
@@ -119,7 +117,7 @@ void LoadWorker::startConnect(Connection& connection) {
     event.events = EPOLLOUT;
     event.data.u32 = static_cast<std::uint32_t>(&connection - connections_.data());
     if (::epoll_ctl(epoll_, EPOLL_CTL_ADD, connection.fd, &event) != 0) {
-        fail("epoll_ctl");
+        failWithErrno("epoll_ctl");
     }
     connection.state = State::Connecting;
     // The connect time-out runs like an answer's.
@@ -170,13 +168,13 @@ void LoadWorker::run(const Timeline& timeline) {
     } else if (plan_.mode == LoadMode::Open) {
         timer_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
         if (timer_ < 0) {
-            fail("timerfd_create");
+            failWithErrno("timerfd_create");
         }
         epoll_event event{};
         event.events = EPOLLIN;
         event.data.u32 = kTimerEvent;
         if (::epoll_ctl(epoll_, EPOLL_CTL_ADD, timer_, &event) != 0) {
-            fail("epoll_ctl");
+            failWithErrno("epoll_ctl");
         }
         sendDueOpen(now);
     }
@@ -203,7 +201,7 @@ void LoadWorker::poll(Clock::time_point until) {
         if (errno == EINTR) {
             return;
         }
-        fail("epoll_wait");
+        failWithErrno("epoll_wait");
     }
     for (int i = 0; i < count; ++i) {
         handleEvent(events[i].data.u32, events[i].events);

@@ -13,6 +13,7 @@
 
 #include "server/protocol/frame.h"
 #include "tools/daqbench/RequestMix.h"
+#include "tools/daqbench/SystemError.h"
 
 namespace daqbench {
 
@@ -23,17 +24,13 @@ constexpr int kEventsPerWait = 64;
 constexpr std::size_t kPipelineBytes = 64 * 1024;
 constexpr auto kLongestWait = std::chrono::milliseconds(100);
 
-[[noreturn]] void fail(const char* what) {
-    throw std::system_error(errno, std::generic_category(), what);
-}
-
 }  // namespace
 
 SilentWriter::SilentWriter(const WorkerPlan& plan)
     : plan_(plan), connections_(static_cast<std::size_t>(plan.connections)) {
     epoll_ = epoll_create1(EPOLL_CLOEXEC);
     if (epoll_ < 0) {
-        fail("epoll_create1");
+        failWithErrno("epoll_create1");
     }
     if (plan_.mode == LoadMode::Stuck) {
         if (plan_.loginFirst) {
@@ -86,7 +83,7 @@ void SilentWriter::connectAll() {
         event.events = EPOLLRDHUP | (plan_.mode == LoadMode::Stuck ? EPOLLOUT : 0u);
         event.data.u32 = static_cast<std::uint32_t>(&connection - connections_.data());
         if (::epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &event) != 0) {
-            fail("epoll_ctl");
+            failWithErrno("epoll_ctl");
         }
         connection.fd = fd;
         connection.connectedAt = Clock::now();
@@ -121,7 +118,7 @@ void SilentWriter::run(const Timeline& timeline) {
         epoll_event events[kEventsPerWait];
         const int count = ::epoll_wait(epoll_, events, kEventsPerWait, static_cast<int>(wait));
         if (count < 0 && errno != EINTR) {
-            fail("epoll_wait");
+            failWithErrno("epoll_wait");
         }
         now = Clock::now();
         for (int i = 0; i < count; ++i) {

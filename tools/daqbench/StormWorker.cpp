@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "tools/daqbench/RequestMix.h"
+#include "tools/daqbench/SystemError.h"
 
 namespace daqbench {
 
@@ -19,10 +20,6 @@ namespace {
 constexpr int kEventsPerWait = 512;
 constexpr std::size_t kReceiveBufferBytes = 16 * 1024;
 constexpr auto kLongestWait = std::chrono::milliseconds(100);
-
-[[noreturn]] void fail(const char* what) {
-    throw std::system_error(errno, std::generic_category(), what);
-}
 
 std::uint64_t nanosecondsBetween(Clock::time_point from, Clock::time_point to) {
     return static_cast<std::uint64_t>(
@@ -37,7 +34,7 @@ StormWorker::StormWorker(const WorkerPlan& plan)
       receiveBuffer_(kReceiveBufferBytes) {
     epoll_ = epoll_create1(EPOLL_CLOEXEC);
     if (epoll_ < 0) {
-        fail("epoll_create1");
+        failWithErrno("epoll_create1");
     }
 }
 
@@ -77,7 +74,7 @@ void StormWorker::run(const Timeline& timeline) {
         epoll_event events[kEventsPerWait];
         const int count = ::epoll_wait(epoll_, events, kEventsPerWait, static_cast<int>(wait));
         if (count < 0 && errno != EINTR) {
-            fail("epoll_wait");
+            failWithErrno("epoll_wait");
         }
         now = Clock::now();
         for (int i = 0; i < count && !done_; ++i) {
@@ -239,7 +236,7 @@ void StormWorker::watch(Slot& slot, std::uint32_t events, int operation) {
     event.events = events;
     event.data.u32 = static_cast<std::uint32_t>(&slot - slots_.data());
     if (::epoll_ctl(epoll_, operation, slot.fd, &event) != 0) {
-        fail("epoll_ctl");
+        failWithErrno("epoll_ctl");
     }
 }
 
