@@ -25,7 +25,6 @@ class EventListModel : public RecordListModel<EventRecord> {
 
     // Rows kept (at least 1); fewer are removed at once when the bound drops below the count.
     void setMaxRows(int rows);
-    int maxRows() const { return maxRows_; }
 
     // Texts shown for logins (event type 0) and logouts (type 1); "" until set.
     void setEventTexts(const QString& loginText, const QString& logoutText);
