@@ -207,7 +207,8 @@ class Harness {
             checkedAnswers(*connection);
         }
         for (const std::string_view chunk : input.chunks()) {
-            core.onData(connection, chunk);
+            daq::test::deliverAll(
+                chunk, [&](std::string_view rest) { return core.onData(connection, rest); });
         }
         const std::size_t answers = checkedAnswers(*connection).size();
         if (answers > static_cast<std::size_t>(std::count(

@@ -29,8 +29,9 @@ void TfrmDAQTray::wireListener() {
         core_.onConnect(connection);
     };
     events.onData = [this](const tcp::ConnectionPtr& connection, std::string_view bytes) {
-        core_.onData(connection, bytes);
+        return core_.onData(connection, bytes);
     };
+    events.onIdle = [this](const tcp::ConnectionPtr& connection) { core_.onIdle(connection); };
     events.onDisconnect = [this](const tcp::ConnectionPtr& connection) {
         core_.onDisconnect(connection);
     };

@@ -26,6 +26,11 @@ using protocol::kTraceFile;
 
 constexpr const char* kReceivePass = "IdTCPServer1Execute";
 
+// A session keeps the request and answer buffers of its last message up to this size, so that
+// polling costs no allocation; larger ones are given back as soon as the answer is queued, and
+// all of them once the connection is idle.
+constexpr std::size_t kKeptBufferBytes = 256 * 1024;
+
 TzrTrace& statusLine() {
     return TzrTrace::instance(nullptr);
 }
@@ -77,18 +82,9 @@ std::shared_ptr<const protocol::DeviceEntries> ServerCore::devices() const {
 
 void ServerCore::setDaqRunning(bool running) {
     if (running) {
-        ++runCount_;
+        valueEntries_.clear();
     }
     daqRunning_ = running;
-}
-
-protocol::ValueEntries& ServerCore::valueEntries() {
-    const uint64_t run = runCount_.load();
-    if (run != entriesRun_) {
-        valueEntries_.clear();
-        entriesRun_ = run;
-    }
-    return valueEntries_;
 }
 
 void ServerCore::setDaqStatus(int32_t status) {
@@ -108,32 +104,46 @@ void ServerCore::onConnect(const tcp::ConnectionPtr& connection) {
                                peer.c_str());
 }
 
-void ServerCore::onData(const tcp::ConnectionPtr& connection, std::string_view bytes) {
+std::size_t ServerCore::onData(const tcp::ConnectionPtr& connection, std::string_view bytes) {
     const std::shared_ptr<Session> session = sessionOf(*connection);
     if (session == nullptr) {
-        return;  // not booked by onConnect
+        return bytes.size();  // not booked by onConnect
     }
+    std::size_t taken = 0;
+    bool completed = false;
     try {
-        while (!bytes.empty()) {
-            const protocol::FrameStep step = session->frames.feed(bytes);
-            bytes.remove_prefix(step.consumed);
+        while (taken < bytes.size() && !completed) {
+            const protocol::FrameStep step = session->frames.feed(bytes.substr(taken));
+            taken += step.consumed;
             if (step.status == protocol::FrameStatus::DroppedOversize) {
                 DAQ_TRACE(kTraceError, kReceivePass, kTraceFile,
                           "DAQ Server frame dropped : longer than %zu bytes, from %s",
                           session->frames.maxMessageBytes(), connection->peerAddress().c_str());
             } else if (step.status == protocol::FrameStatus::Good) {
+                completed = true;
                 handleMessage(*connection, *session, session->frames.message());
-                // A request may close the connection: the messages after it are not served.
-                if (!connection->connected()) {
-                    break;
-                }
+                session->frames.releaseMemory(kKeptBufferBytes);
+                session->answer.releaseMemory(kKeptBufferBytes);
             }
         }
     } catch (const std::exception& error) {
         DAQ_TRACE(kTraceError, kReceivePass, kTraceFile, "TCP server error : %s", error.what());
+        taken = bytes.size();
     }
-    // Drives the listener's unfinished-frame time-out.
+    // Drives the listener's unfinished-frame time-out: a message that completed restarts it.
+    if (completed) {
+        connection->setInputPending(false);
+    }
     connection->setInputPending(session->frames.inputPending());
+    return taken;
+}
+
+void ServerCore::onIdle(const tcp::ConnectionPtr& connection) {
+    const std::shared_ptr<Session> session = sessionOf(*connection);
+    if (session != nullptr) {
+        session->frames.releaseMemory(0);
+        session->answer.releaseMemory(0);
+    }
 }
 
 void ServerCore::handleMessage(tcp::TcpConnection& connection, Session& session,
@@ -152,9 +162,13 @@ void ServerCore::handleMessage(tcp::TcpConnection& connection, Session& session,
     static const rapidjson::Value kNoRequest;
 
     const std::string tracedId = protocol::traceText(psId);
+    const protocol::RequestRoute* route = protocol::findRoute(psId);
     bool tooManyRefusals = false;
     {
-        std::lock_guard lock(requestLock_);
+        std::unique_lock lock(requestLock_, std::defer_lock);
+        if (route == nullptr || route->exclusive) {
+            lock.lock();
+        }
         DAQ_TRACE(kTraceInfo, kReceivePass, kTraceFile, "DAQ Server PS_ID = %s", tracedId.c_str());
         if (limits_.requireLogin && !session.client.loggedIn && psId != "LOGIN" &&
             psId != "ALIVE") {
@@ -166,7 +180,7 @@ void ServerCore::handleMessage(tcp::TcpConnection& connection, Session& session,
         try {
             protocol::RequestContext context{*this, session.client, request ? *request : kNoRequest,
                                              text, session.answer};
-            if (protocol::dispatch(psId, context)) {
+            if (protocol::dispatch(route, context)) {
                 sendData(connection, session.answer);
             }
         } catch (const std::exception& error) {

@@ -7,9 +7,10 @@
 // - IO threads (the listener's): onConnect, onData, onDisconnect. A connection's events never
 //   overlap; those of different connections may.
 // - requestLock serialises request handling and the queueing of its answer across all
-//   connections: handlers run one at a time. Lock order: requestLock -> IO map lock or
-//   device-list lock -> window-queue lock. No lock is held while the window thread is waited
-//   for (the window only gets posts, WindowSink::startTimer).
+//   connections: handlers run one at a time, except those of the routes that only read the IO
+//   map (dispatcher.h), which hold the map's lock for short batches instead. Lock order:
+//   requestLock -> IO map lock or device-list lock -> window-queue lock. No lock is held while the
+//   window thread is waited for (the window only gets posts, WindowSink::startTimer).
 //
 // What the window calls, and when
 //   FormCreate              ServerCore core(ioMap, sink, limits)
@@ -77,9 +78,15 @@ class ServerCore final : private protocol::ServerState {
     // ---- Listener events (IO threads) ----
     // Books the connection in Clients and gives it its Session (the connection's user slot).
     void onConnect(const tcp::ConnectionPtr& connection);
-    // The receive pass: every complete frame of the bytes, in order, is parsed and handled.
-    // Then tells the connection whether an unfinished frame (or stray bytes) remains.
-    void onData(const tcp::ConnectionPtr& connection, std::string_view bytes);
+    // The receive pass: takes the bytes up to and with the first complete frame, parses and
+    // handles it, and returns how many bytes it took (all of them when they complete no
+    // frame); the listener hands over the rest in the next call. Then tells the connection
+    // whether an unfinished frame (or stray bytes) remains; a completed message restarts the
+    // connection's unfinished-input clock.
+    std::size_t onData(const tcp::ConnectionPtr& connection, std::string_view bytes);
+    // The connection is idle: its session gives back the memory of its largest answer and
+    // request.
+    void onIdle(const tcp::ConnectionPtr& connection);
     // Books the logout of the connection's newest shown row (unless stopping or destroying)
     // and removes the connection from Clients.
     void onDisconnect(const tcp::ConnectionPtr& connection);
@@ -118,8 +125,10 @@ class ServerCore final : private protocol::ServerState {
     const kelvane::TProjectRecord* project() const override;
     protocol::TLoginEvent loginCallback() const override;
     std::shared_ptr<const protocol::DeviceEntries> devices() const override;
-    protocol::ValueEntries& valueEntries() override;
+    protocol::ValueEntries& valueEntries() override { return valueEntries_; }
     int32_t maxPageEntries() const override { return limits_.maxPageEntries; }
+    int32_t maxDaqDataIndexes() const override { return limits_.maxDaqDataIndexes; }
+    std::size_t maxAnswerBytes() const override { return limits_.maxAnswerBytes(); }
     void loginAccepted(const protocol::ClientState& client,
                        const protocol::LoginDetails& details) override;
     void loginRefused(const protocol::ClientState& client, std::string_view id) override;
@@ -134,9 +143,7 @@ class ServerCore final : private protocol::ServerState {
 
     std::mutex requestLock_;
     std::atomic<bool> daqRunning_{false};
-    // Counts DAQ starts; the value entries rendered in an earlier run are dropped.
-    std::atomic<uint64_t> runCount_{0};
-    uint64_t entriesRun_ = 0;  // under requestLock_, as valueEntries_
+    // Emptied at every DAQ start: the entries rendered in an earlier run are dropped.
     protocol::ValueEntries valueEntries_;
     std::atomic<int32_t> daqStatus_{0};
     std::atomic<bool> stopping_{false};

@@ -17,6 +17,19 @@ Answer::JsonWriter& Answer::begin() {
     return writer_;
 }
 
+void Answer::releaseMemory(std::size_t keep) {
+    if (buffer_.stack_.GetCapacity() > keep) {
+        // Through the buffer's stack: an empty stack frees its memory, while the buffer's own
+        // ShrinkToFit keeps a byte.
+        buffer_.stack_.Clear();
+        buffer_.stack_.ShrinkToFit();
+        framed_ = false;
+    }
+    if (utf8_.capacity() > keep) {
+        std::string().swap(utf8_);
+    }
+}
+
 void Answer::string(std::u16string_view text) {
     utf8_.clear();
     appendUtf8(text, utf8_);

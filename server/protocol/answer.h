@@ -46,6 +46,11 @@ class Answer {
 
     // The JSON text written since begin().
     std::string_view text() const;
+    // Bytes written since begin(), the STX included.
+    std::size_t size() const { return buffer_.GetSize(); }
+    // Gives back the buffer when it holds more than `keep` bytes; the next begin() starts
+    // afresh.
+    void releaseMemory(std::size_t keep);
     // Ends the answer: STX, the JSON text, ETX, 0x00, ready to be queued on the connection.
     std::string_view frame();
 

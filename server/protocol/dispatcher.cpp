@@ -18,8 +18,8 @@ constexpr std::array<RequestRoute, 15> kRoutes{{
     {"MYSYSTEM", nullptr},
     {"IOLIST", nullptr},
     {"DAQLISTCOUNT", handleDaqListCount},
-    {"DAQLIST", handleDaqList},
-    {"DAQ_DATA", handleDaqData},
+    {"DAQLIST", handleDaqList, false},
+    {"DAQ_DATA", handleDaqData, false},
     {"ALIVE", handleAlive},
     {"DEVICELIST", handleDeviceList},
     {"PARAMETERLISTCOUNT", handleParameterListCount},
@@ -45,8 +45,7 @@ const RequestRoute* findRoute(std::string_view psId) {
     return nullptr;
 }
 
-bool dispatch(std::string_view psId, RequestContext& request) {
-    const RequestRoute* route = findRoute(psId);
+bool dispatch(const RequestRoute* route, RequestContext& request) {
     return route != nullptr && route->handler != nullptr && route->handler(request);
 }
 

@@ -13,6 +13,10 @@ namespace daq::protocol {
 struct RequestRoute {
     std::string_view id;
     RequestHandler handler;  // null: recognised, ends without an answer
+    // Runs under the server's request lock, one request at a time across all connections.
+    // False for requests that only read the IO map, each hold under the map's own lock, and
+    // their own connection's state: a large list then never holds up other clients.
+    bool exclusive = true;
 };
 
 // The dispatch table in the order of its tests.
@@ -21,7 +25,7 @@ std::span<const RequestRoute> requestRoutes();
 // The route for a request id; null when none matches (the request is dropped).
 const RequestRoute* findRoute(std::string_view psId);
 
-// Runs the request; true when it wrote an answer to send.
-bool dispatch(std::string_view psId, RequestContext& request);
+// Runs the request of a route (null: none matched); true when it wrote an answer to send.
+bool dispatch(const RequestRoute* route, RequestContext& request);
 
 }  // namespace daq::protocol

@@ -18,8 +18,14 @@ std::size_t findFrameControl(std::string_view chunk, std::size_t from) {
     return static_cast<std::size_t>(it - chunk.begin());
 }
 
-bool holdsOtherThanZero(std::string_view bytes) {
-    return std::any_of(bytes.begin(), bytes.end(), [](char c) { return c != kMessageEnd; });
+// Zero bytes trail every frame the server sends and a client may mirror them; many clients end
+// each frame with a line end. Neither starts anything that could still be completed.
+bool isFrameSeparator(char c) {
+    return c == kMessageEnd || c == '\r' || c == '\n' || c == ' ' || c == '\t';
+}
+
+bool holdsStrayInput(std::string_view bytes) {
+    return !std::all_of(bytes.begin(), bytes.end(), isFrameSeparator);
 }
 
 std::size_t findStxOrEtx(std::string_view chunk, std::size_t from) {
@@ -50,13 +56,19 @@ bool FrameReader::store(std::string_view bytes) {
     return true;
 }
 
+void FrameReader::releaseMemory(std::size_t keep) {
+    if (state_ == State::Outside && message_.capacity() > keep) {
+        std::vector<char>().swap(message_);
+    }
+}
+
 FrameStep FrameReader::feed(std::string_view chunk) {
     std::size_t pos = 0;
     while (pos < chunk.size()) {
         switch (state_) {
             case State::Outside: {
                 const std::size_t stx = chunk.find(kStx, pos);
-                strayInput_ = strayInput_ || holdsOtherThanZero(chunk.substr(pos, stx - pos));
+                strayInput_ = strayInput_ || holdsStrayInput(chunk.substr(pos, stx - pos));
                 if (stx == std::string_view::npos) {
                     return {FrameStatus::NeedMore, chunk.size()};
                 }

@@ -47,10 +47,14 @@ class FrameReader {
     std::size_t maxMessageBytes() const { return maxMessageBytes_; }
 
     // True while the bytes fed since the last delivered frame complete nothing: a frame has
-    // started without its ETX yet, or bytes other than zero bytes arrived outside any frame (a
-    // dropped frame's rest, another protocol's request). Zero bytes between frames do not
-    // count: they trail every frame the server sends, and a client may mirror that.
+    // started without its ETX yet, or bytes arrived outside any frame (a dropped frame's rest,
+    // another protocol's request). Zero bytes and white space (CR, LF, space, tab) between
+    // frames do not count: zero bytes trail every frame the server sends, and clients mirror
+    // that or end each frame with a line end.
     bool inputPending() const { return state_ != State::Outside || strayInput_; }
+
+    // Between frames: gives back the message buffer when it holds more than `keep` bytes.
+    void releaseMemory(std::size_t keep);
 
   private:
     enum class State {

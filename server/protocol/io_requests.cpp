@@ -99,9 +99,17 @@ bool handleDaqList(RequestContext& request) {
     }
     answer.key("LIST");
     answer.writer().StartArray();
+    const std::size_t maxBytes = request.server.maxAnswerBytes();
     for (int64_t i = first; i < end;) {
+        if (i > first && answer.size() >= maxBytes) {
+            DAQ_TRACE(kTraceError, "DAQList", kTraceFile,
+                      "DAQList page cut to %" PRId64 " entries : the answer reached %zu bytes",
+                      i - first, answer.size());
+            break;
+        }
         map.read([&](const IoMap::Snapshot& snapshot) {
-            for (int n = 0; n < kEntriesPerMapHold && i < end; ++n, ++i) {
+            for (int n = 0; n < kEntriesPerMapHold && i < end && answer.size() < maxBytes;
+                 ++n, ++i) {
                 answer.writer().StartObject();
                 answer.key("INDEX");
                 putDecimal(answer, i);
@@ -138,10 +146,23 @@ bool handleDaqData(RequestContext& request) {
     if (indexes != nullptr) {
         const IoMap& map = request.server.ioMap();
         ValueEntries& entries = request.server.valueEntries();
+        const rapidjson::SizeType wanted = indexes->Size();
+        const auto bound = static_cast<rapidjson::SizeType>(request.server.maxDaqDataIndexes());
+        if (wanted > bound) {
+            DAQ_TRACE(kTraceError, "DAQData", kTraceFile,
+                      "DAQ_DATA of %u indexes : only the first %u are answered", wanted, bound);
+        }
+        const std::size_t maxBytes = request.server.maxAnswerBytes();
         auto next = indexes->Begin();
-        const auto last = indexes->End();
+        const auto last = next + std::min(wanted, bound);
         while (next != last) {
+            if (answer.size() >= maxBytes) {
+                DAQ_TRACE(kTraceError, "DAQData", kTraceFile,
+                          "DAQ_DATA cut : the answer reached %zu bytes", answer.size());
+                break;
+            }
             map.read([&](const IoMap::Snapshot& snapshot) {
+                const auto hold = entries.lock();
                 for (int n = 0; n < kEntriesPerMapHold && next != last; ++n, ++next) {
                     const int32_t index = elementInteger(*next);
                     if (index >= 0 && index < snapshot.count()) {

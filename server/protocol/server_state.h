@@ -1,7 +1,9 @@
-// The server as request handlers see it. Handlers run one at a time (under the core's request
-// lock) and reach the server's shared state only through this interface.
+// The server as request handlers see it. Handlers reach the server's shared state only through
+// this interface; most run one at a time (under the core's request lock), those of routes that
+// are not exclusive (dispatcher.h) at the same time as others.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -39,6 +41,10 @@ class ServerState {
     virtual ValueEntries& valueEntries() = 0;
     // Most entries one "DAQLIST" page may hold.
     virtual int32_t maxPageEntries() const = 0;
+    // Most indexes of one "DAQ_DATA" request that are answered.
+    virtual int32_t maxDaqDataIndexes() const = 0;
+    // A list answer takes no further entry once it is this long.
+    virtual std::size_t maxAnswerBytes() const = 0;
 
     // An accepted login: the user row, the login event and the login popup are queued for the
     // window.

@@ -26,13 +26,14 @@ constexpr std::string_view kEmptyString = R"("")";
 }  // namespace
 
 void ValueEntries::clear() {
+    const std::lock_guard hold(mutex_);
     entries_.clear();
 }
 
 void ValueEntries::write(Answer& answer, const IoMap::Snapshot& map, int32_t index,
                          const kelvane::TIOList& record) {
     if (map.generation() != generation_) {
-        clear();  // the map was rebuilt: other records may stand at the same indexes
+        entries_.clear();  // the map was rebuilt: other records may stand at the same indexes
         generation_ = map.generation();
     }
     const auto slot = static_cast<std::size_t>(index);

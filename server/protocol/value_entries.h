@@ -3,13 +3,15 @@
 // times in between, so a poll costs a compare of the block and a copy of the text; the entry is
 // rendered again only when the block differs.
 //
-// Not guarded: request handlers use it one at a time (under the core's request lock), each call
-// with the IO map locked. Memory: one entry per record index asked for, 168 bytes plus
-// its text (about 130 bytes for a numeric tag with a GUID; at most a few hundred).
+// Requests of several connections render at the same time: each holds lock() for one hold of
+// the IO map (a batch of entries), inside the map's lock. Memory: one entry per record index asked
+// for, 168 bytes plus its text (about 130 bytes for a numeric tag with a GUID; at most a few
+// hundred).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,8 +27,11 @@ namespace daq::protocol {
 
 class ValueEntries {
   public:
-    // Forgets every rendering (a new DAQ run).
+    // Forgets every rendering (a new DAQ run). Takes the lock.
     void clear();
+
+    // Held while write() is called; the IO map's lock is taken first.
+    [[nodiscard]] std::unique_lock<std::mutex> lock() { return std::unique_lock(mutex_); }
 
     // Writes the entry of record `index` of the locked map as the next element of the answer's
     // raw array (Answer::beginRawArray): "INDEX", "GUID", "DATA" (the value text), "UNIT",
@@ -58,6 +63,7 @@ class ValueEntries {
 
     using JsonWriter = rapidjson::Writer<rapidjson::StringBuffer>;
 
+    std::mutex mutex_;
     uint64_t generation_ = 0;
     std::vector<Entry> entries_;  // by record index
     std::string entry_;           // the entry being put together

@@ -64,7 +64,7 @@ struct TcpServer::Impl {
     std::atomic<std::uint16_t> localPort{0};
 
     std::vector<std::shared_ptr<TcpListener>> listeners;
-    std::shared_ptr<TimeoutSweep> sweep;  // null when no time-out is enabled
+    std::shared_ptr<TimeoutSweep> sweep;
     std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work;
     std::vector<std::thread> threads;
 
@@ -115,10 +115,8 @@ void TcpServer::activate() {
     for (const auto& listener : listeners) {
         listener->start();
     }
-    if (TimeoutSweep::needed(settings_)) {
-        impl_->sweep = std::make_shared<TimeoutSweep>(activation);
-        impl_->sweep->start();
-    }
+    impl_->sweep = std::make_shared<TimeoutSweep>(activation);
+    impl_->sweep->start();
     impl_->listeners = std::move(listeners);
     impl_->localPort = impl_->listeners.front()->port();
     {
@@ -140,9 +138,7 @@ void TcpServer::deactivate() {
     for (const auto& listener : impl_->listeners) {
         listener->stop();
     }
-    if (impl_->sweep) {
-        impl_->sweep->stop();
-    }
+    impl_->sweep->stop();
     for (const auto& session : activation->registry.closeAll()) {
         session->close();
     }

@@ -23,14 +23,18 @@ struct TcpServerSettings {
     std::size_t ioThreads = 1;
     // Connections beyond this are closed as soon as they are accepted.
     std::size_t maxConnections = 1024;
-    // Bytes queued for sending on one connection; more closes that connection.
+    // Bytes queued for sending on one connection and not yet taken by its socket. While more
+    // than a quarter of this is queued, the connection's next input is not handed to the data event
+    // (back-pressure: a client that pipelines requests gets the next answer once it has read
+    // the earlier ones); a write that would queue more than all of it closes the connection.
     std::size_t maxOutputBacklog = 16 * 1024 * 1024;
     // The largest sent buffer a connection keeps for its next write: answers up to this size
     // cost no allocation once a connection has sent one, for this much memory per connection.
     std::size_t keptWriteBufferBytes = 256 * 1024;
     // Bytes taken from a socket per read; the data event never carries more. At least 1.
     std::size_t readChunkBytes = 16 * 1024;
-    // How long close() waits for queued output to reach a peer that does not read.
+    // How long close(), or the end of a client's input, waits for a peer that takes none of the
+    // queued output; every part the peer takes restarts the wait.
     std::chrono::milliseconds closeDrainTimeout{1000};
     // Pause before accepting again after the listener failed to accept (out of descriptors).
     std::chrono::milliseconds acceptRetryDelay{100};
@@ -39,10 +43,17 @@ struct TcpServerSettings {
     std::chrono::seconds unfinishedInputTimeout{0};
     // A connection that has received nothing for this long is closed; 0: never.
     std::chrono::seconds idleTimeout{0};
-    // Longest period of the sweep that looks for connections past a time-out; the sweep runs
-    // at the smaller of this and a quarter of the shortest time-out, so a connection is closed
-    // at most that much after its time-out ran out.
+    // A connection that has received nothing and has had nothing left to send for this long
+    // is reported idle (onIdle) once, and gives back the memory of its largest answers.
+    std::chrono::milliseconds idleTrimDelay{1000};
+    // Longest period of the sweep that looks for connections past a time-out or idle; the
+    // sweep runs at the smaller of this and a quarter of the shortest time-out, so a
+    // connection is closed at most that much after its time-out ran out.
     std::chrono::milliseconds timeoutSweepPeriod{1000};
+    // The time the time-outs and the idle report are measured in; tests advance their own.
+    std::function<std::chrono::steady_clock::time_point()> clock = [] {
+        return std::chrono::steady_clock::now();
+    };
 };
 
 // Handlers run on the IO threads. The events of one connection never run at the same time and
@@ -51,9 +62,15 @@ struct TcpServerSettings {
 // connection's handler is reported through onException and closes that connection.
 struct TcpServerEvents {
     std::function<void(const ConnectionPtr&)> onConnect{};
-    // The bytes of one read; valid only during the call.
-    std::function<void(const ConnectionPtr&, std::string_view bytes)> onData{};
+    // Received bytes, valid only during the call. Returns how many of them it took (at least
+    // one; a handler may stop behind each message it answers). The rest comes again in the
+    // next call, once the connection's queued output allows (see maxOutputBacklog); answers
+    // queued by calls for the same read go out together.
+    std::function<std::size_t(const ConnectionPtr&, std::string_view bytes)> onData{};
     std::function<void(const ConnectionPtr&)> onDisconnect{};
+    // The connection has been idle for idleTrimDelay: a chance to give back per-connection
+    // memory. Runs between its data events, never at the same time as them.
+    std::function<void(const ConnectionPtr&)> onIdle{};
     // Listener status lines ("listening on 127.0.0.1:5050", "stopped listening on ...").
     std::function<void(std::string_view text)> onStatus{};
     // Socket errors (SocketError) and exceptions of the handlers above. The connection is null

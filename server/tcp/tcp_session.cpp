@@ -3,7 +3,6 @@
 #include <utility>
 
 #include <asio/post.hpp>
-#include <asio/write.hpp>
 
 #include "server/tcp/tcp_activation.h"
 #include "server/tcp/winsock_code.h"
@@ -12,9 +11,14 @@ namespace daq::tcp {
 
 namespace {
 
-// The connection whose handler runs on this thread, on its strand: what it writes is sent when
-// the handler returns, by this thread.
+// The connection whose handler runs on this thread, on its strand: what it writes is sent by
+// this thread once the handlers for the current read are done.
 thread_local const TcpSession* sessionInHandler = nullptr;
+
+// Answers queued for one read are sent together up to this size; a larger answer leaves as
+// soon as it is queued, so the first of several large pipelined answers does not wait for the
+// others to be built.
+constexpr std::size_t kFlushBytes = 64 * 1024;
 
 }  // namespace
 
@@ -25,7 +29,7 @@ TcpSession::TcpSession(std::shared_ptr<TcpActivation> activation, asio::ip::tcp:
       drainTimer_(socket_.get_executor()),
       id_(id),
       readBuffer_(std::make_unique_for_overwrite<char[]>(activation_->settings.readChunkBytes)),
-      lastInputAt_(Clock::now().time_since_epoch().count()) {
+      lastInputAt_(stamp(now())) {
     std::error_code error;
     const auto peer = socket_.remote_endpoint(error);
     if (!error) {
@@ -39,6 +43,10 @@ TcpSession::TcpSession(std::shared_ptr<TcpActivation> activation, asio::ip::tcp:
     socket_.non_blocking(true, error);
 }
 
+TcpSession::Clock::time_point TcpSession::now() const {
+    return activation_->settings.clock();
+}
+
 void TcpSession::start() {
     asio::post(socket_.get_executor(), [self = shared_from_this()] {
         self->runHandler([&] {
@@ -46,6 +54,7 @@ void TcpSession::start() {
                 self->activation_->events.onConnect(self);
             }
         });
+        self->flush();
         self->readNext();
     });
 }
@@ -62,12 +71,19 @@ void TcpSession::runHandler(const Handler& handler) {
         close();
     }
     sessionInHandler = outer;
-    if (std::exchange(flushAfterHandler_, false)) {
+}
+
+void TcpSession::flush() {
+    if (std::exchange(flushDue_, false)) {
         writeNext();
     }
 }
 
 void TcpSession::readNext() {
+    if (socketClosed_) {
+        return;
+    }
+    readPending_ = true;
     socket_.async_read_some(
         asio::buffer(readBuffer_.get(), activation_->settings.readChunkBytes),
         [self = shared_from_this()](const std::error_code& error, std::size_t length) {
@@ -76,19 +92,73 @@ void TcpSession::readNext() {
 }
 
 void TcpSession::onRead(const std::error_code& error, std::size_t length) {
+    readPending_ = false;
+    if (error == asio::error::eof && !socketClosed_) {
+        inputEnded_ = true;
+        endOfInput();
+        return;
+    }
     if (error || socketClosed_) {
         finish(error);
         return;
     }
-    lastInputAt_.store(Clock::now().time_since_epoch().count(), std::memory_order_relaxed);
-    runHandler([&] {
+    lastInputAt_.store(stamp(now()), std::memory_order_relaxed);
+    idleReported_.store(false, std::memory_order_relaxed);
+    inputAt_ = 0;
+    inputEnd_ = length;
+    deliverInput();
+}
+
+void TcpSession::deliverInput() {
+    while (inputAt_ < inputEnd_ && !socketClosed_) {
         // Bytes that arrive while the connection closes have nobody left to answer them.
-        if (activation_->events.onData && connected()) {
-            activation_->events.onData(shared_from_this(),
-                                       std::string_view(readBuffer_.get(), length));
+        if (!activation_->events.onData || !connected()) {
+            inputAt_ = inputEnd_;
+            break;
         }
-    });
-    readNext();
+        if (outputOverHighWater()) {
+            inputPaused_ = true;
+            flush();
+            // Requests the server holds back count as unfinished input: a client that never
+            // reads its answers is closed by the unfinished-input time-out.
+            setInputPending(true);
+            return;
+        }
+        const std::string_view rest(readBuffer_.get() + inputAt_, inputEnd_ - inputAt_);
+        std::size_t taken = rest.size();
+        runHandler([&] { taken = activation_->events.onData(shared_from_this(), rest); });
+        inputAt_ += taken == 0 || taken > rest.size() ? rest.size() : taken;
+        bool large = false;
+        {
+            std::lock_guard lock(mutex_);
+            large = backlog_ >= kFlushBytes;
+        }
+        if (large) {
+            flush();
+        }
+    }
+    flush();
+    if (socketClosed_) {
+        return;
+    }
+    if (inputEnded_) {
+        endOfInput();
+    } else {
+        readNext();
+    }
+}
+
+bool TcpSession::outputOverHighWater() const {
+    std::lock_guard lock(mutex_);
+    return backlog_ > activation_->settings.maxOutputBacklog / 4;
+}
+
+void TcpSession::endOfInput() {
+    {
+        std::lock_guard lock(mutex_);
+        closing_ = true;
+    }
+    closeWhenDrained();
 }
 
 void TcpSession::write(std::string_view bytes) {
@@ -123,7 +193,7 @@ void TcpSession::write(std::string_view bytes) {
         });
     } else if (startWriting) {
         if (sessionInHandler == this) {
-            flushAfterHandler_ = true;  // on the strand: sent when the handler returns
+            flushDue_ = true;  // on the strand: sent when the handlers of this read are done
         } else {
             asio::post(socket_.get_executor(), [self = shared_from_this()] { self->writeNext(); });
         }
@@ -148,7 +218,7 @@ void TcpSession::writeNext() {
         }
         if (activation_->failNextWrite.exchange(false)) {
             asio::post(socket_.get_executor(), [self = shared_from_this()] {
-                self->onWritten(std::make_error_code(std::errc::connection_reset));
+                self->onWritten(std::make_error_code(std::errc::connection_reset), 0);
             });
             return;
         }
@@ -158,11 +228,11 @@ void TcpSession::writeNext() {
             error.clear();
         }
         if (!error && frontSent_ < front->size()) {
-            // The socket is full: the reactor sends the rest as the peer reads.
-            asio::async_write(
-                socket_, asio::buffer(*front) + frontSent_,
-                [self = shared_from_this()](const std::error_code& writeError, std::size_t) {
-                    self->onWritten(writeError);
+            // The socket is full: the reactor sends more as the peer reads.
+            socket_.async_write_some(
+                asio::buffer(*front) + frontSent_,
+                [self = shared_from_this()](const std::error_code& writeError, std::size_t sent) {
+                    self->onWritten(writeError, sent);
                 });
             return;
         }
@@ -172,7 +242,22 @@ void TcpSession::writeNext() {
     }
 }
 
-void TcpSession::onWritten(const std::error_code& error) {
+void TcpSession::onWritten(const std::error_code& error, std::size_t length) {
+    if (length > 0 && draining_) {
+        armDrainTimer();  // the peer takes the output: wait on
+    }
+    frontSent_ += length;
+    if (!error) {
+        bool frontDone = true;
+        {
+            std::lock_guard lock(mutex_);
+            frontDone = frontSent_ >= queue_.front().size();
+        }
+        if (!frontDone) {
+            writeNext();
+            return;
+        }
+    }
     if (finishFront(error)) {
         writeNext();
     }
@@ -182,6 +267,7 @@ bool TcpSession::finishFront(const std::error_code& error) {
     frontSent_ = 0;
     bool more = false;
     bool drained = false;
+    bool resume = false;
     {
         std::lock_guard lock(mutex_);
         backlog_ -= queue_.front().size();
@@ -199,6 +285,7 @@ bool TcpSession::finishFront(const std::error_code& error) {
         } else {
             more = true;
         }
+        resume = inputPaused_ && !error && backlog_ <= activation_->settings.maxOutputBacklog / 4;
     }
     if (error) {
         if (error != asio::error::operation_aborted && !socketClosed_) {
@@ -206,6 +293,9 @@ bool TcpSession::finishFront(const std::error_code& error) {
         }
     } else if (drained) {
         closeSocket();
+    } else if (resume) {
+        inputPaused_ = false;
+        asio::post(socket_.get_executor(), [self = shared_from_this()] { self->deliverInput(); });
     }
     return more;
 }
@@ -231,6 +321,11 @@ void TcpSession::closeWhenDrained() {
         closeSocket();
         return;
     }
+    draining_ = true;
+    armDrainTimer();
+}
+
+void TcpSession::armDrainTimer() {
     drainTimer_.expires_after(activation_->settings.closeDrainTimeout);
     drainTimer_.async_wait([self = shared_from_this()](const std::error_code& error) {
         if (!error) {
@@ -253,13 +348,22 @@ void TcpSession::closeSocket() {
         return;
     }
     socketClosed_ = true;
+    draining_ = false;
     drainTimer_.cancel();
     std::error_code ignored;
     socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
     socket_.close(ignored);
+    // A read under way ends with the close and reports the disconnect; with none (input ended
+    // or held back), it is reported from here, after whatever runs now.
+    if (!readPending_) {
+        asio::post(socket_.get_executor(), [self = shared_from_this()] { self->finish({}); });
+    }
 }
 
 void TcpSession::finish(const std::error_code& error) {
+    if (std::exchange(finished_, true)) {
+        return;
+    }
     const bool reportable =
         error && error != asio::error::eof && error != asio::error::operation_aborted;
     if (reportable && !socketClosed_) {
@@ -306,10 +410,10 @@ void TcpSession::setInputPending(bool pending) {
     }
 }
 
-TcpSession::Timeout TcpSession::expiredTimeout(Clock::time_point now) const {
+TcpSession::Timeout TcpSession::expiredTimeout(Clock::time_point at) const {
     const auto& settings = activation_->settings;
-    const auto since = [&](const std::atomic<Clock::rep>& stamp) {
-        return now - Clock::time_point(Clock::duration(stamp.load(std::memory_order_relaxed)));
+    const auto since = [&](const std::atomic<Clock::rep>& time) {
+        return at - Clock::time_point(Clock::duration(time.load(std::memory_order_relaxed)));
     };
     // Checked first: an idle connection may hold unfinished input too, and idle says more.
     if (settings.idleTimeout.count() > 0 && since(lastInputAt_) >= settings.idleTimeout) {
@@ -323,14 +427,25 @@ TcpSession::Timeout TcpSession::expiredTimeout(Clock::time_point now) const {
     return Timeout::None;
 }
 
-bool TcpSession::timedOut(Clock::time_point now) const {
-    return expiredTimeout(now) != Timeout::None;
+bool TcpSession::idleDue(Clock::time_point at) const {
+    const Clock::time_point lastInput(
+        Clock::duration(lastInputAt_.load(std::memory_order_relaxed)));
+    return !idleReported_.load(std::memory_order_relaxed) &&
+           at - lastInput >= activation_->settings.idleTrimDelay;
 }
 
-void TcpSession::closeIfTimedOut() {
+bool TcpSession::sweepDue(Clock::time_point at) const {
+    return expiredTimeout(at) != Timeout::None || idleDue(at);
+}
+
+void TcpSession::sweep() {
     asio::post(socket_.get_executor(), [self = shared_from_this()] {
-        const Timeout timeout = self->expiredTimeout(Clock::now());
+        const Clock::time_point at = self->now();
+        const Timeout timeout = self->expiredTimeout(at);
         if (timeout == Timeout::None) {
+            if (self->idleDue(at)) {
+                self->reportIdle();
+            }
             return;
         }
         {
@@ -350,6 +465,26 @@ void TcpSession::closeIfTimedOut() {
                                                        std::to_string(self->peerPort_)));
         self->closeWhenDrained();
     });
+}
+
+void TcpSession::reportIdle() {
+    if (socketClosed_ || inputPaused_ || inputAt_ < inputEnd_) {
+        return;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        if (writing_ || closing_) {
+            return;  // not idle: the next sweep looks again
+        }
+        spare_ = std::string();
+    }
+    idleReported_.store(true, std::memory_order_relaxed);
+    runHandler([&] {
+        if (activation_->events.onIdle) {
+            activation_->events.onIdle(shared_from_this());
+        }
+    });
+    flush();
 }
 
 }  // namespace daq::tcp

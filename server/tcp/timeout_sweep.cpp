@@ -9,13 +9,10 @@
 
 namespace daq::tcp {
 
-bool TimeoutSweep::needed(const TcpServerSettings& settings) {
-    return settings.unfinishedInputTimeout.count() > 0 || settings.idleTimeout.count() > 0;
-}
-
 std::chrono::milliseconds TimeoutSweep::period(const TcpServerSettings& settings) {
     std::chrono::milliseconds result =
-        std::max(settings.timeoutSweepPeriod, std::chrono::milliseconds(1));
+        std::max(std::min(settings.timeoutSweepPeriod, settings.idleTrimDelay),
+                 std::chrono::milliseconds(1));
     for (const std::chrono::seconds timeout :
          {settings.unfinishedInputTimeout, settings.idleTimeout}) {
         if (timeout.count() > 0) {
@@ -55,12 +52,12 @@ void TimeoutSweep::armNext() {
 }
 
 void TimeoutSweep::sweep() {
-    const auto now = std::chrono::steady_clock::now();
-    const auto expired = activation_->registry.select(
-        [now](const TcpSession& session) { return session.timedOut(now); });
+    const auto now = activation_->settings.clock();
+    const auto due = activation_->registry.select(
+        [now](const TcpSession& session) { return session.sweepDue(now); });
     // Each connection checks again on its own strand, so input that arrived meanwhile counts.
-    for (const auto& session : expired) {
-        session->closeIfTimedOut();
+    for (const auto& session : due) {
+        session->sweep();
     }
     armNext();
 }

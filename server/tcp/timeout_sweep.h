@@ -1,5 +1,6 @@
-// The unfinished-input and idle time-outs of one activation: a single periodic timer walks the
-// live connections and closes those past a time-out.
+// The unfinished-input and idle time-outs and the idle reports of one activation: a single
+// periodic timer walks the live connections, closes those past a time-out and reports those
+// that have become idle.
 //
 // One sweep per server rather than a timer per connection: a connection then only stamps the
 // time of each read into an atomic (no timer re-armed, no lock on the timer queue on every
@@ -21,10 +22,8 @@ struct TcpActivation;
 
 class TimeoutSweep : public std::enable_shared_from_this<TimeoutSweep> {
   public:
-    // Whether the settings enable a time-out, so that a sweep is needed at all.
-    static bool needed(const TcpServerSettings& settings);
-    // The sweep's period: the settings' longest period, or a quarter of the shortest enabled
-    // time-out when that is shorter.
+    // The sweep's period: the settings' longest period or the idle delay, or a quarter of the
+    // shortest enabled time-out when that is shorter.
     static std::chrono::milliseconds period(const TcpServerSettings& settings);
 
     explicit TimeoutSweep(std::shared_ptr<TcpActivation> activation);

@@ -5,6 +5,7 @@
 //   "CLOSE"       the unframed text {"PS_ID":true}, then close()
 //   "THROW"       the handler throws std::runtime_error("handler failed")
 //   "SILENT"      no answer
+//   "HOLD"        runs EchoServer::onHold, then answers "HOLD"
 //   "UNFRAMED:<t>" the text t as it is
 //   "NOZERO:<t>"  STX t ETX, then "x" where the zero byte belongs
 #pragma once
@@ -54,6 +55,7 @@ class EventLog {
     // Read under waitUntil(), or once the server is inactive.
     std::vector<std::uint64_t> connects;
     std::vector<std::uint64_t> disconnects;
+    std::vector<std::uint64_t> idles;
     std::vector<ExceptionRecord> exceptions;
     std::vector<std::string> statuses;
     std::size_t messages = 0;
@@ -87,6 +89,8 @@ class EchoServer {
 
     // Runs inside every disconnect event, before it is recorded.
     std::function<void()> onDisconnectHook;
+    // Runs inside the data event of a "HOLD" message.
+    std::function<void()> onHold;
 
     EventLog log;
     TcpServer server;
@@ -99,23 +103,34 @@ class EchoServer {
             log.record([&] { log.connects.push_back(connection->id()); });
         };
         events.onData = [this](const ConnectionPtr& connection, std::string_view bytes) {
+            // One message a call, as the server does.
             auto reader = std::static_pointer_cast<protocol::FrameReader>(connection->userData());
-            while (!bytes.empty()) {
-                const auto step = reader->feed(bytes);
-                bytes.remove_prefix(step.consumed);
+            std::size_t taken = 0;
+            while (taken < bytes.size()) {
+                const auto step = reader->feed(bytes.substr(taken));
+                taken += step.consumed;
                 if (step.status == protocol::FrameStatus::Good) {
                     log.record([&] { ++log.messages; });
+                    if (reader->message() == "HOLD" && onHold) {
+                        onHold();
+                    }
                     answer(*connection, reader->message());
                     log.record([&] { ++log.answered; });
+                    connection->setInputPending(false);
+                    break;
                 }
             }
             connection->setInputPending(reader->inputPending());
+            return taken;
         };
         events.onDisconnect = [this](const ConnectionPtr& connection) {
             if (onDisconnectHook) {
                 onDisconnectHook();
             }
             log.record([&] { log.disconnects.push_back(connection->id()); });
+        };
+        events.onIdle = [this](const ConnectionPtr& connection) {
+            log.record([&] { log.idles.push_back(connection->id()); });
         };
         events.onStatus = [this](std::string_view text) {
             log.record([&] { log.statuses.emplace_back(text); });

@@ -15,17 +15,34 @@
 #include "server/tcp/tcp_server.h"
 #include "server/tcp/timeout_sweep.h"
 #include "tests/protocol/tcp_echo_server.h"
+#include "tests/support/RawSocket.h"
 #include "tools/client/client_connection.h"
 
 namespace daq::tcp {
 namespace {
 
 using namespace std::chrono_literals;
+using namespace std::string_literals;
 using client::ClientConnection;
 using client::ClientErrorKind;
 using testing::EchoServer;
 
 constexpr std::uint16_t kNoPort = 0;
+
+// The time the listener measures its time-outs in, moved on by the test.
+class TestClock {
+  public:
+    using Clock = std::chrono::steady_clock;
+
+    std::function<Clock::time_point()> source() const {
+        return [now = now_] { return Clock::time_point(Clock::duration(now->load())); };
+    }
+    void advance(Clock::duration step) { *now_ += step.count(); }
+
+  private:
+    std::shared_ptr<std::atomic<Clock::rep>> now_ =
+        std::make_shared<std::atomic<Clock::rep>>(Clock::now().time_since_epoch().count());
+};
 
 std::unique_ptr<ClientConnection> connectTo(const EchoServer& echo) {
     auto connection = std::make_unique<ClientConnection>();
@@ -124,34 +141,108 @@ TEST_P(TcpServerThreads, ManyConnectionsAreServedWithoutAThreadEach) {
 
 INSTANTIATE_TEST_SUITE_P(IoThreads, TcpServerThreads, ::testing::Values(1U, 2U));
 
-TEST(TcpServer, ClientThatNeverReadsIsClosedAtItsBacklogBoundWhileOthersAreServed) {
+// A client that pipelines requests and reads nothing holds no more than its output bound: its
+// further requests wait while others are served, and the unfinished-input time-out closes it.
+TEST(TcpServer, ClientThatNeverReadsIsHeldAtItsBacklogBoundUntilTheUnfinishedInputTimeOut) {
     constexpr std::size_t kBound = 1024 * 1024;
-    EchoServer echo({.maxOutputBacklog = kBound});
+    constexpr int kRequests = 64;  // 16 MiB of answers
+    TestClock clock;
+    EchoServer echo({.maxOutputBacklog = kBound,
+                     .unfinishedInputTimeout = 30s,
+                     .timeoutSweepPeriod = 5ms,
+                     .clock = clock.source()});
     auto reader = connectTo(echo);
-    ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.connects.size() == 1; }));
-    auto stuck = connectTo(echo);
+    test::RawSocket stuck;
+    ASSERT_TRUE(stuck.connect(echo.port(), 4096));
     ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.connects.size() == 2; }));
-    const std::uint64_t stuckId = echo.log.connects[1];
-
-    // Each request asks for 256 KiB that the stuck client never reads: once the socket buffers
-    // are full, the server's queue grows to the bound.
-    bool closed = false;
-    for (int i = 0; i < 2000 && !closed; ++i) {
-        if (!stuck->sendMessage("BIG:262144")) {
-            break;  // the server closed the connection under our writes
-        }
+    std::string burst;
+    for (int i = 0; i < kRequests; ++i) {
+        burst +=
+            "\x02"
+            "BIG:262144"
+            "\x03";
+    }
+    ASSERT_TRUE(stuck.send(burst));
+    for (int i = 0; i < 20; ++i) {
         ASSERT_TRUE(reader->sendMessage("ping " + std::to_string(i)));
         ASSERT_EQ(reader->readFrame(), "ping " + std::to_string(i));
-        closed = echo.log.waitUntil([&] { return !echo.log.exceptions.empty(); }, 1ms);
     }
-    ASSERT_TRUE(
-        echo.log.waitUntil([&] { return echo.log.countOf(echo.log.disconnects, stuckId); }));
+    {
+        std::lock_guard lock(echo.log.mutex());
+        EXPECT_TRUE(echo.log.exceptions.empty()) << echo.log.exceptions[0].message;
+        EXPECT_LT(echo.log.messages, std::size_t{20 + kRequests}) << "every request was answered";
+    }
+    clock.advance(31s);
+    ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.disconnects.size() == 1; }));
     ASSERT_EQ(echo.log.exceptions.size(), 1U);
-    EXPECT_EQ(echo.log.exceptions[0].connectionId, stuckId);
-    EXPECT_EQ(echo.log.exceptions[0].code, 10055);
-
+    EXPECT_EQ(echo.log.exceptions[0].code, kConnectionTimedOut);
+    EXPECT_TRUE(echo.log.exceptions[0].message.starts_with("unfinished input for 30 s"))
+        << echo.log.exceptions[0].message;
     ASSERT_TRUE(reader->sendMessage("after"));
     EXPECT_EQ(reader->readFrame(), "after");
+}
+
+// Each answer leaves as soon as it is queued: none waits for the requests behind it in the same
+// read.
+TEST(TcpServer, PipelinedAnswerLeavesBeforeTheNextRequestIsHandled) {
+    EchoServer echo;
+    std::promise<void> firstRead;
+    echo.onHold = [read = firstRead.get_future().share()] { read.wait_for(10s); };
+    auto client = connectTo(echo);
+    ASSERT_TRUE(
+        client->sendRaw("\x02"
+                        "BIG:400000"
+                        "\x03\x02HOLD\x03"));
+    const auto answer = client->readFrame(5s);
+    firstRead.set_value();
+    ASSERT_TRUE(answer) << client->lastError();
+    EXPECT_EQ(answer->size(), 400000U);
+    EXPECT_EQ(client->readFrame(), "HOLD");
+}
+
+// However many answers a client pipelines, it is not closed at its output bound while it reads.
+TEST(TcpServer, ReadingClientGetsEveryPipelinedAnswer) {
+    constexpr std::size_t kBound = 1024 * 1024;
+    constexpr int kAnswers = 12;  // 4.8 MB
+    EchoServer echo({.maxOutputBacklog = kBound});
+    auto client = connectTo(echo);
+    std::string burst;
+    for (int i = 0; i < kAnswers; ++i) {
+        burst +=
+            "\x02"
+            "BIG:400000"
+            "\x03";
+    }
+    ASSERT_TRUE(client->sendRaw(burst));
+    for (int i = 0; i < kAnswers; ++i) {
+        const auto answer = client->readFrame(5s);
+        ASSERT_TRUE(answer) << "answer " << i << ": " << client->lastError();
+        EXPECT_EQ(answer->size(), 400000U);
+    }
+    std::lock_guard lock(echo.log.mutex());
+    EXPECT_TRUE(echo.log.exceptions.empty()) << echo.log.exceptions[0].message;
+}
+
+// What netcat -N and many scripts do: send the requests, shut down the sending side, read. The
+// answers are more than the kernels hold and less than holds up the client's input.
+TEST(TcpServer, HalfClosedClientGetsEveryAnswerBeforeTheClose) {
+    constexpr std::size_t kAnswer = 12'000'000;
+    EchoServer echo({.maxOutputBacklog = 64 * 1024 * 1024});
+    test::RawSocket client;
+    ASSERT_TRUE(client.connect(echo.port(), 4096));
+    ASSERT_TRUE(
+        client.send("\x02"
+                    "BIG:" +
+                    std::to_string(kAnswer) +
+                    "\x03\x02"
+                    "last"
+                    "\x03"));
+    client.shutdownSending();
+    const auto drained = client.receiveUntilClosed(20s, 2 * kAnswer);
+    EXPECT_TRUE(drained.closed);
+    ASSERT_EQ(drained.bytes.size(), kAnswer + 3 + 7);
+    EXPECT_TRUE(drained.bytes.ends_with("\x02last\x03\0"s));
+    ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.disconnects.size() == 1; }));
 }
 
 TEST(TcpServer, DeactivateClosesLiveConnectionsAndWaitsForTheirHandlers) {
@@ -330,9 +421,7 @@ TEST(TcpServer, InjectedAcceptFailureIsReportedAndTheListenerGoesOn) {
 
 TEST(TcpServer, TimeOutSweepRunsAtAQuarterOfTheShortestTimeOutAtMostEverySecond) {
     TcpServerSettings settings;
-    EXPECT_FALSE(TimeoutSweep::needed(settings));
     settings.idleTimeout = 60s;
-    EXPECT_TRUE(TimeoutSweep::needed(settings));
     EXPECT_EQ(TimeoutSweep::period(settings), 1000ms);
     settings.unfinishedInputTimeout = 2s;
     EXPECT_EQ(TimeoutSweep::period(settings), 500ms);
@@ -341,29 +430,37 @@ TEST(TcpServer, TimeOutSweepRunsAtAQuarterOfTheShortestTimeOutAtMostEverySecond)
 }
 
 // A connection past its time-out is closed once, reported with the time-out and its peer, while
-// a connection that completes its input stays.
+// a connection whose messages keep completing stays, whatever follows its last ETX.
 TEST(TcpServer, UnfinishedInputAndIdleTimeOutsCloseTheirConnection) {
     struct Case {
         TcpServerSettings settings;
         std::string sent;
         std::string reason;
     };
-    for (const Case& each : {Case{{.unfinishedInputTimeout = 1s},
-                                  "\x02unfinished",
-                                  "unfinished input for 1 s, from 127.0.0.1:"},
-                             Case{{.idleTimeout = 1s}, "", "no input for 1 s, from 127.0.0.1:"}}) {
+    TestClock clock;
+    const auto settings = [&](std::chrono::seconds unfinished, std::chrono::seconds idle) {
+        return TcpServerSettings{.unfinishedInputTimeout = unfinished,
+                                 .idleTimeout = idle,
+                                 .timeoutSweepPeriod = 5ms,
+                                 .clock = clock.source()};
+    };
+    for (const Case& each :
+         {Case{settings(30s, 0s), "\x02unfinished", "unfinished input for 30 s, from 127.0.0.1:"},
+          Case{settings(0s, 30s), "", "no input for 30 s, from 127.0.0.1:"}}) {
         EchoServer echo(each.settings);
         auto expiring = connectTo(echo);
         auto kept = connectTo(echo);
         ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.connects.size() == 2; }));
         ASSERT_TRUE(expiring->sendRaw(each.sent));
-        // The other connection completes a message every 300 ms, 5 times.
-        for (int i = 0; i < 5; ++i) {
-            ASSERT_TRUE(kept->sendMessage("ping")) << each.reason;
+        // The other connection always has a frame under way: each write completes one and
+        // starts the next, every 20 s of the server's clock.
+        ASSERT_TRUE(kept->sendRaw("\x02ping"));
+        for (int i = 0; i < 4; ++i) {
+            ASSERT_TRUE(kept->sendRaw("\x03\x02ping")) << each.reason;
             ASSERT_EQ(kept->readFrame(), "ping") << each.reason;
-            std::this_thread::sleep_for(300ms);
+            clock.advance(20s);
         }
-        EXPECT_EQ(expiring->readUntilClosed(1s), "") << each.reason;
+        EXPECT_EQ(expiring->readUntilClosed(5s), "") << each.reason;
         ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.disconnects.size() == 1; }));
         const std::uint64_t closedId = echo.log.disconnects.front();
         ASSERT_EQ(echo.log.exceptions.size(), 1U);
@@ -371,10 +468,27 @@ TEST(TcpServer, UnfinishedInputAndIdleTimeOutsCloseTheirConnection) {
         EXPECT_EQ(echo.log.exceptions[0].code, kConnectionTimedOut);
         EXPECT_TRUE(echo.log.exceptions[0].message.starts_with(each.reason))
             << echo.log.exceptions[0].message;
-        ASSERT_TRUE(kept->sendMessage("still"));
-        EXPECT_EQ(kept->readFrame(), "still");
+        ASSERT_TRUE(kept->sendRaw("\x03"));
+        EXPECT_EQ(kept->readFrame(), "ping");
         echo.server.deactivate();
         EXPECT_EQ(echo.log.countOf(echo.log.disconnects, closedId), 1U);
+    }
+}
+
+// An idle connection is reported once per idle period, so that its owner can give memory back.
+TEST(TcpServer, IdleConnectionIsReportedOncePerIdlePeriod) {
+    TestClock clock;
+    EchoServer echo({.idleTrimDelay = 1s, .timeoutSweepPeriod = 5ms, .clock = clock.source()});
+    auto client = connectTo(echo);
+    for (std::size_t period = 1; period <= 2; ++period) {
+        ASSERT_TRUE(client->sendMessage("ping"));
+        ASSERT_EQ(client->readFrame(), "ping");
+        clock.advance(2s);
+        ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.idles.size() == period; }));
+        clock.advance(2s);
+        std::this_thread::sleep_for(50ms);  // ten sweeps that must not report it again
+        std::lock_guard lock(echo.log.mutex());
+        EXPECT_EQ(echo.log.idles.size(), period);
     }
 }
 

@@ -252,66 +252,6 @@ TEST_F(Transport, EverySplitPointOfARequestStreamGivesTheSameAnswers) {
 
 // A host whose output bound per connection is small, so that a client that never reads
 // reaches it soon.
-class SilentClient : public ::testing::Test {
-  protected:
-    static constexpr std::size_t kOutputBound = 1024 * 1024;
-
-    static HostOptions smallOutputBound() {
-        HostOptions options;
-        options.configLines = {"MaxOutputBacklog=" + std::to_string(kOutputBound)};
-        return options;
-    }
-
-    void SetUp() override { ASSERT_TRUE(host_.started()) << host_.failure(); }
-    void TearDown() override { EXPECT_TRUE(host_.stop()); }
-
-    SuiteHost host_{smallOutputBound()};
-};
-
-TEST_F(SilentClient, IsClosedAtTheOutputBoundWhileOthersAreServed) {
-    auto poller = host_.connect();
-    const std::string request = repeatedDataRequest(4000);
-    ASSERT_TRUE(poller->connection().sendMessage(request));
-    const auto sample = poller->connection().readFrame(kReplyTimeout);
-    ASSERT_TRUE(sample) << poller->connection().lastError();
-    // One answer fits the bound; more than the bound and the kernels' socket buffers hold
-    // together are asked for.
-    const std::size_t perAnswer = sample->size() + 3;
-    ASSERT_LT(perAnswer, kOutputBound);
-    const std::size_t requestsNeeded = (kOutputBound + kKernelBufferBytes) / perAnswer + 2;
-
-    RawSocket silent;
-    ASSERT_TRUE(silent.connect(host_.port(), 4096));
-    std::string burst;
-    for (std::size_t i = 0; i < requestsNeeded; ++i) {
-        burst += requestFrame(request);
-    }
-    ASSERT_TRUE(silent.send(burst));
-
-    // The silent client goes on sending small requests, never reading, until a send fails:
-    // the server has closed the connection and its kernel resets what arrives after. The
-    // poller's answers keep coming meanwhile.
-    const auto deadline = std::chrono::steady_clock::now() + 20s;
-    bool closedByServer = false;
-    for (int probe = 0; probe < 1000 && std::chrono::steady_clock::now() < deadline; ++probe) {
-        ASSERT_TRUE(nextAnswerIsAlive(*poller)) << "poll " << probe;
-        if (!silent.send(requestFrame(requests::alive()))) {
-            closedByServer = true;
-            break;
-        }
-        std::this_thread::sleep_for(20ms);
-    }
-    EXPECT_TRUE(closedByServer) << "the server kept a client open that read nothing";
-    const RawSocket::Drained drained =
-        silent.receiveUntilClosed(kReplyTimeout, 2 * requestsNeeded * perAnswer);
-    EXPECT_TRUE(drained.closed);
-    EXPECT_LT(drained.bytes.size(), requestsNeeded * perAnswer)
-        << "received all " << requestsNeeded << " answers";
-    EXPECT_TRUE(nextAnswerIsAlive(*poller));
-    EXPECT_TRUE(host_.traces().waitFor(traceContains(kTraceError, "output backlog"), kTraceTimeout))
-        << "closing a client at the output bound is not traced";
-}
-
 TEST_F(Transport, ClientClosingWhileItsAnswerIsWrittenDisturbsNobody) {
     auto other = host().connect();
     {

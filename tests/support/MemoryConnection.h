@@ -41,4 +41,13 @@ class MemoryConnection final : public tcp::TcpConnection {
     std::shared_ptr<void> userData_;
 };
 
+// Hands bytes to a data event as the listener does: again with the rest, until all are taken.
+template <class DataEvent>
+void deliverAll(std::string_view bytes, DataEvent&& onData) {
+    while (!bytes.empty()) {
+        const std::size_t taken = onData(bytes);
+        bytes.remove_prefix(taken == 0 || taken > bytes.size() ? bytes.size() : taken);
+    }
+}
+
 }  // namespace daq::test

@@ -110,6 +110,10 @@ RawSocket::Drained RawSocket::receiveUntilClosed(std::chrono::milliseconds timeo
     return drained;
 }
 
+void RawSocket::shutdownSending() {
+    ::shutdown(fd_, SHUT_WR);
+}
+
 void RawSocket::abort() {
     if (fd_ >= 0) {
         const linger reset{1, 0};

@@ -33,6 +33,8 @@ class RawSocket {
     // Reads everything until the peer closes, at most `timeout` and `limit` bytes.
     Drained receiveUntilClosed(std::chrono::milliseconds timeout, std::size_t limit);
 
+    // Ends what this side sends (a half-close); the peer may still send.
+    void shutdownSending();
     // Closes at once with a reset, discarding whatever the peer still sends.
     void abort();
     void close();

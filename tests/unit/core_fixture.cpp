@@ -69,7 +69,8 @@ void CoreHarness::disconnect(const std::shared_ptr<MemoryConnection>& connection
 
 std::vector<std::string> CoreHarness::sendBytes(const std::shared_ptr<MemoryConnection>& connection,
                                                 std::string_view bytes) {
-    core_.onData(connection, bytes);
+    daq::test::deliverAll(bytes,
+                          [&](std::string_view rest) { return core_.onData(connection, rest); });
     std::vector<std::string> answers;
     for (const std::string& frame : connection->takeWrites()) {
         answers.push_back(answerText(frame));

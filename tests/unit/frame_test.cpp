@@ -180,7 +180,8 @@ TEST(FrameReader, InputIsPendingUntilAFrameCompletesWithNothingLeft) {
         {{"\x02{}\x03\x02{"}, {true}},                         // the next frame has begun
         {{"\x02{}\x03\x00"s, "\x00"s}, {false, false}},        // zero bytes between frames
         {{"GET / HTTP/1.1\r\n", frame("{}")}, {true, false}},  // another protocol, then a frame
-        {{frame("{}") + "\r\n"}, {true}},                      // bytes after the frame
+        {{frame("{}") + "\r\n"}, {false}},                     // a line end after the frame
+        {{frame("{}") + "x"}, {true}},                         // other bytes after it
         {{"\x02{\x00junk"s, "\x03"}, {true, false}},           // message ended at a zero byte
         {{frame(std::string(17, 'x')), "\x00"s, frame("ok")}, {true, true, false}},  // dropped
     };
