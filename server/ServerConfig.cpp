@@ -4,6 +4,7 @@
 #define SI_NO_CONVERSION
 #include <SimpleIni.h>
 
+#include <algorithm>
 #include <charconv>
 #include <filesystem>
 #include <system_error>
@@ -61,6 +62,7 @@ void readLimits(const CSimpleIniA& ini, ServerLimits& limits) {
     readLimit(ini, kConfigMaxFrameBytesKey, 16, 64 * kMiB, limits.maxFrameBytes);
     readLimit(ini, kConfigMaxOutputBacklogKey, 4096, 1024 * kMiB, limits.maxOutputBacklog);
     readLimit(ini, kConfigMaxPageEntriesKey, 1, 1000000, limits.maxPageEntries);
+    readLimit(ini, kConfigMaxDaqDataIndexesKey, 1, 1000000, limits.maxDaqDataIndexes);
     int requireLogin = limits.requireLogin ? 1 : 0;
     readLimit(ini, kConfigRequireLoginKey, 0, 1, requireLogin);
     limits.requireLogin = requireLogin == 1;
@@ -68,6 +70,23 @@ void readLimits(const CSimpleIniA& ini, ServerLimits& limits) {
     readLimit(ini, kConfigUnfinishedFrameTimeoutKey, 0, 3600, limits.unfinishedFrameTimeoutSeconds);
     readLimit(ini, kConfigIdleTimeoutKey, 0, 86400, limits.idleTimeoutSeconds);
     readLimit(ini, kConfigMaxEventRowsKey, 100, 1000000, limits.maxEventRows);
+}
+
+// A "DAQ_DATA" answer of MaxDaqDataIndexes entries must fit in the half of the output bound that
+// list answers may fill, or requests inside the documented bound would be cut.
+void fitDaqDataIndexes(ServerLimits& limits) {
+    const auto fitting = static_cast<int32_t>(
+        std::min<std::size_t>(limits.maxOutputBacklog / 2 / kDaqDataEntryBudget, 1000000));
+    if (limits.maxDaqDataIndexes <= fitting) {
+        return;
+    }
+    const int32_t used = std::max(fitting, 1);
+    DAQ_TRACE(kTraceError, "loadServerConfig", kTraceSource,
+              "config.ini : %s=%d does not fit %s=%zu (%zu bytes an entry in half of it), %d used",
+              kConfigMaxDaqDataIndexesKey, static_cast<int>(limits.maxDaqDataIndexes),
+              kConfigMaxOutputBacklogKey, limits.maxOutputBacklog, kDaqDataEntryBudget,
+              static_cast<int>(used));
+    limits.maxDaqDataIndexes = used;
 }
 
 }  // namespace
@@ -90,6 +109,7 @@ ServerSettings loadServerConfig(const std::string& path, const ServerLimits& lim
     settings.address = ini.GetValue(kConfigSection, kConfigAddressKey, "");
     settings.port = parsePortText(ini.GetValue(kConfigSection, kConfigPortKey, ""));
     readLimits(ini, settings.limits);
+    fitDaqDataIndexes(settings.limits);
     readLimit(ini, kConfigIoThreadsKey, 1, 16, settings.ioThreads);
     return settings;
 }

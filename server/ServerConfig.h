@@ -25,7 +25,10 @@ inline constexpr const char* kConfigMaxConnectionsKey = "MaxConnections";      /
 inline constexpr const char* kConfigMaxFrameBytesKey = "MaxFrameBytes";        // 16..64 MiB
 inline constexpr const char* kConfigMaxOutputBacklogKey = "MaxOutputBacklog";  // 4 KiB..1 GiB
 inline constexpr const char* kConfigMaxPageEntriesKey = "MaxPageEntries";      // 1..1000000
-inline constexpr const char* kConfigRequireLoginKey = "RequireLogin";          // 0 or 1
+// 1..1000000, and at most MaxOutputBacklog / 2 / kDaqDataEntryBudget: a larger value is lowered
+// to that with a trace naming both keys.
+inline constexpr const char* kConfigMaxDaqDataIndexesKey = "MaxDaqDataIndexes";
+inline constexpr const char* kConfigRequireLoginKey = "RequireLogin";  // 0 or 1
 inline constexpr const char* kConfigUnfinishedFrameTimeoutKey =
     "UnfinishedFrameTimeout";                                          // seconds, 0 or 1..3600
 inline constexpr const char* kConfigIdleTimeoutKey = "IdleTimeout";    // seconds, 0 or 1..86400

@@ -108,7 +108,9 @@ bool handleDaqList(RequestContext& request) {
             break;
         }
         map.read([&](const IoMap::Snapshot& snapshot) {
-            for (int n = 0; n < kEntriesPerMapHold && i < end && answer.size() < maxBytes;
+            // The first entry always comes, so that a client stepping through pages goes on.
+            for (int n = 0;
+                 n < kEntriesPerMapHold && i < end && (i == first || answer.size() < maxBytes);
                  ++n, ++i) {
                 answer.writer().StartObject();
                 answer.key("INDEX");
@@ -152,18 +154,21 @@ bool handleDaqData(RequestContext& request) {
             DAQ_TRACE(kTraceError, "DAQData", kTraceFile,
                       "DAQ_DATA of %u indexes : only the first %u are answered", wanted, bound);
         }
+        // Entries are added while the answer is shorter than its bound; the first always comes.
         const std::size_t maxBytes = request.server.maxAnswerBytes();
+        const std::size_t emptySize = answer.size();
+        const auto room = [&] { return answer.size() == emptySize || answer.size() < maxBytes; };
         auto next = indexes->Begin();
         const auto last = next + std::min(wanted, bound);
         while (next != last) {
-            if (answer.size() >= maxBytes) {
+            if (!room()) {
                 DAQ_TRACE(kTraceError, "DAQData", kTraceFile,
                           "DAQ_DATA cut : the answer reached %zu bytes", answer.size());
                 break;
             }
             map.read([&](const IoMap::Snapshot& snapshot) {
                 const auto hold = entries.lock();
-                for (int n = 0; n < kEntriesPerMapHold && next != last; ++n, ++next) {
+                for (int n = 0; n < kEntriesPerMapHold && next != last && room(); ++n, ++next) {
                     const int32_t index = elementInteger(*next);
                     if (index >= 0 && index < snapshot.count()) {
                         const kelvane::TIOList* record = snapshot.record(index);

@@ -1,6 +1,7 @@
 // "DAQLISTCOUNT", "DAQLIST", "DAQ_DATA" and the value texts of IO records.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -131,6 +132,64 @@ TEST_F(CoreIo, PagesAreCutToTheBoundAndCountInSixtyFourBits) {
         *page,
         R"({"PS_ID":true,"STATUS":true,"LIST":[{"INDEX":"2147483646"},{"INDEX":"2147483647"},{"INDEX":"2147483648"},{"INDEX":"2147483649"}]})");
     EXPECT_TRUE(TraceCapture::contains(traces.take(), 2, "cut to the page bound of 4"));
+}
+
+// Entries of a list answer: from `answer`, the text of each element of its "LIST".
+std::vector<std::string> listEntries(const std::string& answer) {
+    std::vector<std::string> entries;
+    int depth = 0;
+    std::size_t start = 0;
+    for (std::size_t i = answer.find('[') + 1; i < answer.size() && depth >= 0; ++i) {
+        if (answer[i] == '{' && depth++ == 0) {
+            start = i;
+        } else if (answer[i] == '}' && --depth == 0) {
+            entries.push_back(answer.substr(start, i + 1 - start));
+        }
+    }
+    return entries;
+}
+
+// An answer never grows past half the output bound (its first entry always comes), and a
+// "DAQ_DATA" answers no more indexes than its bound; each cut is traced. Every entry is the one
+// an uncut answer holds at the same place.
+TEST_F(CoreIo, AnswersAreCutToTheirBounds) {
+    const struct {
+        std::size_t maxOutputBacklog;
+        int32_t maxDaqDataIndexes;
+        std::string request;
+        std::size_t fewestEntries;
+        std::size_t mostEntries;
+        std::string trace;
+    } cases[] = {
+        {600, 100, R"({"PS_ID":"DAQLIST","START_INDEX":0,"LIST_SIZE":7})", 1, 6,
+         "DAQList page cut to "},
+        {4, 100, R"({"PS_ID":"DAQLIST","START_INDEX":0,"LIST_SIZE":7})", 1, 1,
+         "DAQList page cut to 1 entries"},
+        {1 << 20, 2, R"({"PS_ID":"DAQ_DATA","DAQ_INDEX":[0,1,2,3]})", 2, 2,
+         "DAQ_DATA of 4 indexes : only the first 2 are answered"},
+        {700, 100, R"({"PS_ID":"DAQ_DATA","DAQ_INDEX":[0,1,2,3,4,5,6,0,1,2,3,4,5,6]})", 1, 13,
+         "DAQ_DATA cut : the answer reached "},
+    };
+    for (const auto& each : cases) {
+        TraceCapture traces;
+        daq::ServerLimits limits;
+        limits.maxOutputBacklog = each.maxOutputBacklog;
+        limits.maxDaqDataIndexes = each.maxDaqDataIndexes;
+        CoreHarness bounded(limits);
+        for (const auto& tag : records->Tags()) {
+            bounded.ioMap().add(tag.Record);
+        }
+        const auto cut = bounded.request(bounded.connect(), each.request);
+        const auto whole = harness.request(client, each.request);
+        ASSERT_TRUE(cut && whole) << each.request;
+        const auto entries = listEntries(*cut);
+        const auto allEntries = listEntries(*whole);
+        EXPECT_GE(entries.size(), each.fewestEntries) << *cut;
+        EXPECT_LE(entries.size(), each.mostEntries) << *cut;
+        ASSERT_LE(entries.size(), allEntries.size());
+        EXPECT_TRUE(std::equal(entries.begin(), entries.end(), allEntries.begin())) << *cut;
+        EXPECT_TRUE(TraceCapture::contains(traces.take(), 2, each.trace)) << each.request;
+    }
 }
 
 TEST_F(CoreIo, DataEntriesInRequestOrderWithinTheMap) {

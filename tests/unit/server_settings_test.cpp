@@ -74,6 +74,27 @@ TEST(ServerConfig, LimitsAreReadWithinTheirRanges) {
     EXPECT_TRUE(limits.requireLogin);
 }
 
+// A "DAQ_DATA" answer at the index bound must fit where list answers are cut (half the output
+// bound, 256 bytes an entry).
+TEST(ServerConfig, DaqDataIndexesThatDoNotFitTheOutputBoundAreLowered) {
+    const struct {
+        std::string lines;
+        int32_t indexes;
+    } cases[] = {
+        {"", 32768},
+        {"MaxDaqDataIndexes=1000\nMaxOutputBacklog=1048576\n", 1000},
+        {"MaxDaqDataIndexes=100000\nMaxOutputBacklog=1048576\n", 2048},
+        {"MaxOutputBacklog=4096\n", 8},
+        {"MaxDaqDataIndexes=1000000\nMaxOutputBacklog=1073741824\n", 1000000},
+    };
+    TempDir dir;
+    const std::string path = serverConfigPath(dir.path());
+    for (const auto& each : cases) {
+        writeFile(path, "[config]\n" + each.lines);
+        EXPECT_EQ(loadServerConfig(path).limits.maxDaqDataIndexes, each.indexes) << each.lines;
+    }
+}
+
 TEST(ServerConfig, LimitOutOfRangeOrMissingKeepsTheGivenValue) {
     TempDir dir;
     const std::string path = serverConfigPath(dir.path());
