@@ -80,8 +80,8 @@ class ServerCore final : private protocol::ServerState {
     // The receive pass: every complete frame of the bytes, in order, is parsed and handled.
     // Then tells the connection whether an unfinished frame (or stray bytes) remains.
     void onData(const tcp::ConnectionPtr& connection, std::string_view bytes);
-    // Books the logout of the connection's newest shown row (unless stopping or destroying)
-    // and removes the connection from Clients.
+    // Books the logout of every row of the connection, shown or still queued (unless stopping
+    // or destroying), and removes the connection from Clients.
     void onDisconnect(const tcp::ConnectionPtr& connection);
 
     // ---- Stopping (window thread) ----
@@ -89,8 +89,9 @@ class ServerCore final : private protocol::ServerState {
     void setStopping(bool stopping);
     // Raised once at the start of the window's destruction; never lowered.
     void setDestroying();
-    // The stop notice: {"PS_ID":true}, unframed, to the connection of every shown row, from
-    // the last row to the first. Queued on the connections; never waits for them.
+    // The stop notice: {"PS_ID":true}, unframed, once to every connection with an accepted
+    // login (shown as a row yet or not), newest login first. Queued on the connections; never
+    // waits for them.
     void notifyServerStop();
     // Empties Clients (close_Server).
     void clearClients();
