@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <cstdio>
+#include <set>
 #include <thread>
 
 #include "Passwords.h"
@@ -25,9 +26,29 @@ std::string LoggableId(std::u16string_view id) {
     return text.toStdString() + (static_cast<qsizetype>(id.size()) > kLoggedIdLength ? "..." : "");
 }
 
+// The hash of `users` whose check costs the most; each setting is weighed once.
+const std::string* CostliestHash(const std::vector<UserSpec>& users,
+                                 const std::function<double(const std::string&)>& cost) {
+    std::set<std::string_view> weighed;
+    const std::string* costliest = nullptr;
+    double most = 0;
+    for (const UserSpec& user : users) {
+        if (!weighed.insert(HashSetting(user.Hash)).second) {
+            continue;
+        }
+        const double work = cost(user.Hash);
+        if (costliest == nullptr || work > most) {
+            costliest = &user.Hash;
+            most = work;
+        }
+    }
+    return costliest;
+}
+
 }  // namespace
 
-LoginService::LoginService(std::vector<UserSpec> users) : users_(std::move(users)) {}
+LoginService::LoginService(std::vector<UserSpec> users, PasswordWork work)
+    : users_(std::move(users)), work_(std::move(work)), decoy_(CostliestHash(users_, work_.Cost)) {}
 
 const UserSpec* LoginService::Find(std::string_view id) const {
     for (const UserSpec& user : users_) {
@@ -57,10 +78,10 @@ void LoginService::Check(const kelvane::_TPinzSendParam* param) {
     const UserSpec* user = Find(ToUtf8(id));
     bool good = false;
     if (user != nullptr) {
-        good = CheckPassword(password, user->Hash);
-    } else if (!users_.empty()) {
-        // An unknown user costs a hash as well, so that timing does not tell which ids exist.
-        static_cast<void>(CheckPassword(password, users_.front().Hash));
+        good = work_.Check(password, user->Hash);
+    } else if (decoy_ != nullptr) {
+        // An unknown user costs as much as the costliest known one: timing tells no ids apart.
+        static_cast<void>(work_.Check(password, *decoy_));
     }
     if (good) {
         ++accepted_;

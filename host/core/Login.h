@@ -3,16 +3,31 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
+#include <string>
+#include <string_view>
 #include <vector>
 
+#include "Passwords.h"
 #include "ProjectModel.h"
 #include "kelvane/Pinz.h"
 
 namespace host {
 
+// How the service checks a password against a hash and weighs what a check costs; tests put in
+// their own.
+struct PasswordWork {
+    std::function<bool(std::string_view password, const std::string& hash)> Check = CheckPassword;
+    // The work of one check against `hash`; only the order matters. Asked once per distinct
+    // HashSetting when the service is made.
+    std::function<double(const std::string& hash)> Cost = CheckTime;
+};
+
 class LoginService {
   public:
-    explicit LoginService(std::vector<UserSpec> users);
+    // A login for an id that is no user's checks its password against the hash whose check
+    // costs the most, chosen here: unknown ids cannot be told from known ones by the time.
+    explicit LoginService(std::vector<UserSpec> users, PasswordWork work = {});
     LoginService(const LoginService&) = delete;
     LoginService& operator=(const LoginService&) = delete;
 
@@ -37,6 +52,8 @@ class LoginService {
     const UserSpec* Find(std::string_view id) const;
 
     const std::vector<UserSpec> users_;
+    const PasswordWork work_;
+    const std::string* decoy_;  // a hash of users_, null without users
     // What Data points at; never written after construction.
     bool acceptedAnswer_ = true;
     bool refusedAnswer_ = false;

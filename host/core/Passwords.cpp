@@ -2,6 +2,8 @@
 
 #include <crypt.h>
 
+#include <algorithm>
+#include <chrono>
 #include <memory>
 #include <stdexcept>
 
@@ -55,6 +57,32 @@ bool CheckPassword(std::string_view password, const std::string& hash) {
     auto data = std::make_unique<crypt_data>();
     const char* computed = crypt_rn(phrase.c_str(), hash.c_str(), data.get(), sizeof *data);
     return computed != nullptr && SameText(computed, hash);
+}
+
+std::string_view HashSetting(std::string_view hash) {
+    // $id$[parameters$]salt$checksum; bcrypt ($2a$, $2b$, $2y$) has salt and checksum in one
+    // field.
+    const int saltFields = hash.starts_with("$2") ? 1 : 2;
+    std::size_t end = hash.size();
+    for (int i = 0; i < saltFields; ++i) {
+        const std::size_t dollar = end == 0 ? std::string_view::npos : hash.rfind('$', end - 1);
+        if (dollar == std::string_view::npos) {
+            return {};
+        }
+        end = dollar;
+    }
+    return hash.substr(0, end);
+}
+
+double CheckTime(const std::string& hash) {
+    double shortest = 0;
+    for (int i = 0; i < 2; ++i) {
+        const auto began = std::chrono::steady_clock::now();
+        static_cast<void>(CheckPassword({}, hash));
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - began;
+        shortest = i == 0 ? took.count() : std::min(shortest, took.count());
+    }
+    return shortest;
 }
 
 }  // namespace host

@@ -16,7 +16,7 @@ void SystemRecords::AddUnits(const std::vector<UnitSpec>& specs, kelvane::TTreeN
         Unit unit{&spec, nullptr, nullptr, &connectStates_.emplace_back(spec.ConnectState),
                   nullptr};
         if (spec.HasPinz) {
-            pinz_.push_back(std::make_unique<UnitPinz>(spec));
+            pinz_.push_back(std::make_unique<UnitPinz>(spec, *unit.ConnectState));
             unit.Pinz = pinz_.back().get();
         }
         if (spec.HasUnitData) {

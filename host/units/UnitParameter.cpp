@@ -1,5 +1,8 @@
 #include "units/UnitParameter.h"
 
+#include <charconv>
+#include <iterator>
+#include <sstream>
 #include <stdexcept>
 
 #include "core/Utf16.h"
@@ -49,21 +52,51 @@ kelvane::TParamWriteEvent* UnitParameter::Writer() {
     return writerMode_ == WriterMode::None ? nullptr : &writer_;
 }
 
+void UnitParameter::Refuse(const std::string& reason) const {
+    throw std::runtime_error("the unit refused the value of parameter \"" + name_ +
+                             "\": " + reason);
+}
+
 void UnitParameter::Write(int32_t group, int32_t index, kelvane::TVariant* value, int32_t item) {
     const std::u16string text(value != nullptr && value->Type == kelvane::TVariant::vtString
                                   ? kelvane::RefText(value->String)
                                   : std::u16string_view{});
     owner_.RecordWrite(group, index, item, text);
     if (writerMode_ == WriterMode::Raises) {
-        throw std::runtime_error("the unit refused the value of parameter \"" + name_ + "\"");
+        Refuse("it takes no value");
     }
-    if (item < 0) {
-        // The record's text is zero-terminated: keep room for the terminator.
-        kelvane::StoreText(record_.ValueText,
-                           kelvane::CutText(text, std::size(record_.ValueText) - 1));
-    } else {
+    // As a device would: nothing is applied that the parameter cannot hold as it was given.
+    if (!owner_.Online()) {
+        Refuse("the station is offline");
+    }
+    if (!(record_.Enabled & 1)) {
+        Refuse("it is disabled");
+    }
+    if (item >= 0) {
+        if (record_.Items == nullptr || item >= items_.Count) {
+            Refuse("it has no item " + std::to_string(item));
+        }
         record_.ItemIndex = item;
+        return;
     }
+    // The record's text is zero-terminated: it holds one character less than its field.
+    if (text.size() >= std::size(record_.ValueText)) {
+        Refuse("longer than " + std::to_string(std::size(record_.ValueText) - 1) + " characters");
+    }
+    if (range_.Valid) {
+        const std::string digits = ToUtf8(text);
+        double number = 0;
+        const auto [end, error] =
+            std::from_chars(digits.data(), digits.data() + digits.size(), number);
+        if (error != std::errc() || end != digits.data() + digits.size() ||
+            !(number >= range_.Minimum && number <= range_.Maximum)) {
+            std::ostringstream reason;
+            reason << '"' << digits << "\" is not a number from " << range_.Minimum << " to "
+                   << range_.Maximum;
+            Refuse(reason.str());
+        }
+    }
+    kelvane::StoreText(record_.ValueText, text);
 }
 
 }  // namespace host

@@ -26,8 +26,11 @@ class UnitParameter {
     kelvane::TParamWriteEvent* Writer();
 
   private:
-    // The writer: a text into ValueText (item < 0), an item number into ItemIndex.
+    // The writer: a text into ValueText (item < 0), an item number into ItemIndex. Raises, and
+    // applies nothing, while the station is offline or the parameter disabled, and for an item
+    // number outside the items, a text longer than the field, or one outside a valid range.
     void Write(int32_t group, int32_t index, kelvane::TVariant* value, int32_t item);
+    [[noreturn]] void Refuse(const std::string& reason) const;
 
     UnitPinz& owner_;
     kelvane::TPropValue record_{};

@@ -1,5 +1,6 @@
 #include "units/UnitPinz.h"
 
+#include <atomic>
 #include <charconv>
 
 #include "core/Utf16.h"
@@ -26,7 +27,8 @@ std::string UnitTitle(const UnitSpec& spec) {
 
 }  // namespace
 
-UnitPinz::UnitPinz(const UnitSpec& spec) : name_(ToUtf16(UnitTitle(spec))) {
+UnitPinz::UnitPinz(const UnitSpec& spec, int32_t& connectState)
+    : name_(ToUtf16(UnitTitle(spec))), connectState_(connectState) {
     FPinKind = spec.PinKind;
     FPinInfo.PinType = spec.PinKind;
     kelvane::StoreText(FPinInfo.Name, name_);
@@ -56,6 +58,11 @@ UnitParameter* UnitPinz::ParameterOf(const char16_t* indexText) {
         return nullptr;
     }
     return parameters_[static_cast<std::size_t>(index)].get();
+}
+
+bool UnitPinz::Online() const {
+    // The host writes connect states with atomic stores while writes come on IO threads.
+    return std::atomic_ref<int32_t>(connectState_).load(std::memory_order_relaxed) == 1;
 }
 
 void UnitPinz::RecordWrite(int32_t group, int32_t index, int32_t item, std::u16string value) {

@@ -33,7 +33,8 @@ struct UnitCalls {
 
 class UnitPinz final : public kelvane::TPinzBase {
   public:
-    explicit UnitPinz(const UnitSpec& spec);
+    // `connectState` is the unit's connect state, which the host changes while the unit lives.
+    UnitPinz(const UnitSpec& spec, int32_t& connectState);
     UnitPinz(const UnitPinz&) = delete;
     UnitPinz& operator=(const UnitPinz&) = delete;
     ~UnitPinz() override;
@@ -76,8 +77,11 @@ class UnitPinz final : public kelvane::TPinzBase {
     // Parameter of a command's index text, or null when the text names none.
     UnitParameter* ParameterOf(const char16_t* indexText);
     void RecordWrite(int32_t group, int32_t index, int32_t item, std::u16string value);
+    // Whether the station is connected (connect state 1): an offline unit takes no writes.
+    bool Online() const;
 
     std::u16string name_;
+    int32_t& connectState_;
     std::vector<std::unique_ptr<UnitParameter>> parameters_;
     kelvane::TTList<kelvane::TPropValue*> properties_;
     mutable std::mutex callsLock_;

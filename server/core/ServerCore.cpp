@@ -271,7 +271,7 @@ void ServerCore::setDestroying() {
 }
 
 void ServerCore::notifyServerStop() {
-    window_.writeToShownRows(protocol::stopNotice());
+    window_.writeToLoggedIn(protocol::stopNotice());
 }
 
 void ServerCore::clearClients() {

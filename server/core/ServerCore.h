@@ -87,8 +87,8 @@ class ServerCore final : private protocol::ServerState {
     // The connection is idle: its session gives back the memory of its largest answer and
     // request.
     void onIdle(const tcp::ConnectionPtr& connection);
-    // Books the logout of the connection's newest shown row (unless stopping or destroying)
-    // and removes the connection from Clients.
+    // Books the logout of every row of the connection, shown or still queued (unless stopping
+    // or destroying), and removes the connection from Clients.
     void onDisconnect(const tcp::ConnectionPtr& connection);
 
     // ---- Stopping (window thread) ----
@@ -96,8 +96,9 @@ class ServerCore final : private protocol::ServerState {
     void setStopping(bool stopping);
     // Raised once at the start of the window's destruction; never lowered.
     void setDestroying();
-    // The stop notice: {"PS_ID":true}, unframed, to the connection of every shown row, from
-    // the last row to the first. Queued on the connections; never waits for them.
+    // The stop notice: {"PS_ID":true}, unframed, once to every connection with an accepted
+    // login (shown as a row yet or not), newest login first. Queued on the connections; never
+    // waits for them.
     void notifyServerStop();
     // Empties Clients (close_Server).
     void clearClients();

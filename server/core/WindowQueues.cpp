@@ -1,8 +1,7 @@
 #include "server/core/WindowQueues.h"
 
-#include <algorithm>
 #include <exception>
-#include <iterator>
+#include <unordered_set>
 #include <utility>
 
 #include "server/protocol/request.h"
@@ -71,25 +70,33 @@ WindowQueues::Timers WindowQueues::disconnect(const tcp::TcpConnection& connecti
     const std::string& peer = connection.peerAddress();
     DAQ_TRACE(kTraceInfo, "IdTCPServer1Disconnect", kTraceFile, "DAQServer Disconnect : %d, %s",
               index, peer.c_str());
-    // A login still waiting for the window is newer than any shown row of the connection. It
-    // leaves the queue, or its row would appear after the close and stay until the listener
-    // stops (a client that logs in and leaves within one tick, over and over, would fill the list).
-    const auto waiting = std::find_if(logins_.rbegin(), logins_.rend(), [&](const auto& login) {
-        return login->ConnectionId == connection.id();
-    });
-    if (waiting != logins_.rend()) {
-        events_.push_back({(*waiting)->ID, now, peer, etLogout, {}});
-        popups_.push_back({PopupRequest::Kind::Logout, (*waiting)->ID, peer});
-        logins_.erase(std::next(waiting).base());
+    // Every row the connection added leaves with it, each with its logout event: its shown rows
+    // are queued for removal, and its logins still waiting for the window leave the queue (or
+    // their rows would appear after the close and stay until the listener stops). One popup
+    // names the newest.
+    const std::uint64_t id = connection.id();
+    std::vector<std::string> users;
+    for (const ShownRow& row : shown_) {
+        if (row.connectionId == id) {
+            users.push_back(row.id);
+            logouts_.push_back(row.record);
+            timers.logoutUser = true;
+        }
+    }
+    for (auto login = logins_.begin(); login != logins_.end();) {
+        if ((*login)->ConnectionId == id) {
+            users.push_back((*login)->ID);
+            login = logins_.erase(login);
+        } else {
+            ++login;
+        }
+    }
+    for (std::string& user : users) {
+        events_.push_back({user, now, peer, etLogout, {}});
+    }
+    if (!users.empty()) {
+        popups_.push_back({PopupRequest::Kind::Logout, users.back(), peer});
         timers.eventMsg = timers.popupMsg = true;
-    } else if (const auto row = std::find_if(
-                   shown_.rbegin(), shown_.rend(),
-                   [&](const ShownRow& shown) { return shown.connectionId == connection.id(); });
-               row != shown_.rend()) {
-        events_.push_back({row->id, now, peer, etLogout, {}});
-        popups_.push_back({PopupRequest::Kind::Logout, row->id, peer});
-        logouts_.push_back(row->record);
-        timers.eventMsg = timers.popupMsg = timers.logoutUser = true;
     }
     clients_.erase(clients_.begin() + index);
     return timers;
@@ -123,18 +130,29 @@ WindowQueues::Timers WindowQueues::queueEvent(TDAQServerEvent event) {
     return timers;
 }
 
-void WindowQueues::writeToShownRows(std::string_view text) {
+void WindowQueues::writeToLoggedIn(std::string_view text) {
     std::lock_guard lock(lock_);
-    for (auto row = shown_.rbegin(); row != shown_.rend(); ++row) {
-        const tcp::ConnectionPtr client = findClient(row->connectionId);
+    std::unordered_set<std::uint64_t> written;
+    auto write = [&](std::uint64_t connectionId) {
+        if (!written.insert(connectionId).second) {
+            return;
+        }
+        const tcp::ConnectionPtr client = findClient(connectionId);
         if (client == nullptr) {
-            continue;
+            return;
         }
         try {
             client->write(text);  // queued: never waits for the peer
         } catch (const std::exception&) {
-            // A failed write skips its row, as the stop notice is best effort.
+            // A failed write skips its connection, as the stop notice is best effort.
         }
+    };
+    // Newest login first: the logins still waiting for the window, then the shown rows.
+    for (auto login = logins_.rbegin(); login != logins_.rend(); ++login) {
+        write((*login)->ConnectionId);
+    }
+    for (auto row = shown_.rbegin(); row != shown_.rend(); ++row) {
+        write(row->connectionId);
     }
 }
 

@@ -30,8 +30,9 @@ class WindowQueues {
     // Appends the connection to Clients; the count afterwards.
     std::size_t addClient(tcp::ConnectionPtr connection);
     // The disconnect bookkeeping of a connection. With `book` false (stopping) only its
-    // Clients entry goes; otherwise the connection's newest row - a login still queued, else
-    // the newest shown row - is dropped or queued for removal, with its logout event and popup.
+    // Clients entry goes; otherwise every row of the connection goes - its logins still queued
+    // are dropped, its shown rows queued for removal - each with its logout event, and one
+    // logout popup names the newest.
     Timers disconnect(const tcp::TcpConnection& connection, bool book, double now);
     void clearClients();
     std::size_t clientCount() const;
@@ -40,9 +41,10 @@ class WindowQueues {
     Timers queueLogin(std::unique_ptr<_TLinkTSData> record);
     Timers queueEvent(TDAQServerEvent event);
 
-    // Writes `text` as it is to the connection of every shown row, from the last row to the
-    // first; rows whose connection is gone are skipped, a failed write does not stop the walk.
-    void writeToShownRows(std::string_view text);
+    // Writes `text` as it is, once, to every connection in Clients that has an accepted login,
+    // shown as a row yet or still queued; newest login first. A failed write does not stop the
+    // walk.
+    void writeToLoggedIn(std::string_view text);
 
     std::vector<std::unique_ptr<_TLinkTSData>> takeLogins();
     std::vector<const _TLinkTSData*> takeLogouts();

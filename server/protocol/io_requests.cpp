@@ -74,8 +74,7 @@ bool handleDaqListCount(RequestContext& request) {
 }
 
 bool handleDaqList(RequestContext& request) {
-    const int32_t start = readInteger(request.json, "START_INDEX");
-    const int32_t size = readInteger(request.json, "LIST_SIZE");
+    const auto [start, size] = readPage(request.json, "DAQList");
     DAQ_TRACE(kTraceInfo, "DAQList", kTraceFile, "DAQServer Rx : %.*s, start=%d, end=%d",
               textLength(request.text), request.text.data(), start, size);
     const IoMap& map = request.server.ioMap();
@@ -169,7 +168,8 @@ bool handleDaqData(RequestContext& request) {
             map.read([&](const IoMap::Snapshot& snapshot) {
                 const auto hold = entries.lock();
                 for (int n = 0; n < kEntriesPerMapHold && next != last && room(); ++n, ++next) {
-                    const int32_t index = elementInteger(*next);
+                    // An element that is no integer names no record, like one past the end.
+                    const int32_t index = integerValue(*next).value_or(-1);
                     if (index >= 0 && index < snapshot.count()) {
                         const kelvane::TIOList* record = snapshot.record(index);
                         if (record != nullptr) {

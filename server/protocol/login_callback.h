@@ -17,7 +17,7 @@ struct LoginAnswer {
 };
 
 // Asks the host synchronously whether `id` and `password` (UTF-8) may log in. A callback that
-// is not installed refuses.
+// is not installed refuses, and so does an id or a password holding U+0000 (without asking).
 LoginAnswer checkLogin(const TLoginEvent& callback, std::string_view id, std::string_view password);
 
 }  // namespace daq::protocol

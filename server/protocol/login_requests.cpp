@@ -16,7 +16,9 @@ namespace daq::protocol {
 
 LoginAnswer checkLogin(const TLoginEvent& callback, std::string_view id,
                        std::string_view password) {
-    if (!callback) {
+    // The host gets both texts zero-terminated: one holding a zero would reach it cut short.
+    if (!callback || id.find('\0') != std::string_view::npos ||
+        password.find('\0') != std::string_view::npos) {
         return {};
     }
     const std::u16string empty;

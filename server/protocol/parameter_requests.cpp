@@ -8,6 +8,7 @@
 #include "kelvane/Text.h"
 #include "server/protocol/json_request.h"
 #include "server/protocol/request_values.h"
+#include "server/protocol/trace_text.h"
 #include "server/protocol/unit_commands.h"
 #include "trace/Trace.h"
 
@@ -65,10 +66,6 @@ void writeListEntry(Answer& answer, const kelvane::TPropValue& parameter, int32_
     writer.EndObject();
 }
 
-bool hasRange(int32_t propType) {
-    return propType == 11 || propType == 3 || propType == 9;
-}
-
 }  // namespace
 
 bool handleParameterListCount(RequestContext& request) {
@@ -95,8 +92,7 @@ bool handleParameterListCount(RequestContext& request) {
 
 bool handleParameterList(RequestContext& request) {
     DAQ_TRACE(kTraceInfo, "ParameterList", kTraceFile, "[TCP_SERVER]ps_id : PARAMETERLIST");
-    const int32_t start = readInteger(request.json, "START_INDEX");
-    const int32_t size = readInteger(request.json, "LIST_SIZE");
+    const auto [start, size] = readPage(request.json, "ParameterList");
     getJsonString(request.json, "PARAMINDEX");  // read, as the protocol defines it; not used
     const kelvane::TUnitData* unit = request.client.selectedUnit;
     if (unit == nullptr) {
@@ -130,14 +126,16 @@ bool handleParameterDetail(RequestContext& request) {
     if (unit == nullptr) {
         return false;
     }
-    const int32_t index = readInteger(request.json, "PARAMINDEX");
-    const kelvane::TPropValue* parameter = unitParameter(*unit, index);
+    const std::optional<int32_t> found = readInteger(request.json, "PARAMINDEX", std::nullopt);
+    const kelvane::TPropValue* parameter = found ? unitParameter(*unit, *found) : nullptr;
     if (parameter == nullptr) {
         DAQ_TRACE(kTraceError, "ParameterDetail", kTraceFile,
-                  "PARAMETERDETAIL : no parameter %d among the unit's %d", index,
+                  "PARAMETERDETAIL : no parameter %s among the unit's %d",
+                  traceText(getJsonString(request.json, "PARAMINDEX")).c_str(),
                   parameterCount(*unit));
         return false;
     }
+    const int32_t index = *found;
     Answer& answer = request.answer;
     auto& writer = answer.begin();
     writer.StartObject();
@@ -150,15 +148,11 @@ bool handleParameterDetail(RequestContext& request) {
     queryParamGroup(*unit, index);
     answer.key("ISGROUP");
     writer.Bool(true);
-    if (hasRange(parameter->PropType)) {
-        const auto* range = static_cast<const kelvane::TParamRange*>(
-            sendParamCommand(*unit, ucParamRange, index).data);
-        if (range != nullptr && range->Valid) {
-            answer.key("MINRANGE");
-            answer.string(formatFixed(range->Minimum, range->Decimals).view());
-            answer.key("MAXRANGE");
-            answer.string(formatFixed(range->Maximum, range->Decimals).view());
-        }
+    if (const kelvane::TParamRange* range = paramRange(*unit, *parameter, index)) {
+        answer.key("MINRANGE");
+        answer.string(formatFixed(range->Minimum, range->Decimals).view());
+        answer.key("MAXRANGE");
+        answer.string(formatFixed(range->Maximum, range->Decimals).view());
     }
     if (parameter->Items != nullptr) {
         answer.key("VALUE");

@@ -48,12 +48,26 @@ bool selectUnit(kelvane::TUnitData& unit, kelvane::TUnitData*& selection) {
 }
 
 int32_t paramGroup(const kelvane::TUnitData& unit, int32_t index) {
-    return toInteger(toUtf8(sendParamCommand(unit, ucParamGroup, index).text));
+    return toInteger(toUtf8(sendParamCommand(unit, ucParamGroup, index).text)).value_or(0);
 }
 
 bool queryParamGroup(const kelvane::TUnitData& unit, int32_t index) {
     const int32_t group = paramGroup(unit, index);
     return group >= 0 && group == index;
+}
+
+bool hasParamRange(int32_t propType) {
+    return propType == 3 || propType == 9 || propType == 11;
+}
+
+const kelvane::TParamRange* paramRange(const kelvane::TUnitData& unit,
+                                       const kelvane::TPropValue& parameter, int32_t index) {
+    if (!hasParamRange(parameter.PropType)) {
+        return nullptr;
+    }
+    const auto* range =
+        static_cast<const kelvane::TParamRange*>(sendParamCommand(unit, ucParamRange, index).data);
+    return range != nullptr && range->Valid ? range : nullptr;
 }
 
 kelvane::TTList<kelvane::TPropValue*>* unitProperties(const kelvane::TUnitData& unit) {

@@ -38,6 +38,13 @@ int32_t paramGroup(const kelvane::TUnitData& unit, int32_t index);
 // queryParamGroup: the parameter is its own group.
 bool queryParamGroup(const kelvane::TUnitData& unit, int32_t index);
 
+// The types whose range a unit is asked for: 3, 9, 11.
+bool hasParamRange(int32_t propType);
+// Command 109 for a parameter of such a type: the unit's range when it gives a valid one, else
+// null (no command for the other types).
+const kelvane::TParamRange* paramRange(const kelvane::TUnitData& unit,
+                                       const kelvane::TPropValue& parameter, int32_t index);
+
 // The unit's parameter list; null when its plug-in object has none.
 kelvane::TTList<kelvane::TPropValue*>* unitProperties(const kelvane::TUnitData& unit);
 int32_t parameterCount(const kelvane::TUnitData& unit);

@@ -111,11 +111,17 @@ TEST_F(CoreIo, RangePastTheCountGivesIndexOnlyEntriesWithTraces) {
     EXPECT_TRUE(TraceCapture::contains(lines, 0, "DAQList : 7, DAQRun : 0"));
 }
 
-TEST_F(CoreIo, EmptyAndNegativeSizesGiveAnEmptyList) {
-    for (const char* size : {R"("0")", R"("-5")", R"("abc")"}) {
-        EXPECT_EQ(
-            harness.request(client, std::string(R"({"PS_ID":"DAQLIST","LIST_SIZE":)") + size + "}"),
-            R"({"PS_ID":true,"STATUS":true,"LIST":[]})");
+TEST_F(CoreIo, EmptySizesAndStartsThatAreNoIntegerGiveAnEmptyList) {
+    // A start that is no decimal integer within 32 bits names no record: nothing, not record 0.
+    for (const char* members :
+         {R"("LIST_SIZE":"0")", R"("LIST_SIZE":"-5")", R"("LIST_SIZE":"abc")",
+          R"("START_INDEX":"0.0","LIST_SIZE":2)", R"("START_INDEX":0.0,"LIST_SIZE":2)",
+          R"("START_INDEX":" 0","LIST_SIZE":2)", R"("START_INDEX":4294967296,"LIST_SIZE":2)",
+          R"("START_INDEX":"1e400","LIST_SIZE":2)", R"("START_INDEX":null,"LIST_SIZE":2)",
+          R"("START_INDEX":"","LIST_SIZE":2)"}) {
+        EXPECT_EQ(harness.request(client, std::string(R"({"PS_ID":"DAQLIST",)") + members + "}"),
+                  R"({"PS_ID":true,"STATUS":true,"LIST":[]})")
+            << members;
     }
 }
 
@@ -204,11 +210,12 @@ TEST_F(CoreIo, DataEntriesInRequestOrderWithinTheMap) {
         R"({"INDEX":"2","GUID":"","DATA":"3.14","UNIT":"bar","TYPE":4,"TIME":"1899.12.30 00:00:00:000"},)"
         R"({"INDEX":"5","GUID":"","DATA":"Auto","UNIT":"bar","TYPE":4,"TIME":"2026.12.05 00:41:07:123"}]})");
     EXPECT_EQ(harness.request(client, R"({"PS_ID":"DAQ_DATA"})"), R"({"PS_ID":true,"LIST":[]})");
-    // Elements that are not integers count as index 0.
-    const std::string entry0 =
-        R"({"INDEX":"0","GUID":"{1234ABCD-0102-A0B0-DEAD-BEEF00112233}","DATA":"0.00","UNIT":"bar","TYPE":4,"TIME":"1899.12.30 00:00:00:000"})";
-    EXPECT_EQ(harness.request(client, R"({"PS_ID":"DAQ_DATA","DAQ_INDEX":["x",true,"1.5"]})"),
-              R"({"PS_ID":true,"LIST":[)" + entry0 + "," + entry0 + "," + entry0 + "]}");
+    // Elements that are not decimal integers within 32 bits name no record, not record 0.
+    EXPECT_EQ(
+        harness.request(
+            client,
+            R"({"PS_ID":"DAQ_DATA","DAQ_INDEX":["x",true,null,"",0.0,"0.0"," 0","1e0",4294967296,"+0"]})"),
+        R"({"PS_ID":true,"LIST":[{"INDEX":"0","GUID":"{1234ABCD-0102-A0B0-DEAD-BEEF00112233}","DATA":"0.00","UNIT":"bar","TYPE":4,"TIME":"1899.12.30 00:00:00:000"}]})");
 }
 
 TEST_F(CoreIo, DataFromAnEmptiedMapIsEmpty) {

@@ -22,6 +22,11 @@ std::string writeRequest(int index, const std::string& value, int group = 9) {
            R"(","PARAMINDEX":")" + std::to_string(index) + R"(","VALUE":")" + value + "\"}";
 }
 
+// A write with its members as JSON text.
+std::string rawWrite(const std::string& members) {
+    return R"({"PS_ID":"PARAMETERWRITE",)" + members + "}";
+}
+
 std::string detailRequest(const std::string& index) {
     return R"({"PS_ID":"PARAMETERDETAIL","PARAMINDEX":)" + index + "}";
 }
@@ -156,7 +161,10 @@ TEST_F(CoreParameters, ListLeavesHiddenTypesOutAndKeepsPositions) {
     for (const char* request :
          {R"({"PS_ID":"PARAMETERLIST"})",
           R"({"PS_ID":"PARAMETERLIST","START_INDEX":"13","LIST_SIZE":"5"})",
-          R"({"PS_ID":"PARAMETERLIST","START_INDEX":"2147483647","LIST_SIZE":"2147483647"})"}) {
+          R"({"PS_ID":"PARAMETERLIST","START_INDEX":"2147483647","LIST_SIZE":"2147483647"})",
+          // A start that is no integer names no parameter, not parameter 0.
+          R"({"PS_ID":"PARAMETERLIST","START_INDEX":"0.0","LIST_SIZE":"5"})",
+          R"({"PS_ID":"PARAMETERLIST","START_INDEX":null,"LIST_SIZE":"5"})"}) {
         EXPECT_EQ(harness.request(client, request),
                   R"({"PS_ID":true,"STATE":1,"PARAMREAD":true,"LIST":[]})")
             << request;
@@ -193,11 +201,13 @@ TEST_F(CoreParameters, DetailWithRangesItemsAndGroup) {
 TEST_F(CoreParameters, DetailOutsideTheParametersAnswersNothing) {
     TraceCapture traces;
     ASSERT_TRUE(harness.request(client, selectRequest("ST1")));
-    EXPECT_FALSE(harness.request(client, detailRequest("13")));
-    EXPECT_FALSE(harness.request(client, detailRequest("-1")));
+    // Texts that are no decimal integer within 32 bits name no parameter, not parameter 0.
+    for (const char* index :
+         {"13", "-1", R"("x")", R"("0.0")", "0.0", R"(" 0")", "4294967296", "null", R"("")"}) {
+        EXPECT_FALSE(harness.request(client, detailRequest(index))) << index;
+    }
+    EXPECT_FALSE(harness.request(client, R"({"PS_ID":"PARAMETERDETAIL"})"));
     EXPECT_EQ(unit("ST1").Calls().GroupQueries, 0);
-    // A text that is no integer reads as 0, which exists.
-    EXPECT_TRUE(harness.request(client, detailRequest("\"x\"")));
     EXPECT_TRUE(TraceCapture::contains(traces.take(), 2,
                                        "PARAMETERDETAIL : no parameter 13 among the unit's 13"));
 }
@@ -240,18 +250,78 @@ TEST_F(CoreParameters, WriteAnswersAndWhatTheWriterGets) {
     // A negative group answer: the writer gets -1 whatever the request says.
     EXPECT_EQ(harness.request(client, writeRequest(9, "v", 6)), kOk);
     EXPECT_EQ(st1.Calls().LastWriteGroup, -1);
-    // An item parameter grouped under another one goes to the writer; a value that is no
-    // integer is item 0.
-    EXPECT_EQ(harness.request(client, writeRequest(7, "fast", 2)), kOk);
+    // An item parameter grouped under another one goes to the writer with its item number.
+    EXPECT_EQ(harness.request(client, writeRequest(7, "1", 2)), kOk);
     EXPECT_EQ(st1.Calls().LastWriteGroup, 2);
-    EXPECT_EQ(st1.Calls().LastWriteItem, 0);
+    EXPECT_EQ(st1.Calls().LastWriteItem, 1);
+    EXPECT_EQ(st1.Parameter(7)->ItemIndex, 1);
+    // Indexes and values as JSON numbers, "+" signs included.
+    EXPECT_EQ(harness.request(client, rawWrite(R"("GROUPINDEX":3,"PARAMINDEX":"+6","VALUE":-2.5)")),
+              kOk);
+    EXPECT_EQ(kelvane::FieldText(st1.Parameter(6)->ValueText), u"-2.5");
+}
 
-    // Hidden and other types and a unit without writer: "OK", nothing written.
-    const int writes = st1.Calls().Writes;
-    EXPECT_EQ(harness.request(client, writeRequest(1, "x")), kOk);
-    EXPECT_EQ(harness.request(client, writeRequest(5, "x")), kOk);
-    EXPECT_EQ(harness.request(client, writeRequest(11, "x")), kOk);
-    EXPECT_EQ(st1.Calls().Writes, writes);
+// Whatever the parameter cannot hold as it was sent, and every write that would not reach the
+// unit, answers "FAILED" and leaves the unit's records as they were.
+TEST_F(CoreParameters, WritesOfWhatCannotBeHeldFailAndChangeNothing) {
+    ASSERT_TRUE(harness.request(client, selectRequest("ST1")));
+    loginAdmin(client);
+    host::UnitPinz& st1 = unit("ST1");
+    st1.Parameter(3)->Enabled = 1;  // "Limit", 2.500 to 10.000
+    const char* const refused[] = {
+        // No parameter index that is a decimal integer within 32 bits (13 is none either).
+        R"("PARAMINDEX":"13.0","VALUE":"1")", R"("PARAMINDEX":13.0,"VALUE":"1")",
+        R"("PARAMINDEX":" 13","VALUE":"1")", R"("PARAMINDEX":4294967309,"VALUE":"1")",
+        R"("PARAMINDEX":"1e400","VALUE":"1")", R"("PARAMINDEX":null,"VALUE":"1")",
+        R"("PARAMINDEX":"","VALUE":"1")", R"("VALUE":"1")", R"("PARAMINDEX":"0.0","VALUE":"1")",
+        R"("PARAMINDEX":0,"GROUPINDEX":"x","VALUE":"1")", R"("PARAMINDEX":0,"VALUE":null)",
+        R"("PARAMINDEX":0,"VALUE":true)",
+        // "Mode": items 0 to 2.
+        R"("PARAMINDEX":2,"VALUE":"Off")", R"("PARAMINDEX":2,"VALUE":"1.0")",
+        R"("PARAMINDEX":2,"VALUE":"")", R"("PARAMINDEX":2,"VALUE":"99")",
+        R"("PARAMINDEX":2,"VALUE":"-1")", R"("PARAMINDEX":2,"VALUE":3)", R"("PARAMINDEX":2)",
+        // "Ramp", through the writer: items 0 and 1; "Empty": no items at all.
+        R"("PARAMINDEX":7,"VALUE":"2")", R"("PARAMINDEX":7,"VALUE":"Fast")",
+        R"("PARAMINDEX":12,"VALUE":"0")",
+        // Texts end at no zero.
+        R"("PARAMINDEX":0,"VALUE":"1\u00002")",
+        // Numbers within "Limit"'s range; "Speed" (type 11) has no valid range but takes numbers.
+        R"("PARAMINDEX":3,"VALUE":"abc")", R"("PARAMINDEX":3,"VALUE":"10.5")",
+        R"("PARAMINDEX":3,"VALUE":2.4)", R"("PARAMINDEX":3,"VALUE":"1e400")",
+        R"("PARAMINDEX":3,"VALUE":" 5")", R"("PARAMINDEX":6,"VALUE":"fast")",
+        // Hidden and other types, and a parameter the unit gives no writer for.
+        R"("PARAMINDEX":1,"VALUE":"x")", R"("PARAMINDEX":5,"VALUE":"x")",
+        R"("PARAMINDEX":11,"VALUE":"x")"};
+    std::vector<std::u16string> texts;
+    std::vector<int32_t> items;
+    for (int32_t i = 0; i < st1.ParameterCount(); ++i) {
+        texts.emplace_back(kelvane::FieldText(st1.Parameter(i)->ValueText));
+        items.push_back(st1.Parameter(i)->ItemIndex);
+    }
+    const host::UnitCalls before = st1.Calls();
+    for (const char* members : refused) {
+        EXPECT_EQ(harness.request(client, rawWrite(members)), kFailed) << members;
+    }
+    // A disabled parameter and a unit that is not connected take nothing either.
+    st1.Parameter(3)->Enabled = 0;
+    EXPECT_EQ(harness.request(client, writeRequest(3, "5")), kFailed);
+    *system.Find("ST1")->ConnectState = 0;
+    EXPECT_EQ(harness.request(client, writeRequest(0, "5")), kFailed);
+    EXPECT_EQ(harness.request(client, writeRequest(2, "2")), kFailed);
+
+    const host::UnitCalls after = st1.Calls();
+    EXPECT_EQ(after.Writes, before.Writes);
+    EXPECT_EQ(after.PropertyChanges, before.PropertyChanges);
+    for (int32_t i = 0; i < st1.ParameterCount(); ++i) {
+        EXPECT_EQ(kelvane::FieldText(st1.Parameter(i)->ValueText), texts[i]) << i;
+        EXPECT_EQ(st1.Parameter(i)->ItemIndex, items[i]) << i;
+    }
+    // The bounds themselves are values the parameters hold.
+    *system.Find("ST1")->ConnectState = 1;
+    st1.Parameter(3)->Enabled = 1;
+    EXPECT_EQ(harness.request(client, writeRequest(3, "10")), kOk);
+    EXPECT_EQ(harness.request(client, writeRequest(3, "2.5")), kOk);
+    EXPECT_EQ(harness.request(client, writeRequest(2, "0")), kOk);
 }
 
 TEST_F(CoreParameters, ItemShortcutChangesTheRecordAndTellsTheUnit) {
@@ -292,6 +362,18 @@ TEST_F(CoreParameters, FailedWrites) {
         lines, 2, "TCP/IP DAQ Server Parameter Write error : the unit refused"));
     EXPECT_TRUE(
         TraceCapture::contains(lines, 2, "TCP/IP DAQ Server Parameter Write error : parameter 13"));
+    // Each refusal says why.
+    const std::pair<std::string, const char*> refusals[] = {
+        {rawWrite(R"("PARAMINDEX":"2.0","VALUE":"1")"), "PARAMINDEX is not an integer"},
+        {writeRequest(2, "Off"), R"(parameter 2 has no item "Off" among its 3 items)"},
+        {writeRequest(6, "fast"), R"(parameter 6 takes a number, not "fast")"},
+        {writeRequest(11, "y"), "parameter 11 cannot be written: its unit gives no writer"}};
+    for (const auto& [request, reason] : refusals) {
+        EXPECT_EQ(harness.request(client, request), kFailed);
+        EXPECT_TRUE(TraceCapture::contains(
+            traces.take(), 2, std::string("TCP/IP DAQ Server Parameter Write error : ") + reason))
+            << reason;
+    }
 }
 
 // A unit plug-in that keeps no parameter list (its Properties field stays null) and counts

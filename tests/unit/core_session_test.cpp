@@ -2,6 +2,7 @@
 // disconnect walk and the stop notice.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <regex>
 #include <string>
 
@@ -92,6 +93,16 @@ TEST_F(CoreSession, RefusedLoginAnswersFalseQueuesLoginFailAndKeepsTheConnection
               R"({"PS_ID":true,"STATUS":"RUNNING"})");
 }
 
+TEST_F(CoreSession, CredentialsHoldingAZeroAreRefused) {
+    auto client = harness.connect();
+    const std::pair<const char*, const char*> credentials[] = {
+        {"admin", "admin\\u0000xyz"}, {"admin\\u0000xyz", "admin"}, {"admin\\u0000", "admin"}};
+    for (const auto& [id, password] : credentials) {
+        EXPECT_EQ(harness.request(client, loginRequest(id, password)), kRefused) << id;
+    }
+    EXPECT_TRUE(harness.core().takeLogins().empty());
+}
+
 TEST_F(CoreSession, LoginWithoutTheHostsCallbackIsRefused) {
     CoreHarness bare;
     auto client = bare.connect();
@@ -134,7 +145,7 @@ TEST_F(CoreSession, ProjectInfoNeedsTheHostsProjectRecord) {
     harness.core().setProject(nullptr);
 }
 
-TEST_F(CoreSession, TwoLoginsOnOneConnectionMakeTwoRowsAndItsCloseRemovesTheNewer) {
+TEST_F(CoreSession, TwoLoginsOnOneConnectionMakeTwoRowsAndItsCloseRemovesBoth) {
     auto client = harness.connect("10.0.0.5");
     harness.request(client, loginRequest("admin", "admin"));
     harness.request(client, loginRequest("viewer", "viewer"));
@@ -144,20 +155,54 @@ TEST_F(CoreSession, TwoLoginsOnOneConnectionMakeTwoRowsAndItsCloseRemovesTheNewe
     harness.core().takePopups();
 
     harness.disconnect(client);
-    const auto logouts = harness.core().takeLogouts();
-    ASSERT_EQ(logouts.size(), 1u);
-    EXPECT_EQ(logouts[0], rows[1].get());
+    EXPECT_EQ(harness.core().takeLogouts(),
+              (std::vector<const daq::_TLinkTSData*>{rows[0].get(), rows[1].get()}));
     const auto events = harness.core().takeEvents();
-    ASSERT_EQ(events.size(), 1u);
-    EXPECT_EQ(events[0].EventType, daq::etLogout);
-    EXPECT_EQ(events[0].ID, "viewer");
-    EXPECT_EQ(events[0].IP, "10.0.0.5");
+    ASSERT_EQ(events.size(), 2u);
+    for (std::size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(events[i].EventType, daq::etLogout);
+        EXPECT_EQ(events[i].ID, rows[i]->ID);
+        EXPECT_EQ(events[i].IP, "10.0.0.5");
+    }
     const auto popups = harness.core().takePopups();
     ASSERT_EQ(popups.size(), 1u);
     EXPECT_EQ(popups[0].kind, daq::PopupRequest::Kind::Logout);
     EXPECT_EQ(popups[0].ID, "viewer");
     EXPECT_EQ(harness.timers().starts(WindowTimer::LogoutUser), 1);
     EXPECT_EQ(harness.core().clientCount(), 0u);
+}
+
+// Connections that log in twice: the stop notice reaches each once, and so does it a login not
+// shown yet; when they close, every row they added leaves, each with its logout event.
+TEST_F(CoreSession, MultiLoginConnectionsGetOneStopNoticeEachAndLeaveNoRow) {
+    std::vector<std::shared_ptr<MemoryConnection>> clients;
+    for (int i = 0; i < 3; ++i) {
+        clients.push_back(harness.connect("10.0.1." + std::to_string(i)));
+        harness.request(clients.back(), loginRequest("viewer", "viewer"));
+        harness.request(clients.back(), loginRequest("admin", "admin"));
+    }
+    showLogins();
+    clients.push_back(harness.connect("10.0.1.9"));
+    harness.request(clients.back(), loginRequest("admin", "admin"));  // not shown yet
+
+    harness.core().notifyServerStop();
+    for (const auto& client : clients) {
+        EXPECT_EQ(client->takeWrites(), std::vector<std::string>{R"({"PS_ID":true})"});
+    }
+
+    for (const auto& client : clients) {
+        harness.disconnect(client);
+    }
+    showLogins();
+    for (const daq::_TLinkTSData* gone : harness.core().takeLogouts()) {
+        std::erase_if(rows, [&](const auto& row) { return row.get() == gone; });
+    }
+    EXPECT_TRUE(rows.empty());
+    const auto events = harness.core().takeEvents();
+    EXPECT_EQ(std::count_if(events.begin(), events.end(),
+                            [](const auto& event) { return event.EventType == daq::etLogout; }),
+              7);
+    EXPECT_EQ(events.size(), 14u);
 }
 
 TEST_F(CoreSession, ThreeClientsClosingWithinOneTickLeaveOnceEach) {
@@ -186,7 +231,7 @@ TEST_F(CoreSession, ConnectionWithoutLoginBooksNothing) {
     EXPECT_EQ(harness.core().clientCount(), 0u);
 }
 
-TEST_F(CoreSession, CloseBeforeTheRowIsShownTakesTheWaitingLoginAlong) {
+TEST_F(CoreSession, CloseBeforeTheRowIsShownTakesTheWaitingLoginsAlong) {
     auto shown = harness.connect();
     harness.request(shown, loginRequest("viewer", "viewer"));
     showLogins();
@@ -197,18 +242,21 @@ TEST_F(CoreSession, CloseBeforeTheRowIsShownTakesTheWaitingLoginAlong) {
     harness.core().takePopups();
 
     harness.disconnect(early);
-    harness.disconnect(shown);  // its waiting login goes, the shown row stays
-    const auto events = harness.core().takeEvents();
-    ASSERT_EQ(events.size(), 2u);
-    EXPECT_EQ(events[0].ID, "admin");
-    EXPECT_EQ(events[0].EventType, daq::etLogout);
-    EXPECT_EQ(events[1].EventType, daq::etLogout);
-    EXPECT_EQ(harness.core().takePopups().size(), 2u);
     EXPECT_TRUE(harness.core().takeLogouts().empty());
     EXPECT_EQ(harness.timers().starts(WindowTimer::LogoutUser), 0);
+    harness.disconnect(shown);  // its waiting login goes, and its shown row
+    const auto events = harness.core().takeEvents();
+    ASSERT_EQ(events.size(), 3u);
+    EXPECT_EQ(events[0].ID, "admin");
+    EXPECT_EQ(events[1].ID, "viewer");
+    EXPECT_EQ(events[2].ID, "admin");
+    for (const auto& event : events) {
+        EXPECT_EQ(event.EventType, daq::etLogout);
+    }
+    EXPECT_EQ(harness.core().takePopups().size(), 2u);
+    EXPECT_EQ(harness.core().takeLogouts(), std::vector<const daq::_TLinkTSData*>{rows[0].get()});
     showLogins();
-    EXPECT_EQ(rows.size(), 1u);  // only the row shown before the closes
-    EXPECT_EQ(rows[0]->ID, "viewer");
+    EXPECT_EQ(rows.size(), 1u);  // no row appears after the closes
 }
 
 TEST_F(CoreSession, DisconnectsWhileStoppingBookNothing) {
@@ -225,7 +273,7 @@ TEST_F(CoreSession, DisconnectsWhileStoppingBookNothing) {
     EXPECT_EQ(harness.core().clientCount(), 0u);
 }
 
-TEST_F(CoreSession, StopNoticeGoesUnframedToEveryShownRowLastFirst) {
+TEST_F(CoreSession, StopNoticeGoesUnframedToEveryLoggedInConnection) {
     auto first = harness.connect("10.0.0.1");
     auto second = harness.connect("10.0.0.2");
     auto anonymous = harness.connect("10.0.0.3");

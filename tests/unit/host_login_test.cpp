@@ -8,6 +8,7 @@
 
 #include "core/DemoProject.h"
 #include "core/Login.h"
+#include "core/Passwords.h"
 
 using namespace host;
 using namespace kelvane;
@@ -133,4 +134,32 @@ TEST_F(LoginTest, ADelaySlowsEveryCheckAndChangesNoAnswer) {
         EXPECT_TRUE(answer.Answered);
         EXPECT_EQ(answer.Accepted, password[0] == u'a');
     }
+}
+
+// An unknown id runs a check as costly as the costliest known user's, so that timing tells no
+// ids apart, wherever that user stands in the project.
+TEST_F(LoginTest, UnknownIdsAreCheckedAgainstTheCostliestHash) {
+    std::vector<UserSpec> users = *users_;  // light hashes, one setting
+    const UserSpec strong{"operator", HashPassword("operator"), false};
+    users.push_back(strong);
+    users.push_back({"guest", HashPassword("guest", HashCost::Light), false});
+    ASSERT_NE(HashSetting(users.front().Hash), HashSetting(strong.Hash));
+    EXPECT_EQ(HashSetting(users.front().Hash), HashSetting(users.back().Hash));
+
+    std::vector<std::string> checked;
+    std::vector<std::string> weighed;
+    PasswordWork work;
+    work.Check = [&](std::string_view password, const std::string& hash) {
+        checked.push_back(hash);
+        return CheckPassword(password, hash);
+    };
+    work.Cost = [&](const std::string& hash) {
+        weighed.push_back(hash);
+        return hash == strong.Hash ? 2.0 : 1.0;
+    };
+    LoginService service(users, work);
+    EXPECT_EQ(weighed, (std::vector<std::string>{users.front().Hash, strong.Hash}));
+    EXPECT_FALSE(Login(service.Callback(), u"nobody", u"operator").Accepted);
+    EXPECT_TRUE(Login(service.Callback(), u"admin", u"admin").Accepted);
+    EXPECT_EQ(checked, (std::vector<std::string>{strong.Hash, users.front().Hash}));
 }

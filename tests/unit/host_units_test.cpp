@@ -199,18 +199,51 @@ TEST_F(UnitsTest, WritersApplyRaiseOrAreMissing) {
     EXPECT_EQ(writerOf(u"7"), nullptr);
     EXPECT_EQ(writerOf(u"-1"), nullptr);
 
-    // A text longer than the record's field is cut, keeping the terminating zero.
-    const std::u16string longText(300, u'x');
-    TVariant longValue{TVariant::vtString, 0, longText.c_str()};
-    (*text)(-1, 0, &longValue, -1);
-    EXPECT_EQ(FieldText(unit.Parameter(0)->ValueText).size(), 127u);
-
     const UnitCalls calls = unit.Calls();
     EXPECT_EQ(calls.WriterQueries, 5);
-    EXPECT_EQ(calls.Writes, 4);
-    EXPECT_EQ(calls.LastWriteIndex, 0);
+    EXPECT_EQ(calls.Writes, 3);
+    EXPECT_EQ(calls.LastWriteIndex, 6);
     EXPECT_EQ(calls.LastWriteItem, -1);
-    EXPECT_EQ(calls.LastWriteValue, longText);
+    EXPECT_EQ(calls.LastWriteValue, u"42");
+}
+
+// Like a device, a unit applies nothing its parameter cannot hold as it was given, and nothing
+// while the parameter is disabled or the station offline.
+TEST_F(UnitsTest, WritersRefuseWhatTheParameterCannotHold) {
+    const SystemRecords::Unit& st01 = UnitNamed("ST01");
+    UnitPinz& unit = *st01.Pinz;
+    auto write = [&](const char16_t* index, const std::u16string& text, int32_t item) {
+        auto* writer = static_cast<TParamWriteEvent*>(Send(unit, 105, index).Data);
+        TVariant value{TVariant::vtString, 0, text.c_str()};
+        (*writer)(-1, 0, &value, item);
+    };
+    const std::u16string longText(128, u'x');
+    const std::pair<const char16_t*, std::u16string> texts[] = {
+        {u"2", u"abc"}, {u"2", u"9999"}, {u"2", u"3.51"}, {u"2", u"0.4"},
+        {u"2", u" 1"},  {u"2", u""},     {u"0", longText}};
+    for (const auto& [index, text] : texts) {
+        EXPECT_THROW(write(index, text, -1), std::runtime_error);
+    }
+    EXPECT_THROW(write(u"1", u"7", 7), std::runtime_error) << "Mode has items 0 to 2";
+    EXPECT_THROW(write(u"1", u"3", 3), std::runtime_error);
+    EXPECT_THROW(write(u"0", u"1", 0), std::runtime_error) << "Address has no items";
+    EXPECT_EQ(FieldText(unit.Parameter(2)->ValueText), u"2.5");
+    EXPECT_EQ(FieldText(unit.Parameter(0)->ValueText), u"1");
+    EXPECT_EQ(unit.Parameter(1)->ItemIndex, 1);
+
+    write(u"2", u"3.5", -1);
+    EXPECT_EQ(FieldText(unit.Parameter(2)->ValueText), u"3.5");
+    write(u"0", longText.substr(1), -1);
+    EXPECT_EQ(FieldText(unit.Parameter(0)->ValueText).size(), 127u);
+
+    unit.Parameter(0)->Enabled = 0;
+    EXPECT_THROW(write(u"0", u"2", -1), std::runtime_error) << "disabled";
+    unit.Parameter(0)->Enabled = 1;
+    *st01.ConnectState = 0;
+    EXPECT_THROW(write(u"0", u"2", -1), std::runtime_error) << "offline";
+    EXPECT_THROW(write(u"1", u"2", 2), std::runtime_error) << "offline";
+    EXPECT_EQ(FieldText(unit.Parameter(0)->ValueText).size(), 127u);
+    EXPECT_EQ(unit.Parameter(1)->ItemIndex, 1);
 }
 
 TEST_F(UnitsTest, PropertyChangeIsRecorded) {

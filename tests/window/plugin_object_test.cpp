@@ -191,10 +191,11 @@ TEST_F(PluginObject, ReadEventsAreKeptOncePerCodeAndDataPointer) {
 TEST_F(PluginObject, ChildRemovalGoesByPinType) {
     host::UnitSpec spec;
     spec.PinKind = 11;
-    host::UnitPinz firstServer(spec);
-    host::UnitPinz secondServer(spec);
+    int32_t connected = 1;
+    host::UnitPinz firstServer(spec, connected);
+    host::UnitPinz secondServer(spec, connected);
     spec.PinKind = 5;
-    host::UnitPinz other(spec);
+    host::UnitPinz other(spec, connected);
     pinz->SetAddChildPinz(&firstServer);
     pinz->SetAddChildPinz(&other);
     pinz->SetAddChildPinz(&secondServer);
@@ -206,7 +207,7 @@ TEST_F(PluginObject, ChildRemovalGoesByPinType) {
     EXPECT_EQ(pinz->children()[1], &secondServer);
 
     spec.PinKind = 7;
-    host::UnitPinz stranger(spec);
+    host::UnitPinz stranger(spec, connected);
     EXPECT_FALSE(pinz->SetDelChildPinz(&stranger));
     EXPECT_FALSE(pinz->SetDelChildPinz(nullptr));
     EXPECT_EQ(pinz->children().Count(), 2);

@@ -1,6 +1,6 @@
 // The window side of client sessions, with real clients on loopback: logins become rows of
 // "Login Users" and events, logins and logouts are announced by the popup, refused logins are
-// logged, closes remove the connection's newest row, and a stop notifies and empties the list.
+// logged, closes remove every row of the connection, and a stop notifies and empties the list.
 #include <QTimer>
 #include <QTreeView>
 
@@ -168,16 +168,19 @@ TEST_F(Sessions, RowsAndEventsAppearWhileLoginsKeepComing) {
     EXPECT_LT(clients.size(), 12u);
 }
 
-TEST_F(Sessions, TwoLoginsOnOneConnectionLoseOnlyTheNewerRow) {
+TEST_F(Sessions, TwoLoginsOnOneConnectionLoseBothRows) {
     auto first = loggedIn("admin", "admin");
     ASSERT_TRUE(first->login("admin", "admin", {"Linux", "6.2", "Second", ""}).has_value());
-    auto other = loggedIn("admin", "admin");
+    auto other = loggedIn("<b>op</b>", "op");
     ASSERT_TRUE(waitRows(userRows, 3));
+    ASSERT_TRUE(waitRows(eventRows, 3));
     first->close();
-    ASSERT_TRUE(waitRows(userRows, 2));
-    EXPECT_EQ(cell(userRows, 0, 5), "6.1");  // the older row of the closed connection stays
-    EXPECT_EQ(cell(userRows, 0, 0), "1");
-    EXPECT_EQ(cell(userRows, 1, 0), "2");  // renumbered
+    ASSERT_TRUE(waitRows(userRows, 1));
+    EXPECT_EQ(cell(userRows, 0, 1), "<b>op</b>");
+    EXPECT_EQ(cell(userRows, 0, 0), "1");  // renumbered
+    ASSERT_TRUE(waitRows(eventRows, 5));   // a logout for each row
+    EXPECT_EQ(cell(eventRows, 3, 4), "Logout");
+    EXPECT_EQ(cell(eventRows, 4, 4), "Logout");
 }
 
 TEST_F(Sessions, TwoLogoutsInOneIntervalBothLoggedAndThePopupShowsTheSecond) {

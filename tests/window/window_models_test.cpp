@@ -120,7 +120,7 @@ TEST(WindowModels, UserListRemovesExactlyTheQueuedRowOfAConnectionThatLoggedInTw
     model.append(userBatch(user("alice", 7), user("bob", 8)));
     model.append(userBatch(user("alice-again", 7)));
 
-    // The disconnect walk picks the newest shown row of the connection.
+    // The newest row of the connection is queued, and a record that is not shown.
     const std::vector<const UserRecord*> shown = model.records();
     const UserRecord* newest = nullptr;
     for (const UserRecord* record : shown) {
