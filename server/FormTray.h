@@ -151,6 +151,11 @@ class TfrmDAQTray : public QWidget, private WindowSink {
     std::string configPath() const;
     void getLocalIPList();
     void TimerInitTimer();
+    void listAddresses();
+    void selectServerAddress();
+    // Settings the operator has to mend: traced and written to standard error (the journal of
+    // a host run as a service).
+    static void reportSettingsProblem(const char* operation, const std::string& text);
     void addDAQIO_Map(kelvane::TTreeNode* node);
     void notifyServerStop();
     void sendStatusLine(const std::string& text);

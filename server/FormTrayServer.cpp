@@ -9,6 +9,8 @@
 #include <QTabWidget>
 #include <QTimer>
 
+#include <cstdio>
+
 #include "server/ConfigDialog.h"
 #include "server/FormTray.h"
 #include "server/FormTrayTrace.h"
@@ -72,6 +74,11 @@ void TfrmDAQTray::loadServerConfig() {
     ServerPort = configured_.port;
 }
 
+void TfrmDAQTray::reportSettingsProblem(const char* operation, const std::string& text) {
+    DAQ_TRACE(kTraceError, operation, kFormTraySource, "%s", text.c_str());
+    std::fprintf(stderr, "DAQServer: %s\n", text.c_str());
+}
+
 void TfrmDAQTray::saveServerConfig() {
     if (!daq::saveServerConfig(configPath(), {ServerAddress, ServerPort, options_.limits})) {
         DAQ_TRACE(kTraceError, "saveServerConfig", kFormTraySource,
@@ -80,23 +87,41 @@ void TfrmDAQTray::saveServerConfig() {
 }
 
 void TfrmDAQTray::getLocalIPList() {
-    for (std::string& address : options_.localAddresses()) {
-        IPList.push_back(std::move(address));
-    }
+    IPList = listenAddressChoices(options_.localAddresses());
 }
 
 void TfrmDAQTray::TimerInitTimer() {
     TimerInit->stop();
     guardedStep("TimerInitTimer", __LINE__, [&] {
         PageControl1->setCurrentIndex(0);
-        getLocalIPList();
-        cbxIP->clear();
-        for (const std::string& address : IPList) {
-            cbxIP->addItem(QString::fromStdString(address));
-        }
-        cbxIP->setCurrentIndex(selectAddressIndex(IPList, ServerAddress));
-        ServerAddress = cbxIP->currentText().toStdString();
+        listAddresses();
     });
+}
+
+// Once per window: at start-up, or at the first open of the listener when a host starts its
+// DAQ run before that.
+void TfrmDAQTray::listAddresses() {
+    if (!IPList.empty()) {
+        return;
+    }
+    getLocalIPList();
+    cbxIP->clear();
+    for (const std::string& address : IPList) {
+        cbxIP->addItem(QString::fromStdString(address));
+    }
+    selectServerAddress();
+}
+
+void TfrmDAQTray::selectServerAddress() {
+    const std::optional<std::size_t> found = findAddress(IPList, ServerAddress);
+    if (!found && !ServerAddress.empty()) {
+        reportSettingsProblem("selectServerAddress",
+                              "TCP/IP Server : " + ServerAddress +
+                                  " is not an address of this machine, all interfaces (" +
+                                  kAllInterfaces + ") used instead");
+    }
+    cbxIP->setCurrentIndex(static_cast<int>(found.value_or(0)));
+    ServerAddress = cbxIP->currentText().toStdString();
 }
 
 std::string TfrmDAQTray::addressAndPort() const {
@@ -112,6 +137,7 @@ bool TfrmDAQTray::open_Server(int32_t timeoutMs) {
         cbxIP->setEnabled(false);
         return true;
     }
+    listAddresses();
     IdTCPServer1.clearBindings();
     IdTCPServer1.addBinding(ServerAddress, static_cast<uint16_t>(ServerPort));
     try {

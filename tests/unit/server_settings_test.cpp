@@ -222,7 +222,7 @@ class InterfaceList {
 
 }  // namespace
 
-TEST(LocalAddresses, InterfaceOrderWithPlaceholderForInterfacesWithoutIPv4) {
+TEST(LocalAddresses, InterfaceOrderAndInterfacesWithoutIPv4GiveNothing) {
     InterfaceList list;
     list.add("lo", nullptr);  // the packet entry comes first
     list.add("eth0", nullptr);
@@ -231,7 +231,7 @@ TEST(LocalAddresses, InterfaceOrderWithPlaceholderForInterfacesWithoutIPv4) {
     list.add("wlan0", nullptr);
     list.add("eth0", "10.0.0.5");
     EXPECT_EQ(ipv4AddressesOf(list.head()),
-              (std::vector<std::string>{"127.0.0.1", "192.168.0.10", "10.0.0.5", "0.0.0.0"}));
+              (std::vector<std::string>{"127.0.0.1", "192.168.0.10", "10.0.0.5"}));
     EXPECT_EQ(ipv4AddressesOf(list.head(), 2),
               (std::vector<std::string>{"127.0.0.1", "192.168.0.10", "10.0.0.5"}));
     EXPECT_TRUE(ipv4AddressesOf(nullptr).empty());
@@ -242,13 +242,21 @@ TEST(LocalAddresses, ThisMachineListsItsLoopbackAddress) {
     EXPECT_NE(std::find(addresses.begin(), addresses.end(), "127.0.0.1"), addresses.end());
 }
 
-TEST(LocalAddresses, SelectionTakesTheLastEqualEntryElseTheFirst) {
-    const std::vector<std::string> list{"127.0.0.1", "10.0.0.5", "192.168.0.10", "10.0.0.5"};
-    EXPECT_EQ(selectAddressIndex(list, "10.0.0.5"), 3);
-    EXPECT_EQ(selectAddressIndex(list, "192.168.0.10"), 2);
-    EXPECT_EQ(selectAddressIndex(list, "172.16.0.1"), 0);
-    EXPECT_EQ(selectAddressIndex(list, ""), 0);
-    EXPECT_EQ(selectAddressIndex({}, "10.0.0.5"), -1);
+TEST(LocalAddresses, ChoicesOfferAllInterfacesFirstAndLoopbackLast) {
+    using List = std::vector<std::string>;
+    EXPECT_EQ(listenAddressChoices({"127.0.0.1", "192.168.0.10", "10.0.0.5", "127.0.1.1"}),
+              (List{"0.0.0.0", "192.168.0.10", "10.0.0.5", "127.0.0.1", "127.0.1.1"}));
+    EXPECT_EQ(listenAddressChoices({"0.0.0.0", "127.0.0.1"}), (List{"0.0.0.0", "127.0.0.1"}));
+    EXPECT_EQ(listenAddressChoices({}), List{"0.0.0.0"});
+}
+
+TEST(LocalAddresses, FindingTakesTheLastEqualEntry) {
+    const std::vector<std::string> list{"0.0.0.0", "10.0.0.5", "192.168.0.10", "10.0.0.5"};
+    EXPECT_EQ(findAddress(list, "10.0.0.5"), 3u);
+    EXPECT_EQ(findAddress(list, "192.168.0.10"), 2u);
+    EXPECT_EQ(findAddress(list, "0.0.0.0"), 0u);
+    EXPECT_EQ(findAddress(list, "172.16.0.1"), std::nullopt);
+    EXPECT_EQ(findAddress(list, ""), std::nullopt);
 }
 
 TEST(TextFormat, OnlyTextAndIntegerConversionsAreFormatted) {
