@@ -72,6 +72,14 @@ std::string TfrmDAQTray::configPath() const {
 void TfrmDAQTray::loadServerConfig() {
     ServerAddress = configured_.address;
     ServerPort = configured_.port;
+    if (!configured_.readError.empty()) {
+        reportSettingsProblem("loadServerConfig",
+                              "TCP/IP Server : config.ini not read, the listener stays closed : " +
+                                  configured_.readError);
+    }
+    for (const std::string& problem : configured_.problems) {
+        reportSettingsProblem("loadServerConfig", problem);
+    }
 }
 
 void TfrmDAQTray::reportSettingsProblem(const char* operation, const std::string& text) {
@@ -140,11 +148,20 @@ bool TfrmDAQTray::open_Server(int32_t timeoutMs) {
     listAddresses();
     IdTCPServer1.clearBindings();
     IdTCPServer1.addBinding(ServerAddress, static_cast<uint16_t>(ServerPort));
-    try {
-        IdTCPServer1.activate();
-    } catch (const std::exception& error) {
+    const auto failed = [](const std::string& why) {
         DAQ_TRACE(kTraceError, "open_Server", kFormTraySource, "TCP/IP Server : active error [%s]",
-                  error.what());
+                  why.c_str());
+    };
+    if (!configured_.readError.empty()) {
+        // The operator's settings are unknown: listening at the defaults could open the server
+        // where they had closed it.
+        failed("config.ini not read : " + configured_.readError);
+    } else {
+        try {
+            IdTCPServer1.activate();
+        } catch (const std::exception& error) {
+            failed(error.what());
+        }
     }
     stopwatch_.restart();
     // The window stays responsive while it waits: timers and input run meanwhile, and may even
@@ -212,6 +229,9 @@ void TfrmDAQTray::btnConfigClick() {
         IdTCPServer1.setDefaultPort(static_cast<uint16_t>(port));
         ServerPort = port;
         saveServerConfig();
+        if (!configured_.readError.empty()) {
+            return;  // unknown settings keep the listener closed, as in open_Server
+        }
         try {
             IdTCPServer1.activate();
         } catch (const tcp::SocketError& error) {

@@ -86,7 +86,19 @@ TEST(ServerConfig, LimitOutOfRangeOrMissingKeepsTheGivenValue) {
     given.maxFrameBytes = 700;
     given.maxOutputBacklog = 70000;
     given.maxPageEntries = 77;
-    const ServerLimits limits = loadServerConfig(path, given).limits;
+    const ServerSettings read = loadServerConfig(path, given);
+    const ServerLimits& limits = read.limits;
+    EXPECT_EQ(read.problems,
+              (std::vector<std::string>{"config.ini : MaxConnections=0 is not in 1..65536, 7 kept",
+                                        "config.ini : MaxFrameBytes=67108865 is not in "
+                                        "16..67108864, 700 kept",
+                                        "config.ini : MaxOutputBacklog=-1 is not in "
+                                        "4096..1073741824, 70000 kept",
+                                        "config.ini : MaxPageEntries=12x is not in 1..1000000, "
+                                        "77 kept",
+                                        "config.ini : RequireLogin=2 is not in 0..1, 0 kept",
+                                        "config.ini : MaxEventRows=99 is not in 100..1000000, "
+                                        "555 kept"}));
     EXPECT_EQ(limits.maxConnections, 7u);
     EXPECT_EQ(limits.maxFrameBytes, 700u);
     EXPECT_EQ(limits.maxOutputBacklog, 70000u);
@@ -95,9 +107,10 @@ TEST(ServerConfig, LimitOutOfRangeOrMissingKeepsTheGivenValue) {
     EXPECT_EQ(limits.maxEventRows, 555);
 
     writeFile(path, "[config]\nDAQServer Port=6001\n");
-    const ServerLimits kept = loadServerConfig(path, given).limits;
-    EXPECT_EQ(kept.maxConnections, 7u);
-    EXPECT_EQ(kept.maxPageEntries, 77);
+    const ServerSettings kept = loadServerConfig(path, given);
+    EXPECT_EQ(kept.limits.maxConnections, 7u);
+    EXPECT_EQ(kept.limits.maxPageEntries, 77);
+    EXPECT_TRUE(kept.problems.empty());
 }
 
 TEST(ServerConfig, TimeOutsAndIoThreadsAreReadWithinTheirRanges) {
@@ -158,7 +171,10 @@ TEST(ServerConfig, PortThatIsNotANumberGivesTheDefault) {
     TempDir dir;
     const std::string path = serverConfigPath(dir.path());
     writeFile(path, "[config]\nDAQServer Port=port\n");
-    EXPECT_EQ(loadServerConfig(path).port, 5050);
+    const ServerSettings read = loadServerConfig(path);
+    EXPECT_EQ(read.port, 5050);
+    EXPECT_EQ(read.problems, std::vector<std::string>{
+                                 "config.ini : DAQServer Port=port is not in 0..65535, 5050 kept"});
 }
 
 TEST(ServerConfig, SavingKeepsTheRestOfTheFile) {
@@ -185,11 +201,36 @@ TEST(ServerConfig, SavingCreatesFileAndSection) {
     EXPECT_EQ(loadServerConfig(path).port, 5051);
 }
 
-TEST(ServerConfig, OversizedFileIsNotRead) {
+TEST(ServerConfig, FileThatCannotBeReadWholeIsAnErrorAndIsNotOverwritten) {
+    const std::string keys = "[config]\nDAQServer Port=6000\n";
+    const struct {
+        std::string text;  // empty: a directory in place of the file
+        std::string error;
+    } cases[] = {
+        {keys + ";" + std::string(kMaxConfigFileBytes, 'x'),
+         "larger than the limit of 1048576 bytes"},
+        {"", "not a regular file"},
+        {std::string("[config]\0\n", 10) + keys, "holds a zero byte at offset 8"},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        const std::string path = serverConfigPath(dir.path());
+        if (c.text.empty()) {
+            fs::create_directory(path);
+        } else {
+            writeFile(path, c.text);
+        }
+        const ServerSettings settings = loadServerConfig(path);
+        EXPECT_EQ(settings.readError, path + ": " + c.error);
+        EXPECT_EQ(settings.port, 5050) << c.error;
+        EXPECT_FALSE(saveServerConfig(path, {"127.0.0.1", 5051})) << c.error;
+        if (!c.text.empty()) {
+            EXPECT_EQ(readFile(path), c.text) << c.error;
+        }
+    }
     TempDir dir;
-    const std::string path = serverConfigPath(dir.path());
-    writeFile(path, "[config]\nDAQServer Port=6000\n;" + std::string(kMaxConfigFileBytes, 'x'));
-    EXPECT_EQ(loadServerConfig(path).port, 5050);
+    writeFile(serverConfigPath(dir.path()), keys);
+    EXPECT_EQ(loadServerConfig(serverConfigPath(dir.path())).readError, "");
 }
 
 namespace {

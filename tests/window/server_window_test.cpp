@@ -238,13 +238,16 @@ TEST_F(ServerWindow, StoredPortIsUsedButTheDialogShowsTheComponentDefault) {
     EXPECT_EQ(changes.sender, window.get());
 }
 
-TEST_F(ServerWindow, AddressNotOnTheMachineFallsBackToAllInterfacesWithATrace) {
-    writeConfig("[config]\nDAQServer Addr=203.0.113.9\n");
+TEST_F(ServerWindow, AddressNotOnTheMachineFallsBackToAllInterfacesAndBadSettingsAreTraced) {
+    writeConfig("[config]\nDAQServer Addr=203.0.113.9\nDAQServer Port=fifty\n");
     TraceCapture traces;
     create({"127.0.0.1", "127.0.0.2"});
     EXPECT_EQ(window->serverAddress(), "0.0.0.0");
     EXPECT_EQ(widget<QComboBox>("cbxIP")->currentIndex(), 0);
     const std::vector<std::string> messages = traces.collect();
+    EXPECT_EQ(matching(messages, "config.ini : DAQServer Port=fifty is not in 0..65535, 5050 kept|")
+                  .size(),
+              1u);
     EXPECT_EQ(matching(messages,
                        "TCP/IP Server : 203.0.113.9 is not an address of this machine, "
                        "all interfaces (0.0.0.0) used instead|")
@@ -263,6 +266,26 @@ TEST_F(ServerWindow, OpeningBeforeTheStartUpStepListsTheAddressesOnce) {
     EXPECT_EQ(cbxIP->currentText(), "127.0.0.1");
     awaitStartUp();
     EXPECT_EQ(cbxIP->count(), 3);
+}
+
+TEST_F(ServerWindow, UnreadableConfigFileKeepsTheListenerClosedAndTheFileUnchanged) {
+    const std::string settings("[config]\0\nDAQServer Addr=127.0.0.1\n", 34);
+    writeConfig(settings);
+    TraceCapture traces;
+    create();
+    EXPECT_EQ(
+        matching(traces.collect(),
+                 "TCP/IP Server : config.ini not read, the listener stays "
+                 "closed : " +
+                     HostApplicationEnvironment::configPath() + ": holds a zero byte at offset 8|")
+            .size(),
+        1u);
+    window->listener().addBinding("127.0.0.1", freeLoopbackPort());  // where the dialog reopens
+    configure(confirm);
+    EXPECT_FALSE(window->listener().active());
+    EXPECT_EQ(readConfig(), settings);
+    EXPECT_FALSE(window->open_Server(0));
+    EXPECT_FALSE(window->listener().active());
 }
 
 TEST_F(ServerWindow, SameAddressTwiceSelectsTheLaterEntry) {
