@@ -126,6 +126,17 @@ class TfrmDAQTray : public QWidget, private WindowSink {
     const std::string& serverAddress() const { return ServerAddress; }
     int32_t serverPort() const { return ServerPort; }
     tcp::TcpServer& listener() { return IdTCPServer1; }
+    // The host's choice over "config.ini", for the next open of the listener. An address that
+    // is not on this machine gives all interfaces, as a stored one does.
+    void setListenAddress(std::string address);
+    void setListenPort(int32_t port);
+    struct ListenerState {
+        bool listening = false;
+        // Listening: where, as "<address>:<port>" with the port it bound ("0.0.0.0:5050").
+        // Otherwise why: the last open's failure, or that none was tried.
+        std::string text;
+    };
+    ListenerState listenerState() const;
 
     // ---- DAQ run ----
     void SetDAQRun(bool run);
@@ -222,6 +233,7 @@ class TfrmDAQTray : public QWidget, private WindowSink {
     std::string ServerAddress;
     int32_t ServerPort = 0;
     std::vector<std::string> IPList;
+    std::string listenerError_;
     std::atomic<bool> DaqRunning{false};
 
     kelvane::TReadMapFile ReadMap;

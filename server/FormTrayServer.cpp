@@ -132,6 +132,30 @@ void TfrmDAQTray::selectServerAddress() {
     ServerAddress = cbxIP->currentText().toStdString();
 }
 
+void TfrmDAQTray::setListenAddress(std::string address) {
+    ServerAddress = std::move(address);
+    if (!IPList.empty()) {
+        selectServerAddress();
+    }
+}
+
+void TfrmDAQTray::setListenPort(int32_t port) {
+    ServerPort = port;
+}
+
+TfrmDAQTray::ListenerState TfrmDAQTray::listenerState() const {
+    if (!IdTCPServer1.active()) {
+        return {false, !listenerError_.empty()
+                           ? listenerError_
+                           : "no DAQ run has opened it (RunMode " + std::to_string(RunMode) + ")"};
+    }
+    const std::vector<tcp::TcpBinding>& bindings = IdTCPServer1.bindings();
+    const std::string address = bindings.empty() || bindings.front().address.empty()
+                                    ? kAllInterfaces
+                                    : bindings.front().address;
+    return {true, address + ":" + std::to_string(IdTCPServer1.localPort())};
+}
+
 std::string TfrmDAQTray::addressAndPort() const {
     return ServerAddress + ":" + std::to_string(ServerPort);
 }
@@ -148,9 +172,10 @@ bool TfrmDAQTray::open_Server(int32_t timeoutMs) {
     listAddresses();
     IdTCPServer1.clearBindings();
     IdTCPServer1.addBinding(ServerAddress, static_cast<uint16_t>(ServerPort));
-    const auto failed = [](const std::string& why) {
+    const auto failed = [this](std::string why) {
         DAQ_TRACE(kTraceError, "open_Server", kFormTraySource, "TCP/IP Server : active error [%s]",
                   why.c_str());
+        listenerError_ = std::move(why);
     };
     if (!configured_.readError.empty()) {
         // The operator's settings are unknown: listening at the defaults could open the server
@@ -159,6 +184,7 @@ bool TfrmDAQTray::open_Server(int32_t timeoutMs) {
     } else {
         try {
             IdTCPServer1.activate();
+            listenerError_.clear();
         } catch (const std::exception& error) {
             failed(error.what());
         }

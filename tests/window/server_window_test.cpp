@@ -218,7 +218,7 @@ TEST_F(ServerWindow, StoredPortIsUsedButTheDialogShowsTheComponentDefault) {
                 "\n");
     create();
     ASSERT_TRUE(window->open_Server(TfrmDAQTray::kOpenTimeoutMs));
-    EXPECT_EQ(window->listener().localPort(), port);
+    EXPECT_EQ(window->listenerState().text, "127.0.0.1:" + std::to_string(port));
     EXPECT_EQ(lastStatusLine(),
               "2|DAQServer|TCP/IP Server active : 127.0.0.1:" + std::to_string(port) + "|");
 
@@ -286,6 +286,9 @@ TEST_F(ServerWindow, UnreadableConfigFileKeepsTheListenerClosedAndTheFileUnchang
     EXPECT_EQ(readConfig(), settings);
     EXPECT_FALSE(window->open_Server(0));
     EXPECT_FALSE(window->listener().active());
+    EXPECT_EQ(window->listenerState().text,
+              "config.ini not read : " + HostApplicationEnvironment::configPath() +
+                  ": holds a zero byte at offset 8");
 }
 
 TEST_F(ServerWindow, SameAddressTwiceSelectsTheLaterEntry) {
