@@ -3,6 +3,7 @@
 #include <cinttypes>
 #include <cstring>
 
+#include "common/TextConvert.h"
 #include "kelvane/SystemRecords.h"
 #include "server/FormTray.h"
 #include "server/LibraryApplication.h"
@@ -13,6 +14,7 @@ namespace daq {
 namespace {
 
 constexpr int32_t kPinType = 11;
+constexpr uint64_t kMaxPort = 65535;
 
 template <typename T>
 T* pointerValue(uint64_t value) {
@@ -137,6 +139,28 @@ void ClsInterface::command(kelvane::TPinzCommand& command) {
             if (frmDAQTray != nullptr && command.Data != nullptr) {
                 frmDAQTray->setLoginCallback(
                     *static_cast<const kelvane::TLoginEvent*>(command.Data));
+            }
+            return;
+        case cmdListenAddress:
+            if (frmDAQTray != nullptr && command.Text != nullptr) {
+                frmDAQTray->setListenAddress(toUtf8(command.Text));
+            }
+            return;
+        case cmdListenPort:
+            if (command.Value > kMaxPort) {
+                DAQ_TRACE(kTraceError, "SendParam", "ClsInterface",
+                          "TCP/IP Server : port %" PRIu64 " is not in 0..65535, ignored",
+                          command.Value);
+            } else if (frmDAQTray != nullptr) {
+                frmDAQTray->setListenPort(static_cast<int32_t>(command.Value));
+            }
+            return;
+        case cmdListenerState:
+            if (frmDAQTray != nullptr) {
+                TfrmDAQTray::ListenerState state = frmDAQTray->listenerState();
+                listenerText_ = std::move(state.text);
+                command.Result = state.listening ? 1 : 0;
+                command.Data = &listenerText_;
             }
             return;
         default:

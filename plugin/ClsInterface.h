@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "kelvane/Closure.h"
 #include "kelvane/PinRecords.h"
@@ -34,6 +35,12 @@ class ClsInterface {
         cmdTextEntry42 = 96,
         cmdTextEntry43 = 97,
         cmdLoginCallback = 111,
+        // The stand-in host's: the listener's address (Text) and port (Value) over
+        // "config.ini", before the DAQ run; and the listener's state (Result 1 when it listens,
+        // 0 when not; Data the address of a UTF-8 text: where it listens, or why not).
+        cmdListenAddress = 200,
+        cmdListenPort = 201,
+        cmdListenerState = 202,
     };
 
     // Creates the server window (frmDAQTray).
@@ -80,6 +87,8 @@ class ClsInterface {
     TextTable textTable_;
     kelvane::IXMLNode* languageRoot_ = nullptr;
     const int32_t* enableFlag_ = nullptr;
+    // The last answer of cmdListenerState, which the host reads after the call.
+    std::string listenerText_;
 };
 
 }  // namespace daq

@@ -126,6 +126,17 @@ class TfrmDAQTray : public QWidget, private WindowSink {
     const std::string& serverAddress() const { return ServerAddress; }
     int32_t serverPort() const { return ServerPort; }
     tcp::TcpServer& listener() { return IdTCPServer1; }
+    // The host's choice over "config.ini", for the next open of the listener. An address that
+    // is not on this machine gives all interfaces, as a stored one does.
+    void setListenAddress(std::string address);
+    void setListenPort(int32_t port);
+    struct ListenerState {
+        bool listening = false;
+        // Listening: where, as "<address>:<port>" with the port it bound ("0.0.0.0:5050").
+        // Otherwise why: the last open's failure, or that none was tried.
+        std::string text;
+    };
+    ListenerState listenerState() const;
 
     // ---- DAQ run ----
     void SetDAQRun(bool run);
@@ -151,6 +162,11 @@ class TfrmDAQTray : public QWidget, private WindowSink {
     std::string configPath() const;
     void getLocalIPList();
     void TimerInitTimer();
+    void listAddresses();
+    void selectServerAddress();
+    // Settings the operator has to mend: traced and written to standard error (the journal of
+    // a host run as a service).
+    static void reportSettingsProblem(const char* operation, const std::string& text);
     void addDAQIO_Map(kelvane::TTreeNode* node);
     void notifyServerStop();
     void sendStatusLine(const std::string& text);
@@ -217,6 +233,7 @@ class TfrmDAQTray : public QWidget, private WindowSink {
     std::string ServerAddress;
     int32_t ServerPort = 0;
     std::vector<std::string> IPList;
+    std::string listenerError_;
     std::atomic<bool> DaqRunning{false};
 
     kelvane::TReadMapFile ReadMap;

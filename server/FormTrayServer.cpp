@@ -9,6 +9,8 @@
 #include <QTabWidget>
 #include <QTimer>
 
+#include <cstdio>
+
 #include "server/ConfigDialog.h"
 #include "server/FormTray.h"
 #include "server/FormTrayTrace.h"
@@ -71,6 +73,19 @@ std::string TfrmDAQTray::configPath() const {
 void TfrmDAQTray::loadServerConfig() {
     ServerAddress = configured_.address;
     ServerPort = configured_.port;
+    if (!configured_.readError.empty()) {
+        reportSettingsProblem("loadServerConfig",
+                              "TCP/IP Server : config.ini not read, the listener stays closed : " +
+                                  configured_.readError);
+    }
+    for (const std::string& problem : configured_.problems) {
+        reportSettingsProblem("loadServerConfig", problem);
+    }
+}
+
+void TfrmDAQTray::reportSettingsProblem(const char* operation, const std::string& text) {
+    DAQ_TRACE(kTraceError, operation, kFormTraySource, "%s", text.c_str());
+    std::fprintf(stderr, "DAQServer: %s\n", text.c_str());
 }
 
 void TfrmDAQTray::saveServerConfig() {
@@ -81,23 +96,65 @@ void TfrmDAQTray::saveServerConfig() {
 }
 
 void TfrmDAQTray::getLocalIPList() {
-    for (std::string& address : options_.localAddresses()) {
-        IPList.push_back(std::move(address));
-    }
+    IPList = listenAddressChoices(options_.localAddresses());
 }
 
 void TfrmDAQTray::TimerInitTimer() {
     TimerInit->stop();
     guardedStep("TimerInitTimer", __LINE__, [&] {
         PageControl1->setCurrentIndex(0);
-        getLocalIPList();
-        cbxIP->clear();
-        for (const std::string& address : IPList) {
-            cbxIP->addItem(QString::fromStdString(address));
-        }
-        cbxIP->setCurrentIndex(selectAddressIndex(IPList, ServerAddress));
-        ServerAddress = cbxIP->currentText().toStdString();
+        listAddresses();
     });
+}
+
+// Once per window: at start-up, or at the first open of the listener when a host starts its
+// DAQ run before that.
+void TfrmDAQTray::listAddresses() {
+    if (!IPList.empty()) {
+        return;
+    }
+    getLocalIPList();
+    cbxIP->clear();
+    for (const std::string& address : IPList) {
+        cbxIP->addItem(QString::fromStdString(address));
+    }
+    selectServerAddress();
+}
+
+void TfrmDAQTray::selectServerAddress() {
+    const std::optional<std::size_t> found = findAddress(IPList, ServerAddress);
+    if (!found && !ServerAddress.empty()) {
+        reportSettingsProblem("selectServerAddress",
+                              "TCP/IP Server : " + ServerAddress +
+                                  " is not an address of this machine, all interfaces (" +
+                                  kAllInterfaces + ") used instead");
+    }
+    cbxIP->setCurrentIndex(static_cast<int>(found.value_or(0)));
+    ServerAddress = cbxIP->currentText().toStdString();
+}
+
+void TfrmDAQTray::setListenAddress(std::string address) {
+    ServerAddress = std::move(address);
+    if (!IPList.empty()) {
+        selectServerAddress();
+    }
+}
+
+void TfrmDAQTray::setListenPort(int32_t port) {
+    ServerPort = port;
+}
+
+TfrmDAQTray::ListenerState TfrmDAQTray::listenerState() const {
+    if (!IdTCPServer1.active()) {
+        return {false, !listenerError_.empty()
+                           ? listenerError_
+                           : "no DAQ run has opened it (RunMode " + std::to_string(RunMode) + ")"};
+    }
+    const std::vector<tcp::TcpBinding>& bindings = IdTCPServer1.bindings();
+    const std::string address = bindings.empty() || bindings.front().address.empty()
+                                    ? kAllInterfaces
+                                    : bindings.front().address;
+    return {true, address + ":" + std::to_string(IdTCPServer1.localPort())};
 }
 
 std::string TfrmDAQTray::addressAndPort() const {
@@ -113,13 +170,25 @@ bool TfrmDAQTray::open_Server(int32_t timeoutMs) {
         cbxIP->setEnabled(false);
         return true;
     }
+    listAddresses();
     IdTCPServer1.clearBindings();
     IdTCPServer1.addBinding(ServerAddress, static_cast<uint16_t>(ServerPort));
-    try {
-        IdTCPServer1.activate();
-    } catch (const std::exception& error) {
+    const auto failed = [this](std::string why) {
         DAQ_TRACE(kTraceError, "open_Server", kFormTraySource, "TCP/IP Server : active error [%s]",
-                  error.what());
+                  why.c_str());
+        listenerError_ = std::move(why);
+    };
+    if (!configured_.readError.empty()) {
+        // The operator's settings are unknown: listening at the defaults could open the server
+        // where they had closed it.
+        failed("config.ini not read : " + configured_.readError);
+    } else {
+        try {
+            IdTCPServer1.activate();
+            listenerError_.clear();
+        } catch (const std::exception& error) {
+            failed(error.what());
+        }
     }
     stopwatch_.restart();
     // The window stays responsive while it waits: timers and input run meanwhile, and may even
@@ -187,6 +256,9 @@ void TfrmDAQTray::btnConfigClick() {
         IdTCPServer1.setDefaultPort(static_cast<uint16_t>(port));
         ServerPort = port;
         saveServerConfig();
+        if (!configured_.readError.empty()) {
+            return;  // unknown settings keep the listener closed, as in open_Server
+        }
         try {
             IdTCPServer1.activate();
         } catch (const tcp::SocketError& error) {

@@ -12,8 +12,6 @@ namespace daq {
 
 namespace {
 
-constexpr const char* kNoAddress = "0.0.0.0";
-
 struct Interface {
     std::string_view name;
     std::vector<std::string> addresses;
@@ -23,7 +21,7 @@ std::string dottedText(const sockaddr* address) {
     char text[INET_ADDRSTRLEN] = {};
     const auto* ipv4 = reinterpret_cast<const sockaddr_in*>(address);
     if (inet_ntop(AF_INET, &ipv4->sin_addr, text, sizeof text) == nullptr) {
-        return kNoAddress;
+        return kAllInterfaces;
     }
     return text;
 }
@@ -48,9 +46,6 @@ std::vector<std::string> ipv4AddressesOf(const ifaddrs* list, std::size_t maxInt
     }
     std::vector<std::string> addresses;
     for (Interface& interface : interfaces) {
-        if (interface.addresses.empty()) {
-            addresses.emplace_back(kNoAddress);
-        }
         for (std::string& address : interface.addresses) {
             addresses.push_back(std::move(address));
         }
@@ -68,14 +63,28 @@ std::vector<std::string> localIPv4Addresses() {
     return addresses;
 }
 
-int selectAddressIndex(const std::vector<std::string>& addresses, const std::string& stored) {
-    int selected = addresses.empty() ? -1 : 0;
-    for (std::size_t i = 0; i < addresses.size(); ++i) {
-        if (addresses[i] == stored) {
-            selected = static_cast<int>(i);
+std::vector<std::string> listenAddressChoices(const std::vector<std::string>& machine) {
+    std::vector<std::string> choices{kAllInterfaces};
+    const auto loopback = [](const std::string& address) { return address.starts_with("127."); };
+    for (const bool last : {false, true}) {
+        for (const std::string& address : machine) {
+            if (address != kAllInterfaces && loopback(address) == last) {
+                choices.push_back(address);
+            }
         }
     }
-    return selected;
+    return choices;
+}
+
+std::optional<std::size_t> findAddress(const std::vector<std::string>& addresses,
+                                       const std::string& address) {
+    std::optional<std::size_t> found;
+    for (std::size_t i = 0; i < addresses.size(); ++i) {
+        if (addresses[i] == address) {
+            found = i;
+        }
+    }
+    return found;
 }
 
 }  // namespace daq

@@ -5,11 +5,13 @@
 #include <SimpleIni.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <memory>
 #include <system_error>
-
-#include "trace/Trace.h"
 
 namespace daq {
 
@@ -33,12 +35,56 @@ int32_t parsePortText(const std::string& text) {
 
 namespace {
 
-constexpr const char* kTraceSource = "ServerConfig.cpp";
+// The parsed file, and the settings in it that were refused.
+struct ConfigIni : CSimpleIniA {
+    std::vector<std::string> problems;
+};
+
+enum class FileRead { Missing, Read, Failed };
+
+// The whole text of the file in `text`, or why a file that exists cannot be read whole in
+// `error`. A zero byte counts as unreadable: the parser would stop there and drop the keys
+// after it.
+FileRead readWhole(const std::string& path, std::string& text, std::string& error) {
+    std::error_code status;
+    const std::filesystem::file_type type = std::filesystem::status(path, status).type();
+    if (type == std::filesystem::file_type::not_found) {
+        return FileRead::Missing;
+    }
+    if (status) {
+        error = path + ": " + status.message();
+        return FileRead::Failed;
+    }
+    if (type != std::filesystem::file_type::regular) {
+        error = path + ": not a regular file";
+        return FileRead::Failed;
+    }
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
+                                                               std::fclose);
+    if (!file) {
+        error = path + ": " + std::strerror(errno);
+        return FileRead::Failed;
+    }
+    // One byte more than the limit tells a file at the limit from a larger one.
+    text.resize(kMaxConfigFileBytes + 1);
+    text.resize(std::fread(text.data(), 1, text.size(), file.get()));
+    if (std::ferror(file.get()) != 0) {
+        error = path + ": read error";
+    } else if (text.size() > kMaxConfigFileBytes) {
+        error =
+            path + ": larger than the limit of " + std::to_string(kMaxConfigFileBytes) + " bytes";
+    } else if (const std::size_t zero = text.find('\0'); zero != std::string::npos) {
+        error = path + ": holds a zero byte at offset " + std::to_string(zero);
+    } else {
+        return FileRead::Read;
+    }
+    return FileRead::Failed;
+}
 
 // Sets `limit` from the key's value when present: a decimal integer in min..max, else the
-// limit stays and the refusal is traced.
+// limit stays and the refusal is kept in the problems.
 template <typename T>
-void readLimit(const CSimpleIniA& ini, const char* key, long long min, long long max, T& limit) {
+void readLimit(ConfigIni& ini, const char* key, long long min, long long max, T& limit) {
     const char* value = ini.GetValue(kConfigSection, key, nullptr);
     if (value == nullptr) {
         return;
@@ -48,15 +94,15 @@ void readLimit(const CSimpleIniA& ini, const char* key, long long min, long long
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
     if (text.empty() || error != std::errc() || end != text.data() + text.size() || number < min ||
         number > max) {
-        DAQ_TRACE(kTraceError, "loadServerConfig", kTraceSource,
-                  "config.ini : %s=%s is not in %lld..%lld, %lld kept", key, text.c_str(), min, max,
-                  static_cast<long long>(limit));
+        ini.problems.push_back("config.ini : " + std::string(key) + "=" + text + " is not in " +
+                               std::to_string(min) + ".." + std::to_string(max) + ", " +
+                               std::to_string(static_cast<long long>(limit)) + " kept");
         return;
     }
     limit = static_cast<T>(number);
 }
 
-void readLimits(const CSimpleIniA& ini, ServerLimits& limits) {
+void readLimits(ConfigIni& ini, ServerLimits& limits) {
     constexpr long long kMiB = 1024 * 1024;
     readLimit(ini, kConfigMaxConnectionsKey, 1, 65536, limits.maxConnections);
     readLimit(ini, kConfigMaxFrameBytesKey, 16, 64 * kMiB, limits.maxFrameBytes);
@@ -74,18 +120,19 @@ void readLimits(const CSimpleIniA& ini, ServerLimits& limits) {
 
 // A "DAQ_DATA" answer of MaxDaqDataIndexes entries must fit in the half of the output bound that
 // list answers may fill, or requests inside the documented bound would be cut.
-void fitDaqDataIndexes(ServerLimits& limits) {
+void fitDaqDataIndexes(ConfigIni& ini, ServerLimits& limits) {
     const auto fitting = static_cast<int32_t>(
         std::min<std::size_t>(limits.maxOutputBacklog / 2 / kDaqDataEntryBudget, 1000000));
     if (limits.maxDaqDataIndexes <= fitting) {
         return;
     }
     const int32_t used = std::max(fitting, 1);
-    DAQ_TRACE(kTraceError, "loadServerConfig", kTraceSource,
-              "config.ini : %s=%d does not fit %s=%zu (%zu bytes an entry in half of it), %d used",
-              kConfigMaxDaqDataIndexesKey, static_cast<int>(limits.maxDaqDataIndexes),
-              kConfigMaxOutputBacklogKey, limits.maxOutputBacklog, kDaqDataEntryBudget,
-              static_cast<int>(used));
+    ini.problems.push_back("config.ini : " + std::string(kConfigMaxDaqDataIndexesKey) + "=" +
+                           std::to_string(limits.maxDaqDataIndexes) + " does not fit " +
+                           kConfigMaxOutputBacklogKey + "=" +
+                           std::to_string(limits.maxOutputBacklog) + " (" +
+                           std::to_string(kDaqDataEntryBudget) +
+                           " bytes an entry in half of it), " + std::to_string(used) + " used");
     limits.maxDaqDataIndexes = used;
 }
 
@@ -96,30 +143,40 @@ ServerSettings loadServerConfig(const std::string& path, const ServerLimits& lim
     ServerSettings settings;
     settings.limits = limits;
     settings.ioThreads = ioThreads;
-    std::error_code error;
-    const auto size = std::filesystem::file_size(path, error);
-    if (error || size > kMaxConfigFileBytes) {
+    std::string text;
+    if (readWhole(path, text, settings.readError) != FileRead::Read) {
         return settings;
     }
-    CSimpleIniA ini;
+    ConfigIni ini;
     ini.SetUnicode(true);
-    if (ini.LoadFile(path.c_str()) < 0) {
+    if (ini.LoadData(text) < 0) {
+        settings.readError = path + ": not an INI file";
         return settings;
     }
     settings.address = ini.GetValue(kConfigSection, kConfigAddressKey, "");
-    settings.port = parsePortText(ini.GetValue(kConfigSection, kConfigPortKey, ""));
+    readLimit(ini, kConfigPortKey, 0, 65535, settings.port);
     readLimits(ini, settings.limits);
-    fitDaqDataIndexes(settings.limits);
+    fitDaqDataIndexes(ini, settings.limits);
     readLimit(ini, kConfigIoThreadsKey, 1, 16, settings.ioThreads);
+    settings.problems = std::move(ini.problems);
     return settings;
 }
 
 bool saveServerConfig(const std::string& path, const ServerSettings& settings) {
     CSimpleIniA ini;
     ini.SetUnicode(true);
-    std::error_code error;
-    if (std::filesystem::exists(path, error) && ini.LoadFile(path.c_str()) < 0) {
-        return false;
+    std::string text;
+    std::string error;
+    switch (readWhole(path, text, error)) {
+        case FileRead::Failed:
+            return false;
+        case FileRead::Read:
+            if (ini.LoadData(text) < 0) {
+                return false;
+            }
+            break;
+        case FileRead::Missing:
+            break;
     }
     ini.SetSpaces(false);
     ini.SetValue(kConfigSection, kConfigAddressKey, settings.address.c_str());

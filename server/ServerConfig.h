@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "server/core/ServerLimits.h"
 
@@ -16,11 +17,11 @@ inline constexpr const char* kConfigSection = "config";
 inline constexpr const char* kConfigAddressKey = "DAQServer Addr";
 inline constexpr const char* kConfigPortKey = "DAQServer Port";
 inline constexpr int32_t kDefaultServerPort = 5050;
-// A larger settings file is not read (the defaults apply).
+// A larger settings file is not read (see ServerSettings::readError).
 inline constexpr std::size_t kMaxConfigFileBytes = 1024 * 1024;
 
 // Keys of the limits (ServerLimits), each read only when present: a missing key keeps the
-// limit given to loadServerConfig, a value out of its range keeps it with a trace.
+// limit given to loadServerConfig, a value out of its range keeps it and is reported.
 inline constexpr const char* kConfigMaxConnectionsKey = "MaxConnections";      // 1..65536
 inline constexpr const char* kConfigMaxFrameBytesKey = "MaxFrameBytes";        // 16..64 MiB
 inline constexpr const char* kConfigMaxOutputBacklogKey = "MaxOutputBacklog";  // 4 KiB..1 GiB
@@ -42,18 +43,25 @@ struct ServerSettings {
     int32_t port = kDefaultServerPort;
     ServerLimits limits{};
     std::size_t ioThreads = kDefaultIoThreads;
+    // Why a settings file that exists was not read (the rest are then the defaults): not a
+    // regular file, larger than kMaxConfigFileBytes, unreadable, or holding a zero byte. Empty
+    // when the file was read or is missing.
+    std::string readError{};
+    // The settings that were out of range or malformed, each with the value kept instead.
+    std::vector<std::string> problems{};
 };
 
 // exeDir + "config.ini" (a separator is added when exeDir lacks one).
 std::string serverConfigPath(const std::string& exeDir);
 
 // The settings in the file; the defaults for whatever is missing, unreadable or not a port
-// number (a decimal integer in 0..65535). The limits start from `limits`, the IO threads from
-// `ioThreads`.
+// number (a decimal integer in 0..65535), the last two reported in `problems`. The limits
+// start from `limits`, the IO threads from `ioThreads`.
 ServerSettings loadServerConfig(const std::string& path, const ServerLimits& limits = {},
                                 std::size_t ioThreads = kDefaultIoThreads);
 
-// Writes address and port, creating the file and the section when absent. False when it fails.
+// Writes address and port, creating the file and the section when absent. False when it fails,
+// also when the file exists but cannot be read whole (writing would lose what was not read).
 bool saveServerConfig(const std::string& path, const ServerSettings& settings);
 
 // A decimal integer in 0..65535, or the default port.

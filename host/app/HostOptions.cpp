@@ -16,6 +16,12 @@ std::optional<int> ParseOptions(int argc, char** argv, HostOptions& options) {
         ->check(CLI::ExistingFile);
     app.add_option("--config-dir", options.ConfigDir,
                    "Directory the plug-in keeps config.ini in (default: the host's directory)");
+    app.add_option("--address", options.Address,
+                   "IPv4 address the server listens on, over config.ini (0.0.0.0: every "
+                   "interface)")
+        ->check(CLI::ValidIPV4);
+    app.add_option("--port", options.Port,
+                   "TCP port the server listens on, over config.ini (0: any free port)");
     app.add_option("--lang", options.Language,
                    "Language of the plug-in's texts: en, ko, or a language file");
     auto* headless = app.add_flag("--headless", options.Headless,

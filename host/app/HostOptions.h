@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -14,6 +15,8 @@ struct HostOptions {
     std::optional<std::filesystem::path> PluginPath;   // default: libdaqserver.so beside the host
     std::optional<std::filesystem::path> ProjectPath;  // default: the built-in demo project
     std::optional<std::filesystem::path> ConfigDir;    // default: the host's directory
+    std::optional<std::string> Address;                // default: the plug-in's config.ini
+    std::optional<uint16_t> Port;                      // default: the plug-in's config.ini
     std::string Language = "en";
     bool Headless = false;
     bool Gui = false;
@@ -31,8 +34,9 @@ struct HostOptions {
 enum ExitCode : int {
     kExitOk = 0,
     kExitUsage = 1,
-    kExitFile = 2,   // project, language or plug-in file missing or malformed
-    kExitStart = 3,  // the plug-in failed while being started
+    kExitFile = 2,    // project, language or plug-in file missing or malformed
+    kExitStart = 3,   // the plug-in failed while being started
+    kExitListen = 4,  // headless, and the plug-in's server could not open its listener
 };
 
 // Parses argv; returns the exit code to leave with when the command line asks for no run

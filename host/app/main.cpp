@@ -105,6 +105,7 @@ int Run(const HostOptions& options) {
     }
 
     session->Login().SetDelay(std::chrono::milliseconds(options.LoginDelayMs));
+    session->ListenAt(options.Address, options.Port);
     std::unique_ptr<MainWindow> window;
     if (gui) {
         window = std::make_unique<MainWindow>(session->GetPlant());
@@ -117,17 +118,32 @@ int Run(const HostOptions& options) {
         std::fprintf(stderr, "kelvane-host: the plug-in could not be started: %s\n", error.what());
         return kExitStart;
     }
+    const std::optional<ListenerState> listener = session->Listener();
+    if (listener && !listener->Listening && !gui) {
+        // Headless, no one sees the window's status line: a host that serves nothing fails, so
+        // that the service manager notices and restarts it.
+        std::fprintf(stderr, "kelvane-host: the server cannot listen: %s\n",
+                     listener->Text.c_str());
+        session->Stop();
+        return kExitListen;
+    }
+    // "listening on <address>:<port>" is what scripts and tests read the bound port from.
+    const std::string where = !listener             ? std::string()
+                              : listener->Listening ? "; listening on " + listener->Text
+                                                    : "; not listening: " + listener->Text;
     const Project& project = session->GetPlant().Model();
     std::fprintf(stderr,
                  "kelvane-host: plug-in %s loaded; DAQ run started with project \"%s\" (%zu tags, "
-                 "%zu units); config dir %s\n",
+                 "%zu units)%s; config dir %s\n",
                  pluginPath.c_str(), project.Info.ProjectName.c_str(), CountTags(project.IoTree),
-                 session->GetPlant().System().Units().size(), configDir.c_str());
+                 session->GetPlant().System().Units().size(), where.c_str(), configDir.c_str());
     ServerEventLog eventLog;
     if (!eventLog.Attach()) {
         std::fprintf(stderr, "kelvane-host: the server window has no event list to log\n");
     }
-    NotifyServiceReady("DAQ run of \"" + project.Info.ProjectName + "\" started");
+    if (!listener || listener->Listening) {
+        NotifyServiceReady("DAQ run of \"" + project.Info.ProjectName + "\" started" + where);
+    }
 
     if (options.Screenshot) {
         QTimer::singleShot(kScreenshotDelayMs, &application, [&] {

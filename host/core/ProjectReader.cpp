@@ -40,11 +40,16 @@ class Reader {
             Fail(root, "unsupported format");
         }
         Project project;
+        // A second section would silently replace the first (its users, its tree).
+        std::set<std::string_view> sections;
         for (pugi::xml_node section : root.children()) {
             if (section.type() != pugi::node_element) {
                 continue;
             }
             const std::string_view name = section.name();
+            if (!sections.insert(name).second) {
+                Fail(section, "<"s + section.name() + "> appears twice; a project has one");
+            }
             if (name == "project") {
                 project.Info = ReadInfo(section);
             } else if (name == "map") {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "core/Utf16.h"
 #include "readmap/MapAccess.h"
 
 namespace host {
@@ -21,6 +22,9 @@ enum HostCommand : int32_t {
     kEnableFlag = 66,
     kProjectRecord = 83,
     kLoginCallback = 111,
+    kListenAddress = 200,
+    kListenPort = 201,
+    kListenerState = 202,
 };
 
 uint64_t Handle(const void* pointer) {
@@ -57,16 +61,35 @@ HostSession::~HostSession() {
     Stop();
 }
 
-void HostSession::Send(int32_t code, uint64_t value, void* data) {
+kelvane::TPinzCommand HostSession::Send(int32_t code, uint64_t value, void* data,
+                                        const char16_t* text) {
     kelvane::TPinzCommand command{};
     command.Code = code;
     command.Value = value;
-    command.Text = u"";
+    command.Text = text;
     command.Data = data;
     kelvane::_TPinzSendParam param{};
     param.Kind = kelvane::kPinzCommandKind;
     param.Command = &command;
     instance_->SendParam(&param);
+    return command;
+}
+
+void HostSession::ListenAt(std::optional<std::string> address, std::optional<uint16_t> port) {
+    listenAddress_ = std::move(address);
+    listenPort_ = port;
+}
+
+std::optional<ListenerState> HostSession::Listener() {
+    if (instance_ == nullptr) {
+        return std::nullopt;
+    }
+    // A plug-in that does not know the command leaves Data null.
+    const kelvane::TPinzCommand answer = Send(kListenerState, 0, nullptr);
+    if (answer.Data == nullptr) {
+        return std::nullopt;
+    }
+    return ListenerState{answer.Result == 1, *static_cast<const std::string*>(answer.Data)};
 }
 
 void HostSession::OnActiveChange(void*) {
@@ -97,6 +120,12 @@ void HostSession::Start(QWidget* serverParent, QWidget* infoParent) {
         Send(kLoginCallback, 0, &loginEvent_);
         Send(kActiveChange, Handle(&activeChangeEvent_), nullptr);
         Send(kEmbedWindow, Handle(serverParent), nullptr);
+        if (listenAddress_) {
+            Send(kListenAddress, 0, nullptr, ToUtf16(*listenAddress_).c_str());
+        }
+        if (listenPort_) {
+            Send(kListenPort, *listenPort_, nullptr);
+        }
         if (infoParent != nullptr) {
             instance_->InitInformForm(infoParent);
         }

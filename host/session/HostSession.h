@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "core/LanguageTexts.h"
 #include "core/Login.h"
@@ -26,6 +27,13 @@ class QWidget;
 
 namespace host {
 
+// The plug-in's listener as it reports it.
+struct ListenerState {
+    bool Listening = false;
+    // Listening: "<address>:<port>", the port it bound. Otherwise why it does not listen.
+    std::string Text;
+};
+
 class HostSession {
   public:
     // Loads the plug-in library and builds the host's records; nothing of the plug-in runs yet.
@@ -37,11 +45,13 @@ class HostSession {
     // Stops first when still running.
     ~HostSession();
 
-    // Creates the plug-in instance and drives it: commands 66, 0, 83, 15, 111, 57, 49,
-    // ReadConfig, Connect, DAQRun; the simulator runs from just before the DAQ run.
-    // serverParent receives the server window (null: a hidden widget of the session);
-    // infoParent, when given, receives the information form. On failure everything started is
-    // taken down again before the exception leaves.
+    // Where the plug-in's listener is to listen, over its config.ini; sent by Start.
+    void ListenAt(std::optional<std::string> address, std::optional<uint16_t> port);
+    // Creates the plug-in instance and drives it: commands 66, 0, 83, 15, 111, 57, 49, the
+    // listen address and port when given, ReadConfig, Connect, DAQRun; the simulator runs from
+    // just before the DAQ run. serverParent receives the server window (null: a hidden widget of
+    // the session); infoParent, when given, receives the information form. On failure
+    // everything started is taken down again before the exception leaves.
     void Start(QWidget* serverParent = nullptr, QWidget* infoParent = nullptr);
     // DAQStop, Disconnect, the simulator stopped, WriteConfig into the project's plug-in
     // settings (only with saveTo), DeletePinzInstance, library unloaded; then the project file
@@ -49,6 +59,8 @@ class HostSession {
     void Stop(const std::optional<std::filesystem::path>& saveTo = std::nullopt);
 
     bool Running() const { return instance_ != nullptr; }
+    // Asks the running plug-in; nothing when it reports no listener (a plug-in without one).
+    std::optional<ListenerState> Listener();
     Plant& GetPlant() { return *plant_; }
     ProjectFile& Project() { return project_; }
     LoginService& Login() { return login_; }
@@ -58,7 +70,9 @@ class HostSession {
     int ActiveChanges() const { return activeChanges_; }
 
   private:
-    void Send(int32_t code, uint64_t value, void* data);
+    // The command after the plug-in has handled it.
+    kelvane::TPinzCommand Send(int32_t code, uint64_t value, void* data,
+                               const char16_t* text = u"");
     void OnActiveChange(void* sender);
     // Deletes the instance, removes what it left in the host's widgets, unloads the library.
     void Unload();
@@ -80,6 +94,8 @@ class HostSession {
     kelvane::TLoginEvent loginEvent_;
     kelvane::TActivateEvent activeChangeEvent_;
     int activeChanges_ = 0;
+    std::optional<std::string> listenAddress_;
+    std::optional<uint16_t> listenPort_;
 };
 
 }  // namespace host

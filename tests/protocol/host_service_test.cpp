@@ -94,11 +94,30 @@ TEST(HostService, TellsSystemdWhenItServesAndWhenItStops) {
 
     const auto ready = systemd.receive(15s);
     ASSERT_TRUE(ready) << host.log();
-    EXPECT_EQ(*ready, "READY=1\nSTATUS=DAQ run of \"Riverside Water Works\" started");
+    EXPECT_EQ(*ready,
+              "READY=1\nSTATUS=DAQ run of \"Riverside Water Works\" started; listening on "
+              "127.0.0.1:" +
+                  std::to_string(host.port()));
     EXPECT_TRUE(canConnect(host.port())) << "ready before the listener was open";
 
     EXPECT_EQ(host.stop(), 0);
     EXPECT_EQ(systemd.receive(5s), "STOPPING=1");
+}
+
+TEST(HostService, IsNeverReadyWithoutItsListener) {
+    daq::test::HostProcess first;
+    ASSERT_TRUE(first.start()) << first.log();
+    daq::test::HostOptions taken;
+    taken.extraArgs = {"--port", std::to_string(first.port())};
+    daq::test::HostProcess second(taken);
+    NotifySocket systemd(second.dir() / "notify.sock");
+    ASSERT_TRUE(systemd.bound());
+    const ScopedVariable notify("NOTIFY_SOCKET", (second.dir() / "notify.sock").string());
+    EXPECT_FALSE(second.start()) << "the second host serves on its own port";
+    // It has ended: whatever it told systemd is waiting.
+    EXPECT_EQ(systemd.receive(100ms), std::nullopt);
+    EXPECT_THAT(second.log(), HasSubstr("the server cannot listen: bind 127.0.0.1:" +
+                                        std::to_string(first.port())));
 }
 
 // Waits (bounded) until the host's log holds `text`.

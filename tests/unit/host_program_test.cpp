@@ -1,6 +1,7 @@
 // kelvane-host as a program: the demo project it prints, clear errors and exit codes, an orderly
 // stop on SIGTERM, --save, --config-dir and --screenshot. The probe plug-in stands in for the
-// server and logs what it is asked.
+// server and logs what it is asked; the server's own listener (--address, --port, headless
+// failures) is tried with the real plug-in.
 #include <gtest/gtest.h>
 
 #include <QImage>
@@ -38,6 +39,7 @@ class ProgramTest : public ::testing::Test {
         auto process = std::make_unique<QProcess>();
         QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
         variables.insert(kProbeLogVariable, QString::fromStdString(log_.string()));
+        variables.insert("KELVANE_TRACE_SOCKET", Path(dir_.Path() / "trace.sock"));
         variables.remove("DISPLAY");
         variables.remove("WAYLAND_DISPLAY");
         variables.insert(extra);
@@ -53,6 +55,18 @@ class ProgramTest : public ::testing::Test {
         return {process->exitStatus() == QProcess::NormalExit ? process->exitCode() : -1,
                 process->readAllStandardOutput().toStdString(),
                 process->readAllStandardError().toStdString()};
+    }
+
+    // Standard error until it holds `text` (bounded).
+    static std::string AwaitStderr(QProcess& process, const std::string& text) {
+        std::string err;
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(kTimeoutMs);
+        while (err.find(text) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+            process.waitForReadyRead(100);
+            err += process.readAllStandardError().toStdString();
+        }
+        return err;
     }
 
     std::vector<std::string> LogLines() const {
@@ -143,13 +157,7 @@ TEST_F(ProgramTest, SigtermStopsTheHostInOrderAndSaveWritesTheSettings) {
     const auto path = DemoFile();
     auto process = Launch({"--project", Path(path), "--plugin", kProbe, "--save"});
     // Wait for the line the host prints once the DAQ run has started.
-    std::string err;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kTimeoutMs);
-    while (err.find("DAQ run started") == std::string::npos &&
-           std::chrono::steady_clock::now() < deadline) {
-        process->waitForReadyRead(100);
-        err += process->readAllStandardError().toStdString();
-    }
+    std::string err = AwaitStderr(*process, "DAQ run started");
     ASSERT_NE(err.find("DAQ run started"), std::string::npos) << err;
     process->terminate();
     ASSERT_TRUE(process->waitForFinished(kTimeoutMs));
@@ -177,4 +185,67 @@ TEST_F(ProgramTest, ScreenshotShowsTheMainWindow) {
     const std::vector<std::string> log = LogLines();
     EXPECT_NE(std::find(log.begin(), log.end(), "InitInformForm"), log.end())
         << "GUI mode embeds the information form";
+}
+
+TEST_F(ProgramTest, ServerListensWhereTheOptionsSayAndHeadlessHostStopsWhenItCannot) {
+    // Both options go over the file; a bad setting in it is reported on standard error.
+    dir_.Write("config.ini",
+               "[config]\nDAQServer Addr=192.0.2.1\nDAQServer Port=1\n"
+               "MaxConnections=0\n");
+    const QStringList where{"--config-dir", Path(dir_.Path()), "--address", "127.0.0.1"};
+    auto serving = Launch(where + QStringList{"--headless", "--port", "0"});
+    const std::string start = "listening on 127.0.0.1:";
+    const std::string err = AwaitStderr(*serving, start);
+    ASSERT_NE(err.find(start), std::string::npos) << err;
+    EXPECT_NE(err.find("DAQServer: config.ini : MaxConnections=0 is not in 1..65536, 1024 kept"),
+              std::string::npos)
+        << err;
+    const int port = std::atoi(err.c_str() + err.find(start) + start.size());
+    ASSERT_GT(port, 1) << err;
+    const QString taken = QString::number(port);
+
+    const Outcome headless = Run(where + QStringList{"--headless", "--port", taken});
+    EXPECT_EQ(headless.ExitCode, 4);
+    EXPECT_NE(headless.Err.find("kelvane-host: the server cannot listen: bind 127.0.0.1:" +
+                                std::to_string(port) + ": Address already in use"),
+              std::string::npos)
+        << headless.Err;
+    EXPECT_EQ(headless.Err.find("DAQ run started"), std::string::npos) << headless.Err;
+
+    // With a window the host runs on and says so; the window traces as before.
+    const Outcome windowed =
+        Run(where + QStringList{"--gui", "--port", taken, "--exit-after", "1"});
+    EXPECT_EQ(windowed.ExitCode, 0) << windowed.Err;
+    EXPECT_NE(windowed.Err.find("not listening: bind 127.0.0.1:" + std::to_string(port)),
+              std::string::npos)
+        << windowed.Err;
+
+    serving->terminate();
+    EXPECT_TRUE(serving->waitForFinished(kTimeoutMs));
+
+    // A project whose server does not follow the DAQ run (no "TCPServer" settings) opens none.
+    const auto bare = dir_.Write("bare.xml", "<kelvane-project format=\"1\"/>\n");
+    const Outcome ignored =
+        Run(where + QStringList{"--headless", "--port", "0", "--project", Path(bare)});
+    EXPECT_EQ(ignored.ExitCode, 4);
+    EXPECT_NE(ignored.Err.find("the server cannot listen: no DAQ run has opened it (RunMode 0)"),
+              std::string::npos)
+        << ignored.Err;
+}
+
+TEST_F(ProgramTest, HeadlessHostDoesNotStartOnAConfigFileItCannotReadWhole) {
+    dir_.Write("config.ini", std::string("[config]\0\nDAQServer Port=6000\n", 30));
+    // Were the file ignored, the host would serve until --exit-after and end with 0.
+    const Outcome run = Run({"--headless", "--config-dir", Path(dir_.Path()), "--address",
+                             "127.0.0.1", "--port", "0", "--exit-after", "5000"});
+    EXPECT_EQ(run.ExitCode, 4);
+    EXPECT_NE(
+        run.Err.find("DAQServer: TCP/IP Server : config.ini not read, the listener stays "
+                     "closed : " +
+                     (dir_.Path() / "config.ini").string() + ": holds a zero byte at offset 8"),
+        std::string::npos)
+        << run.Err;
+    EXPECT_NE(run.Err.find("kelvane-host: the server cannot listen: config.ini not read"),
+              std::string::npos)
+        << run.Err;
 }

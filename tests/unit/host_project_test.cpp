@@ -213,6 +213,17 @@ TEST(ProjectFileErrors, InconsistentContentIsRefused) {
         std::string::npos);
 }
 
+TEST(ProjectFileErrors, RepeatedSectionIsRefusedAtItsLine) {
+    for (const std::string section :
+         {"project", "map", "users", "io-tree", "system-tree", "plugin-settings"}) {
+        const FileError error = ErrorOf(ProjectText("<" + section + "/>\n<" + section + "/>\n"));
+        EXPECT_EQ(error.line(), 4) << section;
+        EXPECT_NE(std::string(error.what()).find("<" + section + "> appears twice"),
+                  std::string::npos)
+            << error.what();
+    }
+}
+
 TEST(ProjectFileErrors, BoundsAreEnforced) {
     ProjectLimits small;
     small.MaxFileBytes = 100;

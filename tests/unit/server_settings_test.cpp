@@ -91,7 +91,14 @@ TEST(ServerConfig, DaqDataIndexesThatDoNotFitTheOutputBoundAreLowered) {
     const std::string path = serverConfigPath(dir.path());
     for (const auto& each : cases) {
         writeFile(path, "[config]\n" + each.lines);
-        EXPECT_EQ(loadServerConfig(path).limits.maxDaqDataIndexes, each.indexes) << each.lines;
+        const ServerSettings settings = loadServerConfig(path);
+        EXPECT_EQ(settings.limits.maxDaqDataIndexes, each.indexes) << each.lines;
+        const bool lowered = each.lines.find("MaxDaqDataIndexes=100000\n") == 0;
+        const std::string problems = settings.problems.empty() ? "" : settings.problems.front();
+        EXPECT_EQ(problems.find("MaxDaqDataIndexes=100000 does not fit MaxOutputBacklog=1048576") !=
+                      std::string::npos,
+                  lowered)
+            << problems;
     }
 }
 
@@ -106,8 +113,21 @@ TEST(ServerConfig, LimitOutOfRangeOrMissingKeepsTheGivenValue) {
     given.maxConnections = 7;
     given.maxFrameBytes = 700;
     given.maxOutputBacklog = 70000;
+    given.maxDaqDataIndexes = 100;
     given.maxPageEntries = 77;
-    const ServerLimits limits = loadServerConfig(path, given).limits;
+    const ServerSettings read = loadServerConfig(path, given);
+    const ServerLimits& limits = read.limits;
+    EXPECT_EQ(read.problems,
+              (std::vector<std::string>{"config.ini : MaxConnections=0 is not in 1..65536, 7 kept",
+                                        "config.ini : MaxFrameBytes=67108865 is not in "
+                                        "16..67108864, 700 kept",
+                                        "config.ini : MaxOutputBacklog=-1 is not in "
+                                        "4096..1073741824, 70000 kept",
+                                        "config.ini : MaxPageEntries=12x is not in 1..1000000, "
+                                        "77 kept",
+                                        "config.ini : RequireLogin=2 is not in 0..1, 0 kept",
+                                        "config.ini : MaxEventRows=99 is not in 100..1000000, "
+                                        "555 kept"}));
     EXPECT_EQ(limits.maxConnections, 7u);
     EXPECT_EQ(limits.maxFrameBytes, 700u);
     EXPECT_EQ(limits.maxOutputBacklog, 70000u);
@@ -116,9 +136,10 @@ TEST(ServerConfig, LimitOutOfRangeOrMissingKeepsTheGivenValue) {
     EXPECT_EQ(limits.maxEventRows, 555);
 
     writeFile(path, "[config]\nDAQServer Port=6001\n");
-    const ServerLimits kept = loadServerConfig(path, given).limits;
-    EXPECT_EQ(kept.maxConnections, 7u);
-    EXPECT_EQ(kept.maxPageEntries, 77);
+    const ServerSettings kept = loadServerConfig(path, given);
+    EXPECT_EQ(kept.limits.maxConnections, 7u);
+    EXPECT_EQ(kept.limits.maxPageEntries, 77);
+    EXPECT_TRUE(kept.problems.empty());
 }
 
 TEST(ServerConfig, TimeOutsAndIoThreadsAreReadWithinTheirRanges) {
@@ -179,7 +200,10 @@ TEST(ServerConfig, PortThatIsNotANumberGivesTheDefault) {
     TempDir dir;
     const std::string path = serverConfigPath(dir.path());
     writeFile(path, "[config]\nDAQServer Port=port\n");
-    EXPECT_EQ(loadServerConfig(path).port, 5050);
+    const ServerSettings read = loadServerConfig(path);
+    EXPECT_EQ(read.port, 5050);
+    EXPECT_EQ(read.problems, std::vector<std::string>{
+                                 "config.ini : DAQServer Port=port is not in 0..65535, 5050 kept"});
 }
 
 TEST(ServerConfig, SavingKeepsTheRestOfTheFile) {
@@ -206,11 +230,36 @@ TEST(ServerConfig, SavingCreatesFileAndSection) {
     EXPECT_EQ(loadServerConfig(path).port, 5051);
 }
 
-TEST(ServerConfig, OversizedFileIsNotRead) {
+TEST(ServerConfig, FileThatCannotBeReadWholeIsAnErrorAndIsNotOverwritten) {
+    const std::string keys = "[config]\nDAQServer Port=6000\n";
+    const struct {
+        std::string text;  // empty: a directory in place of the file
+        std::string error;
+    } cases[] = {
+        {keys + ";" + std::string(kMaxConfigFileBytes, 'x'),
+         "larger than the limit of 1048576 bytes"},
+        {"", "not a regular file"},
+        {std::string("[config]\0\n", 10) + keys, "holds a zero byte at offset 8"},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        const std::string path = serverConfigPath(dir.path());
+        if (c.text.empty()) {
+            fs::create_directory(path);
+        } else {
+            writeFile(path, c.text);
+        }
+        const ServerSettings settings = loadServerConfig(path);
+        EXPECT_EQ(settings.readError, path + ": " + c.error);
+        EXPECT_EQ(settings.port, 5050) << c.error;
+        EXPECT_FALSE(saveServerConfig(path, {"127.0.0.1", 5051})) << c.error;
+        if (!c.text.empty()) {
+            EXPECT_EQ(readFile(path), c.text) << c.error;
+        }
+    }
     TempDir dir;
-    const std::string path = serverConfigPath(dir.path());
-    writeFile(path, "[config]\nDAQServer Port=6000\n;" + std::string(kMaxConfigFileBytes, 'x'));
-    EXPECT_EQ(loadServerConfig(path).port, 5050);
+    writeFile(serverConfigPath(dir.path()), keys);
+    EXPECT_EQ(loadServerConfig(serverConfigPath(dir.path())).readError, "");
 }
 
 namespace {
@@ -243,7 +292,7 @@ class InterfaceList {
 
 }  // namespace
 
-TEST(LocalAddresses, InterfaceOrderWithPlaceholderForInterfacesWithoutIPv4) {
+TEST(LocalAddresses, InterfaceOrderAndInterfacesWithoutIPv4GiveNothing) {
     InterfaceList list;
     list.add("lo", nullptr);  // the packet entry comes first
     list.add("eth0", nullptr);
@@ -252,7 +301,7 @@ TEST(LocalAddresses, InterfaceOrderWithPlaceholderForInterfacesWithoutIPv4) {
     list.add("wlan0", nullptr);
     list.add("eth0", "10.0.0.5");
     EXPECT_EQ(ipv4AddressesOf(list.head()),
-              (std::vector<std::string>{"127.0.0.1", "192.168.0.10", "10.0.0.5", "0.0.0.0"}));
+              (std::vector<std::string>{"127.0.0.1", "192.168.0.10", "10.0.0.5"}));
     EXPECT_EQ(ipv4AddressesOf(list.head(), 2),
               (std::vector<std::string>{"127.0.0.1", "192.168.0.10", "10.0.0.5"}));
     EXPECT_TRUE(ipv4AddressesOf(nullptr).empty());
@@ -263,13 +312,21 @@ TEST(LocalAddresses, ThisMachineListsItsLoopbackAddress) {
     EXPECT_NE(std::find(addresses.begin(), addresses.end(), "127.0.0.1"), addresses.end());
 }
 
-TEST(LocalAddresses, SelectionTakesTheLastEqualEntryElseTheFirst) {
-    const std::vector<std::string> list{"127.0.0.1", "10.0.0.5", "192.168.0.10", "10.0.0.5"};
-    EXPECT_EQ(selectAddressIndex(list, "10.0.0.5"), 3);
-    EXPECT_EQ(selectAddressIndex(list, "192.168.0.10"), 2);
-    EXPECT_EQ(selectAddressIndex(list, "172.16.0.1"), 0);
-    EXPECT_EQ(selectAddressIndex(list, ""), 0);
-    EXPECT_EQ(selectAddressIndex({}, "10.0.0.5"), -1);
+TEST(LocalAddresses, ChoicesOfferAllInterfacesFirstAndLoopbackLast) {
+    using List = std::vector<std::string>;
+    EXPECT_EQ(listenAddressChoices({"127.0.0.1", "192.168.0.10", "10.0.0.5", "127.0.1.1"}),
+              (List{"0.0.0.0", "192.168.0.10", "10.0.0.5", "127.0.0.1", "127.0.1.1"}));
+    EXPECT_EQ(listenAddressChoices({"0.0.0.0", "127.0.0.1"}), (List{"0.0.0.0", "127.0.0.1"}));
+    EXPECT_EQ(listenAddressChoices({}), List{"0.0.0.0"});
+}
+
+TEST(LocalAddresses, FindingTakesTheLastEqualEntry) {
+    const std::vector<std::string> list{"0.0.0.0", "10.0.0.5", "192.168.0.10", "10.0.0.5"};
+    EXPECT_EQ(findAddress(list, "10.0.0.5"), 3u);
+    EXPECT_EQ(findAddress(list, "192.168.0.10"), 2u);
+    EXPECT_EQ(findAddress(list, "0.0.0.0"), 0u);
+    EXPECT_EQ(findAddress(list, "172.16.0.1"), std::nullopt);
+    EXPECT_EQ(findAddress(list, ""), std::nullopt);
 }
 
 TEST(TextFormat, OnlyTextAndIntegerConversionsAreFormatted) {

@@ -139,9 +139,15 @@ class ServerWindow : public ::testing::Test {
 
     // Creates the window with these local addresses and waits for its start-up timer.
     void create(std::vector<std::string> addresses = {"127.0.0.1"}) {
+        createOnly(std::move(addresses));
+        awaitStartUp();
+    }
+    void createOnly(std::vector<std::string> addresses) {
         TfrmDAQTray::Options options;
         options.localAddresses = [addresses] { return addresses; };
         window = std::make_unique<TfrmDAQTray>(&HostApplicationEnvironment::application(), options);
+    }
+    void awaitStartUp() {
         auto* init = window->findChild<QTimer*>(QStringLiteral("TimerInit"));
         ASSERT_TRUE(processEventsUntil([init] { return !init->isActive(); }));
     }
@@ -188,15 +194,22 @@ class ServerWindow : public ::testing::Test {
 
 // ---- "config.ini" and the bind address ----
 
-TEST_F(ServerWindow, WithoutConfigFileTheDefaultsApplyAndNoFileIsWritten) {
-    create(localIPv4Addresses());
+TEST_F(ServerWindow, WithoutConfigFileTheListenerServesAllInterfacesAndNoFileIsWritten) {
+    // The machine lists its loopback first.
+    create({"127.0.0.1", "192.0.2.7"});
     EXPECT_EQ(window->serverPort(), 5050);
-    const std::vector<std::string> local = localIPv4Addresses();
-    ASSERT_FALSE(local.empty());
-    EXPECT_EQ(window->serverAddress(), local.front());
-    EXPECT_EQ(widget<QComboBox>("cbxIP")->count(), static_cast<int>(local.size()));
+    EXPECT_EQ(window->serverAddress(), "0.0.0.0");
+    auto* cbxIP = widget<QComboBox>("cbxIP");
+    ASSERT_EQ(cbxIP->count(), 3);
+    EXPECT_EQ(cbxIP->itemText(1), "192.0.2.7");
+    EXPECT_EQ(cbxIP->itemText(2), "127.0.0.1");
     EXPECT_EQ(window->windowTitle(), "DAQServer");  // selecting at start-up is no user change
     EXPECT_FALSE(std::filesystem::exists(HostApplicationEnvironment::configPath()));
+
+    // Confirming the dialog keeps every interface (the dialog reopens at a loopback binding).
+    window->listener().addBinding("127.0.0.1", freeLoopbackPort());
+    configure(confirm);
+    EXPECT_NE(readConfig().find("DAQServer Addr=0.0.0.0"), std::string::npos) << readConfig();
 }
 
 TEST_F(ServerWindow, StoredPortIsUsedButTheDialogShowsTheComponentDefault) {
@@ -205,7 +218,7 @@ TEST_F(ServerWindow, StoredPortIsUsedButTheDialogShowsTheComponentDefault) {
                 "\n");
     create();
     ASSERT_TRUE(window->open_Server(TfrmDAQTray::kOpenTimeoutMs));
-    EXPECT_EQ(window->listener().localPort(), port);
+    EXPECT_EQ(window->listenerState().text, "127.0.0.1:" + std::to_string(port));
     EXPECT_EQ(lastStatusLine(),
               "2|DAQServer|TCP/IP Server active : 127.0.0.1:" + std::to_string(port) + "|");
 
@@ -225,21 +238,63 @@ TEST_F(ServerWindow, StoredPortIsUsedButTheDialogShowsTheComponentDefault) {
     EXPECT_EQ(changes.sender, window.get());
 }
 
-TEST_F(ServerWindow, AddressNotOnTheMachineGivesTheFirstLocalAddress) {
-    writeConfig("[config]\nDAQServer Addr=203.0.113.9\nDAQServer Port=" +
-                std::to_string(freeLoopbackPort()) + "\n");
+TEST_F(ServerWindow, AddressNotOnTheMachineFallsBackToAllInterfacesAndBadSettingsAreTraced) {
+    writeConfig("[config]\nDAQServer Addr=203.0.113.9\nDAQServer Port=fifty\n");
+    TraceCapture traces;
     create({"127.0.0.1", "127.0.0.2"});
-    EXPECT_EQ(window->serverAddress(), "127.0.0.1");
+    EXPECT_EQ(window->serverAddress(), "0.0.0.0");
     EXPECT_EQ(widget<QComboBox>("cbxIP")->currentIndex(), 0);
+    const std::vector<std::string> messages = traces.collect();
+    EXPECT_EQ(matching(messages, "config.ini : DAQServer Port=fifty is not in 0..65535, 5050 kept|")
+                  .size(),
+              1u);
+    EXPECT_EQ(matching(messages,
+                       "TCP/IP Server : 203.0.113.9 is not an address of this machine, "
+                       "all interfaces (0.0.0.0) used instead|")
+                  .size(),
+              1u);
+}
+
+TEST_F(ServerWindow, OpeningBeforeTheStartUpStepListsTheAddressesOnce) {
+    const uint16_t port = freeLoopbackPort();
+    writeConfig("[config]\nDAQServer Addr=127.0.0.1\nDAQServer Port=" + std::to_string(port) +
+                "\n");
+    createOnly({"127.0.0.1", "192.0.2.7"});
     ASSERT_TRUE(window->open_Server(TfrmDAQTray::kOpenTimeoutMs));
+    auto* cbxIP = widget<QComboBox>("cbxIP");
+    EXPECT_EQ(cbxIP->count(), 3);
+    EXPECT_EQ(cbxIP->currentText(), "127.0.0.1");
+    awaitStartUp();
+    EXPECT_EQ(cbxIP->count(), 3);
+}
+
+TEST_F(ServerWindow, UnreadableConfigFileKeepsTheListenerClosedAndTheFileUnchanged) {
+    const std::string settings("[config]\0\nDAQServer Addr=127.0.0.1\n", 34);
+    writeConfig(settings);
+    TraceCapture traces;
+    create();
+    EXPECT_EQ(
+        matching(traces.collect(),
+                 "TCP/IP Server : config.ini not read, the listener stays "
+                 "closed : " +
+                     HostApplicationEnvironment::configPath() + ": holds a zero byte at offset 8|")
+            .size(),
+        1u);
+    window->listener().addBinding("127.0.0.1", freeLoopbackPort());  // where the dialog reopens
     configure(confirm);
-    EXPECT_NE(readConfig().find("DAQServer Addr=127.0.0.1"), std::string::npos) << readConfig();
+    EXPECT_FALSE(window->listener().active());
+    EXPECT_EQ(readConfig(), settings);
+    EXPECT_FALSE(window->open_Server(0));
+    EXPECT_FALSE(window->listener().active());
+    EXPECT_EQ(window->listenerState().text,
+              "config.ini not read : " + HostApplicationEnvironment::configPath() +
+                  ": holds a zero byte at offset 8");
 }
 
 TEST_F(ServerWindow, SameAddressTwiceSelectsTheLaterEntry) {
     writeConfig("[config]\nDAQServer Addr=127.0.0.1\n");
     create({"127.0.0.1", "127.0.0.2", "127.0.0.1"});
-    EXPECT_EQ(widget<QComboBox>("cbxIP")->currentIndex(), 2);
+    EXPECT_EQ(widget<QComboBox>("cbxIP")->currentIndex(), 3);
     EXPECT_EQ(window->serverAddress(), "127.0.0.1");
 }
 
@@ -288,8 +343,8 @@ TEST_F(ServerWindow, AddressChangeSetsTheCaptionFromTheHostFormat) {
     texts.load(language.root(), 11);
     window->applyTexts(&texts);
     auto* cbxIP = widget<QComboBox>("cbxIP");
-    cbxIP->setCurrentIndex(1);
-    emit cbxIP->activated(1);
+    cbxIP->setCurrentIndex(2);
+    emit cbxIP->activated(2);
     EXPECT_EQ(window->serverAddress(), "127.0.0.2");
     // Only %s and %d are conversions in a host text.
     EXPECT_EQ(window->windowTitle(), "DAQServer - 127.0.0.2 : 5050 %n%x");
