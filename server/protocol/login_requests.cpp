@@ -14,6 +14,12 @@
 
 namespace daq::protocol {
 
+namespace {
+
+constexpr const char* kTraceFile = "login_requests.cpp";
+
+}  // namespace
+
 LoginAnswer checkLogin(const TLoginEvent& callback, std::string_view id,
                        std::string_view password) {
     if (!callback) {

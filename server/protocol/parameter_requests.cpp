@@ -8,12 +8,15 @@
 #include "kelvane/Text.h"
 #include "server/protocol/json_request.h"
 #include "server/protocol/request_values.h"
+#include "server/protocol/trace_text.h"
 #include "server/protocol/unit_commands.h"
 #include "trace/Trace.h"
 
 namespace daq::protocol {
 
 namespace {
+
+constexpr const char* kTraceFile = "parameter_requests.cpp";
 
 void beginUnitAnswer(Answer& answer, const kelvane::TUnitData& unit) {
     answer.begin().StartObject();
@@ -124,8 +127,8 @@ bool handleParameterList(RequestContext& request) {
 }
 
 bool handleParameterDetail(RequestContext& request) {
-    DAQ_TRACE(kTraceInfo, "ParameterDetail", kTraceFile, "DAQServer Rx : %.*s",
-              static_cast<int>(request.text.size()), request.text.data());
+    DAQ_TRACE(kTraceInfo, "ParameterDetail", kTraceFile, "DAQServer Rx : %s",
+              traceText(request.text).c_str());
     const kelvane::TUnitData* unit = request.client.selectedUnit;
     if (unit == nullptr) {
         return false;

@@ -6,12 +6,15 @@
 #include "common/TextConvert.h"
 #include "server/protocol/json_request.h"
 #include "server/protocol/request_values.h"
+#include "server/protocol/trace_text.h"
 #include "server/protocol/unit_commands.h"
 #include "trace/Trace.h"
 
 namespace daq::protocol {
 
 namespace {
+
+constexpr const char* kTraceFile = "parameter_write.cpp";
 
 constexpr const char* kOperation = "setParamWrite";
 
@@ -82,8 +85,8 @@ bool setParamWrite(kelvane::TUnitData& unit, int32_t index, int32_t group, std::
 }
 
 bool handleParameterWrite(RequestContext& request) {
-    DAQ_TRACE(kTraceInfo, "ParameterWrite", kTraceFile, "DAQServer Rx : %.*s",
-              static_cast<int>(request.text.size()), request.text.data());
+    DAQ_TRACE(kTraceInfo, "ParameterWrite", kTraceFile, "DAQServer Rx : %s",
+              traceText(request.text).c_str());
     kelvane::TUnitData* unit = request.client.selectedUnit;
     if (unit == nullptr) {
         return false;
