@@ -133,7 +133,9 @@ int main(int argc, char** argv) {
        [](ServerLink& link, Output& out) { runDevices(link, out); });
 
     ParamsOptions params;
-    auto* paramsCommand = app.add_subcommand("params", "The parameters of one device unit");
+    auto* paramsCommand = app.add_subcommand(
+        "params",
+        "The parameters of one device unit, by index: the protocol carries no parameter names");
     addUnitFilter(*paramsCommand, params.unit);
     paramsCommand->add_option("--detail", params.detail, "Details of parameter N");
     on(paramsCommand, [&params](ServerLink& link, Output& out) { runParams(link, out, params); });
