@@ -180,8 +180,8 @@ Input readInput(const std::uint8_t* data, std::size_t size) {
 class Harness {
   public:
     Harness() : project_(fuzzProject()), login_(project_.Users) {
-        // Traces are formatted for a socket nobody binds, in a directory that exists, where
-        // the channel keeps its one small file of viewer counts between runs.
+        // Traces go nowhere: the channel sends nothing to a socket in a directory that others
+        // can write, such as the temporary directory.
         const std::filesystem::path traceSocket =
             std::filesystem::temp_directory_path() / "receive-path-fuzz.sock";
         ::setenv("KELVANE_TRACE_SOCKET", traceSocket.c_str(), 1);

@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTimer>
+#include <string_view>
 
 #include <cstdio>
 
@@ -44,12 +45,18 @@ void TfrmDAQTray::wireListener() {
     IdTCPServer1.setEvents(std::move(events));
 }
 
-// A fault of one connection ends it and is not reported, except a connection closed because
-// it reached one of the server's bounds or time-outs: that is traced, so an operator sees who
-// hit which bound.
+// A fault of one connection ends it and is not reported, except a write that failed (an answer
+// is lost: the send error of a synchronous send) and a connection closed because it reached one
+// of the server's bounds or time-outs: that is traced, so an operator sees who hit which bound.
 void TfrmDAQTray::IdTCPServer1Exception(const tcp::ConnectionPtr& connection,
                                         const std::exception& error) {
     const auto* socketError = dynamic_cast<const tcp::SocketError*>(&error);
+    // The listener names the failed step first: "write to 1.2.3.4:5678: Broken pipe".
+    if (socketError != nullptr && std::string_view(error.what()).starts_with("write to ")) {
+        DAQ_TRACE(kTraceError, "sendData", kFormTraySource, "tcp server send error : %s",
+                  error.what());
+        return;
+    }
     if (socketError != nullptr && socketError->code() == tcp::kConnectionTimedOut) {
         // The text names the time-out and the peer: "unfinished input for 30 s, from 1.2.3.4:5678".
         DAQ_TRACE(kTraceError, "IdTCPServer1Exception", kFormTraySource,

@@ -3,11 +3,13 @@
 #include "trace/DirectoryWatch.h"
 #include "trace/ViewerGeneration.h"
 
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <asio/io_context.hpp>
 #include <asio/local/datagram_protocol.hpp>
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -19,21 +21,48 @@ namespace {
 
 using Datagram = asio::local::datagram_protocol;
 
+std::string defaultDirectory() {
+    return "/tmp/kelvane-trace-" + std::to_string(geteuid());
+}
+
+std::string directoryOf(const std::string& socketPath) {
+    const std::filesystem::path parent = std::filesystem::path(socketPath).parent_path();
+    return parent.empty() ? "." : parent.string();
+}
+
+TraceDirectory checkDirectory(const std::string& directory) {
+    struct stat status {};
+    if (lstat(directory.c_str(), &status) != 0) {
+        return errno == ENOENT || errno == ENOTDIR ? TraceDirectory::Missing
+                                                   : TraceDirectory::Unsafe;
+    }
+    const bool onlyOurs = S_ISDIR(status.st_mode) && status.st_uid == geteuid() &&
+                          (status.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+    return onlyOurs ? TraceDirectory::Private : TraceDirectory::Unsafe;
+}
+
+bool isOwnSocket(const std::string& path) {
+    struct stat status {};
+    return lstat(path.c_str(), &status) == 0 && S_ISSOCK(status.st_mode) &&
+           status.st_uid == geteuid();
+}
+
 // The viewer's socket, as far as the channel knows it. Replaced as a whole by a reload.
 //
 // While nobody listens, the channel learns of a new viewer in one of two ways: from the viewer
 // generation file, created here when there is none (a memory load per message), else, when the
 // file can be neither created nor used, from a watch on the socket's directory (a system call
-// per message). After either says a viewer may have come,
-// the next message is sent, and a send that finds nobody makes the channel wait again.
+// per message). After either says a viewer may have come, the directory and the socket are
+// checked (TraceTransport.h) and the next message is sent; a send that finds nobody, or nobody
+// of ours, makes the channel wait again.
 struct ViewerLink {
     explicit ViewerLink(const std::string& path);
 
     bool mayListen();
     void send(const char* data, std::size_t size);
 
-    // Maps the generation file (creating it if absent) if it is valid now and stops watching the
-    // directory; false if not.
+    // Maps the generation file (creating it if absent) if it is valid now, in a private
+    // directory, and stops watching the directory; false if not.
     bool useGenerationFile();
     void watchDirectory();
     // Counts a message without a viewer; true once per kTraceGenerationFileCheckInterval.
@@ -41,7 +70,8 @@ struct ViewerLink {
 
     asio::io_context io;
     Datagram::socket socket{io};
-    std::optional<Datagram::endpoint> viewer;  // empty: the path cannot name a socket
+    std::optional<Datagram::endpoint> viewer;  // empty: nothing is sent to the path
+    std::string socketPath;
     std::string directory;
     std::string socketName;
     std::string generationPath;
@@ -49,28 +79,32 @@ struct ViewerLink {
     std::unique_ptr<DirectoryWatch> watch;         // set otherwise
     std::uint32_t seenGeneration = 0;
     unsigned messagesSinceFileCheck = 0;
-    bool absent = false;  // the last send found nobody listening
+    bool absent = false;   // the last send found nobody listening
+    bool checked = false;  // the directory and the socket were found fit since a viewer came
 };
 
-ViewerLink::ViewerLink(const std::string& path) : generationPath(viewerGenerationPath(path)) {
+ViewerLink::ViewerLink(const std::string& path)
+    : socketPath(path), directory(directoryOf(path)), generationPath(viewerGenerationPath(path)) {
     asio::error_code error;
     socket.open(Datagram(), error);
     if (!error) {
         socket.non_blocking(true, error);
     }
-    if (error || path.size() >= sizeof(sockaddr_un::sun_path)) {
+    if (error || path.size() >= sizeof(sockaddr_un::sun_path) ||
+        prepareTraceDirectory(path) == TraceDirectory::Unsafe) {
         return;
     }
     viewer.emplace(path);
-    const std::filesystem::path socketPath(path);
-    directory = socketPath.parent_path().empty() ? "." : socketPath.parent_path().string();
-    socketName = socketPath.filename().string();
+    socketName = std::filesystem::path(path).filename().string();
     if (!useGenerationFile()) {
         watchDirectory();
     }
 }
 
 bool ViewerLink::useGenerationFile() {
+    if (checkDirectory(directory) != TraceDirectory::Private) {
+        return false;
+    }
     auto file = std::make_unique<ViewerGeneration>(generationPath);
     if (!file->mapped()) {
         return false;
@@ -106,6 +140,7 @@ bool ViewerLink::mayListen() {
         if (current != seenGeneration) {
             seenGeneration = current;
             absent = false;
+            checked = false;
         } else if (absent && fileCheckDue() && !generation->stillAt(generationPath)) {
             // Removed or replaced: later viewers count in another file (made anew here if
             // nobody has yet), or in none.
@@ -122,13 +157,25 @@ bool ViewerLink::mayListen() {
 }
 
 void ViewerLink::send(const char* data, std::size_t size) {
+    if (!checked) {
+        const TraceDirectory state = checkDirectory(directory);
+        if (state == TraceDirectory::Unsafe) {
+            viewer.reset();  // made by someone else since: nothing goes there any more
+            return;
+        }
+        checked = state == TraceDirectory::Private && isOwnSocket(socketPath);
+    }
     asio::error_code error;
-    socket.send_to(asio::buffer(data, size), *viewer, MSG_DONTWAIT, error);
-    // A full viewer is still there: only this message is lost. Any other failure means no viewer
-    // at the path (none bound, a stale file, not a datagram socket): wait for one to appear.
-    if (error && error != asio::error::would_block && error != asio::error::try_again &&
-        error != asio::error::no_buffer_space) {
+    if (checked) {
+        socket.send_to(asio::buffer(data, size), *viewer, MSG_DONTWAIT, error);
+    }
+    // A full viewer is still there: only this message is lost. Anything else means no viewer of
+    // ours at the path (none bound, a stale file, not a datagram socket, a socket of another
+    // user): wait for one to appear.
+    if (!checked || (error && error != asio::error::would_block &&
+                     error != asio::error::try_again && error != asio::error::no_buffer_space)) {
         absent = true;
+        checked = false;
         // The file may be usable now (made by that viewer, or the directory became writable):
         // wait on it from now on.
         if (!generation && useGenerationFile()) {
@@ -164,7 +211,16 @@ std::string traceSocketPath() {
     if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr && *runtime != 0) {
         return std::string(runtime) + "/kelvane-trace.sock";
     }
-    return "/tmp/kelvane-trace-" + std::to_string(getuid()) + ".sock";
+    return defaultDirectory() + "/trace.sock";
+}
+
+TraceDirectory prepareTraceDirectory(const std::string& socketPath) {
+    const std::string directory = directoryOf(socketPath);
+    if (directory == defaultDirectory()) {
+        // Fails when it exists, which the check then judges.
+        mkdir(directory.c_str(), 0700);
+    }
+    return checkDirectory(directory);
 }
 
 void traceReloadSocketPath() {

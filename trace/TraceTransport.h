@@ -1,8 +1,16 @@
 // Where trace messages go: a Unix datagram socket that the trace viewer binds.
 //
 // The path is KELVANE_TRACE_SOCKET when set, else $XDG_RUNTIME_DIR/kelvane-trace.sock, else
-// /tmp/kelvane-trace-<uid>.sock. The channel reads it at its first message; call
+// /tmp/kelvane-trace-<uid>/trace.sock. The channel reads it at its first message; call
 // traceReloadSocketPath() after changing the variable (tests do).
+//
+// Traces tell who logged in and what was written, so they go only to a socket of this user in a
+// private directory: a real directory (not a symbolic link) of this user that neither its group
+// nor others can write, where nobody else can put a socket. The channel checks the directory
+// when it reads the path and again, with the socket's owner, before it sends to a viewer that
+// has come; a directory that fails the check (such as /tmp itself, or one that another user made
+// first) gets no message from this channel until the path is read again. The default directory
+// is made, mode 0700, by whichever comes first, the channel or the viewer.
 //
 // Beside the socket lies the viewer generation file "<socket path>.gen" (see ViewerGeneration.h):
 // mode 0600, never removed; every viewer that binds the socket increments the counter in it. The
@@ -30,6 +38,16 @@ inline constexpr unsigned kTraceGenerationFileCheckInterval = 1000;
 
 // The socket path that the environment selects (the rule above).
 std::string traceSocketPath();
+
+enum class TraceDirectory {
+    Private,  // fit for the trace socket
+    Missing,
+    Unsafe,  // not a directory, a symbolic link, of another user, or writable by others
+};
+
+// Checks the directory of `socketPath` by the rule above; makes the default directory first when
+// it is missing.
+TraceDirectory prepareTraceDirectory(const std::string& socketPath);
 
 // Re-reads the socket path from the environment and forgets what is known about the viewer.
 void traceReloadSocketPath();

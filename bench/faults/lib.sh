@@ -71,7 +71,7 @@ start_host() {
     local name=$1
     shift
     host_dir="$work/$name"
-    mkdir -p "$host_dir"
+    mkdir -p -m 700 "$host_dir"  # the trace channel sends only into a private directory
     host_port=$(free_port)
     {
         echo "[config]"

@@ -19,7 +19,7 @@ constexpr const char* kWalk = "getMySystemNode";
 // Longest ParentUnit chain followed; a longer one (a loop in the host's records) is an error.
 constexpr int kMaxParentChain = 256;
 
-using protocol::kTraceFile;
+constexpr const char* kTraceFile = protocol::kServerTraceFile;
 
 // The Info text of the top unit of the unit's ParentUnit chain; empty without a parent.
 std::u16string interfaceText(const kelvane::TUnitData& unit) {

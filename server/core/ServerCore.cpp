@@ -22,7 +22,7 @@ namespace daq {
 
 namespace {
 
-using protocol::kTraceFile;
+constexpr const char* kTraceFile = protocol::kServerTraceFile;
 
 constexpr const char* kReceivePass = "IdTCPServer1Execute";
 

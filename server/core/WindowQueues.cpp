@@ -11,7 +11,7 @@ namespace daq {
 
 namespace {
 
-using protocol::kTraceFile;
+constexpr const char* kTraceFile = protocol::kServerTraceFile;
 
 template <typename T>
 std::vector<T> takeAll(std::vector<T>& queue) {

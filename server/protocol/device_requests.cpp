@@ -11,6 +11,8 @@ namespace daq::protocol {
 
 namespace {
 
+constexpr const char* kTraceFile = "device_requests.cpp";
+
 void writeDevice(Answer& answer, const _TDeviceInfo& entry) {
     const kelvane::TUnitData& unit = *entry.Unit;
     if (unit.Device == nullptr) {

@@ -12,6 +12,8 @@ inline constexpr char kStx = 0x02;
 inline constexpr char kEtx = 0x03;
 // Ends a received message early; trails every frame the server sends.
 inline constexpr char kMessageEnd = 0x00;
+// Written unframed to every logged-in client just before the server stops and closes it.
+inline constexpr std::string_view kStopNotice = R"({"PS_ID":true})";
 
 enum class FrameTrailer {
     None,  // STX text ETX: what clients send

@@ -9,11 +9,14 @@
 #include "server/protocol/io_value_text.h"
 #include "server/protocol/json_request.h"
 #include "server/protocol/request_values.h"
+#include "server/protocol/trace_text.h"
 #include "trace/Trace.h"
 
 namespace daq::protocol {
 
 namespace {
+
+constexpr const char* kTraceFile = "io_requests.cpp";
 
 // A decimal integer as a JSON string.
 void putDecimal(Answer& answer, int64_t value) {
@@ -26,10 +29,6 @@ void beginAnswer(Answer& answer) {
     answer.begin().StartObject();
     answer.key("PS_ID");
     answer.writer().Bool(true);
-}
-
-int textLength(std::string_view text) {
-    return static_cast<int>(text.size());
 }
 
 void writeListEntryMembers(Answer& answer, const kelvane::TIOList& record) {
@@ -75,8 +74,8 @@ bool handleDaqListCount(RequestContext& request) {
 
 bool handleDaqList(RequestContext& request) {
     const auto [start, size] = readPage(request.json, "DAQList");
-    DAQ_TRACE(kTraceInfo, "DAQList", kTraceFile, "DAQServer Rx : %.*s, start=%d, end=%d",
-              textLength(request.text), request.text.data(), start, size);
+    DAQ_TRACE(kTraceInfo, "DAQList", kTraceFile, "DAQServer Rx : %s, start=%d, end=%d",
+              traceText(request.text).c_str(), start, size);
     const IoMap& map = request.server.ioMap();
     const bool running = request.server.daqRunning();
     DAQ_TRACE(kTraceInfo, "DAQList", kTraceFile, "DAQList : %d, DAQRun : %d", map.count(),
@@ -134,8 +133,8 @@ bool handleDaqList(RequestContext& request) {
 }
 
 bool handleDaqData(RequestContext& request) {
-    DAQ_TRACE(kTraceInfo, "DAQData", kTraceFile, "DAQServer Rx : %.*s", textLength(request.text),
-              request.text.data());
+    DAQ_TRACE(kTraceInfo, "DAQData", kTraceFile, "DAQServer Rx : %s",
+              traceText(request.text).c_str());
     const rapidjson::Value* indexes = findJsonPath(request.json, "DAQ_INDEX");
     if (indexes != nullptr && !indexes->IsArray()) {
         throw std::runtime_error("DAQ_INDEX is not an array");

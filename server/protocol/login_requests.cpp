@@ -6,13 +6,19 @@
 #include "common/DateTime.h"
 #include "common/TextConvert.h"
 #include "kelvane/Text.h"
+#include "server/protocol/frame.h"
 #include "server/protocol/json_request.h"
-#include "server/protocol/json_text.h"
 #include "server/protocol/login_callback.h"
 #include "server/protocol/trace_text.h"
 #include "trace/Trace.h"
 
 namespace daq::protocol {
+
+namespace {
+
+constexpr const char* kTraceFile = "login_requests.cpp";
+
+}  // namespace
 
 LoginAnswer checkLogin(const TLoginEvent& callback, std::string_view id,
                        std::string_view password) {
@@ -108,12 +114,7 @@ bool handleProjectInfo(RequestContext& request) {
 }
 
 std::string_view stopNotice() {
-    static const std::string text = [] {
-        rapidjson::Document notice(rapidjson::kObjectType);
-        notice.AddMember("PS_ID", true, notice.GetAllocator());
-        return toJsonText(notice);
-    }();
-    return text;
+    return kStopNotice;
 }
 
 }  // namespace daq::protocol

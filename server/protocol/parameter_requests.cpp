@@ -16,6 +16,8 @@ namespace daq::protocol {
 
 namespace {
 
+constexpr const char* kTraceFile = "parameter_requests.cpp";
+
 void beginUnitAnswer(Answer& answer, const kelvane::TUnitData& unit) {
     answer.begin().StartObject();
     answer.key("PS_ID");
@@ -120,8 +122,8 @@ bool handleParameterList(RequestContext& request) {
 }
 
 bool handleParameterDetail(RequestContext& request) {
-    DAQ_TRACE(kTraceInfo, "ParameterDetail", kTraceFile, "DAQServer Rx : %.*s",
-              static_cast<int>(request.text.size()), request.text.data());
+    DAQ_TRACE(kTraceInfo, "ParameterDetail", kTraceFile, "DAQServer Rx : %s",
+              traceText(request.text).c_str());
     const kelvane::TUnitData* unit = request.client.selectedUnit;
     if (unit == nullptr) {
         return false;

@@ -18,6 +18,8 @@ namespace daq::protocol {
 
 namespace {
 
+constexpr const char* kTraceFile = "parameter_write.cpp";
+
 constexpr const char* kOperation = "setParamWrite";
 
 [[noreturn]] void refuse(int32_t index, const std::string& reason) {
@@ -167,8 +169,8 @@ bool setParamWrite(kelvane::TUnitData& unit, int32_t index, int32_t group, std::
 }
 
 bool handleParameterWrite(RequestContext& request) {
-    DAQ_TRACE(kTraceInfo, "ParameterWrite", kTraceFile, "DAQServer Rx : %.*s",
-              static_cast<int>(request.text.size()), request.text.data());
+    DAQ_TRACE(kTraceInfo, "ParameterWrite", kTraceFile, "DAQServer Rx : %s",
+              traceText(request.text).c_str());
     kelvane::TUnitData* unit = request.client.selectedUnit;
     if (unit == nullptr) {
         return false;

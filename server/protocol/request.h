@@ -11,8 +11,9 @@
 
 namespace daq::protocol {
 
-// Source file named in the location of every trace of the server.
-inline constexpr const char* kTraceFile = "FormTray.cpp";
+// Source file named in the location of the traces of the server's own operations (connect, the
+// receive pass, send, the client and device lists); each request handler names its own file.
+inline constexpr const char* kServerTraceFile = "FormTray.cpp";
 
 struct RequestContext {
     ServerState& server;

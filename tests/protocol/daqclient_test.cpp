@@ -141,6 +141,9 @@ Lines jsonKeys(const rapidjson::Document& object) {
     return keys;
 }
 
+// daqclient's own time stamps: ISO 8601 with the offset from UTC.
+const std::regex kIsoTime(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d)");
+
 std::string jsonText(const rapidjson::Document& object, const char* key) {
     const auto member = object.FindMember(key);
     return member != object.MemberEnd() && member->value.IsString() ? member->value.GetString()
@@ -305,8 +308,7 @@ TEST(DaqclientShows, TagsWithTheirNamedValues) {
     const ProgramRun run = daqclient({"--format", "json", "tags", "--start", "5", "--size", "1"});
     ASSERT_EQ(run.code, kOk) << run.err;
     const auto tag = parseJson(lines(run.out).at(0));
-    EXPECT_EQ(jsonText(tag, "index"), "5");
-    EXPECT_EQ(jsonText(tag, "tag"), "P101.STATE");
+    EXPECT_THAT(lines(run.out).at(0), StartsWith(R"({"index":5,"tag":"P101.STATE","sig_type":1,)"));
     EXPECT_EQ(jsonText(tag, "values"), "0=Stopped; 1=Running; 2=Fault");
 }
 
@@ -340,9 +342,18 @@ TEST(DaqclientShows, ParametersAndTheDetailOfOne) {
     const ProgramRun detail =
         daqclient({"--format", "json", "params", "--station", kStation, "--detail", "3"});
     ASSERT_EQ(detail.code, kOk) << detail.err;
-    const auto answer = parseJson(lines(detail.out).at(0));
-    EXPECT_EQ(jsonText(answer, "min"), "0.50");
-    EXPECT_EQ(jsonText(answer, "max"), "3.50");
+    // JSON numbers and booleans where the server's value is one.
+    EXPECT_EQ(lines(detail.out).at(0),
+              R"({"index":3,"type":3,"min":0.50,"max":3.50,"value":true,"items":""})");
+    const ProgramRun json = daqclient({"--format", "json", "params", "--station", kStation});
+    EXPECT_EQ(lines(json.out).at(0), R"({"index":0,"type":0,"value":1,"enabled":true})");
+}
+
+TEST(DaqclientShows, ItsVersion) {
+    const ProgramRun run = runProgram({bin("daqclient"), "--version"});
+    EXPECT_EQ(run.code, kOk);
+    EXPECT_TRUE(std::regex_match(run.out, std::regex(R"(daqclient \d+\.\d+\.\d+\.\d+\n)")))
+        << run.out;
 }
 
 TEST(DaqclientShows, LatencyFiguresInOrder) {
@@ -367,9 +378,21 @@ TEST(DaqclientShows, RawAnswersAsTheyCameInOrder) {
                    R"({"PS_ID":"PARAMETERLISTCOUNT","INTERFACE":"","DEVICENAME":"x"})",
                    R"({"PS_ID":"DAQSTATUS"})"},
                   kAdminPassword);
-    // No unit matches and none was selected before: the first request has no answer.
+    // No unit matches and none was selected before: the first request has no answer; the second
+    // is still sent and answered.
     EXPECT_EQ(run.code, kNoAnswer);
-    EXPECT_THAT(run.out, IsEmpty());
+    EXPECT_EQ(lines(run.out), Lines{R"({"PS_ID":true,"STATUS":"RUNNING"})"});
+    EXPECT_THAT(lines(run.err),
+                ElementsAre(HasSubstr("no answer to {\"PS_ID\":\"PARAMETERLISTCOUNT"),
+                            "daqclient: 1 of 2 requests got no answer"));
+
+    // From standard input, one request per line; CR LF ends one too, an empty line is skipped.
+    const ProgramRun piped = runProgram(
+        {"/bin/bash", "-c",
+         R"(printf '{"PS_ID":"DAQSTATUS"}\r\n\n{"PS_ID":"DAQSTATUS"}' | "$0" -p "$1" raw -)",
+         bin("daqclient"), DemoHost::port()});
+    EXPECT_EQ(piped.code, kOk) << piped.err;
+    EXPECT_EQ(lines(piped.out), Lines(2, R"({"PS_ID":true,"STATUS":"RUNNING"})"));
 
     const ProgramRun both = daqclient({"raw", R"({"PS_ID":"DAQSTATUS"})", R"({"PS_ID":"ALIVE"})"});
     ASSERT_EQ(both.code, kOk) << both.err;
@@ -402,6 +425,7 @@ TEST(DaqclientWatch, PollsCountTimesOneLineEach) {
         const Lines fields = split(out[static_cast<std::size_t>(poll)], ',');
         ASSERT_EQ(fields.size(), 6u) << out[static_cast<std::size_t>(poll)];
         EXPECT_EQ(fields[0], std::to_string(poll));
+        EXPECT_TRUE(std::regex_match(fields[1], kIsoTime)) << fields[1];
         EXPECT_THAT(fields[4], ::testing::AnyOf("Stopped", "Running", "Fault"));
     }
     // Three polls 100 ms apart.
@@ -412,8 +436,10 @@ TEST(DaqclientWatch, OnceAndForAGivenTime) {
     const ProgramRun once = daqclient({"--format", "json", "watch", "-1", "--tag", "P101.SPEED"});
     ASSERT_EQ(once.code, kOk) << once.err;
     ASSERT_EQ(lines(once.out).size(), 1u);
-    EXPECT_EQ(jsonKeys(parseJson(lines(once.out)[0])),
-              (Lines{"poll", "time", "P101.SPEED", "P101.SPEED time"}));
+    const std::string line = lines(once.out)[0];
+    EXPECT_EQ(jsonKeys(parseJson(line)), (Lines{"poll", "time", "P101.SPEED", "P101.SPEED time"}));
+    EXPECT_THAT(line, AllOf(StartsWith(R"({"poll":1,)"),
+                            ::testing::ContainsRegex(R"("P101\.SPEED":-?[0-9])")));
 
     const ProgramRun timed = daqclient({"--format", "csv", "watch", "-l", "100", "-W", "1", "0"});
     ASSERT_EQ(timed.code, kOk) << timed.err;
@@ -442,6 +468,68 @@ TEST(DaqclientWatch, AFailedPollMakesTheExitCodeNonZero) {
     EXPECT_EQ(lines(run.out).size(), 3u) << "the values that came are still shown";
 }
 
+TEST(DaqclientWatch, AStoppedServerIsReportedOnceAndFoundAgainWhenBack) {
+    daq::test::HostProcess host;
+    ASSERT_TRUE(host.start()) << host.log();
+    ::setenv("DAQCLIENT_PASSWORD", "admin", 1);  // logged in: the stop notice comes
+    daq::test::BackgroundProgram watch(
+        {bin("daqclient"), "-p", std::to_string(host.port()), "-u", "admin", "--format", "csv",
+         "watch", "-l", "20", "-c", "80", "0"},
+        host.dir() / "watch.txt");
+    ::unsetenv("DAQCLIENT_PASSWORD");
+    // By then the login is a row of the window's list, which the stop notice goes to.
+    ASSERT_TRUE(watch.waitForOutput("\n30,", 10s)) << watch.output();
+
+    ASSERT_TRUE(host.restart()) << host.log();
+    ASSERT_TRUE(watch.waitForOutput("polls failed", 20s)) << watch.output();
+    EXPECT_EQ(watch.stop(0, 10s), kConnection);
+    Lines reports;
+    for (const std::string& line : lines(watch.output())) {
+        if (line.starts_with("daqclient: ")) {
+            reports.push_back(line);
+        }
+    }
+    EXPECT_THAT(reports, ElementsAre(HasSubstr("lost: the server stopped; connecting again"),
+                                     HasSubstr("connected again to 127.0.0.1:"),
+                                     StartsWith("daqclient: 1 of 80 polls failed")));
+}
+
+// A server that cuts every page to 7 entries and answers nothing but a login and "ALIVE" before
+// a login.
+TEST(DaqclientStrictServer, ListsAreWholeAndAnUnansweredRequestHintsAtTheLogin) {
+    daq::test::HostOptions strict;
+    strict.configLines = {"MaxPageEntries=7", "RequireLogin=1"};
+    daq::test::HostProcess host(strict);
+    ASSERT_TRUE(host.start()) << host.log();
+    auto run = [&host](Lines args, Lines env) {
+        args.insert(args.begin(), {bin("daqclient"), "-p", std::to_string(host.port()), "--format",
+                                   "csv", "-t", "300"});
+        return runProgram(args, env);
+    };
+    const struct {
+        Lines args;
+        std::size_t columns;  // of the CSV header; one row follows per record
+        std::size_t rows;
+    } kWholeLists[] = {
+        {{"tags"}, 8, kDemoTags},
+        {{"read", "--tag", "PLANT.MODE"}, 6, 1},  // the last tag
+        {{"watch", "-1"}, 2 + 2 * kDemoTags, 1},  // every record
+    };
+    for (const auto& list : kWholeLists) {
+        Lines args{"-u", "admin"};
+        args.insert(args.end(), list.args.begin(), list.args.end());
+        const ProgramRun listed = run(args, kAdminPassword);
+        ASSERT_EQ(listed.code, kOk) << listed.err;
+        const Lines out = lines(listed.out);
+        ASSERT_EQ(out.size(), list.rows + 1) << listed.out;
+        EXPECT_EQ(split(out[0], ',').size(), list.columns) << out[0];
+    }
+
+    const ProgramRun anonymous = run({"status"}, {"DAQCLIENT_PASSWORD"});
+    EXPECT_EQ(anonymous.code, kNoAnswer);
+    EXPECT_THAT(anonymous.err, HasSubstr("log in with -u"));
+}
+
 // ---- Failures and their exit codes ----
 
 TEST(DaqclientFails, ConnectionRefused) {
@@ -457,7 +545,7 @@ TEST(DaqclientFails, NoAnswerWithinTheTimeOut) {
     EXPECT_EQ(run.code, kNoAnswer);
     EXPECT_THAT(run.err, HasSubstr("within 300 ms"));
     EXPECT_GE(run.took, 300ms);
-    EXPECT_EQ(lines(run.err).size(), 1u);
+    EXPECT_EQ(lines(run.err).size(), 2u);  // the request's, and how many had no answer
 }
 
 TEST(DaqclientFails, LoginRefused) {
@@ -490,12 +578,14 @@ TEST(DaqclientFails, WriteFailedWhenTheUnitsWriterRaises) {
 
 TEST(DaqclientFails, UsageErrors) {
     const std::vector<Lines> wrong{
-        {},                                    // no command
-        {"nosuchcommand"},                     //
-        {"--format", "xml", "alive"},          //
-        {"watch", "-1", "-c", "3"},            // once and a count
-        {"watch", "-l", "0"},                  //
-        {"write", "--station", kStation, "5"}  // no value
+        {},                                     // no command
+        {"nosuchcommand"},                      //
+        {"--format", "xml", "alive"},           //
+        {"watch", "-1", "-c", "3"},             // once and a count
+        {"watch", "-l", "0"},                   //
+        {"write", "--station", kStation, "5"},  // no value
+        {"-P", "viewer", "status"},             // a password for no user
+        {"--askpass", "status"},                //
     };
     for (const Lines& args : wrong) {
         const ProgramRun run = daqclient(args);

@@ -198,6 +198,11 @@ HostProcess::Startup HostProcess::awaitServer() {
     return Startup::Failed;
 }
 
+bool HostProcess::restart() {
+    stop();
+    return spawn() && awaitServer() == Startup::Serving;
+}
+
 int HostProcess::stop(std::chrono::milliseconds timeout) {
     if (pid_ <= 0) {
         return -1;

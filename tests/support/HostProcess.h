@@ -33,6 +33,8 @@ class HostProcess {
     bool start();
     // SIGTERM, then waits (bounded) for the exit; returns the exit status, -1 on a time-out.
     int stop(std::chrono::milliseconds timeout = std::chrono::milliseconds(10000));
+    // Stops the host and starts it again on the same port, as an operator restarts a server.
+    bool restart();
 
     uint16_t port() const { return port_; }
     pid_t pid() const { return pid_; }

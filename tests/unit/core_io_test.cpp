@@ -356,5 +356,45 @@ TEST(CoreValueText, TableOfSignalTypes) {
     EXPECT_EQ(text(), "");
 }
 
+// What each handler traces names its own source file; a quoted request is one line, cut, with
+// the client's line breaks replaced, like every client text in a trace.
+TEST(CoreHandlerTraces, NameTheirFileAndQuoteTheRequestOnOneCutLine) {
+    TraceCapture traces;
+    CoreHarness harness;
+    auto client = harness.connect();
+    const std::string rest = ",\r\n\"PAD\":\"" + std::string(3000, 'x') + "\"}";
+    const struct {
+        std::string id;
+        std::string traced;  // the start of the handler's trace line
+        const char* file;
+    } kHandlers[] = {
+        {"DAQLIST", R"(DAQServer Rx : {"PS_ID":"DAQLIST",??"PAD":"xxx)", "io_requests.cpp"},
+        {"DAQ_DATA", R"(DAQServer Rx : {"PS_ID":"DAQ_DATA",??"PAD":"xxx)", "io_requests.cpp"},
+        {"PARAMETERDETAIL", R"(DAQServer Rx : {"PS_ID":"PARAMETERDETAIL",??"PAD":"xxx)",
+         "parameter_requests.cpp"},
+        {"PARAMETERWRITE", R"(DAQServer Rx : {"PS_ID":"PARAMETERWRITE",??"PAD":"xxx)",
+         "parameter_write.cpp"},
+        {"DEVICELIST", "[TCP_SERVER:FormTray]ps_id : DEVICELIST", "device_requests.cpp"},
+        {"LOGIN", "LOGIN FAIL : ", "login_requests.cpp"},
+    };
+    // "DAQServer Rx : ", 256 bytes of the request, "...", ", start=0, end=0".
+    constexpr std::size_t kLongestLine = 15 + 256 + 3 + 16;
+    for (const auto& handler : kHandlers) {
+        harness.request(client, R"({"PS_ID":")" + handler.id + "\"" + rest);
+        // Taken after each request: the viewer's queue holds only a few messages.
+        const auto lines = traces.take();
+        const auto line = std::find_if(lines.begin(), lines.end(), [&](const TraceLine& each) {
+            return each.text.starts_with(handler.traced);
+        });
+        ASSERT_NE(line, lines.end()) << handler.id;
+        EXPECT_EQ(line->file, handler.file) << handler.id;
+        EXPECT_LE(line->text.size(), kLongestLine) << line->text;
+        EXPECT_EQ(std::count_if(line->text.begin(), line->text.end(),
+                                [](unsigned char c) { return c < 0x20 || c == 0x7F; }),
+                  0)
+            << line->text;
+    }
+}
+
 }  // namespace
 }  // namespace core_test

@@ -1,13 +1,18 @@
 // The trace channel against a real datagram socket standing in for the viewer.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
 #include <future>
 #include <latch>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,6 +23,7 @@
 namespace {
 
 using namespace std::chrono_literals;
+namespace fs = std::filesystem;
 
 // A message as the viewer receives it: with its terminating zero.
 std::string datagram(const std::string& message) {
@@ -231,3 +237,93 @@ TEST_F(TraceChannelTest, ConcurrentTracesArriveWhole) {
 }
 
 }  // namespace
+
+// Places another user could have bound before the viewer, or could bind in: the channel sends
+// nothing there, though a socket listens.
+struct RefusedPlace {
+    const char* name;
+    // Turns a fresh private directory into the place; gives the socket path to trace to.
+    std::function<std::string(const std::string& directory)> make;
+    bool foreignSocket = false;  // the socket, once bound, is given to another user
+};
+
+void PrintTo(const RefusedPlace& place, std::ostream* out) {
+    *out << place.name;
+}
+
+constexpr uid_t kNobody = 65534;
+
+std::string giveAway(const std::string& path) {
+    if (geteuid() == kNobody || chown(path.c_str(), kNobody, kNobody) != 0) {
+        return {};
+    }
+    return path;
+}
+
+class RefusedPlaceTest : public TraceChannelTest,
+                         public ::testing::WithParamInterface<RefusedPlace> {};
+
+TEST_P(RefusedPlaceTest, GetsNoMessage) {
+    const std::string directoryPath = fs::path(directory.socketPath()).parent_path();
+    const std::string socketPath = GetParam().make(directoryPath);
+    if (socketPath.empty()) {
+        GTEST_SKIP() << "cannot give a file to another user here";
+    }
+    setenv("KELVANE_TRACE_SOCKET", socketPath.c_str(), 1);
+    traceReloadSocketPath();
+    TraceReceiver viewer(socketPath);
+    if (GetParam().foreignSocket && giveAway(socketPath).empty()) {
+        GTEST_SKIP() << "cannot give a file to another user here";
+    }
+
+    trace(kTraceInfo, "refused");
+    EXPECT_EQ(viewer.next(100ms), std::nullopt);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Places, RefusedPlaceTest,
+    ::testing::Values(
+        // As /tmp is.
+        RefusedPlace{"directory_anyone_can_write",
+                     [](const std::string& directory) {
+                         fs::permissions(directory, fs::perms::all | fs::perms::sticky_bit);
+                         return directory + "/viewer.sock";
+                     }},
+        RefusedPlace{"directory_the_group_can_write",
+                     [](const std::string& directory) {
+                         fs::permissions(directory, fs::perms::owner_all | fs::perms::group_all);
+                         return directory + "/viewer.sock";
+                     }},
+        RefusedPlace{"symbolic_link_to_a_directory",
+                     [](const std::string& directory) {
+                         fs::create_directory_symlink(directory, directory + "/link");
+                         return directory + "/link/viewer.sock";
+                     }},
+        RefusedPlace{"directory_of_another_user",
+                     [](const std::string& directory) {
+                         return giveAway(directory).empty() ? "" : directory + "/viewer.sock";
+                     }},
+        RefusedPlace{"socket_of_another_user",
+                     [](const std::string& directory) { return directory + "/viewer.sock"; },
+                     true}),
+    [](const ::testing::TestParamInfo<RefusedPlace>& info) { return info.param.name; });
+
+TEST(TraceChannelDefault, SocketIsInADirectoryOnlyThisUserCanWrite) {
+    const std::string directory = "/tmp/kelvane-trace-" + std::to_string(geteuid());
+    unsetenv("KELVANE_TRACE_SOCKET");
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    const std::string savedRuntime = runtime != nullptr ? runtime : "";
+    unsetenv("XDG_RUNTIME_DIR");
+    EXPECT_EQ(traceSocketPath(), directory + "/trace.sock");
+    traceReloadSocketPath();
+    trace(kTraceInfo, "makes the directory");
+    if (!savedRuntime.empty()) {
+        setenv("XDG_RUNTIME_DIR", savedRuntime.c_str(), 1);
+    }
+
+    struct stat status {};
+    ASSERT_EQ(lstat(directory.c_str(), &status), 0);
+    EXPECT_TRUE(S_ISDIR(status.st_mode));
+    EXPECT_EQ(status.st_uid, geteuid());
+    EXPECT_EQ(status.st_mode & 07777, 0700u);
+}

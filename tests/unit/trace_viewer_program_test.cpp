@@ -206,6 +206,17 @@ TEST_F(TraceViewerProgramTest, ReplacesAStaleSocketButNotALiveViewer) {
     EXPECT_EQ(viewer->stop(SIGTERM), 0);
 }
 
+TEST_F(TraceViewerProgramTest, RefusesADirectoryOthersCanWrite) {
+    const std::filesystem::path folder =
+        std::filesystem::path(directory.socketPath()).parent_path();
+    std::filesystem::permissions(folder, std::filesystem::perms::all);
+    ViewerProcess viewer({"--socket", directory.socketPath()});
+    EXPECT_EQ(viewer.errorLine(), "trace-viewer: " + folder.string() +
+                                      " is not a directory of this user that only it can write; "
+                                      "senders send no traces there");
+    EXPECT_EQ(viewer.stop(0), 1);
+}
+
 TEST_F(TraceViewerProgramTest, RestartedViewerIsFoundThroughItsGenerationFile) {
     auto first = startViewer();
     trace(kTraceInfo, "to the first");

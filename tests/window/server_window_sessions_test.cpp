@@ -229,3 +229,14 @@ TEST_F(Sessions, StopNotifiesLoggedInClientsAndEmptiesTheListWithoutLogouts) {
     processEventsFor(300);
     EXPECT_EQ(eventRows->rowCount(), 1);  // no logout events for a stop
 }
+
+TEST_F(Sessions, AnswerLostOnTheWayIsTracedAsASendError) {
+    TraceCapture traces;
+    auto client = connect();
+    window->listener().injectFault(tcp::TcpFault::NextWrite);
+    EXPECT_FALSE(client->alive().has_value());
+    const auto errors = matching(traces.collect(), "tcp server send error : write to 127.0.0.1:");
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_NE(errors[0].find("|2|-1|"), std::string::npos) << errors[0];
+    EXPECT_NE(errors[0].find("|sendData|FormTray"), std::string::npos) << errors[0];
+}

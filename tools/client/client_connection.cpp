@@ -158,7 +158,14 @@ std::optional<std::string> ClientConnection::readFrame(
     std::optional<std::chrono::milliseconds> timeout) {
     const auto deadline = Clock::now() + timeout.value_or(settings_.replyTimeout);
     while (true) {
-        if (!input_.empty() && input_.front() != protocol::kStx) {
+        if (input_.starts_with(protocol::kStopNotice)) {
+            close();
+            fail(ClientErrorKind::Closed, "the server stopped");
+            return std::nullopt;
+        }
+        // A stop notice may arrive in pieces.
+        const bool noticeBegun = protocol::kStopNotice.starts_with(input_);
+        if (!input_.empty() && input_.front() != protocol::kStx && !noticeBegun) {
             fail(ClientErrorKind::BadReply, "answer starts with " + hexByte(input_.front()) +
                                                 " instead of STX: " + input_.substr(0, 64));
             input_.clear();

@@ -50,7 +50,8 @@ class ClientConnection {
     bool sendMessage(std::string_view json);
 
     // Reads one answer frame, STX text ETX 0x00, and gives its text. Bytes of a later answer
-    // stay buffered for the next read.
+    // stay buffered for the next read. The stop notice in place of an answer closes the
+    // connection and fails as Closed, "the server stopped".
     std::optional<std::string> readFrame(std::optional<std::chrono::milliseconds> timeout = {});
     // Reads until the server closes the connection and gives every byte not read before: the
     // unframed stop notice ({"PS_ID":true}) that precedes a server stop, for one.

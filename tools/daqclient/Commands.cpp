@@ -6,6 +6,8 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <optional>
+#include <string>
 
 #include "server/protocol/json_request.h"
 #include "tools/daqclient/Devices.h"
@@ -16,6 +18,49 @@ namespace {
 
 using daq::protocol::getJsonString;
 using Clock = std::chrono::steady_clock;
+
+void checkRawRequest(const std::string& request) {
+    if (request.find_first_of(std::string("\x02\x03", 2)) != std::string::npos) {
+        throw CommandError(ExitCode::Usage,
+                           "a request must not hold the frame bytes STX (0x02) or ETX (0x03)");
+    }
+}
+
+// The next line of standard input without its end (LF or CR LF); nothing at the end of input.
+std::optional<std::string> readRequestLine() {
+    std::string line;
+    int c = 0;
+    while ((c = std::getc(stdin)) != EOF && c != '\n') {
+        if (line.size() == kMaxRawLineBytes) {
+            throw CommandError(ExitCode::Usage,
+                               "a request line of the standard input is longer than " +
+                                   std::to_string(kMaxRawLineBytes) + " bytes");
+        }
+        line += static_cast<char>(c);
+    }
+    if (c == EOF && line.empty()) {
+        return std::nullopt;
+    }
+    if (line.ends_with('\r')) {
+        line.pop_back();
+    }
+    return line;
+}
+
+// Sends one request and prints its answer. A request without an answer in time is reported
+// and false given; the connection stays for the next request.
+bool sendRawRequest(ServerLink& link, Output& out, const std::string& request) {
+    try {
+        out.printText(link.requestText(request) + "\n");
+        return true;
+    } catch (const CommandError& error) {
+        if (error.code() != ExitCode::NoAnswer) {
+            throw;
+        }
+        std::fprintf(stderr, "daqclient: %s\n", error.what());
+        return false;
+    }
+}
 
 std::string milliseconds(Clock::duration duration) {
     char text[32];
@@ -30,7 +75,7 @@ void runAlive(ServerLink& link, Output& out) {
     const auto sent = Clock::now();
     const auto answer = link.request(daq::client::requests::alive(), "ALIVE");
     const auto roundTrip = Clock::now() - sent;
-    out.print({{"time", "round_trip_ms"},
+    out.print({{"time", value("round_trip_ms")},
                {{getJsonString(answer, "TIME"), milliseconds(roundTrip)}},
                true});
 }
@@ -53,7 +98,7 @@ void runStatus(ServerLink& link, Output& out) {
 }
 
 void runDevices(ServerLink& link, Output& out) {
-    Table table{{"interface", "device", "model", "station", "connect_state"}, {}, false};
+    Table table{{"interface", "device", "model", "station", value("connect_state")}, {}, false};
     for (const Device& device : fetchDevices(link)) {
         table.rows.push_back({device.interfaceName, device.deviceName, device.model, device.station,
                               device.connectState});
@@ -63,13 +108,32 @@ void runDevices(ServerLink& link, Output& out) {
 
 void runRaw(ServerLink& link, Output& out, const std::vector<std::string>& requests) {
     for (const std::string& request : requests) {
-        if (request.find_first_of(std::string("\x02\x03", 2)) != std::string::npos) {
-            throw CommandError(ExitCode::Usage,
-                               "a request must not hold the frame bytes STX (0x02) or ETX (0x03)");
+        if (request != kRawFromInput) {
+            checkRawRequest(request);
         }
     }
+    int sent = 0;
+    int unanswered = 0;
+    auto send = [&](const std::string& request) {
+        ++sent;
+        unanswered += sendRawRequest(link, out, request) ? 0 : 1;
+    };
     for (const std::string& request : requests) {
-        out.printText(link.requestText(request) + "\n");
+        if (request != kRawFromInput) {
+            send(request);
+            continue;
+        }
+        while (const auto line = readRequestLine()) {
+            if (!line->empty()) {
+                checkRawRequest(*line);
+                send(*line);
+            }
+        }
+    }
+    if (unanswered > 0) {
+        throw CommandError(
+            ExitCode::NoAnswer,
+            std::to_string(unanswered) + " of " + std::to_string(sent) + " requests got no answer");
     }
 }
 
@@ -88,7 +152,8 @@ void runLatency(ServerLink& link, Output& out, const LatencyOptions& options) {
         const auto position = static_cast<std::size_t>(std::ceil(percent / 100.0 * n));
         return times[std::clamp<std::size_t>(position, 1, n) - 1];
     };
-    out.print({{"round_trips", "min_ms", "median_ms", "p99_ms", "max_ms"},
+    out.print({{value("round_trips"), value("min_ms"), value("median_ms"), value("p99_ms"),
+                value("max_ms")},
                {{std::to_string(n), milliseconds(times.front()), milliseconds(rank(50)),
                  milliseconds(rank(99)), milliseconds(times.back())}},
                true});

@@ -19,6 +19,10 @@ void runRead(ServerLink& link, Output& out, const Selection& selection);
 void runDevices(ServerLink& link, Output& out);
 void runParams(ServerLink& link, Output& out, const ParamsOptions& options);
 void runWrite(ServerLink& link, Output& out, const WriteOptions& options);
+// Sends the requests in order on one connection and prints each answer. A request
+// kRawFromInput stands for the lines of standard input, one request each (empty lines skipped).
+// A request without an answer within the time-out is reported and the next one is sent; an answer
+// that comes later than that is taken for the next request's.
 void runRaw(ServerLink& link, Output& out, const std::vector<std::string>& requests);
 void runLatency(ServerLink& link, Output& out, const LatencyOptions& options);
 

@@ -2,6 +2,7 @@
 // commands.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -14,6 +15,10 @@ namespace daqclient {
 inline constexpr int kDefaultTimeoutMs = 3000;
 inline constexpr int kDefaultWatchIntervalMs = 1000;
 inline constexpr int kDefaultLatencyCount = 100;
+// "raw -": the requests come from standard input, one per line, each at most this long (the
+// server's default bound of a message).
+inline constexpr const char* kRawFromInput = "-";
+inline constexpr std::size_t kMaxRawLineBytes = 1024 * 1024;
 
 struct GlobalOptions {
     std::string host = "127.0.0.1";

@@ -1,6 +1,7 @@
 #include "tools/daqclient/Output.h"
 
 #include <algorithm>
+#include <string_view>
 
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
@@ -33,17 +34,69 @@ std::string csvLine(const Row& fields) {
     return line + "\n";
 }
 
-std::string jsonLine(const std::vector<std::string>& columns, const Row& row) {
+// Whether the text is a number as JSON writes one: -?(0|[1-9][0-9]*)(.[0-9]+)?([eE][+-]?[0-9]+)?
+bool isJsonNumber(std::string_view text) {
+    std::size_t at = 0;
+    auto skip = [&](std::string_view chars) {
+        const bool found = at < text.size() && chars.find(text[at]) != std::string_view::npos;
+        at += found ? 1 : 0;
+        return found;
+    };
+    auto digits = [&] {
+        const std::size_t from = at;
+        while (skip("0123456789")) {
+        }
+        return at > from;
+    };
+    skip("-");
+    if (!skip("0") && !digits()) {
+        return false;
+    }
+    if (skip(".") && !digits()) {
+        return false;
+    }
+    if (skip("eE")) {
+        skip("+-");
+        if (!digits()) {
+            return false;
+        }
+    }
+    return at == text.size();
+}
+
+void jsonValue(rapidjson::Writer<rapidjson::StringBuffer>& writer, ColumnKind kind,
+               const std::string& text) {
+    if (kind == ColumnKind::Value && isJsonNumber(text)) {
+        writer.RawValue(text.c_str(), text.size(), rapidjson::kNumberType);
+    } else if (kind == ColumnKind::Value && (text == "true" || text == "false")) {
+        writer.Bool(text == "true");
+    } else if (kind == ColumnKind::Flag && (text == "yes" || text == "no")) {
+        writer.Bool(text == "yes");
+    } else {
+        writer.String(text.c_str(), static_cast<rapidjson::SizeType>(text.size()));
+    }
+}
+
+std::string jsonLine(const std::vector<Column>& columns, const Row& row) {
     rapidjson::StringBuffer buffer;
     rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
     writer.StartObject();
     for (std::size_t i = 0; i < columns.size(); ++i) {
-        writer.Key(columns[i].c_str(), static_cast<rapidjson::SizeType>(columns[i].size()));
-        const std::string& value = i < row.size() ? row[i] : std::string();
-        writer.String(value.c_str(), static_cast<rapidjson::SizeType>(value.size()));
+        const Column& column = columns[i];
+        writer.Key(column.name.c_str(), static_cast<rapidjson::SizeType>(column.name.size()));
+        jsonValue(writer, column.kind, i < row.size() ? row[i] : std::string());
     }
     writer.EndObject();
     return std::string(buffer.GetString(), buffer.GetSize()) + "\n";
+}
+
+Row namesOf(const std::vector<Column>& columns) {
+    Row names;
+    names.reserve(columns.size());
+    for (const Column& column : columns) {
+        names.push_back(column.name);
+    }
+    return names;
 }
 
 void pad(std::string& line, const std::string& text, std::size_t width) {
@@ -64,13 +117,14 @@ std::string tableLine(const Row& cells, const std::vector<std::size_t>& widths) 
 
 std::string renderRecord(const Table& table) {
     std::size_t width = 0;
-    for (const std::string& column : table.columns) {
-        width = std::max(width, displayWidth(column));
+    for (const Column& column : table.columns) {
+        width = std::max(width, displayWidth(column.name));
     }
     std::string text;
     const Row& row = table.rows.front();
     for (std::size_t i = 0; i < table.columns.size(); ++i) {
-        text += tableLine({table.columns[i], i < row.size() ? row[i] : std::string()}, {width, 0});
+        text +=
+            tableLine({table.columns[i].name, i < row.size() ? row[i] : std::string()}, {width, 0});
     }
     return text;
 }
@@ -80,15 +134,15 @@ std::string renderTable(const Table& table) {
         return renderRecord(table);
     }
     std::vector<std::size_t> widths;
-    for (const std::string& column : table.columns) {
-        widths.push_back(displayWidth(column));
+    for (const Column& column : table.columns) {
+        widths.push_back(displayWidth(column.name));
     }
     for (const Row& row : table.rows) {
         for (std::size_t i = 0; i < widths.size() && i < row.size(); ++i) {
             widths[i] = std::max(widths[i], displayWidth(printable(row[i])));
         }
     }
-    std::string text = tableLine(table.columns, widths);
+    std::string text = tableLine(namesOf(table.columns), widths);
     for (const Row& row : table.rows) {
         text += tableLine(row, widths);
     }
@@ -119,7 +173,7 @@ std::string render(OutputFormat format, const Table& table) {
         case OutputFormat::Table:
             return renderTable(table);
         case OutputFormat::Csv: {
-            std::string text = csvLine(table.columns);
+            std::string text = csvLine(namesOf(table.columns));
             for (const Row& row : table.rows) {
                 text += csvLine(row);
             }
@@ -145,7 +199,7 @@ void Output::printText(const std::string& text) {
     std::fflush(stream_);
 }
 
-void Output::stream(const std::vector<std::string>& columns, const Row& row) {
+void Output::stream(const std::vector<Column>& columns, const Row& row) {
     std::string text;
     switch (format_) {
         case OutputFormat::Table: {
@@ -153,17 +207,17 @@ void Output::stream(const std::vector<std::string>& columns, const Row& row) {
             // of its values grows wider than every value before it.
             widths_.resize(columns.size());
             for (std::size_t i = 0; i < columns.size(); ++i) {
-                widths_[i] = std::max({widths_[i], displayWidth(columns[i]),
+                widths_[i] = std::max({widths_[i], displayWidth(columns[i].name),
                                        displayWidth(printable(i < row.size() ? row[i] : ""))});
             }
             if (!headerWritten_) {
-                text = tableLine(columns, widths_);
+                text = tableLine(namesOf(columns), widths_);
             }
             text += tableLine(row, widths_);
             break;
         }
         case OutputFormat::Csv:
-            text = (headerWritten_ ? std::string() : csvLine(columns)) + csvLine(row);
+            text = (headerWritten_ ? std::string() : csvLine(namesOf(columns))) + csvLine(row);
             break;
         case OutputFormat::Json:
             text = jsonLine(columns, row);

@@ -57,7 +57,7 @@ void printDetail(ServerLink& link, Output& out, const SelectedUnit& unit, int in
     }
     const auto answer =
         link.request(daq::client::requests::parameterDetail(index), "PARAMETERDETAIL");
-    out.print({{"index", "type", "min", "max", "value", "items"},
+    out.print({{value("index"), value("type"), value("min"), value("max"), value("value"), "items"},
                {{std::to_string(index), getJsonString(answer, "PROPTYPE"),
                  getJsonString(answer, "MINRANGE"), getJsonString(answer, "MAXRANGE"),
                  getJsonString(answer, "VALUE"), itemList(answer)}},
@@ -70,7 +70,7 @@ void printList(ServerLink& link, Output& out, const SelectedUnit& unit) {
                            "station \"" + unit.device.station + "\" is not connected (state " +
                                unit.state + "): the server lists its parameters only while it is");
     }
-    Table table{{"index", "type", "value", "enabled"}, {}, false};
+    Table table{{value("index"), value("type"), value("value"), flag("enabled")}, {}, false};
     for (int start = 0; start < unit.count; start += kParamPageSize) {
         const int size = std::min(kParamPageSize, unit.count - start);
         const auto answer =
@@ -121,7 +121,7 @@ void runWrite(ServerLink& link, Output& out, const WriteOptions& options) {
                            "bad answer to PARAMETERWRITE: " + std::to_string(results.size()) +
                                " RESULT members instead of 2");
     }
-    out.print({{"result", "code"}, {{results[0], results[1]}}, true});
+    out.print({{"result", value("code")}, {{results[0], results[1]}}, true});
     const std::string& code = results[1];
     if (code == "-2") {
         throw CommandError(ExitCode::WriteNotPermitted,

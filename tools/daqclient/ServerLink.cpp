@@ -49,9 +49,14 @@ void ServerLink::fail(ClientErrorKind kind, const std::string& detail,
     const std::string target = options_.host + ":" + std::to_string(options_.port);
     switch (kind) {
         case ClientErrorKind::Timeout:
-            throw CommandError(ExitCode::NoAnswer, "no answer to " + std::string(what) + " from " +
-                                                       target + " within " +
-                                                       std::to_string(options_.timeoutMs) + " ms");
+            // A server with RequireLogin answers only LOGIN and ALIVE before a login, and says
+            // nothing to the client about it.
+            throw CommandError(ExitCode::NoAnswer,
+                               "no answer to " + std::string(what) + " from " + target +
+                                   " within " + std::to_string(options_.timeoutMs) + " ms" +
+                                   (credentials_ ? ""
+                                                 : " (a server that requires a login answers "
+                                                   "nothing else before one: log in with -u)"));
         case ClientErrorKind::Closed:
             throw CommandError(ExitCode::ConnectionFailed,
                                "connection to " + target + " lost: " + detail);

@@ -17,8 +17,10 @@ void runTags(ServerLink& link, Output& out, const TagsOptions& options) {
     const int end = options.size ? static_cast<int>(std::min<long long>(
                                        static_cast<long long>(start) + *options.size, count))
                                  : count;
-    Table table{
-        {"index", "tag", "sig_type", "rw", "unit", "guid", "description", "values"}, {}, false};
+    Table table{{value("index"), "tag", value("sig_type"), value("rw"), "unit", "guid",
+                 "description", "values"},
+                {},
+                false};
     if (end > start) {
         for (TagEntry& entry : fetchTags(link, start, end - start)) {
             table.rows.push_back({std::move(entry.index), std::move(entry.name),
@@ -33,7 +35,7 @@ void runTags(ServerLink& link, Output& out, const TagsOptions& options) {
 void runRead(ServerLink& link, Output& out, const Selection& selection) {
     const std::vector<SelectedRecord> records = resolveSelection(link, selection);
     const auto values = readValues(link, records);
-    Table table{{"index", "tag", "data", "unit", "type", "time"}, {}, false};
+    Table table{{value("index"), "tag", value("data"), "unit", value("type"), "time"}, {}, false};
     for (std::size_t i = 0; i < records.size(); ++i) {
         if (const auto& value = values[i]) {
             table.rows.push_back({std::to_string(records[i].index), records[i].name, value->data,

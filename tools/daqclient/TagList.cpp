@@ -61,26 +61,6 @@ std::vector<TagEntry> fetchPage(ServerLink& link, int start, int size) {
     return entries;
 }
 
-// Names of the given indexes, from one "DAQLIST" page per run of consecutive indexes.
-std::map<int, std::string> namesOf(ServerLink& link, std::vector<int> indexes) {
-    std::sort(indexes.begin(), indexes.end());
-    indexes.erase(std::unique(indexes.begin(), indexes.end()), indexes.end());
-    std::map<int, std::string> names;
-    for (std::size_t first = 0; first < indexes.size();) {
-        std::size_t last = first;
-        while (last + 1 < indexes.size() && indexes[last + 1] == indexes[last] + 1LL &&
-               last + 1 - first < static_cast<std::size_t>(kTagPageSize)) {
-            ++last;
-        }
-        const int start = indexes[first];
-        for (const TagEntry& entry : fetchPage(link, start, static_cast<int>(last - first + 1))) {
-            names[toInt(entry.index, "DAQLIST")] = entry.name;
-        }
-        first = last + 1;
-    }
-    return names;
-}
-
 }  // namespace
 
 int tagCount(ServerLink& link) {
@@ -96,12 +76,36 @@ std::vector<TagEntry> fetchTags(ServerLink& link, int start, int size) {
         if (more.empty()) {
             break;
         }
-        done += page;
+        // The server may cut a page to its own bound (MaxPageEntries): go on after what came.
+        done += static_cast<int>(more.size());
         entries.insert(entries.end(), std::make_move_iterator(more.begin()),
                        std::make_move_iterator(more.end()));
     }
     return entries;
 }
+
+namespace {
+
+// Names of the given indexes, read run by run of consecutive indexes.
+std::map<int, std::string> namesOf(ServerLink& link, std::vector<int> indexes) {
+    std::sort(indexes.begin(), indexes.end());
+    indexes.erase(std::unique(indexes.begin(), indexes.end()), indexes.end());
+    std::map<int, std::string> names;
+    for (std::size_t first = 0; first < indexes.size();) {
+        std::size_t last = first;
+        while (last + 1 < indexes.size() && indexes[last + 1] == indexes[last] + 1LL) {
+            ++last;
+        }
+        for (const TagEntry& entry :
+             fetchTags(link, indexes[first], static_cast<int>(last - first + 1))) {
+            names[toInt(entry.index, "DAQLIST")] = entry.name;
+        }
+        first = last + 1;
+    }
+    return names;
+}
+
+}  // namespace
 
 std::vector<SelectedRecord> resolveSelection(ServerLink& link, const Selection& selection) {
     std::vector<SelectedRecord> records;

@@ -27,7 +27,8 @@ struct TagEntry {
 // "DAQLISTCOUNT".
 int tagCount(ServerLink& link);
 
-// Entries start .. start+size-1, page by page. Indexes outside the map come back with their
+// Entries start .. start+size-1, page by page; a page that the server cuts to its own bound is
+// followed by the next one after its last entry. Indexes outside the map come back with their
 // index only, as the server answers them.
 std::vector<TagEntry> fetchTags(ServerLink& link, int start, int size);
 

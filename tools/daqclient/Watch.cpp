@@ -1,11 +1,15 @@
 // watch: polls "DAQ_DATA" at a fixed rate. On a terminal the table is redrawn in place; else
-// each poll is one line (CSV, JSON or table row) with every value and its time stamp.
+// each poll is one line (CSV, JSON or table row) with every value and its time stamp. A server
+// that cannot be reached is reported once, then connected to again with growing pauses, and its
+// return is reported once.
 #include <time.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <set>
+#include <string>
 #include <thread>
 
 #include "tools/daqclient/Commands.h"
@@ -18,7 +22,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// "2026-12-06 07:47:01.123", local time of this machine.
+// While the server cannot be reached, watch tries to connect again one poll interval after the
+// failure, then each time twice as long after the last try, at most this long apart (or the
+// interval, when that is longer).
+constexpr std::chrono::seconds kLongestReconnectDelay{30};
+
+// "2026-12-06T07:47:01.123+01:00": ISO 8601, local time of this machine and its offset from UTC.
 std::string wallClockText() {
     const auto now = std::chrono::system_clock::now();
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
@@ -27,10 +36,21 @@ std::string wallClockText() {
         1000;
     std::tm local{};
     localtime_r(&seconds, &local);
-    char text[40];
-    const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-    std::snprintf(text + length, sizeof text - length, ".%03d", static_cast<int>(millis));
+    char text[48];
+    std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+    length += static_cast<std::size_t>(
+        std::snprintf(text + length, sizeof text - length, ".%03d", static_cast<int>(millis)));
+    // %z gives "+0100"; ISO 8601 writes "+01:00" beside a time with colons.
+    char offset[8];
+    if (std::strftime(offset, sizeof offset, "%z", &local) == 5) {
+        std::snprintf(text + length, sizeof text - length, "%.3s:%.2s", offset, offset + 3);
+    }
     return text;
+}
+
+// The failures after which the server is taken to be down: the next poll connects afresh.
+bool serverUnreachable(const CommandError& error) {
+    return error.code() == ExitCode::ConnectionFailed || error.code() == ExitCode::NoAnswer;
 }
 
 std::vector<SelectedRecord> withoutRepeats(std::vector<SelectedRecord> records) {
@@ -46,9 +66,9 @@ class PollView {
   public:
     PollView(Output& out, const std::vector<SelectedRecord>& records, bool live, std::string source)
         : out_(out), records_(records), live_(live), source_(std::move(source)) {
-        columns_ = {"poll", "time"};
+        columns_ = {value("poll"), "time"};
         for (const SelectedRecord& record : records_) {
-            columns_.push_back(recordLabel(record));
+            columns_.push_back(value(recordLabel(record)));
             columns_.push_back(recordLabel(record) + " time");
         }
     }
@@ -64,7 +84,7 @@ class PollView {
             out_.stream(columns_, row);
             return;
         }
-        Table table{{"index", "tag", "data", "unit", "time"}, {}, false};
+        Table table{{value("index"), "tag", value("data"), "unit", "time"}, {}, false};
         for (std::size_t i = 0; i < records_.size(); ++i) {
             const auto& value = values[i];
             table.rows.push_back({std::to_string(records_[i].index), records_[i].name,
@@ -85,6 +105,15 @@ class PollView {
                " failed: " + printable(error));
     }
 
+    // The server answers again after it could not be reached for `downFor`; on a terminal the
+    // next poll's table says so.
+    void showBack(Clock::duration downFor) const {
+        if (!live_) {
+            std::fprintf(stderr, "daqclient: connected again to %s after %.1f s\n", source_.c_str(),
+                         std::chrono::duration<double>(downFor).count());
+        }
+    }
+
   private:
     // Moves the cursor back over the lines drawn last time, clears them and draws anew.
     void redraw(const std::string& status) {
@@ -101,10 +130,23 @@ class PollView {
     const std::vector<SelectedRecord>& records_;
     bool live_;
     std::string source_;
-    std::vector<std::string> columns_;
+    std::vector<Column> columns_;
     std::string body_;
     std::size_t drawnLines_ = 0;
 };
+
+// Connects again (and logs in) while the server is down; false while it cannot be reached.
+bool reconnect(ServerLink& link) {
+    try {
+        link.open();
+        return true;
+    } catch (const CommandError& error) {
+        if (!serverUnreachable(error)) {
+            throw;
+        }
+        return false;
+    }
+}
 
 }  // namespace
 
@@ -116,19 +158,36 @@ void runWatch(ServerLink& link, Output& out, const WatchOptions& options, bool t
                   global.host + ":" + std::to_string(global.port));
 
     const auto interval = std::chrono::milliseconds(options.intervalMs);
+    const Clock::duration longestDelay =
+        std::max<Clock::duration>(interval, kLongestReconnectDelay);
     const auto start = Clock::now();
     const auto deadline = options.waitSeconds
                               ? start + std::chrono::duration_cast<Clock::duration>(
                                             std::chrono::duration<double>(*options.waitSeconds))
                               : Clock::time_point::max();
+    long polls = 0;
     long failed = 0;
     std::optional<CommandError> firstFailure;
-    long poll = 1;
-    for (auto due = start;; ++poll) {
-        try {
-            if (!link.isOpen()) {
-                link.open();
+    // Set while the server cannot be reached: reported once, then tried quietly.
+    std::optional<Clock::time_point> downSince;
+    Clock::duration reconnectDelay{};
+    for (auto due = start;;) {
+        if (downSince) {
+            if (!reconnect(link)) {
+                reconnectDelay = std::min(2 * reconnectDelay, longestDelay);
+                due = Clock::now() + reconnectDelay;
+                if (due >= deadline) {
+                    break;
+                }
+                std::this_thread::sleep_until(due);
+                continue;
             }
+            view.showBack(Clock::now() - *downSince);
+            downSince.reset();
+            due = Clock::now();
+        }
+        const long poll = ++polls;
+        try {
             const auto values = readValues(link, records);
             view.showValues(poll, values);
             if (const auto missing = missingRecords(records, values)) {
@@ -138,24 +197,32 @@ void runWatch(ServerLink& link, Output& out, const WatchOptions& options, bool t
             if (error.code() == ExitCode::LoginRefused || error.code() == ExitCode::Usage) {
                 throw;
             }
-            view.showFailure(poll, error.what());
             ++failed;
             if (!firstFailure) {
                 firstFailure = error;
             }
-            if (error.code() == ExitCode::NoAnswer || error.code() == ExitCode::ConnectionFailed) {
-                // A late answer would be taken for the next poll's: the next poll connects
-                // afresh instead.
+            if (serverUnreachable(error)) {
+                // A late answer would be taken for the next poll's: connect afresh instead.
                 link.close();
+                downSince = Clock::now();
+                reconnectDelay = interval;
+                view.showFailure(poll, std::string(error.what()) +
+                                           "; connecting again until the server answers");
+            } else {
+                view.showFailure(poll, error.what());
             }
         }
-        if (options.count && poll >= *options.count) {
+        if (options.count && polls >= *options.count) {
             break;
         }
-        // Fixed rate; polls that could not be made in time are skipped, not made up.
         const auto now = Clock::now();
-        while (due <= now) {
-            due += interval;
+        if (downSince) {
+            due = now + reconnectDelay;
+        } else {
+            // Fixed rate; polls that could not be made in time are skipped, not made up.
+            while (due <= now) {
+                due += interval;
+            }
         }
         if (due >= deadline) {
             break;
@@ -164,7 +231,7 @@ void runWatch(ServerLink& link, Output& out, const WatchOptions& options, bool t
     }
     if (firstFailure) {
         throw CommandError(firstFailure->code(),
-                           std::to_string(failed) + " of " + std::to_string(poll) +
+                           std::to_string(failed) + " of " + std::to_string(polls) +
                                " polls failed; the first: " + firstFailure->what());
     }
 }

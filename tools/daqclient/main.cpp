@@ -64,10 +64,14 @@ int main(int argc, char** argv) {
     GlobalOptions global;
     app.add_option("-h,--host", global.host, "Server address or name")->capture_default_str();
     app.add_option("-p,--port", global.port, "Server port")->capture_default_str();
-    app.add_option("-u,--user", global.user, "Log in as this user before the command");
+    app.set_version_flag("--version", "daqclient " DAQ_VERSION);
+    auto* userOption =
+        app.add_option("-u,--user", global.user, "Log in as this user before the command");
     app.add_option("-P,--password", global.password,
-                   "Password (visible to other users; prefer $DAQCLIENT_PASSWORD or --askpass)");
-    app.add_flag("--askpass", global.askPassword, "Read the password from the terminal, unechoed");
+                   "Password (visible to other users; prefer $DAQCLIENT_PASSWORD or --askpass)")
+        ->needs(userOption);
+    app.add_flag("--askpass", global.askPassword, "Read the password from the terminal, unechoed")
+        ->needs(userOption);
     app.add_option("-t,--timeout", global.timeoutMs,
                    "Time-out in ms for connecting and for each answer")
         ->capture_default_str()
@@ -105,7 +109,10 @@ int main(int argc, char** argv) {
 
     WatchOptions watch;
     auto* watchCommand =
-        app.add_subcommand("watch", "Poll current values (default: every record) until stopped");
+        app.add_subcommand("watch",
+                           "Poll current values (default: every record) until stopped. A server "
+                           "that cannot be reached is reported once and connected to again after "
+                           "1, 2, 4 ... intervals (at most 30 s apart), and its return once");
     addSelection(*watchCommand, watch.selection);
     watchCommand->add_option("-l,--interval", watch.intervalMs, "Time between polls in ms")
         ->capture_default_str()
@@ -126,7 +133,9 @@ int main(int argc, char** argv) {
        [](ServerLink& link, Output& out) { runDevices(link, out); });
 
     ParamsOptions params;
-    auto* paramsCommand = app.add_subcommand("params", "The parameters of one device unit");
+    auto* paramsCommand = app.add_subcommand(
+        "params",
+        "The parameters of one device unit, by index: the protocol carries no parameter names");
     addUnitFilter(*paramsCommand, params.unit);
     paramsCommand->add_option("--detail", params.detail, "Details of parameter N");
     on(paramsCommand, [&params](ServerLink& link, Output& out) { runParams(link, out, params); });
@@ -142,8 +151,15 @@ int main(int argc, char** argv) {
 
     std::vector<std::string> rawRequests;
     auto* rawCommand = app.add_subcommand(
-        "raw", "Send JSON requests as they are, in order, and print each answer as it came");
-    rawCommand->add_option("JSON", rawRequests, "Request texts")->required();
+        "raw",
+        "Send JSON requests as they are, in order on one connection, and print each answer as it "
+        "came. A request without an answer within -t is reported and the next one sent (an answer "
+        "that comes later is taken for the next request's)");
+    rawCommand
+        ->add_option("JSON", rawRequests,
+                     "Request texts; - reads them from standard input, one per line (at most "
+                     "1 MiB each)")
+        ->required();
     on(rawCommand,
        [&rawRequests](ServerLink& link, Output& out) { runRaw(link, out, rawRequests); });
 
@@ -158,8 +174,8 @@ int main(int argc, char** argv) {
 
     try {
         app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& help) {
-        return app.exit(help);
+    } catch (const CLI::Success& done) {  // --help, --version
+        return app.exit(done);
     } catch (const CLI::ParseError& error) {
         app.exit(error);
         return static_cast<int>(ExitCode::Usage);

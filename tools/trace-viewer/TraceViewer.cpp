@@ -5,10 +5,12 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <stdexcept>
 
 #include "tools/trace-viewer/TraceLine.h"
 #include "tools/trace-viewer/TraceMessage.h"
+#include "trace/TraceTransport.h"
 #include "trace/ViewerGeneration.h"
 
 namespace {
@@ -45,6 +47,12 @@ void removeStaleSocket(asio::io_context& io, const std::string& path) {
 }  // namespace
 
 TraceViewer::TraceViewer(ViewerOptions options) : options_(std::move(options)) {
+    if (prepareTraceDirectory(options_.socketPath) != TraceDirectory::Private) {
+        throw std::runtime_error(
+            std::filesystem::path(options_.socketPath).parent_path().string() +
+            " is not a directory of this user that only it can write; senders send no traces "
+            "there");
+    }
     removeStaleSocket(io_, options_.socketPath);
     socket_.open(Datagram());
     socket_.bind(Datagram::endpoint(options_.socketPath));

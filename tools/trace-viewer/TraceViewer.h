@@ -19,7 +19,8 @@ struct ViewerOptions {
 class TraceViewer {
   public:
     // Binds the socket, removing a stale socket file first, then announces itself in the viewer
-    // generation file beside it. Throws std::runtime_error when the path holds something else
+    // generation file beside it. Throws std::runtime_error when the directory is not private to
+    // this user (see TraceTransport.h; the default one is made), the path holds something else
     // than a socket or another viewer listens there.
     explicit TraceViewer(ViewerOptions options);
     // Removes the socket file.

@@ -21,7 +21,8 @@ int main(int argc, char** argv) {
     options.socketPath = traceSocketPath();
     app.add_option("--socket", options.socketPath,
                    "Socket to bind; default $KELVANE_TRACE_SOCKET, else "
-                   "$XDG_RUNTIME_DIR/kelvane-trace.sock, else /tmp/kelvane-trace-<uid>.sock")
+                   "$XDG_RUNTIME_DIR/kelvane-trace.sock, else /tmp/kelvane-trace-<uid>/trace.sock "
+                   "(made 0700). Its directory must be this user's and writable by no one else")
         ->capture_default_str();
     app.add_option("--level", options.minimumLevel,
                    "Show only messages of this level and above (0 information, 2 errors; "
