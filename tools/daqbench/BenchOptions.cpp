@@ -136,6 +136,9 @@ void declareOptions(CLI::App& app, BenchOptions& options) {
     app.add_option("-P,--password", options.password, "Password of LOGIN requests");
     app.add_flag("--login-first", options.loginFirst,
                  "Each connection logs in before its load starts");
+    app.add_flag("--warm-first", options.warmFirst,
+                 "Each connection sends the mix's first request once and reads its answer before "
+                 "its load starts (with --idle: connections held idle after one answer each)");
 
     auto* rate = app.add_option("--rate", options.rate,
                                 "Open loop: requests per second over all connections")

@@ -59,6 +59,7 @@ struct BenchOptions {
     std::string user;
     std::string password;
     bool loginFirst = false;  // each connection logs in before its load starts
+    bool warmFirst = false;   // then sends one request of the mix and reads its answer
     double rate = 0.0;        // requests per second over all connections; > 0: open loop
     bool idle = false;
     bool stuck = false;

@@ -33,6 +33,7 @@ struct WorkerPlan {
     double rate = 0;                // open loop: this worker's requests per second
     std::uint64_t maxRequests = 0;  // this worker's share; 0: no bound
     bool loginFirst = false;
+    bool warmFirst = false;
     bool verifyAll = false;
     int maxInFlight = 1;
     std::chrono::milliseconds timeout{5000};

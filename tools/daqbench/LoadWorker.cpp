@@ -84,9 +84,10 @@ void LoadWorker::connectAll() {
         checkTimeouts(now);
         poll(now + kTimeoutCheckInterval);
     }
-    // Logins still under way finish here.
-    while (std::any_of(connections_.begin(), connections_.end(),
-                       [](const Connection& c) { return c.state == State::LoggingIn; })) {
+    // Logins and first requests still under way finish here.
+    while (std::any_of(connections_.begin(), connections_.end(), [](const Connection& c) {
+        return c.state == State::LoggingIn || c.state == State::Warming;
+    })) {
         const auto now = Clock::now();
         checkTimeouts(now);
         poll(now + kTimeoutCheckInterval);
@@ -135,12 +136,21 @@ void LoadWorker::onConnected(Connection& connection) {
         return;
     }
     watchWrites(connection, false);
-    connection.state = State::Ready;
     if (plan_.loginFirst) {
         connection.state = State::LoggingIn;
         send(connection, plan_.mix->loginFrame(), kLoginTemplate, Clock::now());
+    } else {
+        warmUp(connection);
     }
     startNextConnects();
+}
+
+void LoadWorker::warmUp(Connection& connection) {
+    connection.state = State::Ready;
+    if (plan_.warmFirst) {
+        connection.state = State::Warming;
+        send(connection, plan_.mix->next(connection.cursor).frame, kWarmTemplate, Clock::now());
+    }
 }
 
 // ---- The load ----
@@ -277,6 +287,9 @@ bool LoadWorker::checksFront(const Connection& connection) const {
         return false;
     }
     const std::uint8_t index = connection.pending[connection.pendingHead].templateIndex;
+    if (index == kWarmTemplate) {
+        return false;
+    }
     return index == kLoginTemplate || plan_.verifyAll ||
            (connection.checkedTemplates & (1u << index)) == 0;
 }
@@ -299,6 +312,13 @@ void LoadWorker::onAnswerEnd(Connection& connection, Clock::time_point now) {
             giveUp(connection, result_.errors.login);
             return;
         }
+        warmUp(connection);
+        if (loadRunning_ && plan_.mode == LoadMode::Closed) {
+            sendNextClosed(connection, now);
+        }
+        return;
+    }
+    if (front.templateIndex == kWarmTemplate) {
         connection.state = State::Ready;
         if (loadRunning_ && plan_.mode == LoadMode::Closed) {
             sendNextClosed(connection, now);

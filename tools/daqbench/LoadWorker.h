@@ -36,8 +36,9 @@ class LoadWorker final : public LoadThread {
     const WorkerResult& result() const override { return result_; }
 
   private:
-    enum class State { Waiting, Connecting, LoggingIn, Ready, Dead };
+    enum class State { Waiting, Connecting, LoggingIn, Warming, Ready, Dead };
     static constexpr std::uint8_t kLoginTemplate = 0xFF;
+    static constexpr std::uint8_t kWarmTemplate = 0xFE;
 
     struct Pending {
         Clock::time_point sentAt;  // open loop: when it was due
@@ -62,6 +63,8 @@ class LoadWorker final : public LoadThread {
     void startConnect(Connection& connection);
     void startNextConnects();
     void onConnected(Connection& connection);
+    // Ready, or with warmFirst, Warming until the answer to one request of the mix is in.
+    void warmUp(Connection& connection);
     void handleEvent(std::uint32_t index, std::uint32_t events);
     void readAnswers(Connection& connection);
     void onAnswerEnd(Connection& connection, Clock::time_point now);

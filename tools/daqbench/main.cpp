@@ -123,6 +123,7 @@ std::vector<WorkerPlan> planWorkers(const BenchOptions& options, const sockaddr_
                                      1, static_cast<std::uint64_t>(std::ceil(
                                             static_cast<double>(options.maxRequests) * share)));
         plan.loginFirst = options.loginFirst;
+        plan.warmFirst = options.warmFirst;
         plan.verifyAll = options.verifyAll;
         plan.maxInFlight = options.maxInFlight;
         plan.timeout = std::chrono::milliseconds(options.timeoutMs);
