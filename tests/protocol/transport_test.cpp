@@ -89,15 +89,29 @@ TEST_F(Transport, RequestSplitOverSeveralWritesIsAnsweredOnceWhenComplete) {
     EXPECT_TRUE(nextAnswerIsAlive(*client));
 }
 
-TEST_F(Transport, TwoFramesInOneWriteAreBothAnsweredInOrder) {
+// Requests that run under the request lock and those that read the map without it, pipelined in
+// one write, are answered in the order sent.
+TEST_F(Transport, FramesInOneWriteAreAnsweredInOrder) {
     auto client = host().connect();
-    ASSERT_TRUE(client->connection().sendRaw(requestFrame(requests::daqListCount()) +
-                                             requestFrame(requests::daqStatus())));
-    const auto first = readAnswer(*client);
-    const auto second = readAnswer(*client);
-    ASSERT_TRUE(first && second);
-    EXPECT_EQ(memberNames(*first), (std::vector<std::string>{"PS_ID", "COUNT"}));
-    EXPECT_EQ(memberNames(*second), (std::vector<std::string>{"PS_ID", "STATUS"}));
+    ASSERT_TRUE(client->connection().sendRaw(
+        requestFrame(requests::daqList(0, 45)) + requestFrame(requests::daqListCount()) +
+        requestFrame(repeatedDataRequest(3)) + requestFrame(requests::daqStatus()) +
+        requestFrame(requests::daqList(40, 2))));
+    const std::vector<std::vector<std::string>> expected{{"PS_ID", "LIST"},
+                                                         {"PS_ID", "COUNT"},
+                                                         {"PS_ID", "LIST"},
+                                                         {"PS_ID", "STATUS"},
+                                                         {"PS_ID", "LIST"}};
+    std::vector<std::size_t> listSizes;
+    for (const auto& members : expected) {
+        const auto answer = readAnswer(*client);
+        ASSERT_TRUE(answer);
+        EXPECT_EQ(memberNames(*answer), members);
+        if (members.back() == "LIST") {
+            listSizes.push_back((*answer)["LIST"].Size());
+        }
+    }
+    EXPECT_EQ(listSizes, (std::vector<std::size_t>{45, 3, 2}));
 }
 
 TEST_F(Transport, BytesOutsideFramesAreIgnoredAndNothingIsReplayed) {

@@ -114,6 +114,7 @@ TEST(CoreConcurrency, RequestsWhileTheMapRefreshesStopsAndTheWindowDrains) {
             if (round % 10 == 0) {
                 harness.ioMap().clear();
                 fillMap();
+                harness.core().setDaqRunning(true);  // a new run drops the rendered entries
             }
             std::this_thread::yield();
         }
