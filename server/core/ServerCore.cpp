@@ -10,6 +10,7 @@
 #include <rapidjson/document.h>
 
 #include "common/DateTime.h"
+#include "common/FreeMemory.h"
 #include "server/core/Session.h"
 #include "server/protocol/dispatcher.h"
 #include "server/protocol/json_request.h"
@@ -42,7 +43,11 @@ std::shared_ptr<Session> sessionOf(const tcp::TcpConnection& connection) {
 }  // namespace
 
 ServerCore::ServerCore(IoMap& map, WindowSink& sink, ServerLimits limits)
-    : map_(map), sink_(sink), limits_(limits) {}
+    : map_(map), sink_(sink), limits_(limits) {
+    // Buffers a session does not keep are given back to the system when freed, not to the
+    // heap of the IO thread that freed them.
+    serveLargeBlocksFromTheSystem(kKeptBufferBytes);
+}
 
 ServerCore::~ServerCore() = default;
 
@@ -140,10 +145,11 @@ std::size_t ServerCore::onData(const tcp::ConnectionPtr& connection, std::string
 
 void ServerCore::onIdle(const tcp::ConnectionPtr& connection) {
     const std::shared_ptr<Session> session = sessionOf(*connection);
-    if (session != nullptr) {
-        session->frames.releaseMemory(0);
-        session->answer.releaseMemory(0);
+    if (session == nullptr) {
+        return;
     }
+    session->frames.releaseMemory(0);
+    session->answer.releaseMemory(0);
 }
 
 void ServerCore::handleMessage(tcp::TcpConnection& connection, Session& session,

@@ -20,7 +20,8 @@ struct Session {
     protocol::FrameReader frames;
     // Login permission and selected unit of this connection; touched under the request lock.
     protocol::ClientState client;
-    // Reused for every answer on this connection; touched under the request lock.
+    // Reused for every answer on this connection; touched by its data events, which never run
+    // at the same time.
     protocol::Answer answer;
 };
 

@@ -29,7 +29,10 @@ std::string csvField(const std::string& text) {
 std::string csvLine(const Row& fields) {
     std::string line;
     for (std::size_t i = 0; i < fields.size(); ++i) {
-        line += (i == 0 ? "" : ",") + csvField(fields[i]);
+        if (i > 0) {
+            line += ',';
+        }
+        line += csvField(fields[i]);
     }
     return line + "\n";
 }
