@@ -29,6 +29,15 @@ using testing::EchoServer;
 
 constexpr std::uint16_t kNoPort = 0;
 
+// `count` request frames of the message, to send in one write.
+std::string repeatedFrames(std::string_view message, int count) {
+    std::string frames;
+    for (int i = 0; i < count; ++i) {
+        frames.append(1, '\x02').append(message).append(1, '\x03');
+    }
+    return frames;
+}
+
 // The time the listener measures its time-outs in, moved on by the test.
 class TestClock {
   public:
@@ -155,14 +164,7 @@ TEST(TcpServer, ClientThatNeverReadsIsHeldAtItsBacklogBoundUntilTheUnfinishedInp
     test::RawSocket stuck;
     ASSERT_TRUE(stuck.connect(echo.port(), 4096));
     ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.connects.size() == 2; }));
-    std::string burst;
-    for (int i = 0; i < kRequests; ++i) {
-        burst +=
-            "\x02"
-            "BIG:262144"
-            "\x03";
-    }
-    ASSERT_TRUE(stuck.send(burst));
+    ASSERT_TRUE(stuck.send(repeatedFrames("BIG:262144", kRequests)));
     for (int i = 0; i < 20; ++i) {
         ASSERT_TRUE(reader->sendMessage("ping " + std::to_string(i)));
         ASSERT_EQ(reader->readFrame(), "ping " + std::to_string(i));
@@ -206,14 +208,7 @@ TEST(TcpServer, ReadingClientGetsEveryPipelinedAnswer) {
     constexpr int kAnswers = 12;  // 4.8 MB
     EchoServer echo({.maxOutputBacklog = kBound});
     auto client = connectTo(echo);
-    std::string burst;
-    for (int i = 0; i < kAnswers; ++i) {
-        burst +=
-            "\x02"
-            "BIG:400000"
-            "\x03";
-    }
-    ASSERT_TRUE(client->sendRaw(burst));
+    ASSERT_TRUE(client->sendRaw(repeatedFrames("BIG:400000", kAnswers)));
     for (int i = 0; i < kAnswers; ++i) {
         const auto answer = client->readFrame(5s);
         ASSERT_TRUE(answer) << "answer " << i << ": " << client->lastError();
