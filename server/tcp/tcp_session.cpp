@@ -111,12 +111,14 @@ void TcpSession::onRead(const std::error_code& error, std::size_t length) {
 
 void TcpSession::deliverInput() {
     while (inputAt_ < inputEnd_ && !socketClosed_) {
+        const Output output = outputState();
         // Bytes that arrive while the connection closes have nobody left to answer them.
-        if (!activation_->events.onData || !connected()) {
+        if (!activation_->events.onData || output.closing) {
             inputAt_ = inputEnd_;
             break;
         }
-        if (outputOverHighWater()) {
+        if (output.queued > activation_->settings.maxOutputBacklog / 4) {
+            // Paused before the flush: a write that completes at once resumes the input.
             inputPaused_ = true;
             flush();
             // Requests the server holds back count as unfinished input: a client that never
@@ -124,18 +126,13 @@ void TcpSession::deliverInput() {
             setInputPending(true);
             return;
         }
+        if (output.queued >= kFlushBytes) {
+            flush();
+        }
         const std::string_view rest(readBuffer_.get() + inputAt_, inputEnd_ - inputAt_);
         std::size_t taken = rest.size();
         runHandler([&] { taken = activation_->events.onData(shared_from_this(), rest); });
         inputAt_ += taken == 0 || taken > rest.size() ? rest.size() : taken;
-        bool large = false;
-        {
-            std::lock_guard lock(mutex_);
-            large = backlog_ >= kFlushBytes;
-        }
-        if (large) {
-            flush();
-        }
     }
     flush();
     if (socketClosed_) {
@@ -148,9 +145,9 @@ void TcpSession::deliverInput() {
     }
 }
 
-bool TcpSession::outputOverHighWater() const {
+TcpSession::Output TcpSession::outputState() const {
     std::lock_guard lock(mutex_);
-    return backlog_ > activation_->settings.maxOutputBacklog / 4;
+    return {backlog_, closing_};
 }
 
 void TcpSession::endOfInput() {

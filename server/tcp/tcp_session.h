@@ -74,7 +74,11 @@ class TcpSession final : public TcpConnection, public std::enable_shared_from_th
     // taken or the queued output is over a quarter of the backlog bound (then it waits for the
     // writes to drain); then reads again, or closes after the output when the client's input ended.
     void deliverInput();
-    bool outputOverHighWater() const;
+    struct Output {
+        std::size_t queued;  // bytes not yet taken by the socket
+        bool closing;
+    };
+    Output outputState() const;
     // The client ended its input: what it sent has been served; close once it has the answers.
     void endOfInput();
     void reportIdle();
