@@ -14,7 +14,6 @@
 #include "readmap/MapAccess.h"
 #include "server/IoMap.h"
 #include "server/RefreshThread.h"
-#include "server/ServerStopwatch.h"
 
 namespace {
 
@@ -72,13 +71,13 @@ void PlainBlockCopy(benchmark::State& state) {
 }
 BENCHMARK(PlainBlockCopy)->Arg(1000)->Arg(10000)->Arg(100000);
 
-// The refresh thread during a run (1 ms pauses once the listener has been up for 100 ms):
-// process CPU seconds per wall second while this thread sleeps, reported as "core_share".
+// The refresh thread during a run at a refresh interval of range(1) ms (1: a pass every
+// millisecond, the pacing of old): process CPU seconds per wall second while this thread
+// sleeps, reported as "core_share".
 void RefreshThreadCpuShare(benchmark::State& state) {
     OpenMap map(static_cast<int>(state.range(0)));
-    daq::ServerStopwatch stopwatch;
     std::atomic<bool> running{true};
-    daq::RefreshThread thread(map.ioMap, stopwatch, running);
+    daq::RefreshThread thread(map.ioMap, running, static_cast<int32_t>(state.range(1)));
     thread.start();
     thread.wake();
     std::this_thread::sleep_for(std::chrono::milliseconds(150));  // past the first interval
@@ -96,6 +95,9 @@ void RefreshThreadCpuShare(benchmark::State& state) {
     state.counters["core_share"] = share;
     running.store(false);
 }
-BENCHMARK(RefreshThreadCpuShare)->Arg(10000)->Arg(100000)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(RefreshThreadCpuShare)
+    ->ArgsProduct({{10000, 100000}, {1, 100}})
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
 
 }  // namespace

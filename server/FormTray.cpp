@@ -90,7 +90,7 @@ TfrmDAQTray::TfrmDAQTray(kelvane::TApplication* application, Options options)
           options.limits, options.ioThreads)),
       options_(withConfigured(std::move(options), configured_)),
       core_(ioMap_, *this, options_.limits),
-      BMThread1(ioMap_, stopwatch_, DaqRunning),
+      BMThread1(ioMap_, DaqRunning, configured_.refreshIntervalMs),
       IdTCPServer1(listenerSettings(options_)) {
     setObjectName(QStringLiteral("frmDAQTray"));
     buildLayout();

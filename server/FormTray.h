@@ -20,13 +20,13 @@
 #include "kelvane/HostTree.h"
 #include "kelvane/Pinz.h"
 #include "kelvane/ReadMapFile.h"
+#include "kelvane/Stopwatch.h"
 #include "kelvane/SystemRecords.h"
 #include "kelvane/XMLNode.h"
 #include "server/IoMap.h"
 #include "server/LocalAddresses.h"
 #include "server/RefreshThread.h"
 #include "server/ServerConfig.h"
-#include "server/ServerStopwatch.h"
 #include "server/core/ServerCore.h"
 #include "server/core/WindowSink.h"
 #include "server/tcp/tcp_server.h"
@@ -238,7 +238,8 @@ class TfrmDAQTray : public QWidget, private WindowSink {
 
     kelvane::TReadMapFile ReadMap;
     IoMap ioMap_{ReadMap};
-    ServerStopwatch stopwatch_;
+    // Times open_Server's wait for the listener; the window thread's alone.
+    kelvane::Stopwatch stopwatch_;
     ServerCore core_;
     RefreshThread BMThread1;
     // Last member: destroyed first, so no listener event reaches a destroyed member.

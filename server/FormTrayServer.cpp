@@ -197,12 +197,12 @@ bool TfrmDAQTray::open_Server(int32_t timeoutMs) {
             failed(error.what());
         }
     }
-    stopwatch_.restart();
+    stopwatch_.Start();
     // The window stays responsive while it waits: timers and input run meanwhile, and may even
     // open or close the listener or destroy the window.
     const QPointer<TfrmDAQTray> self(this);
     while (!IdTCPServer1.active()) {
-        if (stopwatch_.elapsedMs() > timeoutMs) {
+        if (stopwatch_.Elapsed() > timeoutMs) {
             sendStatusLine("TCP/IP Server active fail(timeout) : " + addressAndPort());
             cbxIP->setEnabled(true);
             return false;

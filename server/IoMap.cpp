@@ -11,6 +11,7 @@ IoMap::IoMap(kelvane::TReadMapFile& map, int32_t entriesPerSlice)
 void IoMap::clear() {
     std::lock_guard lock(mutex_);
     map_.Clear();
+    open_.clear();
     ++generation_;
 }
 
@@ -22,12 +23,26 @@ void IoMap::add(kelvane::TIOList* io) {
 
 int32_t IoMap::open() {
     std::lock_guard lock(mutex_);
-    return map_.Open(true);
+    open_.clear();
+    const int32_t opened = map_.Open(true);
+    if (opened != 0) {
+        const int32_t count = map_.GetCount();
+        open_.reserve(static_cast<std::size_t>(count));
+        for (int32_t i = 0; i < count; ++i) {
+            const kelvane::TMapHeader* header = map_.GetHeader(i);
+            kelvane::TIOList* io = map_.GetIOList(i);
+            if (header != nullptr && io != nullptr) {
+                open_.push_back({header, io});
+            }
+        }
+    }
+    return opened;
 }
 
 void IoMap::close() {
     std::lock_guard lock(mutex_);
     map_.Close();
+    open_.clear();
 }
 
 int32_t IoMap::count() const {
@@ -44,20 +59,16 @@ void IoMap::refresh() {
 int32_t IoMap::refreshSlice(int32_t first) {
     std::lock_guard lock(mutex_);
     // The map may have been emptied or rebuilt since the previous slice.
-    const int32_t count = map_.GetCount();
+    const auto count = static_cast<int32_t>(open_.size());
     if (first >= count) {
         return -1;
     }
     const int32_t end = count - first > entriesPerSlice_ ? first + entriesPerSlice_ : count;
     std::lock_guard headers(map_.HeaderLock());
     for (int32_t i = first; i < end; ++i) {
-        const kelvane::TMapHeader* header = map_.GetHeader(i);
-        if (header == nullptr || header->Current.Updated == 0) {
-            continue;
-        }
-        kelvane::TIOList* io = map_.GetIOList(i);
-        if (io != nullptr) {
-            std::memcpy(&io->Current, &header->Current, sizeof(kelvane::TCurrentValue));
+        const OpenEntry& entry = open_[static_cast<std::size_t>(i)];
+        if (entry.header->Current.Updated != 0) {
+            std::memcpy(&entry.io->Current, &entry.header->Current, sizeof(kelvane::TCurrentValue));
         }
     }
     return end < count ? end : -1;

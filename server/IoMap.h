@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <vector>
 
 #include "kelvane/IORecords.h"
 #include "kelvane/ReadMapFile.h"
@@ -66,10 +67,19 @@ class IoMap {
     // or -1 when the pass is complete.
     int32_t refreshSlice(int32_t first);
 
+    // An entry of the open map that has a header, as the map gave them when it opened.
+    struct OpenEntry {
+        const kelvane::TMapHeader* header;
+        kelvane::TIOList* io;
+    };
+
     kelvane::TReadMapFile& map_;
     const int32_t entriesPerSlice_;
     mutable std::mutex mutex_;
     uint64_t generation_ = 0;  // under mutex_
+    // Taken once when the map opens, so that a pass makes no call into the map library per
+    // entry; empty while the map is closed. Under mutex_.
+    std::vector<OpenEntry> open_;
 };
 
 }  // namespace daq

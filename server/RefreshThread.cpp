@@ -1,12 +1,12 @@
 #include "server/RefreshThread.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace daq {
 
-RefreshThread::RefreshThread(IoMap& map, ServerStopwatch& stopwatch,
-                             const std::atomic<bool>& daqRunning, int32_t intervalMs)
-    : map_(map), stopwatch_(stopwatch), daqRunning_(daqRunning), intervalMs_(intervalMs) {
+RefreshThread::RefreshThread(IoMap& map, const std::atomic<bool>& daqRunning, int32_t intervalMs)
+    : map_(map), daqRunning_(daqRunning), intervalMs_(std::max<int32_t>(1, intervalMs)) {
     tickEvent_.reset();
 }
 
@@ -44,6 +44,7 @@ void RefreshThread::run() {
         if (endRequested_.load()) {
             return;
         }
+        passWatch_.Start();
         map_.refresh();
         passes_.fetch_add(1, std::memory_order_relaxed);
         tickEvent_.waitFor(std::chrono::milliseconds(pauseMs()));
@@ -54,7 +55,7 @@ void RefreshThread::run() {
 }
 
 int32_t RefreshThread::pauseMs() {
-    const double remaining = static_cast<double>(intervalMs_) - stopwatch_.elapsedMs();
+    const double remaining = static_cast<double>(intervalMs_) - passWatch_.Elapsed();
     // Truncated towards zero like an integer conversion; never below 1 ms.
     return remaining >= 2.0 ? static_cast<int32_t>(remaining) : 1;
 }

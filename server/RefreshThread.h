@@ -2,8 +2,8 @@
 // IO map into the mapped IO records, pass after pass.
 //
 // Each pass is started by the run event. After a pass the thread waits on the tick event for
-// the refresh interval less the server stopwatch's elapsed time (at least 1 ms), then, while the
-// run is on, signals the run event to go round again; otherwise it sleeps until the next start.
+// the refresh interval less the time since the pass began (at least 1 ms), then, while the run
+// is on, signals the run event to go round again; otherwise it sleeps until the next start.
 #pragma once
 
 #include <atomic>
@@ -11,17 +11,15 @@
 #include <thread>
 
 #include "common/AutoResetEvent.h"
+#include "kelvane/Stopwatch.h"
 #include "server/IoMap.h"
-#include "server/ServerStopwatch.h"
 
 namespace daq {
 
 class RefreshThread {
   public:
-    static constexpr int32_t kDefaultIntervalMs = 100;
-
-    RefreshThread(IoMap& map, ServerStopwatch& stopwatch, const std::atomic<bool>& daqRunning,
-                  int32_t intervalMs = kDefaultIntervalMs);
+    // intervalMs: from the start of one pass to the start of the next, at least 1.
+    RefreshThread(IoMap& map, const std::atomic<bool>& daqRunning, int32_t intervalMs);
     RefreshThread(const RefreshThread&) = delete;
     RefreshThread& operator=(const RefreshThread&) = delete;
     // Ends the thread if the owner has not (request, wake, join).
@@ -37,14 +35,16 @@ class RefreshThread {
 
     // Passes run so far (for the window's status and for tests).
     uint64_t passes() const { return passes_.load(std::memory_order_relaxed); }
+    int32_t intervalMs() const { return intervalMs_; }
 
   private:
     void run();
-    // The pause after a pass: interval less the stopwatch's elapsed time, at least 1 ms.
+    // The pause after a pass: the interval less the time since the pass began, at least 1 ms.
     int32_t pauseMs();
 
     IoMap& map_;
-    ServerStopwatch& stopwatch_;
+    // Restarted as each pass begins; the refresh thread's own.
+    kelvane::Stopwatch passWatch_;
     const std::atomic<bool>& daqRunning_;
     const int32_t intervalMs_;
     AutoResetEvent runEvent_;

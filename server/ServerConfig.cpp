@@ -158,6 +158,7 @@ ServerSettings loadServerConfig(const std::string& path, const ServerLimits& lim
     readLimits(ini, settings.limits);
     fitDaqDataIndexes(ini, settings.limits);
     readLimit(ini, kConfigIoThreadsKey, 1, 16, settings.ioThreads);
+    readLimit(ini, kConfigRefreshIntervalMsKey, 1, 60000, settings.refreshIntervalMs);
     settings.problems = std::move(ini.problems);
     return settings;
 }

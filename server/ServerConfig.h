@@ -37,12 +37,16 @@ inline constexpr const char* kConfigMaxEventRowsKey = "MaxEventRows";  // 100..1
 // The listener's IO threads, 1..16; read like the limits.
 inline constexpr const char* kConfigIoThreadsKey = "IoThreads";
 inline constexpr std::size_t kDefaultIoThreads = 2;
+// Milliseconds from one refresh pass of a DAQ run to the next, 1..60000; read like the limits.
+inline constexpr const char* kConfigRefreshIntervalMsKey = "RefreshIntervalMs";
+inline constexpr int32_t kDefaultRefreshIntervalMs = 100;
 
 struct ServerSettings {
     std::string address;  // dotted IPv4 text; empty: every local address
     int32_t port = kDefaultServerPort;
     ServerLimits limits{};
     std::size_t ioThreads = kDefaultIoThreads;
+    int32_t refreshIntervalMs = kDefaultRefreshIntervalMs;
     // Why a settings file that exists was not read (the rest are then the defaults): not a
     // regular file, larger than kMaxConfigFileBytes, unreadable, or holding a zero byte. Empty
     // when the file was read or is missing.

@@ -15,7 +15,6 @@
 #include "readmap/MapAccess.h"
 #include "server/IoMap.h"
 #include "server/RefreshThread.h"
-#include "server/ServerStopwatch.h"
 
 using namespace daq;
 using kelvane::TCurrentValue;
@@ -109,17 +108,23 @@ TEST_F(MapFixture, ReadSeesTheMapUnderItsLock) {
 
 TEST_F(MapFixture, RefreshThreadRunsWhileTheRunIsOnAndIdlesAfter) {
     build(2);
-    ServerStopwatch stopwatch;
+    constexpr auto kInterval = std::chrono::milliseconds(20);
     std::atomic<bool> running{true};
-    RefreshThread thread(ioMap, stopwatch, running);
+    RefreshThread thread(ioMap, running, static_cast<int32_t>(kInterval.count()));
     thread.start();
     EXPECT_EQ(thread.passes(), 0u);  // idle until the run event
 
     writeHeader(records[1], valueBlock(7.0, u'r'));
+    const auto started = Clock::now();
     thread.wake();
     ASSERT_TRUE(waitUntil([&] { return thread.passes() >= 3; }));
     const double refreshed = records[1].Current.Value;  // a packed field: read by value
     EXPECT_EQ(refreshed, 7.0);
+    // Passes begin an interval apart however long the run lasts (not every millisecond once
+    // the first interval has gone by): about ten in ten intervals, a slow machine only fewer.
+    std::this_thread::sleep_until(started + 10 * kInterval);
+    const std::uint64_t paced = thread.passes();
+    EXPECT_LE(paced, 2 + 2 * static_cast<std::uint64_t>((Clock::now() - started) / kInterval));
 
     running.store(false);
     std::uint64_t settled = 0;
@@ -139,9 +144,8 @@ TEST_F(MapFixture, RefreshThreadRunsWhileTheRunIsOnAndIdlesAfter) {
 
 TEST_F(MapFixture, EndRequestNeverWaitsAndTheWakeEndsTheThread) {
     build(1);
-    ServerStopwatch stopwatch;
     std::atomic<bool> running{false};
-    RefreshThread thread(ioMap, stopwatch, running);
+    RefreshThread thread(ioMap, running, 100);
     thread.start();
     // Blocked on the run event: asking it to end returns at once; the wake lets it leave.
     thread.requestEnd();
@@ -161,9 +165,8 @@ TEST(IoMapConcurrency, StopEmptiesTheMapWhileRefreshReadersAndHostRun) {
     std::vector<TIOList> records(kEntries);
     kelvane::TReadMapFile readMap;
     IoMap ioMap(readMap, 16);
-    ServerStopwatch stopwatch;
     std::atomic<bool> running{false};
-    RefreshThread refresh(ioMap, stopwatch, running);
+    RefreshThread refresh(ioMap, running, 1);  // the shortest interval: passes overlap the stops
     refresh.start();
 
     std::atomic<bool> done{false};

@@ -142,42 +142,52 @@ TEST(ServerConfig, LimitOutOfRangeOrMissingKeepsTheGivenValue) {
     EXPECT_TRUE(kept.problems.empty());
 }
 
-TEST(ServerConfig, TimeOutsAndIoThreadsAreReadWithinTheirRanges) {
+TEST(ServerConfig, TimeOutsIoThreadsAndRefreshIntervalAreReadWithinTheirRanges) {
     TempDir dir;
     const std::string path = serverConfigPath(dir.path());
     const ServerSettings defaults = loadServerConfig(path);
     EXPECT_EQ(defaults.limits.unfinishedFrameTimeoutSeconds, 30);
     EXPECT_EQ(defaults.limits.idleTimeoutSeconds, 0);
     EXPECT_EQ(defaults.ioThreads, 2u);
+    EXPECT_EQ(defaults.refreshIntervalMs, 100);
 
     // 0 turns a time-out off; each upper end is inside the range.
-    writeFile(path, "[config]\nUnfinishedFrameTimeout=0\nIdleTimeout=86400\nIoThreads=16\n");
+    writeFile(path,
+              "[config]\nUnfinishedFrameTimeout=0\nIdleTimeout=86400\nIoThreads=16\n"
+              "RefreshIntervalMs=60000\n");
     ServerSettings read = loadServerConfig(path);
     EXPECT_EQ(read.limits.unfinishedFrameTimeoutSeconds, 0);
     EXPECT_EQ(read.limits.idleTimeoutSeconds, 86400);
     EXPECT_EQ(read.ioThreads, 16u);
+    EXPECT_EQ(read.refreshIntervalMs, 60000);
 
-    writeFile(path, "[config]\nUnfinishedFrameTimeout=3600\nIdleTimeout=0\nIoThreads=1\n");
+    writeFile(path,
+              "[config]\nUnfinishedFrameTimeout=3600\nIdleTimeout=0\nIoThreads=1\n"
+              "RefreshIntervalMs=1\n");
     read = loadServerConfig(path);
     EXPECT_EQ(read.limits.unfinishedFrameTimeoutSeconds, 3600);
     EXPECT_EQ(read.limits.idleTimeoutSeconds, 0);
     EXPECT_EQ(read.ioThreads, 1u);
+    EXPECT_EQ(read.refreshIntervalMs, 1);
 }
 
-TEST(ServerConfig, TimeOutsAndIoThreadsOutOfRangeOrMalformedKeepTheGivenValue) {
+TEST(ServerConfig, TimeOutsIoThreadsAndRefreshIntervalOutOfRangeOrMalformedKeepTheirValue) {
     TempDir dir;
     const std::string path = serverConfigPath(dir.path());
     ServerLimits given;
     given.unfinishedFrameTimeoutSeconds = 9;
     given.idleTimeoutSeconds = 8;
-    for (const char* values : {"UnfinishedFrameTimeout=3601\nIdleTimeout=86401\nIoThreads=17\n",
-                               "UnfinishedFrameTimeout=-1\nIdleTimeout=1.5\nIoThreads=0\n",
-                               "UnfinishedFrameTimeout=\nIdleTimeout=30s\nIoThreads=two\n"}) {
+    for (const char* values :
+         {"UnfinishedFrameTimeout=3601\nIdleTimeout=86401\nIoThreads=17\nRefreshIntervalMs=60001\n",
+          "UnfinishedFrameTimeout=-1\nIdleTimeout=1.5\nIoThreads=0\nRefreshIntervalMs=0\n",
+          "UnfinishedFrameTimeout=\nIdleTimeout=30s\nIoThreads=two\nRefreshIntervalMs=1s\n"}) {
         writeFile(path, std::string("[config]\n") + values);
         const ServerSettings read = loadServerConfig(path, given, 3);
         EXPECT_EQ(read.limits.unfinishedFrameTimeoutSeconds, 9) << values;
         EXPECT_EQ(read.limits.idleTimeoutSeconds, 8) << values;
         EXPECT_EQ(read.ioThreads, 3u) << values;
+        EXPECT_EQ(read.refreshIntervalMs, 100) << values;
+        EXPECT_EQ(read.problems.size(), 4u) << values;
     }
 }
 

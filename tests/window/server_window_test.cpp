@@ -591,8 +591,9 @@ TEST_F(ServerWindow, FailedMapOpenIsTracedAndTheRunGoesOn) {
 
 TEST_F(ServerWindow, RunningRefreshCopiesUpdatedValuesOnly) {
     writeConfig("[config]\nDAQServer Addr=127.0.0.1\nDAQServer Port=" +
-                std::to_string(freeLoopbackPort()) + "\n");
+                std::to_string(freeLoopbackPort()) + "\nRefreshIntervalMs=20\n");
     create();
+    EXPECT_EQ(window->refreshThread().intervalMs(), 20);
     couple();
     kelvane::TIOList* updated = io.tag(nullptr, 1);
     kelvane::TIOList* quiet = io.tag(nullptr, 2);
