@@ -1,5 +1,10 @@
 #include "server/tcp/tcp_session.h"
 
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
+
+#include <algorithm>
+#include <cstdint>
 #include <utility>
 
 #include <asio/post.hpp>
@@ -102,7 +107,8 @@ void TcpSession::onRead(const std::error_code& error, std::size_t length) {
         finish(error);
         return;
     }
-    lastInputAt_.store(stamp(now()), std::memory_order_relaxed);
+    eventAt_ = stamp(now());
+    lastInputAt_.store(eventAt_, std::memory_order_relaxed);
     idleReported_.store(false, std::memory_order_relaxed);
     inputAt_ = 0;
     inputEnd_ = length;
@@ -121,15 +127,20 @@ void TcpSession::deliverInput() {
             // Paused before the flush: a write that completes at once resumes the input.
             inputPaused_ = true;
             flush();
-            // Requests the server holds back count as unfinished input: a client that never
-            // reads its answers is closed by the unfinished-input time-out.
-            setInputPending(true);
+            // Requests the server holds back count as unfinished input while the client takes
+            // none of its answers (onWritten restarts the clock): a client that never reads
+            // them is closed by the unfinished-input time-out.
+            restartPendingClock();
+            pausedLeft_ = bytesLeftToSend();
             return;
         }
         if (output.queued >= kFlushBytes) {
             flush();
         }
         const std::string_view rest(readBuffer_.get() + inputAt_, inputEnd_ - inputAt_);
+        // Input the handler reports pending from here on is pending since now: it may have
+        // been held back long after it was read.
+        eventAt_ = stamp(now());
         std::size_t taken = rest.size();
         runHandler([&] { taken = activation_->events.onData(shared_from_this(), rest); });
         inputAt_ += taken == 0 || taken > rest.size() ? rest.size() : taken;
@@ -171,7 +182,10 @@ void TcpSession::write(std::string_view bytes) {
             return;
         }
         wanted = backlog_ + bytes.size();
-        if (wanted > activation_->settings.maxOutputBacklog) {
+        // Answers written by the connection's own handlers are bounded by the back-pressure
+        // (no request is served while a quarter of the bound is queued); the bound closes the
+        // connection only for writes from elsewhere that pile up (the stop notice).
+        if (wanted > activation_->settings.maxOutputBacklog && sessionInHandler != this) {
             closing_ = true;
             overflow = true;
         } else {
@@ -240,8 +254,8 @@ void TcpSession::writeNext() {
 }
 
 void TcpSession::onWritten(const std::error_code& error, std::size_t length) {
-    if (length > 0 && draining_) {
-        armDrainTimer();  // the peer takes the output: wait on
+    if (length > 0 && inputPaused_) {
+        restartPendingClock();  // the client reads: its held-back requests are not stuck
     }
     frontSent_ += length;
     if (!error) {
@@ -318,7 +332,7 @@ void TcpSession::closeWhenDrained() {
         closeSocket();
         return;
     }
-    draining_ = true;
+    drainLeft_ = SIZE_MAX;
     armDrainTimer();
 }
 
@@ -326,9 +340,33 @@ void TcpSession::armDrainTimer() {
     drainTimer_.expires_after(activation_->settings.closeDrainTimeout);
     drainTimer_.async_wait([self = shared_from_this()](const std::error_code& error) {
         if (!error) {
-            self->closeSocket();
+            self->onDrainTimer();
         }
     });
+}
+
+std::size_t TcpSession::bytesLeftToSend() {
+    // The kernel's part included: the socket reports being writable only once a third of its
+    // buffer is free, which a slow reader may take longer for than a time-out.
+    int unsent = 0;
+    if (::ioctl(socket_.native_handle(), SIOCOUTQ, &unsent) != 0) {
+        unsent = 0;
+    }
+    std::lock_guard lock(mutex_);
+    return static_cast<std::size_t>(std::max(unsent, 0)) + backlog_ - frontSent_;
+}
+
+void TcpSession::onDrainTimer() {
+    if (socketClosed_) {
+        return;
+    }
+    const std::size_t left = bytesLeftToSend();
+    if (left < drainLeft_) {
+        drainLeft_ = left;  // the peer took some: wait on
+        armDrainTimer();
+        return;
+    }
+    closeSocket();
 }
 
 void TcpSession::abort(const std::exception& reason) {
@@ -345,7 +383,6 @@ void TcpSession::closeSocket() {
         return;
     }
     socketClosed_ = true;
-    draining_ = false;
     drainTimer_.cancel();
     std::error_code ignored;
     socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
@@ -402,9 +439,12 @@ void TcpSession::setInputPending(bool pending) {
     if (!pending) {
         pendingSince_.store(kNotPending, std::memory_order_relaxed);
     } else if (pendingSince_.load(std::memory_order_relaxed) == kNotPending) {
-        pendingSince_.store(lastInputAt_.load(std::memory_order_relaxed),
-                            std::memory_order_relaxed);
+        pendingSince_.store(eventAt_, std::memory_order_relaxed);
     }
+}
+
+void TcpSession::restartPendingClock() {
+    pendingSince_.store(stamp(now()), std::memory_order_relaxed);
 }
 
 TcpSession::Timeout TcpSession::expiredTimeout(Clock::time_point at) const {
@@ -438,7 +478,16 @@ bool TcpSession::sweepDue(Clock::time_point at) const {
 void TcpSession::sweep() {
     asio::post(socket_.get_executor(), [self = shared_from_this()] {
         const Clock::time_point at = self->now();
-        const Timeout timeout = self->expiredTimeout(at);
+        Timeout timeout = self->expiredTimeout(at);
+        if (timeout == Timeout::UnfinishedInput && self->inputPaused_) {
+            // Held-back requests while the client still takes its answers: not stuck.
+            const std::size_t left = self->bytesLeftToSend();
+            if (left < self->pausedLeft_) {
+                self->pausedLeft_ = left;
+                self->restartPendingClock();
+                timeout = Timeout::None;
+            }
+        }
         if (timeout == Timeout::None) {
             if (self->idleDue(at)) {
                 self->reportIdle();

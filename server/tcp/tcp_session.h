@@ -93,6 +93,12 @@ class TcpSession final : public TcpConnection, public std::enable_shared_from_th
     bool finishFront(const std::error_code& error);
     void closeWhenDrained();
     void armDrainTimer();
+    // Closes the draining connection unless the peer took some output since the last look.
+    void onDrainTimer();
+    // Queued bytes and those in the kernel's send buffer.
+    std::size_t bytesLeftToSend();
+    // Unfinished input held from now on.
+    void restartPendingClock();
     void abort(const std::exception& reason);
     void closeSocket();
     void finish(const std::error_code& error);
@@ -112,12 +118,15 @@ class TcpSession final : public TcpConnection, public std::enable_shared_from_th
     // Strand only: the part of readBuffer_ that the data event has not taken yet.
     std::size_t inputAt_ = 0;
     std::size_t inputEnd_ = 0;
-    bool readPending_ = false;   // strand only: an asynchronous read is under way
-    bool inputPaused_ = false;   // strand only: waiting for the queued output to drain
-    bool inputEnded_ = false;    // strand only: the client shut down its sending side
-    bool socketClosed_ = false;  // strand only
-    bool finished_ = false;      // strand only: the disconnect has been reported
-    bool draining_ = false;      // strand only: the drain timer runs
+    bool readPending_ = false;    // strand only: an asynchronous read is under way
+    bool inputPaused_ = false;    // strand only: waiting for the queued output to drain
+    bool inputEnded_ = false;     // strand only: the client shut down its sending side
+    bool socketClosed_ = false;   // strand only
+    bool finished_ = false;       // strand only: the disconnect has been reported
+    std::size_t drainLeft_ = 0;   // strand only: bytes left to send at the last drain look
+    std::size_t pausedLeft_ = 0;  // strand only: the same, at the last time-out look while paused
+    // Strand only: when the current data event began (the read, or its resumption).
+    Clock::rep eventAt_ = 0;
     bool flushDue_ = false;      // strand only: a handler queued the first write
     std::size_t frontSent_ = 0;  // strand only: bytes of the queue's front already sent
     // Written on the strand, read by the sweep: when the last bytes arrived (or the connection
