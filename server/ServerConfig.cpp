@@ -4,8 +4,10 @@
 #define SI_NO_CONVERSION
 #include <SimpleIni.h>
 
+#include <strings.h>
 #include <algorithm>
 #include <cerrno>
+
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -127,13 +129,50 @@ void fitDaqDataIndexes(ConfigIni& ini, ServerLimits& limits) {
         return;
     }
     const int32_t used = std::max(fitting, 1);
-    ini.problems.push_back("config.ini : " + std::string(kConfigMaxDaqDataIndexesKey) + "=" +
-                           std::to_string(limits.maxDaqDataIndexes) + " does not fit " +
-                           kConfigMaxOutputBacklogKey + "=" +
-                           std::to_string(limits.maxOutputBacklog) + " (" +
-                           std::to_string(kDaqDataEntryBudget) +
-                           " bytes an entry in half of it), " + std::to_string(used) + " used");
+    ini.problems.push_back(
+        "config.ini : " + std::string(kConfigMaxDaqDataIndexesKey) + "=" +
+        std::to_string(limits.maxDaqDataIndexes) + " does not fit " + kConfigMaxOutputBacklogKey +
+        "=" + std::to_string(limits.maxOutputBacklog) + " (" + std::to_string(kDaqDataEntryBudget) +
+        " bytes an entry in half of it), " + std::to_string(used) + " used");
     limits.maxDaqDataIndexes = used;
+}
+
+// A misspelt key or section would silently leave its setting at the default (for the address:
+// every interface), so whatever the server does not read is reported.
+void reportUnknownKeys(ConfigIni& ini) {
+    static constexpr const char* kKnown[] = {kConfigAddressKey,
+                                             kConfigPortKey,
+                                             kConfigMaxConnectionsKey,
+                                             kConfigMaxFrameBytesKey,
+                                             kConfigMaxOutputBacklogKey,
+                                             kConfigMaxPageEntriesKey,
+                                             kConfigMaxDaqDataIndexesKey,
+                                             kConfigRequireLoginKey,
+                                             kConfigUnfinishedFrameTimeoutKey,
+                                             kConfigIdleTimeoutKey,
+                                             kConfigMaxEventRowsKey,
+                                             kConfigIoThreadsKey,
+                                             kConfigRefreshIntervalMsKey};
+    CSimpleIniA::TNamesDepend sections;
+    ini.GetAllSections(sections);
+    for (const auto& section : sections) {
+        if (strcasecmp(section.pItem, kConfigSection) != 0) {
+            ini.problems.push_back("config.ini : section [" + std::string(section.pItem) +
+                                   "] is not read; the settings belong in [" + kConfigSection +
+                                   "]");
+        }
+    }
+    CSimpleIniA::TNamesDepend keys;
+    ini.GetAllKeys(kConfigSection, keys);
+    for (const auto& key : keys) {
+        const bool known = std::any_of(std::begin(kKnown), std::end(kKnown), [&](const char* name) {
+            return strcasecmp(name, key.pItem) == 0;
+        });
+        if (!known) {
+            ini.problems.push_back("config.ini : unknown key " + std::string(key.pItem) +
+                                   " ignored");
+        }
+    }
 }
 
 }  // namespace
@@ -159,6 +198,7 @@ ServerSettings loadServerConfig(const std::string& path, const ServerLimits& lim
     fitDaqDataIndexes(ini, settings.limits);
     readLimit(ini, kConfigIoThreadsKey, 1, 16, settings.ioThreads);
     readLimit(ini, kConfigRefreshIntervalMsKey, 1, 60000, settings.refreshIntervalMs);
+    reportUnknownKeys(ini);
     settings.problems = std::move(ini.problems);
     return settings;
 }

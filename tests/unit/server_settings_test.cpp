@@ -198,6 +198,20 @@ TEST(ServerConfig, ReadsKeysWithoutRegardToCase) {
     const ServerSettings settings = loadServerConfig(path);
     EXPECT_EQ(settings.address, "10.1.2.3");
     EXPECT_EQ(settings.port, 6000);
+    EXPECT_TRUE(settings.problems.empty());
+}
+
+// A misspelt key or section leaves its setting at the default, so each is reported.
+TEST(ServerConfig, KeysAndSectionsTheServerDoesNotReadAreReported) {
+    TempDir dir;
+    const std::string path = serverConfigPath(dir.path());
+    writeFile(path, "[confg]\nDAQServer Addr=127.0.0.1\n[config]\nDAQServer Address=127.0.0.1\n");
+    const ServerSettings settings = loadServerConfig(path);
+    EXPECT_EQ(settings.address, "");
+    EXPECT_EQ(settings.problems,
+              (std::vector<std::string>{
+                  "config.ini : section [confg] is not read; the settings belong in [config]",
+                  "config.ini : unknown key DAQServer Address ignored"}));
 }
 
 TEST(ServerConfig, PortThatIsNotANumberGivesTheDefault) {
