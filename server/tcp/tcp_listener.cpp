@@ -44,10 +44,9 @@ TcpListener::TcpListener(std::shared_ptr<TcpActivation> activation,
 }
 
 void TcpListener::start() {
-    asio::post(strand_, [self = shared_from_this()] {
-        self->activation_->reportStatus("listening on " + self->name_);
-        self->acceptNext();
-    });
+    // Reported before activate() returns, so that it comes before what the owner reports then.
+    activation_->reportStatus("listening on " + name_);
+    asio::post(strand_, [self = shared_from_this()] { self->acceptNext(); });
 }
 
 void TcpListener::stop() {
