@@ -9,9 +9,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <sstream>
+#include <string_view>
 #include <thread>
 
 extern char** environ;
@@ -20,55 +23,20 @@ namespace daq::test {
 
 namespace {
 
-bool canConnect(uint16_t port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        return false;
+// The port of the host's start line "...; listening on 127.0.0.1:<port>; ...", if it is there.
+std::optional<uint16_t> listeningPort(const std::string& log) {
+    static constexpr std::string_view kMark = "listening on 127.0.0.1:";
+    const std::size_t at = log.find(kMark);
+    if (at == std::string::npos) {
+        return std::nullopt;
     }
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return ok;
-}
-
-// Inodes of the IPv4 sockets that listen on `port`.
-std::vector<std::string> listeningInodes(uint16_t port) {
-    constexpr const char* kListen = "0A";
-    std::ifstream table("/proc/net/tcp");
-    std::string line;
-    std::getline(table, line);  // the column names
-    std::vector<std::string> inodes;
-    while (std::getline(table, line)) {
-        std::istringstream fields(line);
-        std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
-        fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >>
-            timeout >> inode;
-        const std::size_t colon = local.find(':');
-        if (state == kListen && colon != std::string::npos &&
-            std::strtoul(local.c_str() + colon + 1, nullptr, 16) == port) {
-            inodes.push_back(inode);
-        }
+    const char* first = log.data() + at + kMark.size();
+    uint16_t port = 0;
+    const auto [end, error] = std::from_chars(first, log.data() + log.size(), port);
+    if (error != std::errc() || end == first) {
+        return std::nullopt;
     }
-    return inodes;
-}
-
-// Whether one of the process's descriptors is a socket that listens on `port`.
-bool listensOn(pid_t pid, uint16_t port) {
-    const std::vector<std::string> inodes = listeningInodes(port);
-    std::error_code error;
-    const std::filesystem::path descriptors = "/proc/" + std::to_string(pid) + "/fd";
-    for (const auto& entry : std::filesystem::directory_iterator(descriptors, error)) {
-        const std::string target = std::filesystem::read_symlink(entry.path(), error).string();
-        for (const std::string& inode : inodes) {
-            if (target == "socket:[" + inode + "]") {
-                return true;
-            }
-        }
-    }
-    return false;
+    return port;
 }
 
 std::filesystem::path makeTempDir() {
@@ -109,24 +77,8 @@ uint16_t HostProcess::freePort() {
 }
 
 bool HostProcess::start() {
-    for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
-        port_ = freePort();
-        if (!spawn()) {
-            return false;
-        }
-        switch (awaitServer()) {
-            case Startup::Serving:
-                return true;
-            case Startup::Failed:
-                return false;
-            case Startup::PortTaken:
-                // Another program bound the port between freePort() and the host: again on
-                // another port.
-                stop();
-                break;
-        }
-    }
-    return false;
+    port_ = 0;  // the host binds a free port and names it in its start line
+    return spawn() && awaitServer();
 }
 
 bool HostProcess::spawn() {
@@ -182,25 +134,26 @@ bool HostProcess::spawn() {
     return true;
 }
 
-HostProcess::Startup HostProcess::awaitServer() {
+bool HostProcess::awaitServer() {
     const auto deadline = std::chrono::steady_clock::now() + options_.startTimeout;
     while (std::chrono::steady_clock::now() < deadline) {
         int status = 0;
         if (::waitpid(pid_, &status, WNOHANG) == pid_) {
             pid_ = -1;  // the host ended before it served
-            return Startup::Failed;
+            return false;
         }
-        if (canConnect(port_)) {
-            return listensOn(pid_, port_) ? Startup::Serving : Startup::PortTaken;
+        if (const std::optional<uint16_t> port = listeningPort(log())) {
+            port_ = *port;
+            return true;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    return Startup::Failed;
+    return false;
 }
 
 bool HostProcess::restart() {
     stop();
-    return spawn() && awaitServer() == Startup::Serving;
+    return spawn() && awaitServer();
 }
 
 int HostProcess::stop(std::chrono::milliseconds timeout) {

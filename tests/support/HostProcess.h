@@ -28,8 +28,8 @@ class HostProcess {
     HostProcess(const HostProcess&) = delete;
     HostProcess& operator=(const HostProcess&) = delete;
 
-    // Starts the host and waits (bounded) until its server accepts connections on a free port
-    // (one that the host itself listens on: another program may take a port found free).
+    // Starts the host on a free port that it binds itself and waits (bounded) until its start
+    // line names it.
     bool start();
     // SIGTERM, then waits (bounded) for the exit; returns the exit status, -1 on a time-out.
     int stop(std::chrono::milliseconds timeout = std::chrono::milliseconds(10000));
@@ -49,14 +49,11 @@ class HostProcess {
     static uint16_t freePort();
 
   private:
-    enum class Startup { Serving, PortTaken, Failed };
-    // Tries with another port when another program took the one found free.
-    static constexpr int kStartAttempts = 3;
-
-    // Writes the config directory and starts the host on port_.
+    // Writes the config directory and starts the host on port_ (0: a free port).
     bool spawn();
-    // Waits (bounded) until the host serves on port_, or ends.
-    Startup awaitServer();
+    // Waits (bounded) until the host's start line names the port it serves on (port_ then), or
+    // the host ends.
+    bool awaitServer();
 
     HostOptions options_;
     std::filesystem::path dir_;
