@@ -107,8 +107,7 @@ void TcpSession::onRead(const std::error_code& error, std::size_t length) {
         finish(error);
         return;
     }
-    eventAt_ = stamp(now());
-    lastInputAt_.store(eventAt_, std::memory_order_relaxed);
+    lastInputAt_.store(stamp(now()), std::memory_order_relaxed);
     idleReported_.store(false, std::memory_order_relaxed);
     inputAt_ = 0;
     inputEnd_ = length;
@@ -128,7 +127,7 @@ void TcpSession::deliverInput() {
             inputPaused_ = true;
             flush();
             // Requests the server holds back count as unfinished input while the client takes
-            // none of its answers (onWritten restarts the clock): a client that never reads
+            // none of its answers (the sweep looks for progress): a client that never reads
             // them is closed by the unfinished-input time-out.
             restartPendingClock();
             pausedLeft_ = bytesLeftToSend();
@@ -254,9 +253,6 @@ void TcpSession::writeNext() {
 }
 
 void TcpSession::onWritten(const std::error_code& error, std::size_t length) {
-    if (length > 0 && inputPaused_) {
-        restartPendingClock();  // the client reads: its held-back requests are not stuck
-    }
     frontSent_ += length;
     if (!error) {
         bool frontDone = true;
