@@ -29,7 +29,7 @@
 #include "server/ServerConfig.h"
 #include "server/core/ServerCore.h"
 #include "server/core/WindowSink.h"
-#include "server/tcp/tcp_server.h"
+#include "server/tcp/TcpServer.h"
 
 class QAction;
 class QCheckBox;

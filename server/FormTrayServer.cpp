@@ -19,7 +19,7 @@
 #include "server/SocketErrorText.h"
 #include "server/TextFormat.h"
 #include "server/TextTable.h"
-#include "server/tcp/socket_error.h"
+#include "server/tcp/SocketError.h"
 #include "server/window/UserListModel.h"
 #include "trace/Trace.h"
 #include "trace/TzrTrace.h"

@@ -1,4 +1,4 @@
-#include "app/ClientArea.h"
+#include "host/app/ClientArea.h"
 
 #include <QChildEvent>
 #include <QEvent>

@@ -1,4 +1,4 @@
-#include "app/HostOptions.h"
+#include "host/app/HostOptions.h"
 
 #include <CLI/CLI.hpp>
 

@@ -1,4 +1,4 @@
-#include "app/MainWindow.h"
+#include "host/app/MainWindow.h"
 
 #include <QHeaderView>
 #include <QSplitter>
@@ -6,10 +6,10 @@
 #include <QTreeWidget>
 #include <atomic>
 
-#include "app/ClientArea.h"
-#include "core/Utf16.h"
+#include "host/app/ClientArea.h"
+#include "host/core/Utf16.h"
 #include "kelvane/Text.h"
-#include "readmap/MapAccess.h"
+#include "host/readmap/MapAccess.h"
 
 namespace host {
 

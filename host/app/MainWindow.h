@@ -6,7 +6,7 @@
 #include <QTimer>
 #include <vector>
 
-#include "core/Plant.h"
+#include "host/core/Plant.h"
 
 class QTreeWidget;
 class QTreeWidgetItem;

@@ -1,4 +1,4 @@
-#include "app/ServerEventLog.h"
+#include "host/app/ServerEventLog.h"
 
 #include <QAbstractItemModel>
 #include <QAbstractItemView>

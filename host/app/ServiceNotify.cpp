@@ -1,4 +1,4 @@
-#include "app/ServiceNotify.h"
+#include "host/app/ServiceNotify.h"
 
 #include <systemd/sd-daemon.h>
 

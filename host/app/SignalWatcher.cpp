@@ -1,4 +1,4 @@
-#include "app/SignalWatcher.h"
+#include "host/app/SignalWatcher.h"
 
 #include <fcntl.h>
 #include <unistd.h>

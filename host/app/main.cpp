@@ -10,15 +10,15 @@
 #include <cstdlib>
 #include <iostream>
 
-#include "app/HostOptions.h"
-#include "app/MainWindow.h"
-#include "app/ServerEventLog.h"
-#include "app/ServiceNotify.h"
-#include "app/SignalWatcher.h"
-#include "core/DemoProject.h"
-#include "core/FileError.h"
-#include "core/Passwords.h"
-#include "session/HostSession.h"
+#include "host/app/HostOptions.h"
+#include "host/app/MainWindow.h"
+#include "host/app/ServerEventLog.h"
+#include "host/app/ServiceNotify.h"
+#include "host/app/SignalWatcher.h"
+#include "host/core/DemoProject.h"
+#include "host/core/FileError.h"
+#include "host/core/Passwords.h"
+#include "host/session/HostSession.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <atomic>
 
 #include "HostDateTime.h"
-#include "readmap/MapAccess.h"
+#include "host/readmap/MapAccess.h"
 
 namespace host {
 

@@ -12,7 +12,7 @@
 
 #include "Plant.h"
 #include "TagDriver.h"
-#include "readmap/MapAccess.h"
+#include "host/readmap/MapAccess.h"
 
 namespace host {
 

@@ -11,7 +11,7 @@
 #include "ProjectModel.h"
 #include "TextPool.h"
 #include "kelvane/SystemRecords.h"
-#include "units/UnitPinz.h"
+#include "host/units/UnitPinz.h"
 
 namespace host {
 

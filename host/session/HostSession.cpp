@@ -1,4 +1,4 @@
-#include "session/HostSession.h"
+#include "host/session/HostSession.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <stdexcept>
 
-#include "core/Utf16.h"
-#include "readmap/MapAccess.h"
+#include "host/core/Utf16.h"
+#include "host/readmap/MapAccess.h"
 
 namespace host {
 

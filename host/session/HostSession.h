@@ -13,15 +13,15 @@
 #include <optional>
 #include <string>
 
-#include "core/LanguageTexts.h"
-#include "core/Login.h"
-#include "core/Plant.h"
-#include "core/ProjectFile.h"
-#include "core/Simulator.h"
-#include "core/XmlNode.h"
+#include "host/core/LanguageTexts.h"
+#include "host/core/Login.h"
+#include "host/core/Plant.h"
+#include "host/core/ProjectFile.h"
+#include "host/core/Simulator.h"
+#include "host/core/XmlNode.h"
 #include "kelvane/HostApplication.h"
 #include "kelvane/Pinz.h"
-#include "session/PluginLibrary.h"
+#include "host/session/PluginLibrary.h"
 
 class QWidget;
 

@@ -1,10 +1,10 @@
-#include "session/PluginLibrary.h"
+#include "host/session/PluginLibrary.h"
 
 #include <dlfcn.h>
 
 #include <string>
 
-#include "core/FileError.h"
+#include "host/core/FileError.h"
 
 namespace host {
 

@@ -1,13 +1,13 @@
-#include "units/UnitParameter.h"
+#include "host/units/UnitParameter.h"
 
 #include <charconv>
 #include <iterator>
 #include <sstream>
 #include <stdexcept>
 
-#include "core/Utf16.h"
+#include "host/core/Utf16.h"
 #include "kelvane/Text.h"
-#include "units/UnitPinz.h"
+#include "host/units/UnitPinz.h"
 
 namespace host {
 

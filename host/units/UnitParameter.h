@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "core/ProjectModel.h"
+#include "host/core/ProjectModel.h"
 #include "kelvane/PropRecords.h"
 
 namespace host {

@@ -1,9 +1,9 @@
-#include "units/UnitPinz.h"
+#include "host/units/UnitPinz.h"
 
 #include <atomic>
 #include <charconv>
 
-#include "core/Utf16.h"
+#include "host/core/Utf16.h"
 #include "kelvane/Text.h"
 
 namespace host {

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "core/ProjectModel.h"
+#include "host/core/ProjectModel.h"
 #include "kelvane/Pinz.h"
-#include "units/UnitParameter.h"
+#include "host/units/UnitParameter.h"
 
 namespace host {
 

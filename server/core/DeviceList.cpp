@@ -8,7 +8,7 @@
 #include "common/TextConvert.h"
 #include "kelvane/Pinz.h"
 #include "kelvane/Text.h"
-#include "server/protocol/request.h"
+#include "server/protocol/Request.h"
 #include "trace/Trace.h"
 
 namespace daq {

@@ -7,7 +7,7 @@
 #include <mutex>
 
 #include "kelvane/HostTree.h"
-#include "server/protocol/device_info.h"
+#include "server/protocol/DeviceInfo.h"
 
 namespace daq {
 

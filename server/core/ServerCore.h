@@ -43,10 +43,10 @@
 #include "server/core/WindowQueues.h"
 #include "server/core/WindowRecords.h"
 #include "server/core/WindowSink.h"
-#include "server/protocol/answer.h"
-#include "server/protocol/login_callback.h"
-#include "server/protocol/server_state.h"
-#include "server/tcp/tcp_connection.h"
+#include "server/protocol/Answer.h"
+#include "server/protocol/LoginCallback.h"
+#include "server/protocol/ServerState.h"
+#include "server/tcp/TcpConnection.h"
 
 namespace daq {
 

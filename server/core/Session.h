@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <string>
 
-#include "server/protocol/answer.h"
-#include "server/protocol/client_state.h"
-#include "server/protocol/frame_reader.h"
+#include "server/protocol/Answer.h"
+#include "server/protocol/ClientState.h"
+#include "server/protocol/FrameReader.h"
 
 namespace daq {
 

@@ -4,7 +4,7 @@
 #include <unordered_set>
 #include <utility>
 
-#include "server/protocol/request.h"
+#include "server/protocol/Request.h"
 #include "trace/Trace.h"
 
 namespace daq {

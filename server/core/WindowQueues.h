@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "server/core/WindowRecords.h"
-#include "server/tcp/tcp_connection.h"
+#include "server/tcp/TcpConnection.h"
 
 namespace daq {
 

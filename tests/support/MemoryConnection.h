@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "server/tcp/tcp_connection.h"
+#include "server/tcp/TcpConnection.h"
 
 namespace daq::test {
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "server/protocol/frame.h"
+#include "server/protocol/Frame.h"
 
 namespace daqbench {
 

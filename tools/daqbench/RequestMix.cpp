@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <numeric>
 
-#include "server/protocol/frame.h"
-#include "tools/client/daq_client.h"
-#include "tools/client/requests.h"
+#include "server/protocol/Frame.h"
+#include "tools/client/DaqClient.h"
+#include "tools/client/Requests.h"
 
 namespace daqbench {
 

@@ -11,7 +11,7 @@
 #include <system_error>
 #include <thread>
 
-#include "server/protocol/frame.h"
+#include "server/protocol/Frame.h"
 #include "tools/daqbench/RequestMix.h"
 #include "tools/daqbench/SystemError.h"
 

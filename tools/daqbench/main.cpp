@@ -16,8 +16,8 @@
 #include <memory>
 #include <thread>
 
-#include "server/protocol/frame.h"
-#include "tools/client/daq_client.h"
+#include "server/protocol/Frame.h"
+#include "tools/client/DaqClient.h"
 #include "tools/daqbench/BenchOptions.h"
 #include "tools/daqbench/LoadWorker.h"
 #include "tools/daqbench/ProcessUsage.h"

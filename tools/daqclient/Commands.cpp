@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "server/protocol/json_request.h"
+#include "server/protocol/JsonRequest.h"
 #include "tools/daqclient/Devices.h"
 
 namespace daqclient {

@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "server/protocol/json_request.h"
+#include "server/protocol/JsonRequest.h"
 #include "tools/daqclient/Devices.h"
 
 namespace daqclient {

@@ -6,7 +6,7 @@
 #include <array>
 #include <chrono>
 
-#include "server/protocol/json_request.h"
+#include "server/protocol/JsonRequest.h"
 
 namespace daqclient {
 

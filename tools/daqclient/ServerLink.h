@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "tools/client/daq_client.h"
+#include "tools/client/DaqClient.h"
 #include "tools/daqclient/ExitCode.h"
 #include "tools/daqclient/Options.h"
 

@@ -5,7 +5,7 @@
 #include <map>
 #include <unordered_map>
 
-#include "server/protocol/json_request.h"
+#include "server/protocol/JsonRequest.h"
 
 namespace daqclient {
 

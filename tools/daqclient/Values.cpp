@@ -1,6 +1,6 @@
 #include "tools/daqclient/Values.h"
 
-#include "server/protocol/json_request.h"
+#include "server/protocol/JsonRequest.h"
 
 namespace daqclient {
 

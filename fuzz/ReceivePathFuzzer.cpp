@@ -1,0 +1,308 @@
+// Fuzz target: the bytes a client sends on one connection, through the server core's receive
+// pass (frames, UTF-8, JSON, dispatch) into the real request handlers, over the stand-in host's
+// demo plant: IO tags of every signal type with values, units with parameters of every type,
+// users who may and may not write.
+//
+// An input that starts with 0xFF carries a header, then the payload:
+//   0xFF, flags, cuts, then (cuts & 7) chunk lengths (a byte b: a chunk of b + 1 bytes)
+// Any other input is payload only, with no flags and one chunk.
+//   flags bits 0-1  a login before the payload: 1 admin (may write), 2 viewer, 3 a refused one
+//   flags bit 2     the server with tight limits (login required, small frames and pages, the
+//                   second refused login closes)
+//   flags bit 3     the unit with every parameter type ("ST01") selected before the payload
+//   flags bit 4     the DAQ run on
+// A payload without STX is sent as one frame around it, so that plain JSON texts are requests.
+// The payload goes in as one data event per chunk and the rest in a last one: frames arrive cut
+// anywhere, as reads of a socket cut them.
+//
+// Checked on every input: each write is STX, a JSON object in valid UTF-8 whose first member is
+// "PS_ID": true, ETX and a zero byte; the payload gets no more answers than it holds STX bytes;
+// the login of the header gets its answer; after the disconnect no client stays booked.
+// A failed check aborts, which the fuzzer and the replay both report.
+#include <crypt.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <rapidjson/document.h>
+#include <rapidjson/error/en.h>
+
+#include "host/core/DemoProject.h"
+#include "host/core/Login.h"
+#include "host/core/Plant.h"
+#include "host/core/TagDriver.h"
+#include "kelvane/ReadMapFile.h"
+#include "server/IoMap.h"
+#include "server/core/ServerCore.h"
+#include "server/protocol/Frame.h"
+#include "tests/support/MemoryConnection.h"
+#include "tests/support/TimerLog.h"
+#include "trace/TraceTransport.h"
+
+namespace {
+
+constexpr unsigned char kHeaderMark = 0xFF;
+constexpr unsigned kMaxCuts = 7;
+constexpr unsigned kLoginBits = 0x03;
+constexpr unsigned kTightLimits = 0x04;
+constexpr unsigned kSelectUnit = 0x08;
+constexpr unsigned kDaqRun = 0x10;
+
+// The tight server: every limit small enough for short inputs to reach it.
+daq::ServerLimits tightLimits() {
+    daq::ServerLimits limits;
+    limits.maxFrameBytes = 128;  // the logins of the header fit
+    limits.maxPageEntries = 4;
+    limits.requireLogin = true;
+    limits.maxRefusedLogins = 2;
+    return limits;
+}
+
+// sha512-crypt at its lowest round count: a login costs well under a millisecond, where the
+// demo's yescrypt hashes would cost several per input.
+std::string quickHash(const char* password) {
+    constexpr unsigned long kRounds = 1000;
+    char setting[CRYPT_GENSALT_OUTPUT_SIZE];
+    auto data = std::make_unique<crypt_data>();
+    const char* hash = nullptr;
+    if (crypt_gensalt_rn("$6$", kRounds, nullptr, 0, setting, sizeof setting) != nullptr) {
+        hash = crypt_rn(password, setting, data.get(), sizeof *data);
+    }
+    if (hash == nullptr) {
+        std::fputs("receive_path: cannot make a password hash\n", stderr);
+        std::abort();
+    }
+    return hash;
+}
+
+host::Project fuzzProject() {
+    host::Project project = host::MakeDemoProject();
+    project.Users = {{"admin", quickHash("admin"), true}, {"viewer", quickHash("viewer"), false}};
+    return project;
+}
+
+[[noreturn]] void fail(const char* what, std::string_view bytes) {
+    std::fprintf(stderr, "receive_path: %s: \"%.*s\"\n", what, static_cast<int>(bytes.size()),
+                 bytes.data());
+    std::abort();
+}
+
+std::string frame(std::string_view text) {
+    std::string bytes;
+    daq::protocol::buildFrame(text, bytes, daq::protocol::FrameTrailer::None);
+    return bytes;
+}
+
+// The answer text of one write; aborts unless it is a framed JSON object led by "PS_ID": true.
+std::string checkedAnswer(const std::string& write) {
+    using daq::protocol::kEtx;
+    using daq::protocol::kMessageEnd;
+    using daq::protocol::kStx;
+    if (write.size() < 4 || write.front() != kStx || write[write.size() - 2] != kEtx ||
+        write.back() != kMessageEnd) {
+        fail("a write is no answer frame", write);
+    }
+    std::string text = write.substr(1, write.size() - 3);
+    rapidjson::Document answer;
+    answer.Parse<rapidjson::kParseValidateEncodingFlag>(text.c_str(), text.size());
+    if (answer.HasParseError()) {
+        fail(rapidjson::GetParseError_En(answer.GetParseError()), text);
+    }
+    if (!answer.IsObject() || answer.MemberCount() == 0 ||
+        std::string_view(answer.MemberBegin()->name.GetString()) != "PS_ID" ||
+        !answer.MemberBegin()->value.IsTrue()) {
+        fail("an answer does not begin with \"PS_ID\": true", text);
+    }
+    return text;
+}
+
+std::vector<std::string> checkedAnswers(daq::test::MemoryConnection& connection) {
+    std::vector<std::string> answers;
+    for (const std::string& write : connection.takeWrites()) {
+        answers.push_back(checkedAnswer(write));
+    }
+    return answers;
+}
+
+struct Input {
+    unsigned flags = 0;
+    std::string payload;
+    std::vector<std::size_t> cuts;  // lengths of the chunks before the last
+
+    // The payload in data events: the cut chunks, then the rest.
+    std::vector<std::string_view> chunks() const {
+        std::vector<std::string_view> chunks;
+        std::string_view rest(payload);
+        for (const std::size_t length : cuts) {
+            const std::size_t taken = std::min(length, rest.size());
+            chunks.push_back(rest.substr(0, taken));
+            rest.remove_prefix(taken);
+        }
+        chunks.push_back(rest);
+        return chunks;
+    }
+};
+
+Input readInput(const std::uint8_t* data, std::size_t size) {
+    std::string_view rest(reinterpret_cast<const char*>(data), size);
+    // The next byte of the header; 0 once the input is used up.
+    const auto take = [&rest]() -> unsigned {
+        if (rest.empty()) {
+            return 0;
+        }
+        const auto byte = static_cast<unsigned char>(rest.front());
+        rest.remove_prefix(1);
+        return byte;
+    };
+    Input input;
+    if (!rest.empty() && static_cast<unsigned char>(rest.front()) == kHeaderMark) {
+        take();
+        input.flags = take();
+        for (unsigned count = take() & kMaxCuts; count > 0 && !rest.empty(); --count) {
+            input.cuts.push_back(take() + 1u);
+        }
+    }
+    input.payload =
+        rest.find(daq::protocol::kStx) == std::string_view::npos ? frame(rest) : std::string(rest);
+    return input;
+}
+
+// The host side, built once: the demo plant, its values, its users, and two servers over it.
+class Harness {
+  public:
+    Harness() : project_(fuzzProject()), login_(project_.Users) {
+        // Traces go nowhere: the channel sends nothing to a socket in a directory that others
+        // can write, such as the temporary directory.
+        const std::filesystem::path traceSocket =
+            std::filesystem::temp_directory_path() / "receive-path-fuzz.sock";
+        ::setenv("KELVANE_TRACE_SOCKET", traceSocket.c_str(), 1);
+        traceReloadSocketPath();
+        for (daq::ServerCore* core : {&standard_, &tight_}) {
+            core->setLoginCallback(login_.Callback());
+        }
+        connectPlant();
+    }
+
+    void run(const Input& input) {
+        daq::ServerCore& core = (input.flags & kTightLimits) != 0 ? tight_ : standard_;
+        // Each input starts a run of its own, so that no rendering of an earlier one is reused.
+        core.setDaqRunning(true);
+        core.setDaqRunning((input.flags & kDaqRun) != 0);
+        core.setDaqStatus((input.flags & kDaqRun) != 0 ? 2 : 1);
+
+        auto connection = std::make_shared<daq::test::MemoryConnection>(++lastId_, "10.0.0.1");
+        core.onConnect(connection);
+        logIn(core, connection, input.flags & kLoginBits);
+        if ((input.flags & kSelectUnit) != 0) {
+            core.onData(connection, frame(kSelectRequest));
+            checkedAnswers(*connection);
+        }
+        for (const std::string_view chunk : input.chunks()) {
+            daq::test::deliverAll(
+                chunk, [&](std::string_view rest) { return core.onData(connection, rest); });
+        }
+        const std::size_t answers = checkedAnswers(*connection).size();
+        if (answers > static_cast<std::size_t>(std::count(
+                          input.payload.begin(), input.payload.end(), daq::protocol::kStx))) {
+            fail("more answers than requests", input.payload);
+        }
+        connection->close();
+        core.onDisconnect(connection);
+        if (core.clientCount() != 0) {
+            fail("a client stays booked after its disconnect", input.payload);
+        }
+        drainWindow(core);
+        if (parameterWrites() != 0) {
+            connectPlant();  // written parameters stay within their input
+        }
+    }
+
+  private:
+    static constexpr std::string_view kSelectRequest =
+        R"({"PS_ID":"PARAMETERLISTCOUNT","INTERFACE":"Ethernet 1 - Modbus/TCP 192.168.10.0/24",)"
+        R"("DEVICENAME":"Intake PLC","STATION":"ST01"})";
+
+    void logIn(daq::ServerCore& core,
+               const std::shared_ptr<daq::test::MemoryConnection>& connection, unsigned login) {
+        static constexpr std::string_view kLogins[] = {
+            {},
+            R"({"PS_ID":"LOGIN","ID":"admin","PW":"admin","DEVICE":{"OS":"Linux"}})",
+            R"({"PS_ID":"LOGIN","ID":"viewer","PW":"viewer"})",
+            R"({"PS_ID":"LOGIN","ID":"admin","PW":"wrong"})",
+        };
+        if (login == 0) {
+            return;
+        }
+        core.onData(connection, frame(kLogins[login]));
+        const std::vector<std::string> answers = checkedAnswers(*connection);
+        const std::string_view expected =
+            login == 3 ? R"({"PS_ID":true,"RESULT":false})" : R"({"PS_ID":true,"RESULT":true})";
+        if (answers.size() != 1 || answers.front() != expected) {
+            fail("the login of the header is not answered as it should be", kLogins[login]);
+        }
+    }
+
+    // A fresh plant handed to both servers as the host's connect step hands it: project record,
+    // system tree and device list, and the IO map with the value the host's simulator gives each
+    // tag a minute into a run.
+    void connectPlant() {
+        constexpr double kValueTime = 46000.375;  // a morning in 2025, in host days
+        auto fresh = std::make_unique<host::Plant>(project_);
+        ioMap_.clear();
+        for (const host::IoRecords::Tag& tag : fresh->Io().Tags()) {
+            host::TagDriver driver(*tag.Spec, 1);
+            tag.Record->Current = driver.Next(std::chrono::minutes(1), kValueTime);
+            ioMap_.add(tag.Record);
+        }
+        for (daq::ServerCore* core : {&standard_, &tight_}) {
+            core->setProject(fresh->ProjectRecord());
+            core->setSystemTree(&fresh->System().Tree());
+            core->rebuildDeviceList();
+        }
+        plant_ = std::move(fresh);
+    }
+
+    int parameterWrites() const {
+        int count = 0;
+        for (const host::SystemRecords::Unit& unit : plant_->System().Units()) {
+            count += unit.Pinz != nullptr ? unit.Pinz->Calls().Writes : 0;
+        }
+        return count;
+    }
+
+    // What the window's timers do: take every queue, then empty the "Login Users" list.
+    static void drainWindow(daq::ServerCore& core) {
+        core.takeLogins();
+        core.takeLogouts();
+        core.takeEvents();
+        core.takePopups();
+        core.rowsCleared();
+    }
+
+    const host::Project project_;
+    host::LoginService login_;
+    std::unique_ptr<host::Plant> plant_;  // outlives the map and the servers that point into it
+    kelvane::TReadMapFile readMap_;
+    daq::IoMap ioMap_{readMap_};
+    daq::test::TimerLog timers_;
+    daq::ServerCore standard_{ioMap_, timers_};
+    daq::ServerCore tight_{ioMap_, timers_, tightLimits()};
+    std::uint64_t lastId_ = 0;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static Harness harness;
+    harness.run(readInput(data, size));
+    return 0;
+}

@@ -1,0 +1,116 @@
+// What the protocol tests against the real host share: a host started once per test suite with
+// its traces captured, project files, clients, and the checks for answers and for requests
+// that get none.
+#pragma once
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <rapidjson/document.h>
+
+#include "tests/support/HostProcess.h"
+#include "tests/support/TraceCapture.h"
+#include "tools/client/DaqClient.h"
+#include "trace/Trace.h"
+
+namespace daq::test {
+
+using client::Answer;
+using client::DaqClient;
+using namespace std::chrono_literals;
+
+// How long a test waits for an answer, and for a trace line, before it counts as missing.
+inline constexpr std::chrono::milliseconds kReplyTimeout = 2000ms;
+inline constexpr std::chrono::milliseconds kTraceTimeout = 3000ms;
+
+// Users of every project file below: "admin" may write parameters, "viewer" may not; each
+// one's password is its id.
+inline constexpr const char* kAdmin = "admin";
+inline constexpr const char* kViewer = "viewer";
+
+// A project file around `sections` (any of <project>, <io-tree>, <system-tree>) with the two
+// users and the server following the host's connect and DAQ run.
+std::string projectFile(std::string_view sections);
+
+// A running host with its trace messages captured from its first one.
+class SuiteHost {
+  public:
+    // Starts the host with the project file (empty: the host's built-in demo project).
+    explicit SuiteHost(std::string projectXml);
+    // Starts the host with these options (config.ini lines, arguments, project file).
+    explicit SuiteHost(HostOptions options);
+
+    bool started() const { return started_; }
+    // Why the host did not start, with its log.
+    std::string failure() const;
+    // Stops the host with SIGTERM: success when it exits normally (a sanitizer's report on
+    // the way out is a failure too), with the log otherwise.
+    ::testing::AssertionResult stop();
+    uint16_t port() const { return process_.port(); }
+    HostProcess& process() { return process_; }
+    TraceCapture& traces() { return traces_; }
+
+    // A client connected to the host, answers awaited for at most kReplyTimeout.
+    std::unique_ptr<DaqClient> connect();
+
+  private:
+    HostProcess process_;
+    TraceCapture traces_;
+    bool started_ = false;
+};
+
+// A fixture whose test cases share one host, started for the suite with Suite::project() (a
+// project file, or HostOptions).
+template <typename Suite>
+class SharedHostTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() { host_ = std::make_unique<SuiteHost>(Suite::project()); }
+    static void TearDownTestSuite() {
+        if (host_->started()) {
+            EXPECT_TRUE(host_->stop());
+        }
+        host_.reset();
+    }
+    void SetUp() override { ASSERT_TRUE(host_->started()) << host_->failure(); }
+
+    static SuiteHost& host() { return *host_; }
+
+  private:
+    static inline std::unique_ptr<SuiteHost> host_;
+};
+
+// Runs `action` until a trace line that matches arrives, at most a few times: the host drops
+// a trace line that finds the capture's queue full (see TraceCapture), and a repeated request
+// traces it again. `action` must be one that may be repeated.
+::testing::AssertionResult tracedBy(TraceCapture& traces, const TraceCapture::Match& match,
+                                    const std::function<void()>& action);
+
+// STX, the text, ETX: a request frame as a client sends it.
+std::string requestFrame(std::string_view json);
+
+// The member names of an object, in order, duplicates kept.
+std::vector<std::string> memberNames(const rapidjson::Value& object);
+// A member's value as text: the characters of a string; empty for anything else, so that a
+// comparison with the wanted text fails when the value is not a string.
+std::string text(const rapidjson::Value& value);
+// The member named `name` of `object` (the first of that name), or a null value when `object`
+// is no object or has no such member.
+const rapidjson::Value& at(const rapidjson::Value& object, const char* name);
+
+// Whether `answer` is the answer to "ALIVE": exactly "PS_ID" true and a "TIME" text.
+::testing::AssertionResult isAliveAnswer(const std::optional<std::string>& answer);
+// Sends "ALIVE" and checks that the next answer read is its answer.
+::testing::AssertionResult nextAnswerIsAlive(DaqClient& client);
+// Sends the request, then "ALIVE": the request got no answer when the first answer read is the
+// ALIVE's. Each answer is awaited for at most kReplyTimeout.
+::testing::AssertionResult answersNothing(DaqClient& client, std::string_view request);
+
+}  // namespace daq::test

@@ -1,0 +1,552 @@
+// The TCP component over loopback, with the frame-echo handler of tcp_echo_server.h.
+#include <gtest/gtest.h>
+
+#include <asio/ip/tcp.hpp>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "server/tcp/TcpServer.h"
+#include "server/tcp/TimeoutSweep.h"
+#include "tests/protocol/TcpEchoServer.h"
+#include "tests/support/RawSocket.h"
+#include "tools/client/ClientConnection.h"
+
+namespace daq::tcp {
+namespace {
+
+using namespace std::chrono_literals;
+using namespace std::string_literals;
+using client::ClientConnection;
+using client::ClientErrorKind;
+using testing::EchoServer;
+
+constexpr std::uint16_t kNoPort = 0;
+
+// `count` request frames of the message, to send in one write.
+std::string repeatedFrames(const std::string& message, int count) {
+    std::string frames;
+    for (int i = 0; i < count; ++i) {
+        frames.append(1, '\x02').append(message).append(1, '\x03');
+    }
+    return frames;
+}
+
+// The time the listener measures its time-outs in, moved on by the test.
+class TestClock {
+  public:
+    using Clock = std::chrono::steady_clock;
+
+    std::function<Clock::time_point()> source() const {
+        return [now = now_] { return Clock::time_point(Clock::duration(now->load())); };
+    }
+    void advance(Clock::duration step) { *now_ += step.count(); }
+
+  private:
+    std::shared_ptr<std::atomic<Clock::rep>> now_ =
+        std::make_shared<std::atomic<Clock::rep>>(Clock::now().time_since_epoch().count());
+};
+
+std::unique_ptr<ClientConnection> connectTo(const EchoServer& echo) {
+    auto connection = std::make_unique<ClientConnection>();
+    EXPECT_TRUE(connection->connect("127.0.0.1", echo.port())) << connection->lastError();
+    return connection;
+}
+
+TEST(TcpServer, ConnectDataAndDisconnectAreReportedOncePerConnection) {
+    EchoServer echo;
+    EXPECT_TRUE(echo.server.active());
+    ASSERT_NE(echo.port(), kNoPort);
+    ASSERT_TRUE(echo.log.waitUntil([&] { return !echo.log.statuses.empty(); }));
+    EXPECT_EQ(echo.log.statuses.front(), "listening on 127.0.0.1:" + std::to_string(echo.port()));
+
+    auto client = connectTo(echo);
+    ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.connects.size() == 1; }));
+    const auto connections = echo.server.connections();
+    ASSERT_EQ(connections.size(), 1U);
+    EXPECT_EQ(connections[0]->peerAddress(), "127.0.0.1");
+    EXPECT_NE(connections[0]->peerPort(), kNoPort);
+    EXPECT_TRUE(connections[0]->connected());
+
+    ASSERT_TRUE(client->sendMessage(R"({"PS_ID":"ALIVE"})"));
+    EXPECT_EQ(client->readFrame(), R"({"PS_ID":"ALIVE"})");
+
+    client->close();
+    ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.disconnects.size() == 1; }));
+    EXPECT_FALSE(connections[0]->connected());
+    EXPECT_EQ(echo.server.connectionCount(), 0U);
+
+    echo.server.deactivate();
+    EXPECT_EQ(echo.log.disconnects, echo.log.connects);
+    EXPECT_TRUE(echo.log.exceptions.empty());
+}
+
+TEST(TcpServer, ServerSideCloseSendsQueuedOutputFirstAndDisconnectsOnce) {
+    EchoServer echo;
+    auto client = connectTo(echo);
+    ASSERT_TRUE(client->sendMessage("CLOSE"));
+    EXPECT_EQ(client->readUntilClosed(), R"({"PS_ID":true})");
+    ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.disconnects.size() == 1; }));
+    echo.server.deactivate();
+    EXPECT_EQ(echo.log.disconnects.size(), 1U);
+}
+
+TEST(TcpServer, WritesGoOutWholeAndInOrder) {
+    EchoServer echo;
+    auto client = connectTo(echo);
+    ASSERT_TRUE(client->sendMessage("REPEAT:300"));
+    for (int i = 0; i < 300; ++i) {
+        ASSERT_EQ(client->readFrame(), std::to_string(i)) << client->lastError();
+    }
+}
+
+TEST(TcpServer, HandlerExceptionIsReportedAndEndsOnlyThatConnection) {
+    EchoServer echo;
+    auto failing = connectTo(echo);
+    auto other = connectTo(echo);
+    ASSERT_TRUE(failing->sendMessage("THROW"));
+    EXPECT_EQ(failing->readUntilClosed(), "");
+    ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.disconnects.size() == 1; }));
+    ASSERT_EQ(echo.log.exceptions.size(), 1U);
+    EXPECT_EQ(echo.log.exceptions[0].code, -1);
+    EXPECT_EQ(echo.log.exceptions[0].message, "handler failed");
+    EXPECT_EQ(echo.log.exceptions[0].connectionId, echo.log.disconnects[0]);
+
+    ASSERT_TRUE(other->sendMessage("still here"));
+    EXPECT_EQ(other->readFrame(), "still here");
+}
+
+class TcpServerThreads : public ::testing::TestWithParam<std::size_t> {};
+
+TEST_P(TcpServerThreads, ManyConnectionsAreServedWithoutAThreadEach) {
+    constexpr int kClients = 64;
+    EchoServer echo({.ioThreads = GetParam()});
+    std::vector<std::unique_ptr<ClientConnection>> clients;
+    for (int i = 0; i < kClients; ++i) {
+        clients.push_back(connectTo(echo));
+    }
+    ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.connects.size() == kClients; }));
+    EXPECT_EQ(echo.server.connectionCount(), static_cast<std::size_t>(kClients));
+    for (int round = 0; round < 3; ++round) {
+        for (int i = 0; i < kClients; ++i) {
+            ASSERT_TRUE(clients[i]->sendMessage("client " + std::to_string(i)));
+        }
+        for (int i = 0; i < kClients; ++i) {
+            EXPECT_EQ(clients[i]->readFrame(), "client " + std::to_string(i));
+        }
+    }
+    clients.clear();
+    ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.disconnects.size() == kClients; }));
+    auto ids = echo.log.disconnects;
+    std::sort(ids.begin(), ids.end());
+    EXPECT_EQ(std::unique(ids.begin(), ids.end()), ids.end()) << "a disconnect came twice";
+}
+
+INSTANTIATE_TEST_SUITE_P(IoThreads, TcpServerThreads, ::testing::Values(1U, 2U));
+
+// A client that pipelines requests and reads nothing holds no more than its output bound: its
+// further requests wait while others are served, and the unfinished-input time-out closes it.
+TEST(TcpServer, ClientThatNeverReadsIsHeldAtItsBacklogBoundUntilTheUnfinishedInputTimeOut) {
+    constexpr std::size_t kBound = 1024 * 1024;
+    constexpr int kRequests = 64;  // 16 MiB of answers
+    TestClock clock;
+    EchoServer echo({.maxOutputBacklog = kBound,
+                     .unfinishedInputTimeout = 30s,
+                     .timeoutSweepPeriod = 5ms,
+                     .clock = clock.source()});
+    auto reader = connectTo(echo);
+    test::RawSocket stuck;
+    ASSERT_TRUE(stuck.connect(echo.port(), 4096));
+    ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.connects.size() == 2; }));
+    ASSERT_TRUE(stuck.send(repeatedFrames("BIG:262144", kRequests)));
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_TRUE(reader->sendMessage("ping " + std::to_string(i)));
+        ASSERT_EQ(reader->readFrame(), "ping " + std::to_string(i));
+    }
+    {
+        std::lock_guard lock(echo.log.mutex());
+        EXPECT_TRUE(echo.log.exceptions.empty()) << echo.log.exceptions[0].message;
+        EXPECT_LT(echo.log.messages, std::size_t{20 + kRequests}) << "every request was answered";
+    }
+    // The first look may still see the kernel move a last part to the client.
+    bool closed = false;
+    for (int look = 0; look < 3 && !closed; ++look) {
+        clock.advance(31s);
+        closed = echo.log.waitUntil([&] { return echo.log.disconnects.size() == 1; }, 1s);
+    }
+    ASSERT_TRUE(closed);
+    ASSERT_EQ(echo.log.exceptions.size(), 1U);
+    EXPECT_EQ(echo.log.exceptions[0].code, kConnectionTimedOut);
+    EXPECT_TRUE(echo.log.exceptions[0].message.starts_with("unfinished input for 30 s"))
+        << echo.log.exceptions[0].message;
+    ASSERT_TRUE(reader->sendMessage("after"));
+    EXPECT_EQ(reader->readFrame(), "after");
+}
+
+// Each answer leaves as soon as it is queued: none waits for the requests behind it in the same
+// read.
+TEST(TcpServer, PipelinedAnswerLeavesBeforeTheNextRequestIsHandled) {
+    EchoServer echo;
+    std::promise<void> firstRead;
+    echo.onHold = [read = firstRead.get_future().share()] { read.wait_for(10s); };
+    auto client = connectTo(echo);
+    ASSERT_TRUE(
+        client->sendRaw("\x02"
+                        "BIG:400000"
+                        "\x03\x02HOLD\x03"));
+    const auto answer = client->readFrame(5s);
+    firstRead.set_value();
+    ASSERT_TRUE(answer) << client->lastError();
+    EXPECT_EQ(answer->size(), 400000U);
+    EXPECT_EQ(client->readFrame(), "HOLD");
+}
+
+// However many answers a client pipelines, each even larger than its output bound, it is not
+// closed while it reads.
+TEST(TcpServer, ReadingClientGetsEveryPipelinedAnswer) {
+    constexpr std::size_t kBound = 256 * 1024;
+    constexpr int kAnswers = 12;  // 4.8 MB
+    EchoServer echo({.maxOutputBacklog = kBound});
+    auto client = connectTo(echo);
+    ASSERT_TRUE(client->sendRaw(repeatedFrames("BIG:400000", kAnswers)));
+    for (int i = 0; i < kAnswers; ++i) {
+        const auto answer = client->readFrame(5s);
+        ASSERT_TRUE(answer) << "answer " << i << ": " << client->lastError();
+        EXPECT_EQ(answer->size(), 400000U);
+    }
+    std::lock_guard lock(echo.log.mutex());
+    EXPECT_TRUE(echo.log.exceptions.empty()) << echo.log.exceptions[0].message;
+}
+
+// Reads `expected` bytes in parts of `part` with a pause after each, as a slow client does;
+// what arrived.
+std::string readSlowly(test::RawSocket& client, std::size_t expected, std::size_t part,
+                       std::chrono::milliseconds pause) {
+    std::string received;
+    for (int i = 0; i < 1000 && received.size() < expected; ++i) {
+        const std::string bytes = client.receive(std::min(part, expected - received.size()), 5s);
+        if (bytes.empty()) {
+            break;  // closed, or nothing within the time-out
+        }
+        received += bytes;
+        std::this_thread::sleep_for(pause);
+    }
+    return received;
+}
+
+// What netcat -N and many scripts do: send the requests, shut down the sending side, read. The
+// answers are more than the kernels hold and the client reads slower than the socket reports
+// room, so the close waits on as long as the client takes some of them.
+TEST(TcpServer, HalfClosedClientGetsEveryAnswerBeforeTheClose) {
+    constexpr std::size_t kAnswer = 6'000'000;
+    EchoServer echo({.maxOutputBacklog = 64 * 1024 * 1024, .closeDrainTimeout = 100ms});
+    test::RawSocket client;
+    ASSERT_TRUE(client.connect(echo.port(), 4096));
+    ASSERT_TRUE(client.send(repeatedFrames("BIG:" + std::to_string(kAnswer), 1) +
+                            repeatedFrames("last", 1)));
+    client.shutdownSending();
+    const std::string received = readSlowly(client, kAnswer + 3 + 7, 512 * 1024, 100ms);
+    ASSERT_EQ(received.size(), kAnswer + 3 + 7);
+    EXPECT_TRUE(received.ends_with("\x02last\x03\0"s));
+    EXPECT_TRUE(client.receiveUntilClosed(5s, 16).closed);
+    ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.disconnects.size() == 1; }));
+}
+
+// Requests held back while the client reads its answers slowly are not unfinished input: the
+// time-out runs only while the client takes none of them, however long one answer takes.
+TEST(TcpServer, SlowReaderOfPipelinedAnswersIsNotTimedOut) {
+    constexpr int kAnswers = 6;  // 12 MB, three times the bound
+    constexpr std::size_t kPart = 256 * 1024;
+    constexpr std::size_t kExpected = kAnswers * (2'000'000 + 3);
+    TestClock clock;
+    EchoServer echo({.maxOutputBacklog = 4 * 1024 * 1024,
+                     .unfinishedInputTimeout = 30s,
+                     .timeoutSweepPeriod = 5ms,
+                     .clock = clock.source()});
+    test::RawSocket client;
+    ASSERT_TRUE(client.connect(echo.port(), 4096));
+    ASSERT_TRUE(client.send(repeatedFrames("BIG:2000000", kAnswers)));
+    std::size_t received = 0;
+    // Ten seconds of the server's clock for every part read: each answer takes 80.
+    for (int i = 0; i < 1000 && received < kExpected; ++i) {
+        const std::string bytes = client.receive(std::min(kPart, kExpected - received), 5s);
+        ASSERT_FALSE(bytes.empty()) << "closed after " << received << " bytes";
+        received += bytes.size();
+        clock.advance(10s);
+        std::this_thread::sleep_for(10ms);  // sweeps at the advanced time
+    }
+    EXPECT_EQ(received, kExpected);
+    std::lock_guard lock(echo.log.mutex());
+    EXPECT_TRUE(echo.log.exceptions.empty()) << echo.log.exceptions[0].message;
+}
+
+TEST(TcpServer, DeactivateClosesLiveConnectionsAndWaitsForTheirHandlers) {
+    EchoServer echo;
+    std::atomic<int> finished{0};
+    echo.onDisconnectHook = [&] {
+        std::this_thread::sleep_for(50ms);  // a slow handler deactivate must wait for
+        ++finished;
+    };
+    std::vector<std::unique_ptr<ClientConnection>> clients;
+    for (int i = 0; i < 4; ++i) {
+        clients.push_back(connectTo(echo));
+    }
+    ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.connects.size() == 4; }));
+    const auto held = echo.server.connections();
+    const std::uint16_t port = echo.port();
+
+    echo.server.deactivate();
+    EXPECT_EQ(finished.load(), 4);
+    EXPECT_FALSE(echo.server.active());
+    EXPECT_EQ(echo.server.connectionCount(), 0U);
+    EXPECT_EQ(echo.server.localPort(), kNoPort);
+    const std::size_t eventsAtReturn = echo.log.events;
+
+    // Connections held past the end take writes and closes quietly; clients see the close.
+    for (const auto& connection : held) {
+        EXPECT_FALSE(connection->connected());
+        connection->write("late");
+        connection->close();
+    }
+    for (auto& client : clients) {
+        EXPECT_EQ(client->readUntilClosed(), "");
+    }
+    std::lock_guard lock(echo.log.mutex());
+    EXPECT_EQ(echo.log.events, eventsAtReturn);
+    EXPECT_EQ(echo.log.disconnects.size(), 4U);
+    EXPECT_EQ(echo.log.statuses.back(), "stopped listening on 127.0.0.1:" + std::to_string(port));
+}
+
+TEST(TcpServer, DeactivateGivesUpOnOutputThatAPeerDoesNotTake) {
+    constexpr std::size_t kAnswer = 32 * 1024 * 1024;  // more than the socket buffers hold
+    EchoServer echo({.maxOutputBacklog = 2 * kAnswer, .closeDrainTimeout = 100ms});
+    auto stuck = connectTo(echo);
+    ASSERT_TRUE(stuck->sendMessage("BIG:" + std::to_string(kAnswer)));
+    // Building 32 MiB takes over 10 s under ThreadSanitizer.
+    ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.answered == 1; }, 60s));
+    echo.server.deactivate();
+    EXPECT_EQ(echo.log.disconnects.size(), 1U);
+    EXPECT_TRUE(echo.log.exceptions.empty());
+}
+
+TEST(TcpServer, ReactivationListensAgainWithFreshIds) {
+    EchoServer echo;
+    auto first = connectTo(echo);
+    ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.connects.size() == 1; }));
+    echo.server.deactivate();
+    echo.server.activate();
+    ASSERT_TRUE(echo.server.active());
+    auto second = connectTo(echo);
+    ASSERT_TRUE(second->sendMessage("again"));
+    EXPECT_EQ(second->readFrame(), "again");
+    ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.connects.size() == 2; }));
+    EXPECT_GT(echo.log.connects[1], echo.log.connects[0]);
+}
+
+TEST(TcpServer, DeactivateFromAnIoThreadIsRefused) {
+    TcpServer server;
+    std::promise<bool> refused;
+    server.setEvents({.onConnect = [&](const ConnectionPtr&) {
+        try {
+            server.deactivate();
+            refused.set_value(false);
+        } catch (const std::logic_error&) {
+            refused.set_value(true);
+        }
+    }});
+    server.addBinding("127.0.0.1", 0);
+    server.activate();
+    ClientConnection client;
+    ASSERT_TRUE(client.connect("127.0.0.1", server.localPort()));
+    auto outcome = refused.get_future();
+    ASSERT_EQ(outcome.wait_for(10s), std::future_status::ready);
+    EXPECT_TRUE(outcome.get());
+    EXPECT_TRUE(server.active());
+}
+
+TEST(TcpServer, ActivationFailuresCarryWindowsSocketsCodes) {
+    asio::io_context io;
+    asio::ip::tcp::acceptor taken(io, {asio::ip::make_address("127.0.0.1"), 0});
+    const std::uint16_t takenPort = taken.local_endpoint().port();
+
+    struct Case {
+        std::string address;
+        std::uint16_t port;
+        int code;
+    };
+    const Case cases[] = {
+        {"127.0.0.1", takenPort, 10048},  // port in use
+        {"192.0.2.1", 0, 10049},          // documentation address, on no machine
+        {"300.1.2.3", 0, 10022},          // not an address
+    };
+    for (const auto& c : cases) {
+        TcpServer server;
+        server.addBinding(c.address, c.port);
+        try {
+            server.activate();
+            ADD_FAILURE() << c.address << " activated";
+        } catch (const SocketError& error) {
+            EXPECT_EQ(error.code(), c.code) << c.address << ": " << error.what();
+        }
+        EXPECT_FALSE(server.active());
+        EXPECT_EQ(server.localPort(), kNoPort);
+    }
+
+    // A failed binding leaves nothing open behind: the same server activates on a free port.
+    TcpServer server;
+    server.addBinding("127.0.0.1", 0);
+    server.addBinding("127.0.0.1", takenPort);
+    EXPECT_THROW(server.activate(), SocketError);
+    server.clearBindings();
+    server.addBinding("127.0.0.1", 0);
+    EXPECT_NO_THROW(server.activate());
+    EXPECT_TRUE(server.active());
+}
+
+TEST(TcpServer, ConnectionsOverTheCapAreClosedAtOnceAndReported) {
+    EchoServer echo({.maxConnections = 2});
+    auto first = connectTo(echo);
+    auto second = connectTo(echo);
+    ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.connects.size() == 2; }));
+
+    auto third = connectTo(echo);
+    EXPECT_EQ(third->readUntilClosed(), "");
+    ASSERT_TRUE(echo.log.waitUntil([&] { return !echo.log.exceptions.empty(); }));
+    EXPECT_EQ(echo.log.exceptions[0].connectionId, 0U);
+    EXPECT_EQ(echo.log.exceptions[0].code, 10024);
+    EXPECT_EQ(echo.log.connects.size(), 2U);
+
+    ASSERT_TRUE(second->sendMessage("served"));
+    EXPECT_EQ(second->readFrame(), "served");
+    // A freed place is taken again.
+    first->close();
+    ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.disconnects.size() == 1; }));
+    auto fourth = connectTo(echo);
+    ASSERT_TRUE(fourth->sendMessage("in"));
+    EXPECT_EQ(fourth->readFrame(), "in");
+}
+
+TEST(TcpServer, InjectedWriteFailureClosesItsConnection) {
+    EchoServer echo;
+    auto client = connectTo(echo);
+    ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.connects.size() == 1; }));
+    echo.server.injectFault(TcpFault::NextWrite);
+    ASSERT_TRUE(client->sendMessage("lost"));
+    EXPECT_EQ(client->readUntilClosed(), "");
+    ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.disconnects.size() == 1; }));
+    ASSERT_EQ(echo.log.exceptions.size(), 1U);
+    EXPECT_EQ(echo.log.exceptions[0].code, 10054);
+    EXPECT_EQ(echo.log.exceptions[0].connectionId, echo.log.connects[0]);
+}
+
+TEST(TcpServer, InjectedAcceptFailureIsReportedAndTheListenerGoesOn) {
+    EchoServer echo;
+    echo.server.injectFault(TcpFault::NextAccept);
+    auto refused = connectTo(echo);
+    EXPECT_EQ(refused->readUntilClosed(), "");
+    ASSERT_TRUE(echo.log.waitUntil([&] { return !echo.log.exceptions.empty(); }));
+    EXPECT_EQ(echo.log.exceptions[0].connectionId, 0U);
+    EXPECT_EQ(echo.log.exceptions[0].code, 10053);
+    EXPECT_TRUE(echo.log.connects.empty());
+
+    auto accepted = connectTo(echo);
+    ASSERT_TRUE(accepted->sendMessage("next"));
+    EXPECT_EQ(accepted->readFrame(), "next");
+}
+
+TEST(TcpServer, TimeOutSweepRunsAtAQuarterOfTheShortestTimeOutAtMostEverySecond) {
+    TcpServerSettings settings;
+    settings.idleTimeout = 60s;
+    EXPECT_EQ(TimeoutSweep::period(settings), 1000ms);
+    settings.unfinishedInputTimeout = 2s;
+    EXPECT_EQ(TimeoutSweep::period(settings), 500ms);
+    settings.idleTimeout = 1s;
+    EXPECT_EQ(TimeoutSweep::period(settings), 250ms);
+}
+
+// A connection past its time-out is closed once, reported with the time-out and its peer, while
+// a connection whose messages keep completing stays, whatever follows its last ETX.
+TEST(TcpServer, UnfinishedInputAndIdleTimeOutsCloseTheirConnection) {
+    struct Case {
+        TcpServerSettings settings;
+        std::string sent;
+        std::string reason;
+    };
+    TestClock clock;
+    const auto settings = [&](std::chrono::seconds unfinished, std::chrono::seconds idle) {
+        return TcpServerSettings{.unfinishedInputTimeout = unfinished,
+                                 .idleTimeout = idle,
+                                 .timeoutSweepPeriod = 5ms,
+                                 .clock = clock.source()};
+    };
+    for (const Case& each :
+         {Case{settings(30s, 0s), "\x02unfinished", "unfinished input for 30 s, from 127.0.0.1:"},
+          Case{settings(0s, 30s), "", "no input for 30 s, from 127.0.0.1:"}}) {
+        EchoServer echo(each.settings);
+        auto expiring = connectTo(echo);
+        auto kept = connectTo(echo);
+        ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.connects.size() == 2; }));
+        ASSERT_TRUE(expiring->sendRaw(each.sent));
+        // The other connection always has a frame under way: each write completes one and
+        // starts the next, every 20 s of the server's clock.
+        ASSERT_TRUE(kept->sendRaw("\x02ping"));
+        for (int i = 0; i < 4; ++i) {
+            ASSERT_TRUE(kept->sendRaw("\x03\x02ping")) << each.reason;
+            ASSERT_EQ(kept->readFrame(), "ping") << each.reason;
+            clock.advance(20s);
+        }
+        EXPECT_EQ(expiring->readUntilClosed(5s), "") << each.reason;
+        ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.disconnects.size() == 1; }));
+        const std::uint64_t closedId = echo.log.disconnects.front();
+        ASSERT_EQ(echo.log.exceptions.size(), 1U);
+        EXPECT_EQ(echo.log.exceptions[0].connectionId, closedId);
+        EXPECT_EQ(echo.log.exceptions[0].code, kConnectionTimedOut);
+        EXPECT_TRUE(echo.log.exceptions[0].message.starts_with(each.reason))
+            << echo.log.exceptions[0].message;
+        ASSERT_TRUE(kept->sendRaw("\x03"));
+        EXPECT_EQ(kept->readFrame(), "ping");
+        echo.server.deactivate();
+        EXPECT_EQ(echo.log.countOf(echo.log.disconnects, closedId), 1U);
+    }
+}
+
+// An idle connection is reported once per idle period, so that its owner can give memory back.
+TEST(TcpServer, IdleConnectionIsReportedOncePerIdlePeriod) {
+    TestClock clock;
+    EchoServer echo({.idleTrimDelay = 1s, .timeoutSweepPeriod = 5ms, .clock = clock.source()});
+    auto client = connectTo(echo);
+    for (std::size_t period = 1; period <= 2; ++period) {
+        ASSERT_TRUE(client->sendMessage("ping"));
+        ASSERT_EQ(client->readFrame(), "ping");
+        clock.advance(2s);
+        ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.idles.size() == period; }));
+        clock.advance(2s);
+        std::this_thread::sleep_for(50ms);  // ten sweeps that must not report it again
+        std::lock_guard lock(echo.log.mutex());
+        EXPECT_EQ(echo.log.idles.size(), period);
+    }
+}
+
+TEST(TcpServer, ConnectionOutlivesItsServer) {
+    ConnectionPtr kept;
+    {
+        EchoServer echo;
+        auto client = connectTo(echo);
+        ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.connects.size() == 1; }));
+        kept = echo.server.connections().at(0);
+        kept->setUserData(std::make_shared<int>(7));
+    }
+    EXPECT_FALSE(kept->connected());
+    kept->write("after the end");
+    kept->close();
+    EXPECT_EQ(*std::static_pointer_cast<int>(kept->userData()), 7);
+}
+
+}  // namespace
+}  // namespace daq::tcp

@@ -1,0 +1,169 @@
+// The device list walk over the host's system tree, "DEVICELIST" and "MYSYSTEM".
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "host/core/SystemRecords.h"
+#include "tests/unit/CoreFixture.h"
+
+namespace core_test {
+namespace {
+
+host::UnitSpec interfaceUnit(std::string info, std::string key = {}) {
+    host::UnitSpec unit;
+    unit.Kind = host::UnitKind::Interface;
+    unit.PinKind = 1;
+    unit.Info = std::move(info);
+    unit.Key = std::move(key);
+    return unit;
+}
+
+host::UnitSpec station(std::string name, std::string device = "PLC",
+                       std::optional<std::string> info = "Model") {
+    host::UnitSpec unit;
+    unit.PinKind = 2;
+    unit.StationName = std::move(name);
+    unit.DeviceName = std::move(device);
+    unit.Info = std::move(info);
+    return unit;
+}
+
+host::UnitSpec deviceOnly(std::string device) {
+    host::UnitSpec unit = station({}, std::move(device));
+    unit.Kind = host::UnitKind::Device;
+    return unit;
+}
+
+host::UnitSpec withChildren(host::UnitSpec unit, std::vector<host::UnitSpec> children) {
+    unit.Children = std::move(children);
+    return unit;
+}
+
+// Station names in the device list, with their interface texts.
+std::vector<std::string> listed(CoreHarness& harness) {
+    auto client = harness.connect();
+    const auto answer = harness.request(client, R"({"PS_ID":"DEVICELIST"})");
+    std::vector<std::string> stations;
+    if (!answer) {
+        return stations;
+    }
+    for (std::size_t at = answer->find(R"("STATION":")"); at != std::string::npos;
+         at = answer->find(R"("STATION":")", at + 1)) {
+        const std::size_t begin = at + 11;
+        stations.push_back(answer->substr(begin, answer->find('"', begin) - begin));
+    }
+    return stations;
+}
+
+TEST(CoreDeviceList, WalkRules) {
+    host::UnitSpec hidden = station("HIDDEN");
+    hidden.Check = host::CheckState::Unchecked;
+    host::UnitSpec pressed = station("PRESSED");
+    pressed.Check = host::CheckState::Pressed;
+    host::UnitSpec disabled = station("DISABLED");
+    disabled.Check = host::CheckState::Disabled;
+    host::UnitSpec noUnitData = station("NODATA");
+    noUnitData.HasUnitData = false;
+    host::UnitSpec noPinz = station("NOPINZ");
+    noPinz.HasPinz = false;
+    host::UnitSpec noDevice = deviceOnly("X");
+    noDevice.DeviceName.reset();
+
+    const std::vector<host::UnitSpec> tree = {
+        withChildren(
+            interfaceUnit("Ethernet"),
+            {withChildren(station("ST1"), {withChildren(deviceOnly("Sensor"), {station("ST2")})}),
+             withChildren(hidden, {station("UNDER_HIDDEN")}), pressed, disabled,
+             withChildren(station("NOINFO", "PLC", std::nullopt), {station("ST3")})}),
+        withChildren(interfaceUnit("Serial"), {noUnitData, station("AFTER_NODATA")}),
+        withChildren(interfaceUnit("Fieldbus"), {noPinz, station("AFTER_NOPINZ")}),
+        withChildren(interfaceUnit("Radio"), {noDevice, station("AFTER_NODEVICE")}),
+        station("TOP"),
+    };
+    host::SystemRecords system(tree);
+    CoreHarness harness;
+    harness.core().setSystemTree(&system.Tree());
+    harness.core().rebuildDeviceList();
+    EXPECT_EQ(listed(harness), (std::vector<std::string>{"ST1", "ST2", "ST3", "TOP"}));
+    // Two rebuilds leave one copy of each entry.
+    harness.core().rebuildDeviceList();
+    EXPECT_EQ(listed(harness).size(), 4u);
+}
+
+TEST(CoreDeviceList, InterfaceComesFromTheUnitsOwnParentChain) {
+    host::UnitSpec byKey = station("KEYED");
+    byKey.Parent = {host::ParentRef::ByKey, "serial"};
+    host::UnitSpec orphan = station("ORPHAN");
+    orphan.Parent = {host::ParentRef::None, {}};
+    const std::vector<host::UnitSpec> tree = {
+        interfaceUnit("Serial line", "serial"),
+        withChildren(interfaceUnit("Ethernet"),
+                     {withChildren(station("ST1"), {station("DEEP")}), byKey, orphan}),
+    };
+    host::SystemRecords system(tree);
+    CoreHarness harness;
+    harness.core().setSystemTree(&system.Tree());
+    harness.core().rebuildDeviceList();
+    auto client = harness.connect();
+    EXPECT_EQ(
+        harness.request(client, R"({"PS_ID":"DEVICELIST"})"),
+        R"({"PS_ID":true,"LIST":[)"
+        R"({"INTERFACE":"Ethernet","DEVICENAME":"PLC","MODELNAME":"Model","STATION":"ST1","CONNECTSTATE":"1"},)"
+        R"({"INTERFACE":"Ethernet","DEVICENAME":"PLC","MODELNAME":"Model","STATION":"DEEP","CONNECTSTATE":"1"},)"
+        R"({"INTERFACE":"Serial line","DEVICENAME":"PLC","MODELNAME":"Model","STATION":"KEYED","CONNECTSTATE":"1"},)"
+        R"({"INTERFACE":"","DEVICENAME":"PLC","MODELNAME":"Model","STATION":"ORPHAN","CONNECTSTATE":"1"}]})");
+    // The connect state is read afresh.
+    *system.Find("DEEP")->ConnectState = 0;
+    const auto again = harness.request(client, R"({"PS_ID":"DEVICELIST"})");
+    ASSERT_TRUE(again);
+    EXPECT_NE(again->find(R"("STATION":"DEEP","CONNECTSTATE":"0")"), std::string::npos);
+}
+
+TEST(CoreDeviceList, WalkTraces) {
+    TraceCapture traces;
+    host::UnitSpec labelled = deviceOnly("Drive");
+    labelled.DeviceKind = 2;
+    labelled.Info = "Drive model";
+    host::UnitSpec extra = station("ST1");
+    extra.Extra = "note";
+    const std::vector<host::UnitSpec> tree = {
+        withChildren(interfaceUnit("Ethernet"), {extra}),
+        labelled,
+    };
+    host::SystemRecords system(tree);
+    CoreHarness harness;
+    harness.core().setSystemTree(&system.Tree());
+    harness.core().rebuildDeviceList();
+    const auto lines = traces.take();
+    EXPECT_TRUE(TraceCapture::contains(lines, 0, "[TCP_SERVER] Set MySysytemVst Pointer : "));
+    EXPECT_TRUE(TraceCapture::contains(
+        lines, 0, " [TCP_SERVER] getMySystemNode.. Interface Info : Ethernet"));
+    EXPECT_TRUE(TraceCapture::contains(lines, 0, " [TCP_SERVER] getMySystemNode..3 : ST1"));
+    EXPECT_TRUE(TraceCapture::contains(lines, 0, " [TCP_SERVER] getMySystemNode..4 :  - note"));
+    EXPECT_TRUE(TraceCapture::contains(lines, 0, " [TCP_SERVER] getMySystemNode..5 : Model"));
+    EXPECT_TRUE(
+        TraceCapture::contains(lines, 0, " [TCP_SERVER] getMySystemNode..Device Name : 2:Drive"));
+    EXPECT_TRUE(TraceCapture::contains(lines, 0, " [TCP_SERVER] getMySystemNode..7 : Drive model"));
+}
+
+TEST(CoreDeviceList, EmptyWithoutTreeAndErrorWithoutDeviceRecord) {
+    CoreHarness harness;
+    auto client = harness.connect();
+    harness.core().rebuildDeviceList();
+    EXPECT_EQ(harness.request(client, R"({"PS_ID":"DEVICELIST"})"), R"({"PS_ID":true,"LIST":[]})");
+    EXPECT_FALSE(harness.request(client, R"({"PS_ID":"MYSYSTEM"})"));
+
+    TraceCapture traces;
+    host::UnitSpec noDevice = station("ST1");
+    noDevice.DeviceName.reset();
+    const std::vector<host::UnitSpec> tree = {noDevice};
+    host::SystemRecords system(tree);
+    harness.core().setSystemTree(&system.Tree());
+    harness.core().rebuildDeviceList();
+    EXPECT_FALSE(harness.request(client, R"({"PS_ID":"DEVICELIST"})"));
+    EXPECT_TRUE(TraceCapture::contains(traces.take(), 2, "Device Info Error : "));
+}
+
+}  // namespace
+}  // namespace core_test

@@ -1,0 +1,139 @@
+#include "tests/unit/CoreFixture.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "host/core/Passwords.h"
+#include "server/protocol/Frame.h"
+
+namespace core_test {
+
+std::string requestFrame(std::string_view json) {
+    std::string frame;
+    daq::protocol::buildFrame(json, frame, daq::protocol::FrameTrailer::None);
+    return frame;
+}
+
+std::string answerText(const std::string& frame) {
+    EXPECT_GE(frame.size(), 3u);
+    if (frame.size() < 3) {
+        return {};
+    }
+    EXPECT_EQ(frame.front(), '\x02');
+    EXPECT_EQ(frame.substr(frame.size() - 2), std::string("\x03\x00", 2));
+    return frame.substr(1, frame.size() - 3);
+}
+
+host::ParameterSpec textParameter(std::string name, int32_t propType, std::string value) {
+    host::ParameterSpec spec;
+    spec.Name = std::move(name);
+    spec.PropType = propType;
+    spec.ValueText = std::move(value);
+    return spec;
+}
+
+host::ParameterSpec itemParameter(std::string name, int32_t propType,
+                                  std::vector<std::string> items, int32_t itemIndex) {
+    host::ParameterSpec spec;
+    spec.Name = std::move(name);
+    spec.PropType = propType;
+    spec.Items = std::move(items);
+    spec.ItemIndex = itemIndex;
+    return spec;
+}
+
+std::vector<host::UserSpec> testUsers() {
+    // Hashing is slow on purpose; once per test program is enough.
+    static const std::vector<host::UserSpec> users = {
+        {"admin", host::HashPassword("admin"), true},
+        {"viewer", host::HashPassword("viewer"), false},
+    };
+    return users;
+}
+
+CoreHarness::CoreHarness(daq::ServerLimits limits) : core_(ioMap_, timers_, limits) {}
+
+CoreHarness::~CoreHarness() = default;
+
+std::shared_ptr<MemoryConnection> CoreHarness::connect(std::string peer) {
+    auto connection = std::make_shared<MemoryConnection>(nextId_++, std::move(peer));
+    core_.onConnect(connection);
+    return connection;
+}
+
+void CoreHarness::disconnect(const std::shared_ptr<MemoryConnection>& connection) {
+    connection->close();
+    core_.onDisconnect(connection);
+}
+
+std::vector<std::string> CoreHarness::sendBytes(const std::shared_ptr<MemoryConnection>& connection,
+                                                std::string_view bytes) {
+    daq::test::deliverAll(bytes,
+                          [&](std::string_view rest) { return core_.onData(connection, rest); });
+    std::vector<std::string> answers;
+    for (const std::string& frame : connection->takeWrites()) {
+        answers.push_back(answerText(frame));
+    }
+    return answers;
+}
+
+std::optional<std::string> CoreHarness::request(const std::shared_ptr<MemoryConnection>& connection,
+                                                std::string_view json) {
+    const std::vector<std::string> answers = sendBytes(connection, requestFrame(json));
+    EXPECT_LE(answers.size(), 1u) << json;
+    if (answers.empty()) {
+        return std::nullopt;
+    }
+    return answers.front();
+}
+
+void CoreHarness::installLogin() {
+    login_ = std::make_unique<host::LoginService>(testUsers());
+    core_.setLoginCallback(login_->Callback());
+}
+
+TraceCapture::TraceCapture() = default;
+
+std::vector<TraceLine> TraceCapture::take() {
+    // Fields the channel appends: |14|Kelvane <pid>|0|<level>|-1|<line>|<operation>|<file>
+    constexpr int kSuffixFields = 8;
+    constexpr int kMaxMessages = 100000;
+    std::vector<TraceLine> lines;
+    for (int n = 0; n < kMaxMessages; ++n) {
+        const std::optional<std::string> message = receiver_.next(std::chrono::milliseconds(100));
+        if (!message) {
+            break;
+        }
+        std::string text(message->c_str());  // the datagram ends with its zero
+        std::vector<std::string> fields;
+        for (int i = 0; i < kSuffixFields; ++i) {
+            const std::size_t bar = text.rfind('|');
+            if (bar == std::string::npos) {
+                break;
+            }
+            fields.insert(fields.begin(), text.substr(bar + 1));
+            text.erase(bar);
+        }
+        TraceLine line;
+        line.text = text;
+        if (fields.size() == kSuffixFields) {
+            line.level = std::stoi(fields[3]);
+            line.operation = fields[6];
+            line.file = fields[7];
+        }
+        lines.push_back(std::move(line));
+    }
+    return lines;
+}
+
+bool TraceCapture::contains(const std::vector<TraceLine>& lines, int level, std::string_view text) {
+    for (const TraceLine& line : lines) {
+        if (line.level == level && line.text.find(text) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace core_test

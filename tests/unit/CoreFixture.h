@@ -1,0 +1,95 @@
+// Drives the server core without sockets: connections held in memory, host records built by the
+// stand-in host's own code from specs written in each test, traces caught by a stand-in viewer.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/core/Login.h"
+#include "host/core/ProjectModel.h"
+#include "kelvane/ReadMapFile.h"
+#include "server/IoMap.h"
+#include "server/core/ServerCore.h"
+#include "tests/support/MemoryConnection.h"
+#include "tests/support/TimerLog.h"
+#include "tests/unit/TraceReceiver.h"
+
+namespace core_test {
+
+using daq::test::MemoryConnection;
+using daq::test::TimerLog;
+
+// STX, the text, ETX: a request frame as clients send it.
+std::string requestFrame(std::string_view json);
+
+// The JSON text of an answer frame; fails the test when the frame is not STX text ETX 0x00.
+std::string answerText(const std::string& frame);
+
+// A parameter of a test unit: a text type with its value, or an item type with its items.
+host::ParameterSpec textParameter(std::string name, int32_t propType, std::string value);
+host::ParameterSpec itemParameter(std::string name, int32_t propType,
+                                  std::vector<std::string> items, int32_t itemIndex);
+
+// Users of every login test: "admin"/"admin" may write, "viewer"/"viewer" may not.
+std::vector<host::UserSpec> testUsers();
+
+class CoreHarness {
+  public:
+    explicit CoreHarness(daq::ServerLimits limits = {});
+    ~CoreHarness();
+
+    daq::ServerCore& core() { return core_; }
+    daq::IoMap& ioMap() { return ioMap_; }
+    kelvane::TReadMapFile& readMap() { return readMap_; }
+    TimerLog& timers() { return timers_; }
+
+    std::shared_ptr<MemoryConnection> connect(std::string peer = "10.0.0.1");
+    void disconnect(const std::shared_ptr<MemoryConnection>& connection);
+
+    // Sends the bytes as one chunk; the answer texts written meanwhile, in order.
+    std::vector<std::string> sendBytes(const std::shared_ptr<MemoryConnection>& connection,
+                                       std::string_view bytes);
+    // One request frame; its answer, or nothing. Fails the test on more than one answer.
+    std::optional<std::string> request(const std::shared_ptr<MemoryConnection>& connection,
+                                       std::string_view json);
+
+    // The host's login check with testUsers().
+    void installLogin();
+
+  private:
+    kelvane::TReadMapFile readMap_;
+    daq::IoMap ioMap_{readMap_};
+    TimerLog timers_;
+    daq::ServerCore core_;
+    std::unique_ptr<host::LoginService> login_;
+    std::atomic<std::uint64_t> nextId_{1};  // tests connect from several threads
+};
+
+// One trace message, split into the fields the server sets.
+struct TraceLine {
+    std::string text;
+    int level = -1;
+    std::string operation;
+    std::string file;
+};
+
+// Points the trace channel at a viewer of its own for the life of the object.
+class TraceCapture {
+  public:
+    TraceCapture();
+    // The messages sent since the last call (waits until the channel has been quiet briefly).
+    std::vector<TraceLine> take();
+    // Whether take() holds a message at this level whose text contains `text`.
+    static bool contains(const std::vector<TraceLine>& lines, int level, std::string_view text);
+
+  private:
+    TraceSocketDirectory directory_;
+    TraceReceiver receiver_{directory_.socketPath()};
+};
+
+}  // namespace core_test

@@ -1,0 +1,433 @@
+// Parameter requests: selection per connection, paging, details with ranges and items, the
+// DAQ status, and every answer of a parameter write.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "host/core/SystemRecords.h"
+#include "tests/unit/CoreFixture.h"
+#include "kelvane/Text.h"
+
+namespace core_test {
+namespace {
+
+std::string selectRequest(const std::string& station) {
+    return R"({"PS_ID":"PARAMETERLISTCOUNT","INTERFACE":"Ethernet","DEVICENAME":"PLC","STATION":")" +
+           station + "\"}";
+}
+
+std::string writeRequest(int index, const std::string& value, int group = 9) {
+    return R"({"PS_ID":"PARAMETERWRITE","GROUPINDEX":")" + std::to_string(group) +
+           R"(","PARAMINDEX":")" + std::to_string(index) + R"(","VALUE":")" + value + "\"}";
+}
+
+// A write with its members as JSON text.
+std::string rawWrite(const std::string& members) {
+    return R"({"PS_ID":"PARAMETERWRITE",)" + members + "}";
+}
+
+std::string detailRequest(const std::string& index) {
+    return R"({"PS_ID":"PARAMETERDETAIL","PARAMINDEX":)" + index + "}";
+}
+
+const std::string kOk = R"({"PS_ID":true,"RESULT":"OK","RESULT":"0"})";
+const std::string kFailed = R"({"PS_ID":true,"RESULT":"FAILED","RESULT":"-1"})";
+const std::string kDenied = R"({"PS_ID":true,"RESULT":"FAILED","RESULT":"-2"})";
+
+// Parameters of unit "ST1", by index.
+std::vector<host::ParameterSpec> parameters() {
+    std::vector<host::ParameterSpec> list;
+    list.push_back(textParameter("Setpoint", 0, "12.5"));  // 0
+    list.back().UnitText = "bar";
+    list.push_back(textParameter("Hidden", 1, "h"));                     // 1
+    list.push_back(itemParameter("Mode", 2, {"Off", "On", "Auto"}, 1));  // 2: its own group
+    list.push_back(textParameter("Limit", 3, "5"));                      // 3
+    list.back().Range = host::ParamRangeSpec{true, 2.5, 10, 3};
+    list.back().Enabled = false;
+    list.push_back(textParameter("Secret", 6, "s"));  // 4
+    list.push_back(textParameter("Odd", 20, "o"));    // 5
+    list.push_back(textParameter("Speed", 11, "7"));  // 6: range not valid
+    list.back().Range = host::ParamRangeSpec{false, 0, 1, 1};
+    list.push_back(itemParameter("Ramp", 9, {"Slow", "Fast"}, 0));  // 7: grouped under 0
+    list.back().Group = {host::GroupAnswer::Given, 0};
+    list.back().Range = host::ParamRangeSpec{true, -1, 1, 0};
+    list.push_back(textParameter("Free", 0, "f"));  // 8: the unit ignores the group query
+    list.back().Group = {host::GroupAnswer::Ignore, 0};
+    list.push_back(textParameter("Loose", 0, "l"));  // 9: no group
+    list.back().Group = {host::GroupAnswer::Given, -1};
+    list.push_back(textParameter("Fragile", 13, "x"));  // 10: its writer raises
+    list.back().Writer = host::WriterMode::Raises;
+    list.push_back(textParameter("Fixed", 14, "y"));  // 11: no writer
+    list.back().Writer = host::WriterMode::None;
+    list.push_back(itemParameter("Empty", 4, {}, 0));  // 12: no items to choose
+    return list;
+}
+
+std::vector<host::UnitSpec> systemTree() {
+    host::UnitSpec ethernet;
+    ethernet.Kind = host::UnitKind::Interface;
+    ethernet.PinKind = 1;
+    ethernet.Info = "Ethernet";
+    for (const char* name : {"ST1", "ST2"}) {
+        host::UnitSpec unit;
+        unit.PinKind = 2;
+        unit.StationName = name;
+        unit.DeviceName = "PLC";
+        unit.Info = "Model";
+        unit.UnitId = name[2] == '1' ? 101 : 102;
+        unit.Parameters = name[2] == '1'
+                              ? parameters()
+                              : std::vector<host::ParameterSpec>{textParameter("Other", 0, "o")};
+        ethernet.Children.push_back(unit);
+    }
+    return {ethernet};
+}
+
+class CoreParameters : public ::testing::Test {
+  protected:
+    CoreParameters() : tree(systemTree()), system(tree) {
+        harness.installLogin();
+        harness.core().setSystemTree(&system.Tree());
+        harness.core().rebuildDeviceList();
+        client = harness.connect();
+    }
+
+    host::UnitPinz& unit(const char* station) { return *system.Find(station)->Pinz; }
+    void loginAdmin(const std::shared_ptr<MemoryConnection>& connection) {
+        ASSERT_EQ(harness.request(connection, R"({"PS_ID":"LOGIN","ID":"admin","PW":"admin"})"),
+                  R"({"PS_ID":true,"RESULT":true})");
+    }
+
+    CoreHarness harness;
+    std::vector<host::UnitSpec> tree;
+    host::SystemRecords system;
+    std::shared_ptr<MemoryConnection> client;
+};
+
+TEST_F(CoreParameters, ListCountSelectsOnceAndKeepsTheSelection) {
+    EXPECT_FALSE(harness.request(client, selectRequest("NONE")));
+    EXPECT_EQ(harness.request(client, selectRequest("ST1")),
+              R"({"PS_ID":true,"STATE":1,"PARAMREAD":true,"COUNT":13})");
+    EXPECT_EQ(unit("ST1").Calls().Selects, 1);
+    EXPECT_TRUE(harness.request(client, selectRequest("ST1")));
+    EXPECT_EQ(unit("ST1").Calls().Selects, 1);
+    // No match keeps the unit selected before.
+    EXPECT_EQ(harness.request(client, selectRequest("NONE")),
+              R"({"PS_ID":true,"STATE":1,"PARAMREAD":true,"COUNT":13})");
+    // Texts compare exactly.
+    EXPECT_EQ(harness.request(client, selectRequest("st2")),
+              R"({"PS_ID":true,"STATE":1,"PARAMREAD":true,"COUNT":13})");
+    EXPECT_EQ(harness.request(client, selectRequest("ST2")),
+              R"({"PS_ID":true,"STATE":1,"PARAMREAD":true,"COUNT":1})");
+}
+
+TEST_F(CoreParameters, SelectionBelongsToTheConnection) {
+    auto other = harness.connect();
+    ASSERT_TRUE(harness.request(client, selectRequest("ST1")));
+    ASSERT_TRUE(harness.request(other, selectRequest("ST2")));
+    EXPECT_EQ(unit("ST1").Calls().Selects, 1);
+    EXPECT_EQ(unit("ST2").Calls().Selects, 1);
+    const auto mine = harness.request(client, R"({"PS_ID":"PARAMETERLIST","LIST_SIZE":"1"})");
+    ASSERT_TRUE(mine);
+    EXPECT_NE(mine->find(R"("VALUE":"12.5bar")"), std::string::npos);
+    // A third connection has selected nothing.
+    auto third = harness.connect();
+    EXPECT_FALSE(harness.request(third, R"({"PS_ID":"PARAMETERLIST","LIST_SIZE":"5"})"));
+    EXPECT_FALSE(harness.request(third, detailRequest("0")));
+    EXPECT_FALSE(harness.request(third, writeRequest(0, "1")));
+}
+
+TEST_F(CoreParameters, ListLeavesHiddenTypesOutAndKeepsPositions) {
+    ASSERT_TRUE(harness.request(client, selectRequest("ST1")));
+    EXPECT_EQ(
+        harness.request(client, R"({"PS_ID":"PARAMETERLIST","START_INDEX":"0","LIST_SIZE":"6"})"),
+        R"({"PS_ID":true,"STATE":1,"PARAMREAD":true,"LIST":[)"
+        R"({"PARAMNAME":true,"PROPTYPE":0,"VALUE":"12.5bar","ENABLE":true,"PARAMETERTYPE":true,"PARAMINDEX":"0"},)"
+        R"({"PARAMNAME":true,"PROPTYPE":2,"VALUE":"On","ENABLE":true,"PARAMETERTYPE":true,"PARAMINDEX":"2"},)"
+        R"({"PARAMNAME":true,"PROPTYPE":3,"VALUE":"5","ENABLE":true,"PARAMINDEX":"3"},)"
+        R"({"PARAMNAME":true,"PROPTYPE":20,"ENABLE":true,"PARAMETERTYPE":true,"PARAMINDEX":"5"}]})");
+    // A negative start reads from 0; the window ends at the parameter count.
+    const auto fromZero =
+        harness.request(client, R"({"PS_ID":"PARAMETERLIST","START_INDEX":-3,"LIST_SIZE":4})");
+    ASSERT_TRUE(fromZero);
+    EXPECT_NE(fromZero->find(R"("PARAMINDEX":"0")"), std::string::npos);
+    const auto tail =
+        harness.request(client, R"({"PS_ID":"PARAMETERLIST","START_INDEX":12,"LIST_SIZE":100})");
+    EXPECT_EQ(
+        tail,
+        R"({"PS_ID":true,"STATE":1,"PARAMREAD":true,"LIST":[)"
+        R"({"PARAMNAME":true,"PROPTYPE":4,"VALUE":"","ENABLE":true,"PARAMETERTYPE":true,"PARAMINDEX":"12"}]})");
+    for (const char* request :
+         {R"({"PS_ID":"PARAMETERLIST"})",
+          R"({"PS_ID":"PARAMETERLIST","START_INDEX":"13","LIST_SIZE":"5"})",
+          R"({"PS_ID":"PARAMETERLIST","START_INDEX":"2147483647","LIST_SIZE":"2147483647"})",
+          // A start that is no integer names no parameter, not parameter 0.
+          R"({"PS_ID":"PARAMETERLIST","START_INDEX":"0.0","LIST_SIZE":"5"})",
+          R"({"PS_ID":"PARAMETERLIST","START_INDEX":null,"LIST_SIZE":"5"})"}) {
+        EXPECT_EQ(harness.request(client, request),
+                  R"({"PS_ID":true,"STATE":1,"PARAMREAD":true,"LIST":[]})")
+            << request;
+    }
+}
+
+TEST_F(CoreParameters, NoListWhileTheUnitIsNotConnected) {
+    ASSERT_TRUE(harness.request(client, selectRequest("ST1")));
+    *system.Find("ST1")->ConnectState = 0;
+    EXPECT_EQ(harness.request(client, R"({"PS_ID":"PARAMETERLIST","LIST_SIZE":"5"})"),
+              R"({"PS_ID":true,"STATE":0,"PARAMREAD":true})");
+}
+
+TEST_F(CoreParameters, DetailWithRangesItemsAndGroup) {
+    ASSERT_TRUE(harness.request(client, selectRequest("ST1")));
+    EXPECT_EQ(
+        harness.request(client, detailRequest("\"3\"")),
+        R"({"PS_ID":true,"PARAMNAME":true,"PROPTYPE":3,"ISGROUP":true,"MINRANGE":"2.500","MAXRANGE":"10.000","VALUE":true})");
+    EXPECT_EQ(harness.request(client, detailRequest("6")),
+              R"({"PS_ID":true,"PARAMNAME":true,"PROPTYPE":11,"ISGROUP":true,"VALUE":true})");
+    EXPECT_EQ(
+        harness.request(client, detailRequest("7")),
+        R"({"PS_ID":true,"PARAMNAME":true,"PROPTYPE":9,"ISGROUP":true,"MINRANGE":"-1","MAXRANGE":"1",)"
+        R"("VALUE":0,"PARAMITEM":[{"VALUE":"0","TEXT":"Slow"},{"VALUE":"1","TEXT":"Fast"}]})");
+    EXPECT_EQ(
+        harness.request(client, detailRequest("12")),
+        R"({"PS_ID":true,"PARAMNAME":true,"PROPTYPE":4,"ISGROUP":true,"VALUE":0,"PARAMITEM":[]})");
+    // Ranges are asked only for types 3, 9 and 11; the group for every detail.
+    const host::UnitCalls calls = unit("ST1").Calls();
+    EXPECT_EQ(calls.RangeQueries, 3);
+    EXPECT_EQ(calls.GroupQueries, 4);
+}
+
+TEST_F(CoreParameters, DetailOutsideTheParametersAnswersNothing) {
+    TraceCapture traces;
+    ASSERT_TRUE(harness.request(client, selectRequest("ST1")));
+    // Texts that are no decimal integer within 32 bits name no parameter, not parameter 0.
+    for (const char* index :
+         {"13", "-1", R"("x")", R"("0.0")", "0.0", R"(" 0")", "4294967296", "null", R"("")"}) {
+        EXPECT_FALSE(harness.request(client, detailRequest(index))) << index;
+    }
+    EXPECT_FALSE(harness.request(client, R"({"PS_ID":"PARAMETERDETAIL"})"));
+    EXPECT_EQ(unit("ST1").Calls().GroupQueries, 0);
+    EXPECT_TRUE(TraceCapture::contains(traces.take(), 2,
+                                       "PARAMETERDETAIL : no parameter 13 among the unit's 13"));
+}
+
+TEST_F(CoreParameters, DaqStatusTexts) {
+    const std::pair<int, const char*> cases[] = {
+        {0, "RUNNING"}, {1, "CONNECTED"}, {2, "RUNNING"}, {3, ""}, {-1, ""}};
+    for (const auto& [status, text] : cases) {
+        harness.core().setDaqStatus(status);
+        EXPECT_EQ(harness.request(client, R"({"PS_ID":"DAQSTATUS"})"),
+                  std::string(R"({"PS_ID":true,"STATUS":")") + text + "\"}");
+    }
+}
+
+TEST_F(CoreParameters, WriteWithoutPermissionTouchesNoUnit) {
+    ASSERT_TRUE(harness.request(client, selectRequest("ST1")));
+    const host::UnitCalls before = unit("ST1").Calls();
+    EXPECT_EQ(harness.request(client, writeRequest(0, "42")), kDenied);
+    const host::UnitCalls after = unit("ST1").Calls();
+    EXPECT_EQ(after.GroupQueries, before.GroupQueries);
+    EXPECT_EQ(after.WriterQueries, before.WriterQueries);
+    EXPECT_EQ(after.Writes, before.Writes);
+}
+
+TEST_F(CoreParameters, WriteAnswersAndWhatTheWriterGets) {
+    ASSERT_TRUE(harness.request(client, selectRequest("ST1")));
+    loginAdmin(client);
+    host::UnitPinz& st1 = unit("ST1");
+
+    // A text parameter that is its own group: the request's group, item index -1.
+    EXPECT_EQ(harness.request(client, writeRequest(0, "13.5", 4)), kOk);
+    EXPECT_EQ(st1.Calls().LastWriteGroup, 4);
+    EXPECT_EQ(st1.Calls().LastWriteItem, -1);
+    EXPECT_EQ(st1.Calls().LastWriteValue, u"13.5");
+    EXPECT_EQ(kelvane::FieldText(st1.Parameter(0)->ValueText), u"13.5");
+
+    // A unit that ignores the group query answers the index itself.
+    EXPECT_EQ(harness.request(client, writeRequest(8, "v", 6)), kOk);
+    EXPECT_EQ(st1.Calls().LastWriteGroup, 6);
+    // A negative group answer: the writer gets -1 whatever the request says.
+    EXPECT_EQ(harness.request(client, writeRequest(9, "v", 6)), kOk);
+    EXPECT_EQ(st1.Calls().LastWriteGroup, -1);
+    // An item parameter grouped under another one goes to the writer with its item number.
+    EXPECT_EQ(harness.request(client, writeRequest(7, "1", 2)), kOk);
+    EXPECT_EQ(st1.Calls().LastWriteGroup, 2);
+    EXPECT_EQ(st1.Calls().LastWriteItem, 1);
+    EXPECT_EQ(st1.Parameter(7)->ItemIndex, 1);
+    // Indexes and values as JSON numbers, "+" signs included.
+    EXPECT_EQ(harness.request(client, rawWrite(R"("GROUPINDEX":3,"PARAMINDEX":"+6","VALUE":-2.5)")),
+              kOk);
+    EXPECT_EQ(kelvane::FieldText(st1.Parameter(6)->ValueText), u"-2.5");
+}
+
+// Whatever the parameter cannot hold as it was sent, and every write that would not reach the
+// unit, answers "FAILED" and leaves the unit's records as they were.
+TEST_F(CoreParameters, WritesOfWhatCannotBeHeldFailAndChangeNothing) {
+    ASSERT_TRUE(harness.request(client, selectRequest("ST1")));
+    loginAdmin(client);
+    host::UnitPinz& st1 = unit("ST1");
+    st1.Parameter(3)->Enabled = 1;  // "Limit", 2.500 to 10.000
+    const char* const refused[] = {
+        // No parameter index that is a decimal integer within 32 bits (13 is none either).
+        R"("PARAMINDEX":"13.0","VALUE":"1")", R"("PARAMINDEX":13.0,"VALUE":"1")",
+        R"("PARAMINDEX":" 13","VALUE":"1")", R"("PARAMINDEX":4294967309,"VALUE":"1")",
+        R"("PARAMINDEX":"1e400","VALUE":"1")", R"("PARAMINDEX":null,"VALUE":"1")",
+        R"("PARAMINDEX":"","VALUE":"1")", R"("VALUE":"1")", R"("PARAMINDEX":"0.0","VALUE":"1")",
+        R"("PARAMINDEX":0,"GROUPINDEX":"x","VALUE":"1")", R"("PARAMINDEX":0,"VALUE":null)",
+        R"("PARAMINDEX":0,"VALUE":true)",
+        // "Mode": items 0 to 2.
+        R"("PARAMINDEX":2,"VALUE":"Off")", R"("PARAMINDEX":2,"VALUE":"1.0")",
+        R"("PARAMINDEX":2,"VALUE":"")", R"("PARAMINDEX":2,"VALUE":"99")",
+        R"("PARAMINDEX":2,"VALUE":"-1")", R"("PARAMINDEX":2,"VALUE":3)", R"("PARAMINDEX":2)",
+        // "Ramp", through the writer: items 0 and 1; "Empty": no items at all.
+        R"("PARAMINDEX":7,"VALUE":"2")", R"("PARAMINDEX":7,"VALUE":"Fast")",
+        R"("PARAMINDEX":12,"VALUE":"0")",
+        // Texts end at no zero.
+        R"("PARAMINDEX":0,"VALUE":"1\u00002")",
+        // Numbers within "Limit"'s range; "Speed" (type 11) has no valid range but takes numbers.
+        R"("PARAMINDEX":3,"VALUE":"abc")", R"("PARAMINDEX":3,"VALUE":"10.5")",
+        R"("PARAMINDEX":3,"VALUE":2.4)", R"("PARAMINDEX":3,"VALUE":"1e400")",
+        R"("PARAMINDEX":3,"VALUE":" 5")", R"("PARAMINDEX":6,"VALUE":"fast")",
+        // Hidden and other types, and a parameter the unit gives no writer for.
+        R"("PARAMINDEX":1,"VALUE":"x")", R"("PARAMINDEX":5,"VALUE":"x")",
+        R"("PARAMINDEX":11,"VALUE":"x")"};
+    std::vector<std::u16string> texts;
+    std::vector<int32_t> items;
+    for (int32_t i = 0; i < st1.ParameterCount(); ++i) {
+        texts.emplace_back(kelvane::FieldText(st1.Parameter(i)->ValueText));
+        items.push_back(st1.Parameter(i)->ItemIndex);
+    }
+    const host::UnitCalls before = st1.Calls();
+    for (const char* members : refused) {
+        EXPECT_EQ(harness.request(client, rawWrite(members)), kFailed) << members;
+    }
+    // A disabled parameter and a unit that is not connected take nothing either.
+    st1.Parameter(3)->Enabled = 0;
+    EXPECT_EQ(harness.request(client, writeRequest(3, "5")), kFailed);
+    *system.Find("ST1")->ConnectState = 0;
+    EXPECT_EQ(harness.request(client, writeRequest(0, "5")), kFailed);
+    EXPECT_EQ(harness.request(client, writeRequest(2, "2")), kFailed);
+
+    const host::UnitCalls after = st1.Calls();
+    EXPECT_EQ(after.Writes, before.Writes);
+    EXPECT_EQ(after.PropertyChanges, before.PropertyChanges);
+    for (int32_t i = 0; i < st1.ParameterCount(); ++i) {
+        EXPECT_EQ(kelvane::FieldText(st1.Parameter(i)->ValueText), texts[i]) << i;
+        EXPECT_EQ(st1.Parameter(i)->ItemIndex, items[i]) << i;
+    }
+    // The bounds themselves are values the parameters hold.
+    *system.Find("ST1")->ConnectState = 1;
+    st1.Parameter(3)->Enabled = 1;
+    EXPECT_EQ(harness.request(client, writeRequest(3, "10")), kOk);
+    EXPECT_EQ(harness.request(client, writeRequest(3, "2.5")), kOk);
+    EXPECT_EQ(harness.request(client, writeRequest(2, "0")), kOk);
+}
+
+TEST_F(CoreParameters, ItemShortcutChangesTheRecordAndTellsTheUnit) {
+    ASSERT_TRUE(harness.request(client, selectRequest("ST1")));
+    loginAdmin(client);
+    host::UnitPinz& st1 = unit("ST1");
+    const host::UnitCalls before = st1.Calls();
+    EXPECT_EQ(harness.request(client, writeRequest(2, "2")), kOk);
+    host::UnitCalls after = st1.Calls();
+    EXPECT_EQ(st1.Parameter(2)->ItemIndex, 2);
+    EXPECT_EQ(after.PropertyChanges, before.PropertyChanges + 1);
+    EXPECT_EQ(after.LastChangeIndex, 2);
+    EXPECT_EQ(after.LastChangeType, kelvane::pcValueChanged);
+    EXPECT_EQ(after.LastChangeRecord, st1.Parameter(2));
+    EXPECT_EQ(after.WriterQueries, before.WriterQueries);
+
+    // The current item number again goes through the writer.
+    EXPECT_EQ(harness.request(client, writeRequest(2, "2", 5)), kOk);
+    after = st1.Calls();
+    EXPECT_EQ(after.PropertyChanges, before.PropertyChanges + 1);
+    EXPECT_EQ(after.WriterQueries, before.WriterQueries + 1);
+    EXPECT_EQ(after.LastWriteItem, 2);
+    EXPECT_EQ(after.LastWriteGroup, 5);
+}
+
+TEST_F(CoreParameters, FailedWrites) {
+    TraceCapture traces;
+    ASSERT_TRUE(harness.request(client, selectRequest("ST1")));
+    loginAdmin(client);
+    EXPECT_EQ(harness.request(client, writeRequest(10, "x")), kFailed);
+    const host::UnitCalls before = unit("ST1").Calls();
+    EXPECT_EQ(harness.request(client, writeRequest(13, "x")), kFailed);
+    EXPECT_EQ(harness.request(client, writeRequest(-1, "x")), kFailed);
+    // Indexes outside the unit's parameters reach no unit.
+    EXPECT_EQ(unit("ST1").Calls().GroupQueries, before.GroupQueries);
+    const auto lines = traces.take();
+    EXPECT_TRUE(TraceCapture::contains(
+        lines, 2, "TCP/IP DAQ Server Parameter Write error : the unit refused"));
+    EXPECT_TRUE(
+        TraceCapture::contains(lines, 2, "TCP/IP DAQ Server Parameter Write error : parameter 13"));
+    // Each refusal says why.
+    const std::pair<std::string, const char*> refusals[] = {
+        {rawWrite(R"("PARAMINDEX":"2.0","VALUE":"1")"), "PARAMINDEX is not an integer"},
+        {writeRequest(2, "Off"), R"(parameter 2 has no item "Off" among its 3 items)"},
+        {writeRequest(6, "fast"), R"(parameter 6 takes a number, not "fast")"},
+        {writeRequest(11, "y"), "parameter 11 cannot be written: its unit gives no writer"}};
+    for (const auto& [request, reason] : refusals) {
+        EXPECT_EQ(harness.request(client, request), kFailed);
+        EXPECT_TRUE(TraceCapture::contains(
+            traces.take(), 2, std::string("TCP/IP DAQ Server Parameter Write error : ") + reason))
+            << reason;
+    }
+}
+
+// A unit plug-in that keeps no parameter list (its Properties field stays null) and counts
+// what it is sent; the host's own unit plug-ins always have one.
+class BareUnit final : public kelvane::TPinzBase {
+  public:
+    BareUnit() { FPinKind = 2; }
+    int commands = 0;
+
+    const char16_t* GetName() override { return u"bare"; }
+    QImage* GetIcon() override { return nullptr; }
+    void SetDynamicID(int32_t) override {}
+    void SetParent(kelvane::TPinzBase*) override {}
+    void InitInformForm(QWidget*) override {}
+    void ShowInformForm(bool) override {}
+    void SetPropChangeResult(kelvane::TPropChangeEvent) override {}
+    void SetActive(kelvane::TActivateEvent) override {}
+    void SetAddChildPinz(kelvane::TPinzBase*) override {}
+    bool SetDelChildPinz(kelvane::TPinzBase*) override { return false; }
+    void SetCopyPinz(kelvane::TPinzBase*) override {}
+    void ReadConfig(kelvane::IXMLNode*, kelvane::TPinReadType) override {}
+    void WriteConfig(kelvane::IXMLNode*) override {}
+    void LocalLanguage(kelvane::IXMLNode*) override {}
+    kelvane::TPropChangeResult PropertyChange(kelvane::TPropValue*, int32_t,
+                                              kelvane::TPropChangeType, void*) override {
+        return kelvane::pcrNone;
+    }
+    bool CheckSupportPinz(kelvane::TPinzBase*, kelvane::TTreeNodeType) override { return false; }
+    int32_t GetMaxChild(kelvane::TPinzBase*) override { return 0; }
+    int32_t Connect(void*) override { return 0; }
+    void Disconnect() override {}
+    void SendParam(const kelvane::_TPinzSendParam*) override { ++commands; }
+    void ReadParam(kelvane::TPinzReadParam*) override {}
+    int32_t SendData(const void*, int32_t) override { return 0; }
+    int32_t ReadData(void*, int32_t) override { return 0; }
+    void SetAddReadEvent(kelvane::TPinzBase*, kelvane::TReadEvent) override {}
+    void SetDelReadEvent(kelvane::TPinzBase*, kelvane::TReadEvent) override {}
+    bool DAQRun(kelvane::TDaqRunType) override { return false; }
+    void DAQStop(kelvane::TDaqRunType) override {}
+};
+
+TEST_F(CoreParameters, UnitWithoutParameterListCountsNone) {
+    BareUnit bare;
+    system.Find("ST2")->Data->Pinz = &bare;
+    harness.core().rebuildDeviceList();
+    loginAdmin(client);
+    EXPECT_EQ(harness.request(client, selectRequest("ST2")),
+              R"({"PS_ID":true,"STATE":1,"PARAMREAD":true,"COUNT":0})");
+    EXPECT_EQ(harness.request(client, R"({"PS_ID":"PARAMETERLIST","LIST_SIZE":"5"})"),
+              R"({"PS_ID":true,"STATE":1,"PARAMREAD":true,"LIST":[]})");
+    EXPECT_FALSE(harness.request(client, detailRequest("0")));
+    EXPECT_EQ(harness.request(client, writeRequest(0, "1")), kFailed);
+    EXPECT_EQ(bare.commands, 1);  // the selection only
+}
+
+}  // namespace
+}  // namespace core_test

@@ -1,0 +1,165 @@
+// The host's login callback: users and passwords from the project, write permission, refusals.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host/core/DemoProject.h"
+#include "host/core/Login.h"
+#include "host/core/Passwords.h"
+
+using namespace host;
+using namespace kelvane;
+
+namespace {
+
+struct Answer {
+    bool Answered = false;  // Data was set
+    bool Accepted = false;
+    bool MayWrite = false;
+};
+
+// Calls the callback the way the plug-in's login check does.
+Answer Login(const TLoginEvent& callback, const char16_t* id, const char16_t* password) {
+    TPinzLoginUser user{u"", id, password, {}};
+    TPinzCommand command{};
+    command.Code = kLoginCommand;
+    command.Value = reinterpret_cast<uint64_t>(&user);
+    command.Text = u"";
+    _TPinzSendParam param{};
+    param.Kind = kPinzCommandKind;
+    param.Command = &command;
+    callback(&param);
+    Answer answer;
+    answer.Answered = command.Data != nullptr;
+    answer.Accepted = answer.Answered && (*static_cast<const bool*>(command.Data));
+    answer.MayWrite = (user.Flags[kLoginWriteFlag] & 1) != 0;
+    return answer;
+}
+
+class LoginTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() { users_ = new std::vector<UserSpec>(MakeDemoProject().Users); }
+    static void TearDownTestSuite() { delete users_; }
+
+    static std::vector<UserSpec>* users_;
+};
+
+std::vector<UserSpec>* LoginTest::users_ = nullptr;
+
+}  // namespace
+
+TEST_F(LoginTest, UsersAreCheckedAgainstTheirHashes) {
+    LoginService service(*users_);
+    const TLoginEvent callback = service.Callback();
+
+    const Answer admin = Login(callback, u"admin", u"admin");
+    EXPECT_TRUE(admin.Accepted);
+    EXPECT_TRUE(admin.MayWrite);
+
+    const Answer viewer = Login(callback, u"viewer", u"viewer");
+    EXPECT_TRUE(viewer.Accepted);
+    EXPECT_FALSE(viewer.MayWrite);
+
+    const Answer wrong = Login(callback, u"admin", u"viewer");
+    EXPECT_TRUE(wrong.Answered);
+    EXPECT_FALSE(wrong.Accepted);
+    EXPECT_FALSE(wrong.MayWrite);
+
+    const Answer unknown = Login(callback, u"nobody", u"admin");
+    EXPECT_TRUE(unknown.Answered);
+    EXPECT_FALSE(unknown.Accepted);
+
+    EXPECT_FALSE(Login(callback, u"ADMIN", u"admin").Accepted) << "ids compare exactly";
+    EXPECT_FALSE(Login(callback, u"admin", nullptr).Accepted);
+    EXPECT_EQ(service.Accepted(), 2);
+    EXPECT_EQ(service.Refused(), 4);
+}
+
+TEST_F(LoginTest, RefusalsAreLoggedWithTheIdButNeverThePassword) {
+    LoginService service(*users_);
+    ::testing::internal::CaptureStderr();
+    Login(service.Callback(), u"mallory", u"s3cret-guess");
+    Login(service.Callback(), u"line\nbreak", u"other-secret");
+    const std::string log = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(log.find("login refused for user \"mallory\""), std::string::npos) << log;
+    EXPECT_NE(log.find("\"line?break\""), std::string::npos) << "one line per refusal: " << log;
+    EXPECT_EQ(log.find("s3cret"), std::string::npos);
+    EXPECT_EQ(log.find("other-secret"), std::string::npos);
+}
+
+TEST_F(LoginTest, OtherCommandsAreNotAnswered) {
+    LoginService service(*users_);
+    TPinzCommand command{};
+    command.Code = 5;
+    _TPinzSendParam param{};
+    param.Kind = kPinzCommandKind;
+    param.Command = &command;
+    service.Check(&param);
+    EXPECT_EQ(command.Data, nullptr);
+    EXPECT_EQ(service.Accepted() + service.Refused(), 0);
+}
+
+// IO threads log in at the same time.
+TEST_F(LoginTest, ConcurrentLoginsGetTheirOwnAnswers) {
+    LoginService service(*users_);
+    const TLoginEvent callback = service.Callback();
+    std::vector<std::thread> threads;
+    std::vector<Answer> answers(4);
+    for (std::size_t i = 0; i < answers.size(); ++i) {
+        threads.emplace_back([&, i] {
+            answers[i] = i % 2 == 0 ? Login(callback, u"admin", u"admin")
+                                    : Login(callback, u"viewer", u"wrong");
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    for (std::size_t i = 0; i < answers.size(); ++i) {
+        EXPECT_EQ(answers[i].Accepted, i % 2 == 0) << i;
+        EXPECT_EQ(answers[i].MayWrite, i % 2 == 0) << i;
+    }
+}
+
+TEST_F(LoginTest, ADelaySlowsEveryCheckAndChangesNoAnswer) {
+    LoginService service(*users_);
+    service.SetDelay(std::chrono::milliseconds(150));
+    const TLoginEvent callback = service.Callback();
+    for (const char16_t* password : {u"admin", u"wrong"}) {
+        const auto began = std::chrono::steady_clock::now();
+        const Answer answer = Login(callback, u"admin", password);
+        EXPECT_GE(std::chrono::steady_clock::now() - began, std::chrono::milliseconds(150));
+        EXPECT_TRUE(answer.Answered);
+        EXPECT_EQ(answer.Accepted, password[0] == u'a');
+    }
+}
+
+// An unknown id runs a check as costly as the costliest known user's, so that timing tells no
+// ids apart, wherever that user stands in the project.
+TEST_F(LoginTest, UnknownIdsAreCheckedAgainstTheCostliestHash) {
+    std::vector<UserSpec> users = *users_;  // light hashes, one setting
+    const UserSpec strong{"operator", HashPassword("operator"), false};
+    users.push_back(strong);
+    users.push_back({"guest", HashPassword("guest", HashCost::Light), false});
+    ASSERT_NE(HashSetting(users.front().Hash), HashSetting(strong.Hash));
+    EXPECT_EQ(HashSetting(users.front().Hash), HashSetting(users.back().Hash));
+
+    std::vector<std::string> checked;
+    std::vector<std::string> weighed;
+    PasswordWork work;
+    work.Check = [&](std::string_view password, const std::string& hash) {
+        checked.push_back(hash);
+        return CheckPassword(password, hash);
+    };
+    work.Cost = [&](const std::string& hash) {
+        weighed.push_back(hash);
+        return hash == strong.Hash ? 2.0 : 1.0;
+    };
+    LoginService service(users, work);
+    EXPECT_EQ(weighed, (std::vector<std::string>{users.front().Hash, strong.Hash}));
+    EXPECT_FALSE(Login(service.Callback(), u"nobody", u"operator").Accepted);
+    EXPECT_TRUE(Login(service.Callback(), u"admin", u"admin").Accepted);
+    EXPECT_EQ(checked, (std::vector<std::string>{strong.Hash, users.front().Hash}));
+}

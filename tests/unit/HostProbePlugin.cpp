@@ -1,0 +1,164 @@
+// The probe plug-in (see host_probe_plugin.h).
+#include "tests/unit/HostProbePlugin.h"
+
+#include <QLabel>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <stdexcept>
+
+#include "kelvane/IORecords.h"
+
+namespace {
+
+using namespace kelvane;
+
+class ProbePinz final : public TPinzBase {
+  public:
+    explicit ProbePinz(TApplication* application) {
+        FPinKind = 3;
+        FPinInfo.PinType = 11;
+        Log("created exe-dir=" + (application != nullptr ? application->ExeDir() : ""));
+    }
+    ~ProbePinz() override {
+        delete label_;
+        Log("destroyed");
+    }
+
+    const char16_t* GetName() override { return u"Probe"; }
+    QImage* GetIcon() override { return nullptr; }
+    void SetDynamicID(int32_t) override {}
+    void SetParent(TPinzBase*) override {}
+    void InitInformForm(QWidget* parent) override {
+        record_.InfoParent = parent;
+        Log("InitInformForm");
+    }
+    void ShowInformForm(bool) override {}
+    void SetPropChangeResult(TPropChangeEvent) override {}
+    void SetActive(TActivateEvent) override {}
+    void SetAddChildPinz(TPinzBase*) override {}
+    bool SetDelChildPinz(TPinzBase*) override { return false; }
+    void SetCopyPinz(TPinzBase*) override {}
+    void ReadConfig(IXMLNode* node, TPinReadType) override {
+        Call("ReadConfig");
+        IXMLNode* server = node == nullptr ? nullptr : node->ChildNode("TCPServer");
+        record_.RunMode = server == nullptr ? "" : server->Attribute("RunMode");
+    }
+    void WriteConfig(IXMLNode* node) override {
+        Call("WriteConfig");
+        IXMLNode* server = node->AddChild("TCPServer");
+        server->SetAttribute("RunMode", "2");
+        server->SetAttribute("Active", "1");
+    }
+    void LocalLanguage(IXMLNode*) override {}
+    TPropChangeResult PropertyChange(TPropValue*, int32_t, TPropChangeType, void*) override {
+        return pcrNone;
+    }
+    bool CheckSupportPinz(TPinzBase*, TTreeNodeType) override { return true; }
+    int32_t GetMaxChild(TPinzBase*) override { return 1; }
+    int32_t Connect(void*) override {
+        Call("Connect");
+        return 1;
+    }
+    void Disconnect() override { Call("Disconnect"); }
+    void SendParam(const _TPinzSendParam* param) override {
+        TPinzCommand& command = *param->Command;
+        if (command.Code == kProbeRecordCode) {
+            command.Data = &record_;
+            return;
+        }
+        Call("send " + std::to_string(command.Code));
+        switch (command.Code) {
+            case 0:
+                record_.IoTree = reinterpret_cast<IHostTree*>(command.Value);
+                record_.System = static_cast<THostSystem*>(command.Data);
+                break;
+            case 15:
+                record_.Language = static_cast<IXMLNode*>(command.Data);
+                break;
+            case 49:
+                record_.ServerParent = reinterpret_cast<QWidget*>(command.Value);
+                label_ = new QLabel(QStringLiteral("probe server window"), record_.ServerParent);
+                label_->show();
+                break;
+            case 57:
+                record_.ActiveChange = *reinterpret_cast<TActivateEvent*>(command.Value);
+                break;
+            case 66:
+                record_.EnableFlag = *reinterpret_cast<int32_t*>(command.Value);
+                break;
+            case 83:
+                record_.Project = static_cast<TProjectRecord*>(command.Data);
+                break;
+            case 111:
+                record_.Login = *static_cast<TLoginEvent*>(command.Data);
+                break;
+            default:
+                break;
+        }
+    }
+    void ReadParam(TPinzReadParam*) override {}
+    int32_t SendData(const void*, int32_t) override { return 0; }
+    int32_t ReadData(void*, int32_t) override { return 0; }
+    void SetAddReadEvent(TPinzBase*, TReadEvent) override {}
+    void SetDelReadEvent(TPinzBase*, TReadEvent) override {}
+    bool DAQRun(TDaqRunType) override {
+        Call("DAQRun");
+        record_.Map.Clear();
+        AddRecords(nullptr);
+        record_.OpenResult = record_.Map.Open(true);
+        if (record_.OpenResult == 0) {
+            record_.Map.Close();
+        }
+        Log("map count=" + std::to_string(record_.Map.GetCount()) +
+            " open=" + std::to_string(record_.OpenResult));
+        return true;
+    }
+    void DAQStop(TDaqRunType) override {
+        Call("DAQStop");
+        record_.Map.Clear();
+    }
+
+  private:
+    static void Log(const std::string& line) {
+        if (const char* path = std::getenv(kProbeLogVariable)) {
+            std::ofstream(path, std::ios::app) << line << '\n';
+        }
+    }
+
+    static void Call(const std::string& name) {
+        Log(name);
+        const char* fail = std::getenv(kProbeFailVariable);
+        if (fail != nullptr && name == fail) {
+            throw std::runtime_error("probe refuses " + name);
+        }
+    }
+
+    // Depth-first over the host's IO tree, as a DAQ run builds its map.
+    void AddRecords(TTreeNode* parent) {
+        IHostTree& tree = *record_.IoTree;
+        for (TTreeNode* node = tree.GetFirstChild(parent); node != nullptr;
+             node = tree.GetNextSibling(node)) {
+            const TIONodeRecord* record = NodeRecord<TIONodeRecord>(tree, node);
+            if (record->Kind == nkGroup) {
+                AddRecords(node);
+            } else {
+                record_.Map.Add(record->IO);
+            }
+        }
+    }
+
+    ProbeRecord record_;
+    QLabel* label_ = nullptr;
+};
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) TPinzBase* CreatePinzInstance(
+    TApplication* application, TPinzBase*, int32_t, bool, void*) {
+    return new ProbePinz(application);
+}
+
+extern "C" __attribute__((visibility("default"))) void DeletePinzInstance(TPinzBase* instance) {
+    delete instance;
+}

@@ -1,0 +1,188 @@
+// The simulator: how each tag's value moves, time stamps, and the values reaching open maps.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <ctime>
+#include <thread>
+
+#include "host/core/HostDateTime.h"
+#include "host/core/Plant.h"
+#include "host/core/ProjectFile.h"
+#include "host/core/Simulator.h"
+#include "host/core/TagDriver.h"
+#include "tests/unit/HostTestSupport.h"
+#include "kelvane/ReadMapFile.h"
+#include "kelvane/Text.h"
+
+using namespace host;
+using namespace kelvane;
+using std::chrono::milliseconds;
+
+namespace {
+
+TagSpec Numeric(DriveKind kind, int32_t decimals) {
+    TagSpec tag;
+    tag.Name = "T";
+    tag.Unit = "bar";
+    tag.Decimals = decimals;
+    tag.Drive.Kind = kind;
+    tag.Drive.Minimum = 10;
+    tag.Drive.Maximum = 20;
+    tag.Drive.PeriodMs = 1000;
+    tag.Drive.Step = 1;
+    return tag;
+}
+
+std::u16string TextOf(const TCurrentValue& value) {
+    return BlockText(value);
+}
+
+}  // namespace
+
+TEST(TagDriver, SineAndRampFollowTheirPeriod) {
+    const TagSpec sine = Numeric(DriveKind::Sine, 2);
+    TagDriver sineDriver(sine, 1);
+    EXPECT_DOUBLE_EQ(sineDriver.Next(milliseconds(0), 1.0).Value, 15.0);
+    const TCurrentValue top = sineDriver.Next(milliseconds(250), 1.0);
+    EXPECT_DOUBLE_EQ(top.Value, 20.0);
+    EXPECT_EQ(TextOf(top), u"20.00");
+    EXPECT_NEAR(sineDriver.Next(milliseconds(750), 1.0).Value, 10.0, 1e-9);
+    EXPECT_NEAR(sineDriver.Next(milliseconds(1250), 1.0).Value, 20.0, 1e-9);
+
+    const TagSpec ramp = Numeric(DriveKind::Ramp, 1);
+    TagDriver rampDriver(ramp, 1);
+    EXPECT_DOUBLE_EQ(rampDriver.Next(milliseconds(500), 1.0).Value, 15.0);
+    EXPECT_DOUBLE_EQ(rampDriver.Next(milliseconds(1100), 1.0).Value, 11.0);
+    EXPECT_EQ(TextOf(rampDriver.Next(milliseconds(1100), 1.0)), u"11.0");
+}
+
+TEST(TagDriver, RandomWalkStaysInItsBoundsAndMovesByItsStep) {
+    const TagSpec walk = Numeric(DriveKind::RandomWalk, 3);
+    TagDriver driver(walk, 7);
+    double previous = 15.0;
+    bool moved = false;
+    for (int i = 0; i < 1000; ++i) {
+        const double value = driver.Next(milliseconds(i), 1.0).Value;
+        EXPECT_GE(value, 10.0);
+        EXPECT_LE(value, 20.0);
+        EXPECT_LE(std::abs(value - previous), 1.0 + 1e-12);
+        moved = moved || value != previous;
+        previous = value;
+    }
+    EXPECT_TRUE(moved);
+}
+
+TEST(TagDriver, ListAndTextTagsStepThroughTheirEntries) {
+    TagSpec list;
+    list.SigType = stList;
+    list.Values = {{"Stopped", 0}, {"Running", 1}, {"Fault", 7}};
+    list.Drive.Kind = DriveKind::Cycle;
+    TagDriver cycle(list, 1);
+    for (const auto& [name, value] : {std::pair{u"Stopped", 0.0}, std::pair{u"Running", 1.0},
+                                      std::pair{u"Fault", 7.0}, std::pair{u"Stopped", 0.0}}) {
+        const TCurrentValue current = cycle.Next(milliseconds(0), 1.0);
+        EXPECT_EQ(TextOf(current), name);
+        EXPECT_DOUBLE_EQ(current.Value, value);
+    }
+
+    TagSpec text;
+    text.SigType = stText;
+    text.Decimals = -1;
+    text.Drive.Kind = DriveKind::Text;
+    text.Drive.Messages = {"Filter backwash started", std::string(40, 'm')};
+    TagDriver messages(text, 1);
+    const TCurrentValue first = messages.Next(milliseconds(0), 1.0);
+    EXPECT_EQ(TextOf(first), u"Filter backwash started");
+    EXPECT_EQ(first.Decimals, -1);
+    EXPECT_EQ(TextOf(messages.Next(milliseconds(0), 1.0)).size(), 31u)
+        << "cut to the block's text with its terminating zero";
+}
+
+TEST(TagDriver, ValueShownAsTextCarriesItsUnit) {
+    const TagSpec tag = Numeric(DriveKind::Ramp, -1);
+    TagDriver driver(tag, 1);
+    const TCurrentValue value = driver.Next(milliseconds(500), 44000.25);
+    EXPECT_EQ(TextOf(value), u"15.00 bar");
+    EXPECT_EQ(value.Decimals, -1);
+    EXPECT_DOUBLE_EQ(value.TimeStamp, 44000.25);
+    EXPECT_EQ(value.Updated, 1);
+}
+
+TEST(HostDateTime, DaysSince1899InLocalTime) {
+    using namespace std::chrono;
+    const system_clock::time_point epoch{};
+    const std::time_t zero = 0;
+    std::tm local{};
+    localtime_r(&zero, &local);
+    EXPECT_NEAR(HostDateTime(epoch), 25569.0 + local.tm_gmtoff / 86400.0, 1e-9);
+    // Half a day and 123 ms later.
+    const double later = HostDateTime(epoch + hours(12) + milliseconds(123));
+    EXPECT_NEAR((later - HostDateTime(epoch)) * 86'400'000.0, 43'200'123.0, 1e-3);
+}
+
+TEST(Simulator, WritesEveryTagIntoAMapAsSoonAsItOpensAndKeepsWriting) {
+    const ProjectFile file = ProjectFile::FromText(R"(<kelvane-project>
+      <io-tree>
+        <group name="G">
+          <tag name="A" decimals="2"><drive kind="ramp" scan-ms="20" min="0" max="100"/></tag>
+          <tag name="B" sig-type="2" decimals="-1">
+            <drive kind="text" scan-ms="3600000"><message>hello</message></drive>
+          </tag>
+        </group>
+      </io-tree>
+      <system-tree>
+        <station name="S" device-name="D" model="M" connect-state="1"
+                 offline-every-ms="60" offline-for-ms="30"/>
+      </system-tree>
+    </kelvane-project>)",
+                                                   "sim.xml");
+    Plant plant(file.Model());
+    Simulator simulator(plant);
+    simulator.Start();
+
+    TReadMapFile map;
+    for (const IoRecords::Tag& tag : plant.Io().Tags()) {
+        map.Add(tag.Record);
+    }
+    ASSERT_NE(map.Open(true), 0);
+    const double opened = HostDateTime(std::chrono::system_clock::now());
+
+    // The slow tag (one value an hour) has its value soon after the open; the fast one keeps
+    // counting; the station goes offline and back.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    uint64_t fastWrites = 0;
+    bool sawText = false;
+    bool sawOffline = false;
+    bool sawOnline = false;
+    const int32_t* state = plant.System().Units().front().ConnectState;
+    while (std::chrono::steady_clock::now() < deadline &&
+           !(sawText && fastWrites >= 5 && sawOffline && sawOnline)) {
+        {
+            std::lock_guard lock(map.HeaderLock());
+            fastWrites = Value(map.GetHeader(0)->WriteCount);
+            const TCurrentValue& text = map.GetHeader(1)->Current;
+            sawText = text.Updated != 0 && TextOf(text) == u"hello";
+        }
+        const int32_t now = std::atomic_ref<int32_t>(*const_cast<int32_t*>(state)).load();
+        sawOffline = sawOffline || now == 0;
+        sawOnline = sawOnline || (sawOffline && now == 1);
+        std::this_thread::sleep_for(milliseconds(5));
+    }
+    simulator.Stop();
+    EXPECT_TRUE(sawText);
+    EXPECT_GE(fastWrites, 5u);
+    EXPECT_TRUE(sawOffline);
+    EXPECT_TRUE(sawOnline);
+    {
+        std::lock_guard lock(map.HeaderLock());
+        const TCurrentValue& fast = map.GetHeader(0)->Current;
+        EXPECT_EQ(Value(fast.Decimals), 2);
+        EXPECT_NEAR(Value(fast.TimeStamp), opened, 11.0 / 86400.0);
+    }
+    EXPECT_GE(simulator.HeadersWritten(), fastWrites + 1);
+
+    // Stopped: nothing is written any more.
+    const uint64_t after = Value(map.GetHeader(0)->WriteCount);
+    std::this_thread::sleep_for(milliseconds(60));
+    EXPECT_EQ(Value(map.GetHeader(0)->WriteCount), after);
+}

@@ -1,0 +1,224 @@
+// Parsing received messages and reading request values by path.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+
+#include "server/protocol/Frame.h"
+#include "server/protocol/FrameReader.h"
+#include "server/protocol/JsonRequest.h"
+
+namespace daq::protocol {
+namespace {
+
+using namespace std::string_literals;
+
+std::optional<rapidjson::Document> parse(std::string_view text) {
+    return parseJsonMessage(text);
+}
+
+TEST(GetJsonString, NestedPathsNameMembersOfNestedObjects) {
+    const auto request = parse(
+        R"({"PS_ID":"LOGIN","DEVICE":{"OS":"Linux","MODEL NAME":"X1","INNER":{"DEEP":"yes"}}})");
+    ASSERT_TRUE(request);
+    EXPECT_EQ(getJsonString(request, "PS_ID"), "LOGIN");
+    EXPECT_EQ(getJsonString(request, "DEVICE.OS"), "Linux");
+    EXPECT_EQ(getJsonString(request, "DEVICE.MODEL NAME"), "X1");
+    EXPECT_EQ(getJsonString(request, "DEVICE.INNER.DEEP"), "yes");
+}
+
+TEST(GetJsonString, AbsentPathsGiveTheCallersDefault) {
+    const auto request = parse(R"({"PS_ID":"LOGIN","DEVICE.OS":"flat","ID":"u"})");
+    ASSERT_TRUE(request);
+    // A flat member whose name holds a dot is not the nested path.
+    EXPECT_EQ(getJsonString(request, "DEVICE.OS"), "");
+    EXPECT_EQ(getJsonString(request, "PARAMINDEX", "0"), "0");
+    // A step through a string is absent too.
+    EXPECT_EQ(getJsonString(request, "ID.X", "none"), "none");
+    EXPECT_EQ(getJsonString(std::optional<rapidjson::Document>{}, "PS_ID", "unparsed"), "unparsed");
+    const auto array = parse(R"(["PS_ID"])");
+    ASSERT_TRUE(array);
+    EXPECT_EQ(getJsonString(array, "PS_ID"), "");
+}
+
+TEST(GetJsonString, NumbersReadAsTheirLiteralDigits) {
+    const auto request = parse(
+        R"({"A":1.50,"B":-0,"C":1E3,"D":12345678901234567890123,"E":0.1000000000000000055511151231257827})");
+    ASSERT_TRUE(request);
+    EXPECT_EQ(getJsonString(request, "A"), "1.50");
+    EXPECT_EQ(getJsonString(request, "B"), "-0");
+    EXPECT_EQ(getJsonString(request, "C"), "1E3");
+    EXPECT_EQ(getJsonString(request, "D"), "12345678901234567890123");
+    EXPECT_EQ(getJsonString(request, "E"), "0.1000000000000000055511151231257827");
+}
+
+TEST(GetJsonString, OtherKindsReadAsLiteralWordsOrFail) {
+    const auto request = parse(R"({"T":true,"F":false,"N":null,"O":{"X":"1"},"L":[1,2]})");
+    ASSERT_TRUE(request);
+    EXPECT_EQ(getJsonString(request, "T"), "true");
+    EXPECT_EQ(getJsonString(request, "F"), "false");
+    EXPECT_EQ(getJsonString(request, "N"), "null");
+    EXPECT_THROW(getJsonString(request, "O"), std::runtime_error);
+    EXPECT_THROW(getJsonString(request, "L"), std::runtime_error);
+}
+
+TEST(GetJsonString, TextsComeBackByteForByte) {
+    const auto request = parse(
+        "{\"ID\":\"\xEC\x82\xAC\xEC\x9A\xA9\xEC\x9E\x90\",\"ESC\":\"a\\u0000b\\u0002\\\"\","
+        "\"ID\":\"second\"}");
+    ASSERT_TRUE(request);
+    // Korean text stays UTF-8; escapes are decoded; of duplicated names the first counts.
+    EXPECT_EQ(getJsonString(request, "ID"), "\xEC\x82\xAC\xEC\x9A\xA9\xEC\x9E\x90");
+    EXPECT_EQ(getJsonString(request, "ESC"), "a\0b\x02\""s);
+}
+
+TEST(ParseJsonMessage, MalformedUtf8GivesNoDocument) {
+    const char* const broken[] = {
+        "{\"ID\":\"\xC0\xAF\"}",          // overlong '/'
+        "{\"ID\":\"\xED\xA0\x80\"}",      // UTF-16 surrogate half
+        "{\"ID\":\"\xF5\x80\x80\x80\"}",  // beyond U+10FFFF
+        "{\"ID\":\"\x80\"}",              // lone continuation byte
+        "{\"ID\":\"\xE2\x82\"}",          // truncated sequence
+        "{\"ID\":\"\xFE\"}",              // never valid in UTF-8
+    };
+    for (const char* text : broken) {
+        JsonParseError error;
+        EXPECT_FALSE(parseJsonMessage(text, {}, &error)) << text;
+        EXPECT_FALSE(error.message.empty());
+    }
+}
+
+TEST(ParseJsonMessage, TextEndsAtTheFirstZeroByte) {
+    const auto request = parse("{\"PS_ID\":\"ALIVE\"}\0garbage"s);
+    ASSERT_TRUE(request);
+    EXPECT_EQ(getJsonString(request, "PS_ID"), "ALIVE");
+}
+
+TEST(ParseJsonMessage, DeepNestingIsRefusedWithoutExhaustingTheStack) {
+    const std::string opening(100000, '[');
+    JsonParseError error;
+    EXPECT_FALSE(parseJsonMessage(opening, {}, &error));
+    EXPECT_NE(error.message.find("nesting"), std::string::npos) << error.message;
+
+    // Without the depth bound the iterative parser still gets through to the missing end.
+    const JsonParseOptions unbounded{.numbersAsText = true, .maxDepth = opening.size() + 1};
+    EXPECT_FALSE(parseJsonMessage(opening, unbounded, &error));
+    EXPECT_EQ(error.offset, opening.size());
+
+    std::string openObjects;
+    for (int i = 0; i < 50000; ++i) {
+        openObjects += "[{\"\":";
+    }
+    EXPECT_FALSE(parseJsonMessage(openObjects, unbounded));
+
+    const std::string nested64 = std::string(64, '[') + std::string(64, ']');
+    EXPECT_TRUE(parseJsonMessage(nested64));
+    EXPECT_FALSE(parseJsonMessage("[" + nested64 + "]"));
+}
+
+TEST(ParseJsonMessage, ClientOptionKeepsNumbersAsNumbers) {
+    const auto answer =
+        parseJsonMessage(R"({"PS_ID":true,"TYPE":3,"VALUE":2.5})", {.numbersAsText = false});
+    ASSERT_TRUE(answer);
+    EXPECT_TRUE((*answer)["TYPE"].IsInt());
+    EXPECT_EQ((*answer)["TYPE"].GetInt(), 3);
+    EXPECT_DOUBLE_EQ((*answer)["VALUE"].GetDouble(), 2.5);
+}
+
+// Every case of the parser suite, framed and sent through the frame reader as the server does.
+class JsonTestSuite : public ::testing::Test {
+  protected:
+    static std::string readFile(const std::filesystem::path& path) {
+        std::ifstream file(path, std::ios::binary);
+        std::ostringstream bytes;
+        bytes << file.rdbuf();
+        return bytes.str();
+    }
+
+    static std::optional<std::string> throughFrameReader(const std::string& payload) {
+        std::string framed;
+        buildFrame(payload, framed, FrameTrailer::None);
+        FrameReader reader;
+        const FrameStep step = reader.feed(framed);
+        if (step.status != FrameStatus::Good || step.consumed != framed.size()) {
+            return std::nullopt;
+        }
+        return std::string(reader.message());
+    }
+};
+
+TEST_F(JsonTestSuite, CasesAreAcceptedOrRejectedAsExpected) {
+    // The implementation-defined cases: what this parser does (true: accepted).
+    const std::map<std::string, bool> implementationDefined = {
+        {"i_number_double_huge_neg_exp.json", true},
+        {"i_number_huge_exp.json", false},
+        {"i_number_neg_int_huge_exp.json", false},
+        {"i_number_pos_double_huge_exp.json", false},
+        {"i_number_real_neg_overflow.json", false},
+        {"i_number_real_pos_overflow.json", false},
+        {"i_number_real_underflow.json", true},
+        {"i_number_too_big_neg_int.json", true},
+        {"i_number_too_big_pos_int.json", true},
+        {"i_number_very_big_negative_int.json", true},
+        {"i_object_key_lone_2nd_surrogate.json", true},
+        {"i_string_1st_surrogate_but_2nd_missing.json", false},
+        {"i_string_1st_valid_surrogate_2nd_invalid.json", false},
+        {"i_string_UTF-16LE_with_BOM.json", false},
+        {"i_string_UTF-8_invalid_sequence.json", false},
+        {"i_string_UTF8_surrogate_U+D800.json", false},
+        {"i_string_incomplete_surrogate_and_escape_valid.json", false},
+        {"i_string_incomplete_surrogate_pair.json", true},
+        {"i_string_incomplete_surrogates_escape_valid.json", false},
+        {"i_string_invalid_lonely_surrogate.json", false},
+        {"i_string_invalid_surrogate.json", false},
+        {"i_string_invalid_utf-8.json", false},
+        {"i_string_inverted_surrogates_U+1D11E.json", false},
+        {"i_string_iso_latin_1.json", false},
+        {"i_string_lone_second_surrogate.json", true},
+        {"i_string_lone_utf8_continuation_byte.json", false},
+        {"i_string_not_in_unicode_range.json", false},
+        {"i_string_overlong_sequence_2_bytes.json", false},
+        {"i_string_overlong_sequence_6_bytes.json", false},
+        {"i_string_overlong_sequence_6_bytes_null.json", false},
+        {"i_string_truncated-utf-8.json", false},
+        {"i_string_utf16BE_no_BOM.json", false},
+        {"i_string_utf16LE_no_BOM.json", false},
+        {"i_structure_500_nested_arrays.json", false},
+        {"i_structure_UTF-8_BOM_empty_object.json", false},
+    };
+    // Valid up to its zero byte, where the frame rules end the message.
+    const std::string endsAtZero = "n_multidigit_number_then_00.json";
+
+    const std::filesystem::path dir =
+        std::filesystem::path(DAQ_TEST_DATA_DIR) / "jsontestsuite" / "test_parsing";
+    int cases = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        const std::string name = entry.path().filename().string();
+        if (entry.path().extension() != ".json") {
+            continue;
+        }
+        ++cases;
+        const auto message = throughFrameReader(readFile(entry.path()));
+        ASSERT_TRUE(message) << name;
+        const bool accepted = parseJsonMessage(*message).has_value();
+        switch (name.front()) {
+            case 'y':
+                EXPECT_TRUE(accepted) << name;
+                break;
+            case 'n':
+                EXPECT_EQ(accepted, name == endsAtZero) << name;
+                break;
+            default:
+                ASSERT_TRUE(implementationDefined.contains(name)) << name << " not recorded";
+                EXPECT_EQ(accepted, implementationDefined.at(name)) << name;
+        }
+    }
+    EXPECT_EQ(cases, 318);
+}
+
+}  // namespace
+}  // namespace daq::protocol

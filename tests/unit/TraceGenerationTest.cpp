@@ -1,0 +1,295 @@
+// The trace channel waiting on the viewer generation file, against real datagram sockets.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "tests/unit/TraceReceiver.h"
+#include "trace/Trace.h"
+#include "trace/TraceTransport.h"
+#include "trace/ViewerGeneration.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+std::string datagram(const std::string& message) {
+    return message + '\0';
+}
+
+std::string generationBytes(std::uint32_t mark, std::uint32_t counter) {
+    std::string bytes(kViewerGenerationFileSize, '\0');
+    std::memcpy(bytes.data(), &mark, sizeof mark);
+    std::memcpy(bytes.data() + sizeof mark, &counter, sizeof counter);
+    return bytes;
+}
+
+void writeFile(const std::string& path, const std::string& bytes, fs::perms permissions) {
+    std::ofstream(path, std::ios::binary) << bytes;
+    fs::permissions(path, permissions);
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+class TraceGenerationTest : public ::testing::Test {
+  protected:
+    std::size_t entriesBesideTheSocket() const {
+        const fs::path folder = fs::path(directory.socketPath()).parent_path();
+        return static_cast<std::size_t>(
+            std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
+    }
+
+    TraceSocketDirectory directory;
+    const std::string generationPath = viewerGenerationPath(directory.socketPath());
+};
+
+// Files of this process may not grow while it lives, so neither the channel nor a viewer here
+// can write a generation file, while sockets can still be bound.
+class FileWritesFail {
+  public:
+    FileWritesFail() {
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        const rlimit none{0, saved_.rlim_max};
+        setrlimit(RLIMIT_FSIZE, &none);
+        // Exceeding the limit raises this signal, which would end the test program.
+        savedHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+    }
+    ~FileWritesFail() {
+        setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, savedHandler_);
+    }
+    FileWritesFail(const FileWritesFail&) = delete;
+    FileWritesFail& operator=(const FileWritesFail&) = delete;
+
+  private:
+    rlimit saved_{};
+    void (*savedHandler_)(int) = SIG_DFL;
+};
+
+TEST_F(TraceGenerationTest, ChannelCreatesAPrivateFileAndWaitsOnItsCounter) {
+    trace(kTraceInfo, "nobody listens");
+
+    EXPECT_EQ(fs::symlink_status(generationPath).type(), fs::file_type::regular);
+    EXPECT_EQ(fs::status(generationPath).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(readFile(generationPath), generationBytes(kViewerGenerationMark, 0));
+    // No temporary file is left beside it.
+    EXPECT_EQ(entriesBesideTheSocket(), 1u);
+
+    TraceReceiver viewer(directory.socketPath(), TraceReceiver::Announce::Never);
+    // Waiting on the counter costs no system call, so a bound socket alone goes unnoticed.
+    trace(kTraceInfo, "bound, not announced");
+    ASSERT_TRUE(announceViewer(directory.socketPath()));
+    EXPECT_EQ(readFile(generationPath), generationBytes(kViewerGenerationMark, 1));
+    trace(kTraceInfo, "found");
+
+    EXPECT_EQ(viewer.next(), datagram("found"));
+    EXPECT_EQ(viewer.next(100ms), std::nullopt);
+}
+
+TEST_F(TraceGenerationTest, EachRestartedViewerGetsTheNextMessage) {
+    for (const std::string round : {"first", "second"}) {
+        trace(kTraceInfo, "lost before the %s start", round.c_str());
+        TraceReceiver viewer(directory.socketPath());
+        ASSERT_TRUE(viewer.announced());
+        trace(kTraceInfo, "%s", round.c_str());
+        EXPECT_EQ(viewer.next(), datagram(round));
+        EXPECT_EQ(viewer.next(100ms), std::nullopt);
+    }
+
+    // Restarted between two messages: the next one reaches the new viewer.
+    auto leaving = std::make_unique<TraceReceiver>(directory.socketPath());
+    trace(kTraceInfo, "to the one leaving");
+    ASSERT_EQ(leaving->next(), datagram("to the one leaving"));
+    leaving.reset();
+    TraceReceiver coming(directory.socketPath());
+    trace(kTraceInfo, "to the one coming");
+    EXPECT_EQ(coming.next(), datagram("to the one coming"));
+    EXPECT_EQ(readFile(generationPath), generationBytes(kViewerGenerationMark, 4));
+}
+
+TEST_F(TraceGenerationTest, ViewerCreatesAPrivateFileAndCountsEachViewer) {
+    // A socket the channel does not send to, so that the viewer finds no file.
+    const std::string socketPath = directory.socketPath() + "-other";
+    const std::string path = viewerGenerationPath(socketPath);
+    ASSERT_FALSE(fs::exists(path));
+
+    ASSERT_TRUE(announceViewer(socketPath));
+    EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(readFile(path), generationBytes(kViewerGenerationMark, 1));
+
+    ASSERT_TRUE(announceViewer(socketPath));
+    EXPECT_EQ(readFile(path), generationBytes(kViewerGenerationMark, 2));
+    // The channel's file and this one; no temporary file.
+    EXPECT_EQ(entriesBesideTheSocket(), 2u);
+}
+
+TEST_F(TraceGenerationTest, RemovedFileIsMadeAnewOrFoundWithinTheCheckInterval) {
+    trace(kTraceInfo, "nobody listens");
+    // Removed (by a cleaner of old files, say) while nobody comes: the channel makes it again.
+    fs::remove(generationPath);
+    for (unsigned i = 0; i < kTraceGenerationFileCheckInterval; ++i) {
+        trace(kTraceInfo, "nobody yet");
+    }
+    EXPECT_EQ(readFile(generationPath), generationBytes(kViewerGenerationMark, 0));
+
+    // Removed, and created anew by the next viewer.
+    fs::remove(generationPath);
+    TraceReceiver viewer(directory.socketPath());
+    ASSERT_TRUE(viewer.announced());
+    for (unsigned i = 0; i < kTraceGenerationFileCheckInterval; ++i) {
+        trace(kTraceInfo, "probe");
+    }
+    EXPECT_EQ(viewer.next(), datagram("probe"));
+}
+
+// The channel cannot write the file, and neither can the viewer: it watches the directory.
+TEST_F(TraceGenerationTest, ViewerIsFoundThroughTheDirectoryWhenNoFileCanBeWritten) {
+    fs::remove(generationPath);
+    const FileWritesFail noWrites;
+    traceReloadSocketPath();
+    trace(kTraceInfo, "nobody listens");
+    EXPECT_EQ(entriesBesideTheSocket(), 0u);
+
+    TraceReceiver viewer(directory.socketPath());
+    EXPECT_FALSE(viewer.announced());
+    trace(kTraceInfo, "found");
+    EXPECT_EQ(viewer.next(), datagram("found"));
+    EXPECT_FALSE(fs::exists(generationPath));
+}
+
+// The socket's directory does not exist yet: the channel can neither make the file nor watch the
+// directory, so it tries each message until the directory comes; then it makes the file and
+// waits on its counter.
+TEST_F(TraceGenerationTest, DirectoryMadeLaterIsFoundAndItsFileUsed) {
+    const fs::path later = fs::path(directory.socketPath()).parent_path() / "later";
+    const std::string socketPath = (later / "viewer.sock").string();
+    setenv("KELVANE_TRACE_SOCKET", socketPath.c_str(), 1);
+    traceReloadSocketPath();
+    trace(kTraceInfo, "nobody listens");
+    trace(kTraceInfo, "still nobody");
+
+    fs::create_directory(later);
+    {
+        TraceReceiver viewer(socketPath, TraceReceiver::Announce::Never);
+        trace(kTraceInfo, "found");
+        EXPECT_EQ(viewer.next(), datagram("found"));
+    }
+    EXPECT_EQ(readFile(viewerGenerationPath(socketPath)),
+              generationBytes(kViewerGenerationMark, 0));
+
+    trace(kTraceInfo, "nobody again");
+    TraceReceiver unannounced(socketPath, TraceReceiver::Announce::Never);
+    trace(kTraceInfo, "waiting on the counter");
+    ASSERT_TRUE(announceViewer(socketPath));
+    trace(kTraceInfo, "found again");
+    EXPECT_EQ(unannounced.next(), datagram("found again"));
+}
+
+// A file at the generation path that the channel must not use: it keeps watching the directory,
+// and a viewer cannot announce itself in it either.
+struct UnusableFile {
+    const char* name;
+    std::function<void(const std::string& path)> make;
+};
+
+void PrintTo(const UnusableFile& file, std::ostream* out) {
+    *out << file.name;
+}
+
+class UnusableGenerationFileTest : public TraceGenerationTest,
+                                   public ::testing::WithParamInterface<UnusableFile> {};
+
+TEST_P(UnusableGenerationFileTest, ChannelWatchesTheDirectoryInstead) {
+    // In place of the file that the channel made when pointed here.
+    fs::remove(generationPath);
+    GetParam().make(generationPath);
+    traceReloadSocketPath();
+    const std::string before = fs::is_regular_file(generationPath) ? readFile(generationPath) : "";
+
+    trace(kTraceInfo, "nobody listens");
+    TraceReceiver viewer(directory.socketPath());
+    trace(kTraceInfo, "found");
+    EXPECT_EQ(viewer.next(), datagram("found"));
+
+    EXPECT_FALSE(announceViewer(directory.socketPath()));
+    if (fs::is_regular_file(generationPath)) {
+        EXPECT_EQ(readFile(generationPath), before);
+    }
+}
+
+constexpr fs::perms kPrivate = fs::perms::owner_read | fs::perms::owner_write;
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, UnusableGenerationFileTest,
+    ::testing::Values(
+        UnusableFile{"empty", [](const std::string& path) { writeFile(path, "", kPrivate); }},
+        UnusableFile{"truncated",
+                     [](const std::string& path) {
+                         writeFile(path, generationBytes(kViewerGenerationMark, 0).substr(0, 4),
+                                   kPrivate);
+                     }},
+        UnusableFile{"garbage",
+                     [](const std::string& path) {
+                         writeFile(path, std::string(kViewerGenerationFileSize, '\xa5'), kPrivate);
+                     }},
+        UnusableFile{"oversized",
+                     [](const std::string& path) {
+                         writeFile(path, generationBytes(kViewerGenerationMark, 0) + "extra",
+                                   kPrivate);
+                     }},
+        UnusableFile{"writable by others",
+                     [](const std::string& path) {
+                         writeFile(path, generationBytes(kViewerGenerationMark, 0),
+                                   kPrivate | fs::perms::others_write);
+                     }},
+        UnusableFile{"symbolic link",
+                     [](const std::string& path) {
+                         writeFile(path + "-target", generationBytes(kViewerGenerationMark, 0),
+                                   kPrivate);
+                         fs::create_symlink(path + "-target", path);
+                     }},
+        UnusableFile{"FIFO",
+                     [](const std::string& path) { ASSERT_EQ(mkfifo(path.c_str(), 0600), 0); }},
+        UnusableFile{"directory", [](const std::string& path) { fs::create_directory(path); }}),
+    [](const ::testing::TestParamInfo<UnusableFile>& info) {
+        std::string name = info.param.name;
+        std::replace(name.begin(), name.end(), ' ', '_');
+        return name;
+    });
+
+TEST_F(TraceGenerationTest, FileOfAnotherUserIsNotUsed) {
+    writeFile(generationPath, generationBytes(kViewerGenerationMark, 0), kPrivate);
+    constexpr uid_t kNobody = 65534;
+    if (geteuid() == kNobody || chown(generationPath.c_str(), kNobody, kNobody) != 0) {
+        GTEST_SKIP() << "cannot give the file to another user here";
+    }
+    traceReloadSocketPath();
+
+    trace(kTraceInfo, "nobody listens");
+    TraceReceiver viewer(directory.socketPath());
+    trace(kTraceInfo, "found");
+    EXPECT_EQ(viewer.next(), datagram("found"));
+    EXPECT_FALSE(announceViewer(directory.socketPath()));
+}
+
+}  // namespace

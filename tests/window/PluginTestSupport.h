@@ -1,0 +1,154 @@
+// Shared ground of the plug-in and server-window tests: the host's application object (a
+// THostApplication whose executable directory is a private temporary directory, where the
+// server keeps "config.ini"), a trace viewer stand-in, and small helpers.
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/core/XmlNode.h"
+#include "host/core/XmlSource.h"
+#include "kelvane/HostApplication.h"
+#include "tests/unit/TraceReceiver.h"
+
+class HostApplicationEnvironment : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        char pattern[] = "/tmp/daq-host-XXXXXX";
+        exeDir_ = mkdtemp(pattern);
+        application_ = std::make_unique<kelvane::THostApplication>(argc_, argv_, exeDir_);
+    }
+    void TearDown() override {
+        application_.reset();
+        std::filesystem::remove_all(exeDir_);
+    }
+
+    static kelvane::THostApplication& application() { return *application_; }
+    static const std::string& exeDir() { return exeDir_; }
+    static std::string configPath() { return exeDir_ + "/config.ini"; }
+
+  private:
+    int argc_ = 1;
+    char name_[12] = "plugin_test";
+    char* argv_[2] = {name_, nullptr};
+    static inline std::unique_ptr<kelvane::THostApplication> application_;
+    static inline std::string exeDir_;
+};
+
+[[maybe_unused]] static ::testing::Environment* const hostApplicationEnvironment =
+    ::testing::AddGlobalTestEnvironment(new HostApplicationEnvironment);
+
+inline void writeConfig(const std::string& text) {
+    std::ofstream(HostApplicationEnvironment::configPath()) << text;
+}
+
+inline void removeConfig() {
+    std::filesystem::remove(HostApplicationEnvironment::configPath());
+}
+
+// A port nobody listens on at the moment (the system's pick for an ephemeral bind).
+inline uint16_t freeLoopbackPort() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t size = sizeof address;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+    close(fd);
+    return ntohs(address.sin_port);
+}
+
+// Runs the window thread's events until `condition` holds or the time runs out.
+template <typename Condition>
+bool processEventsUntil(Condition condition, int timeoutMs = 5000) {
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (!condition()) {
+        if (elapsed.elapsed() > timeoutMs) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QCoreApplication::sendPostedEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+inline void processEventsFor(int ms) {
+    processEventsUntil([] { return false; }, ms);
+}
+
+// The trace viewer stand-in of one test: every message the process sends meanwhile.
+class TraceCapture {
+  public:
+    TraceCapture() : receiver_(directory_.socketPath()) {}
+
+    // The messages that arrive until none has come for `quietMs`.
+    std::vector<std::string> collect(int quietMs = 200) {
+        std::vector<std::string> messages;
+        while (auto message = receiver_.next(std::chrono::milliseconds(quietMs))) {
+            // A message travels with its terminating zero.
+            if (!message->empty() && message->back() == '\0') {
+                message->pop_back();
+            }
+            messages.push_back(std::move(*message));
+        }
+        return messages;
+    }
+
+  private:
+    TraceSocketDirectory directory_;
+    TraceReceiver receiver_;
+};
+
+// Messages that contain `part`.
+inline std::vector<std::string> matching(const std::vector<std::string>& messages,
+                                         const std::string& part) {
+    std::vector<std::string> found;
+    for (const std::string& message : messages) {
+        if (message.find(part) != std::string::npos) {
+            found.push_back(message);
+        }
+    }
+    return found;
+}
+
+// An XML document of the host, with its nodes as the plug-in sees them.
+class HostXml {
+  public:
+    static constexpr std::size_t kMaxBytes = 1 << 20;
+
+    explicit HostXml(const std::string& text)
+        : source_(host::XmlSource::FromText(text, "test.xml", kMaxBytes)) {}
+    kelvane::IXMLNode* root() { return nodes_.Wrap(source_.Document().document_element()); }
+    pugi::xml_node element() { return source_.Document().document_element(); }
+
+  private:
+    host::XmlSource source_;
+    host::XmlNodes nodes_;
+};
+
+// A language root node whose server texts are "text0", "text1", ... (`count` of them).
+inline std::string languageXml(int count) {
+    std::string xml = "<lang><_11>";
+    for (int i = 0; i < count; ++i) {
+        xml += "<t>text" + std::to_string(i) + "</t>";
+    }
+    return xml + "</_11></lang>";
+}

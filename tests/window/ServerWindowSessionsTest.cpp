@@ -1,0 +1,242 @@
+// The window side of client sessions, with real clients on loopback: logins become rows of
+// "Login Users" and events, logins and logouts are announced by the popup, refused logins are
+// logged, closes remove every row of the connection, and a stop notifies and empties the list.
+#include <QTimer>
+#include <QTreeView>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/core/Login.h"
+#include "host/core/Passwords.h"
+#include "tests/window/PluginTestSupport.h"
+#include "server/FormTray.h"
+#include "server/TextTable.h"
+#include "server/window/PopupWindow.h"
+#include "server/window/ToolkitColor.h"
+#include "tools/client/DaqClient.h"
+#include "trace/TzrTrace.h"
+
+using namespace daq;
+
+namespace {
+
+// Language texts with the entries the notifications use; the others are empty.
+std::string notificationTexts() {
+    std::vector<std::string> entries(44);
+    entries[19] = "Logged out";
+    entries[22] = "User : %s";
+    entries[23] = "Logged in";
+    entries[24] = "User : %s";
+    entries[25] = "From : %s";
+    entries[27] = "DAQ Server";
+    entries[34] = "Login";
+    entries[35] = "Logout";
+    std::string xml = "<lang><_11>";
+    for (const std::string& entry : entries) {
+        xml += "<t>" + entry + "</t>";
+    }
+    return xml + "</_11></lang>";
+}
+
+std::vector<host::UserSpec> users() {
+    return {{"admin", host::HashPassword("admin", host::HashCost::Light), true},
+            {"<b>op</b>", host::HashPassword("op", host::HashCost::Light), false}};
+}
+
+class Sessions : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        port = freeLoopbackPort();
+        writeConfig("[config]\nDAQServer Addr=127.0.0.1\nDAQServer Port=" + std::to_string(port) +
+                    "\n");
+        TfrmDAQTray::Options options;
+        options.localAddresses = [] { return std::vector<std::string>{"127.0.0.1"}; };
+        window = std::make_unique<TfrmDAQTray>(&HostApplicationEnvironment::application(), options);
+        texts.load(language.root(), 11);
+        window->applyTexts(&texts);
+        window->setLoginCallback(login.Callback());
+        window->setEnableFlag(&enableFlag);
+        HostXml settings(R"(<plugin><TCPServer RunMode="1"/></plugin>)");
+        window->ReadConfig(settings.root());
+        window->SetDAQRun(true);
+        ASSERT_TRUE(window->listener().active());
+        userRows = window->findChild<QTreeView*>(QStringLiteral("vst"))->model();
+        eventRows = window->findChild<QTreeView*>(QStringLiteral("vstEvents"))->model();
+    }
+    void TearDown() override {
+        window.reset();
+        removeConfig();
+    }
+
+    std::unique_ptr<client::DaqClient> connect() {
+        auto client = std::make_unique<client::DaqClient>();
+        EXPECT_TRUE(client->connect("127.0.0.1", port));
+        return client;
+    }
+    std::unique_ptr<client::DaqClient> loggedIn(const char* id, const char* password) {
+        auto client = connect();
+        const auto answer = client->login(id, password, {"Linux", "6.1", "Panel PC", "Hall"});
+        EXPECT_TRUE(answer.has_value()) << client->lastError();
+        return client;
+    }
+    QString cell(QAbstractItemModel* model, int row, int column) {
+        return model->data(model->index(row, column)).toString();
+    }
+    bool waitRows(QAbstractItemModel* model, int rows) {
+        return processEventsUntil([&] { return model->rowCount() == rows; });
+    }
+    bool waitPopup(const QString& secondLine) {
+        return processEventsUntil([&] {
+            return window->popup().isShown() && window->popup().lines().size() > 1 &&
+                   window->popup().lines()[1] == secondLine;
+        });
+    }
+
+    uint16_t port = 0;
+    int32_t enableFlag = 1;
+    HostXml language{notificationTexts()};
+    TextTable texts;
+    host::LoginService login{users()};
+    std::unique_ptr<TfrmDAQTray> window;
+    QAbstractItemModel* userRows = nullptr;
+    QAbstractItemModel* eventRows = nullptr;
+};
+
+}  // namespace
+
+TEST_F(Sessions, AcceptedLoginShowsRowEventAndPopup) {
+    auto client = loggedIn("admin", "admin");
+    ASSERT_TRUE(waitRows(userRows, 1));
+    EXPECT_EQ(cell(userRows, 0, 0), "1");
+    EXPECT_EQ(cell(userRows, 0, 1), "admin");
+    EXPECT_EQ(cell(userRows, 0, 2), "127.0.0.1");
+    EXPECT_EQ(cell(userRows, 0, 4), "Linux");
+    EXPECT_EQ(cell(userRows, 0, 5), "6.1");
+    EXPECT_EQ(cell(userRows, 0, 6), "Panel PC");
+
+    ASSERT_TRUE(waitRows(eventRows, 1));
+    EXPECT_EQ(cell(eventRows, 0, 2), "admin");
+    EXPECT_EQ(cell(eventRows, 0, 3), "127.0.0.1");
+    EXPECT_EQ(cell(eventRows, 0, 4), "Login");
+    EXPECT_EQ(TzrTrace::instance(nullptr).lastLine(), "2|DAQServer|Login : admin, 127.0.0.1|");
+
+    ASSERT_TRUE(waitPopup("Logged in"));
+    EXPECT_EQ(window->popup().lines(), (QStringList{"<IMG src=\"INFO\">", "Logged in", "DAQ Server",
+                                                    "User : admin", "From : 127.0.0.1"}));
+    EXPECT_EQ(window->popup().shadeStart(), window::toolkitColor(0xF2BF82));
+}
+
+TEST_F(Sessions, RefusedLoginIsLoggedWithoutRowOrPopup) {
+    auto client = loggedIn("admin", "wrong");
+    ASSERT_TRUE(waitRows(eventRows, 1));
+    EXPECT_EQ(cell(eventRows, 0, 2), "admin");
+    EXPECT_EQ(cell(eventRows, 0, 4), "Login Fail");
+    processEventsFor(300);
+    EXPECT_EQ(userRows->rowCount(), 0);
+    EXPECT_FALSE(window->popup().isShown());
+}
+
+TEST_F(Sessions, CloseRemovesTheRowAndAnnouncesTheLogout) {
+    auto client = loggedIn("admin", "admin");
+    ASSERT_TRUE(waitRows(userRows, 1));
+    ASSERT_TRUE(waitPopup("Logged in"));
+    client->close();
+    ASSERT_TRUE(waitRows(userRows, 0));
+    ASSERT_TRUE(waitRows(eventRows, 2));
+    EXPECT_EQ(cell(eventRows, 1, 4), "Logout");
+    EXPECT_EQ(cell(eventRows, 1, 2), "admin");
+    ASSERT_TRUE(waitPopup("Logged out"));
+    EXPECT_EQ(window->popup().lines(),
+              (QStringList{"<IMG src=\"INFO\">", "Logged out", "DAQ Server", "User : admin"}));
+    EXPECT_EQ(window->popup().shadeStart(), window::toolkitColor(0x666600));
+}
+
+TEST_F(Sessions, RowsAndEventsAppearWhileLoginsKeepComing) {
+    // Logins closer together than the lists' interval: the first timer start stands, so the
+    // rows come in while the logins go on instead of after the last one.
+    std::vector<std::unique_ptr<client::DaqClient>> clients;
+    for (int i = 0; i < 12 && userRows->rowCount() == 0; ++i) {
+        clients.push_back(loggedIn("admin", "admin"));
+        processEventsFor(40);
+    }
+    EXPECT_GT(userRows->rowCount(), 0);
+    EXPECT_GT(eventRows->rowCount(), 0);
+    EXPECT_LT(clients.size(), 12u);
+}
+
+TEST_F(Sessions, TwoLoginsOnOneConnectionLoseBothRows) {
+    auto first = loggedIn("admin", "admin");
+    ASSERT_TRUE(first->login("admin", "admin", {"Linux", "6.2", "Second", ""}).has_value());
+    auto other = loggedIn("<b>op</b>", "op");
+    ASSERT_TRUE(waitRows(userRows, 3));
+    ASSERT_TRUE(waitRows(eventRows, 3));
+    first->close();
+    ASSERT_TRUE(waitRows(userRows, 1));
+    EXPECT_EQ(cell(userRows, 0, 1), "<b>op</b>");
+    EXPECT_EQ(cell(userRows, 0, 0), "1");  // renumbered
+    ASSERT_TRUE(waitRows(eventRows, 5));   // a logout for each row
+    EXPECT_EQ(cell(eventRows, 3, 4), "Logout");
+    EXPECT_EQ(cell(eventRows, 4, 4), "Logout");
+}
+
+TEST_F(Sessions, TwoLogoutsInOneIntervalBothLoggedAndThePopupShowsTheSecond) {
+    auto admin = loggedIn("admin", "admin");
+    auto operatorClient = loggedIn("<b>op</b>", "op");
+    ASSERT_TRUE(waitRows(userRows, 2));
+    admin->close();
+    operatorClient->close();
+    ASSERT_TRUE(waitRows(userRows, 0));
+    ASSERT_TRUE(waitRows(eventRows, 4));
+    EXPECT_EQ(cell(eventRows, 2, 4), "Logout");
+    EXPECT_EQ(cell(eventRows, 3, 4), "Logout");
+    // Each logout replaces the popup's text: the one booked last (the last event row) stays.
+    const QString last = cell(eventRows, 3, 2);
+    ASSERT_TRUE(processEventsUntil([&] {
+        return window->popup().isShown() &&
+               window->popup().lines().last() == "User : " + last.toHtmlEscaped();
+    }));
+    EXPECT_EQ(window->popup().lines()[1], "Logged out");
+}
+
+TEST_F(Sessions, PopupShowsTheUserIdAsTextNotMarkup) {
+    auto client = loggedIn("<b>op</b>", "op");
+    ASSERT_TRUE(waitPopup("Logged in"));
+    EXPECT_EQ(window->popup().lines()[3], "User : &lt;b&gt;op&lt;/b&gt;");
+    ASSERT_TRUE(waitRows(userRows, 1));
+    EXPECT_EQ(cell(userRows, 0, 1), "<b>op</b>");
+}
+
+TEST_F(Sessions, StopNotifiesLoggedInClientsAndEmptiesTheListWithoutLogouts) {
+    auto admin = loggedIn("admin", "admin");
+    auto anonymous = connect();
+    ASSERT_TRUE(anonymous->alive().has_value());
+    ASSERT_TRUE(waitRows(userRows, 1));
+    ASSERT_TRUE(waitRows(eventRows, 1));
+
+    window->SetDAQRun(false);
+    EXPECT_EQ(userRows->rowCount(), 0);
+    EXPECT_EQ(window->core().clientCount(), 0u);
+    const auto notice = admin->connection().readUntilClosed();
+    ASSERT_TRUE(notice.has_value());
+    EXPECT_EQ(*notice, R"({"PS_ID":true})");
+    const auto nothing = anonymous->connection().readUntilClosed();
+    ASSERT_TRUE(nothing.has_value());
+    EXPECT_EQ(*nothing, "");
+    processEventsFor(300);
+    EXPECT_EQ(eventRows->rowCount(), 1);  // no logout events for a stop
+}
+
+TEST_F(Sessions, AnswerLostOnTheWayIsTracedAsASendError) {
+    TraceCapture traces;
+    auto client = connect();
+    window->listener().injectFault(tcp::TcpFault::NextWrite);
+    EXPECT_FALSE(client->alive().has_value());
+    const auto errors = matching(traces.collect(), "tcp server send error : write to 127.0.0.1:");
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_NE(errors[0].find("|2|-1|"), std::string::npos) << errors[0];
+    EXPECT_NE(errors[0].find("|sendData|FormTray"), std::string::npos) << errors[0];
+}
