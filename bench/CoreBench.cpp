@@ -4,6 +4,7 @@
 // Run from a Release build with no trace viewer listening.
 #include <benchmark/benchmark.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,10 +13,10 @@
 #include "common/NumberFormat.h"
 #include "kelvane/ReadMapFile.h"
 #include "kelvane/Text.h"
-#include "server/IoMap.h"
 #include "server/core/ServerCore.h"
 #include "server/protocol/Frame.h"
 #include "server/protocol/IoValueText.h"
+#include "server/runtime/IoMap.h"
 
 namespace {
 
@@ -62,13 +63,14 @@ class Plant {
             record.Current.TimeStamp = 46361.0283 + i * 1e-6;
             map_.add(&record);
         }
-        core_.setDaqRunning(true);
+        core_.startDaqRun();
+        daqRunning_ = true;
         core_.onConnect(connection_);
     }
 
     // A new value and time stamp for every tag, as a refresh pass would copy them.
     void changeValues() {
-        map_.read([](const daq::IoMap::Snapshot& snapshot) {
+        map_.read([](const daq::protocol::IoSnapshot& snapshot) {
             for (int i = 0; i < snapshot.count(); ++i) {
                 kelvane::TCurrentValue& value = snapshot.record(i)->Current;
                 value.Value += 0.01;
@@ -89,7 +91,8 @@ class Plant {
     kelvane::TReadMapFile readMap_;
     daq::IoMap map_{readMap_};
     NoWindow window_;
-    daq::ServerCore core_{map_, window_};
+    std::atomic<bool> daqRunning_{false};
+    daq::ServerCore core_{map_, daqRunning_, window_};
     std::shared_ptr<DiscardConnection> connection_ = std::make_shared<DiscardConnection>();
 };
 

@@ -9,11 +9,11 @@
 #include <thread>
 #include <vector>
 
+#include "host/readmap/MapAccess.h"
 #include "kelvane/IORecords.h"
 #include "kelvane/ReadMapFile.h"
-#include "host/readmap/MapAccess.h"
-#include "server/IoMap.h"
-#include "server/RefreshThread.h"
+#include "server/runtime/IoMap.h"
+#include "server/runtime/RefreshThread.h"
 
 namespace {
 

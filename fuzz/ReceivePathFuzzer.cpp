@@ -22,6 +22,7 @@
 #include <crypt.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -41,9 +42,9 @@
 #include "host/core/Plant.h"
 #include "host/core/TagDriver.h"
 #include "kelvane/ReadMapFile.h"
-#include "server/IoMap.h"
 #include "server/core/ServerCore.h"
 #include "server/protocol/Frame.h"
+#include "server/runtime/IoMap.h"
 #include "tests/support/MemoryConnection.h"
 #include "tests/support/TimerLog.h"
 #include "trace/TraceTransport.h"
@@ -195,8 +196,8 @@ class Harness {
     void run(const Input& input) {
         daq::ServerCore& core = (input.flags & kTightLimits) != 0 ? tight_ : standard_;
         // Each input starts a run of its own, so that no rendering of an earlier one is reused.
-        core.setDaqRunning(true);
-        core.setDaqRunning((input.flags & kDaqRun) != 0);
+        core.startDaqRun();
+        daqRunning_ = (input.flags & kDaqRun) != 0;
         core.setDaqStatus((input.flags & kDaqRun) != 0 ? 2 : 1);
 
         auto connection = std::make_shared<daq::test::MemoryConnection>(++lastId_, "10.0.0.1");
@@ -294,8 +295,9 @@ class Harness {
     kelvane::TReadMapFile readMap_;
     daq::IoMap ioMap_{readMap_};
     daq::test::TimerLog timers_;
-    daq::ServerCore standard_{ioMap_, timers_};
-    daq::ServerCore tight_{ioMap_, timers_, tightLimits()};
+    std::atomic<bool> daqRunning_{false};
+    daq::ServerCore standard_{ioMap_, daqRunning_, timers_};
+    daq::ServerCore tight_{ioMap_, daqRunning_, timers_, tightLimits()};
     std::uint64_t lastId_ = 0;
 };
 

@@ -5,15 +5,14 @@
 
 #include "common/TextConvert.h"
 #include "kelvane/SystemRecords.h"
-#include "server/FormTray.h"
-#include "server/LibraryApplication.h"
+#include "plugin/LibraryApplication.h"
+#include "server/window/TfrmDAQTray.h"
 #include "trace/Trace.h"
 
 namespace daq {
 
 namespace {
 
-constexpr int32_t kPinType = 11;
 constexpr uint64_t kMaxPort = 65535;
 
 template <typename T>
@@ -23,14 +22,12 @@ T* pointerValue(uint64_t value) {
 
 }  // namespace
 
-ClsInterface::ClsInterface() {
-    frmDAQTray = new TfrmDAQTray(libraryApplication());
-}
+ClsInterface::ClsInterface()
+    : frmDAQTray(std::make_unique<window::TfrmDAQTray>(libraryApplication())) {}
 
 ClsInterface::~ClsInterface() {
     // The window first: it keeps a pointer to the text table.
-    delete frmDAQTray;
-    frmDAQTray = nullptr;
+    frmDAQTray.reset();
     readEvents_.Clear();
     textTable_.clear();
 }
@@ -67,102 +64,103 @@ void ClsInterface::sendParam(const kelvane::_TPinzSendParam* param) {
 
 void ClsInterface::changeLanguage(kelvane::IXMLNode* root) {
     languageRoot_ = root;
-    textTable_.load(root, kPinType);
-    if (frmDAQTray != nullptr) {
-        frmDAQTray->applyTexts(&textTable_);
-    }
+    textTable_.load(root, kelvane::kDaqServerPinType);
+    frmDAQTray->applyTexts(&textTable_);
 }
 
 void ClsInterface::command(kelvane::TPinzCommand& command) {
+    ServerRuntime& runtime = frmDAQTray->runtime();
     switch (command.Code) {
-        case cmdHostObjects:
-            if (frmDAQTray == nullptr) {
-                return;
-            }
-            if (command.Data != nullptr) {
-                const auto* system = static_cast<const kelvane::THostSystem*>(command.Data);
-                DAQ_TRACE(kTraceInfo, "SendParam", "ClsInterface",
-                          "[TCP_SERVER] Set MySysytemVst Pointer : %" PRIxPTR,
-                          reinterpret_cast<uintptr_t>(system->SystemTree));
-                frmDAQTray->setSystemTree(system->SystemTree);
-                frmDAQTray->setProject(system->Project);
-            }
-            frmDAQTray->setIoTree(pointerValue<kelvane::IHostTree>(command.Value));
+        case kelvane::cmdHostObjects:
+            setHostObjects(command);
             return;
-        case cmdClearResult:
+        case kelvane::cmdClearResult:
             command.Result = 0;
             return;
-        case cmdKeepValue:
+        case kelvane::cmdKeepValue:
             commandValue_ = command.Value;
             return;
-        case cmdLanguage:
-        case cmdLanguageAlt:
+        case kelvane::cmdLanguage:
+        case kelvane::cmdLanguageAlt:
             changeLanguage(static_cast<kelvane::IXMLNode*>(command.Data));
             return;
-        case cmdClearData:
+        case kelvane::cmdClearData:
             command.Data = nullptr;
             return;
-        case cmdRunModeAddress:
-            if (frmDAQTray != nullptr) {
-                command.Data = frmDAQTray->runModeAddress();
-            }
+        case kelvane::cmdRunModeAddress:
+            command.Data = runtime.runModeAddress();
             return;
-        case cmdEmbedWindow:
-            if (frmDAQTray != nullptr) {
-                frmDAQTray->embedIn(pointerValue<QWidget>(command.Value));
-            }
+        case kelvane::cmdEmbedWindow:
+            frmDAQTray->embedIn(pointerValue<QWidget>(command.Value));
             return;
-        case cmdActiveChange:
-            if (frmDAQTray != nullptr && command.Value != 0) {
+        case kelvane::cmdActiveChange:
+            if (command.Value != 0) {
                 frmDAQTray->setOnActiveChange(
                     *pointerValue<const kelvane::TActivateEvent>(command.Value));
             }
             return;
-        case cmdEnableFlag:
+        case kelvane::cmdEnableFlag:
             enableFlag_ = pointerValue<const int32_t>(command.Value);
-            if (frmDAQTray != nullptr) {
-                frmDAQTray->setEnableFlag(enableFlag_);
-            }
+            runtime.setEnableFlag(enableFlag_);
             return;
-        case cmdProject:
-            if (frmDAQTray != nullptr) {
-                frmDAQTray->setProject(static_cast<const kelvane::TProjectRecord*>(command.Data));
-            }
+        case kelvane::cmdProject:
+            runtime.setProject(static_cast<const kelvane::TProjectRecord*>(command.Data));
             return;
-        case cmdTextEntry42:
-        case cmdTextEntry43:
+        case kelvane::cmdTextEntry42:
+        case kelvane::cmdTextEntry43:
             // The entry's text (UTF-8); the empty text when the host supplied fewer entries.
-            command.Data =
-                const_cast<std::string*>(&textTable_.at(command.Code == cmdTextEntry42 ? 42 : 43));
+            command.Data = const_cast<std::string*>(
+                &textTable_.at(command.Code == kelvane::cmdTextEntry42 ? 42 : 43));
             return;
-        case cmdLoginCallback:
-            if (frmDAQTray != nullptr && command.Data != nullptr) {
-                frmDAQTray->setLoginCallback(
-                    *static_cast<const kelvane::TLoginEvent*>(command.Data));
+        case kelvane::cmdLoginCallback:
+            if (command.Data != nullptr) {
+                runtime.setLoginCallback(*static_cast<const kelvane::TLoginEvent*>(command.Data));
             }
             return;
-        case cmdListenAddress:
-            if (frmDAQTray != nullptr && command.Text != nullptr) {
-                frmDAQTray->setListenAddress(toUtf8(command.Text));
+        default:
+            listenerCommand(command);
+            return;
+    }
+}
+
+void ClsInterface::setHostObjects(const kelvane::TPinzCommand& command) {
+    ServerRuntime& runtime = frmDAQTray->runtime();
+    if (command.Data != nullptr) {
+        const auto* system = static_cast<const kelvane::THostSystem*>(command.Data);
+        DAQ_TRACE(kTraceInfo, "SendParam", "ClsInterface",
+                  "[TCP_SERVER] Set MySysytemVst Pointer : %" PRIxPTR,
+                  reinterpret_cast<uintptr_t>(system->SystemTree));
+        runtime.setSystemTree(system->SystemTree);
+        runtime.setProject(system->Project);
+    }
+    runtime.setIoTree(pointerValue<kelvane::IHostTree>(command.Value));
+}
+
+// The stand-in host's commands of the listener; other codes are ignored.
+void ClsInterface::listenerCommand(kelvane::TPinzCommand& command) {
+    ServerRuntime& runtime = frmDAQTray->runtime();
+    switch (command.Code) {
+        case kelvane::cmdListenAddress:
+            if (command.Text != nullptr) {
+                runtime.setListenAddress(toUtf8(command.Text));
             }
             return;
-        case cmdListenPort:
+        case kelvane::cmdListenPort:
             if (command.Value > kMaxPort) {
                 DAQ_TRACE(kTraceError, "SendParam", "ClsInterface",
                           "TCP/IP Server : port %" PRIu64 " is not in 0..65535, ignored",
                           command.Value);
-            } else if (frmDAQTray != nullptr) {
-                frmDAQTray->setListenPort(static_cast<int32_t>(command.Value));
+            } else {
+                runtime.setListenPort(static_cast<int32_t>(command.Value));
             }
             return;
-        case cmdListenerState:
-            if (frmDAQTray != nullptr) {
-                TfrmDAQTray::ListenerState state = frmDAQTray->listenerState();
-                listenerText_ = std::move(state.text);
-                command.Result = state.listening ? 1 : 0;
-                command.Data = &listenerText_;
-            }
+        case kelvane::cmdListenerState: {
+            ServerRuntime::ListenerState state = runtime.listenerState();
+            listenerText_ = std::move(state.text);
+            command.Result = state.listening ? 1 : 0;
+            command.Data = &listenerText_;
             return;
+        }
         default:
             return;
     }

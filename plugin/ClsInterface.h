@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "kelvane/Closure.h"
@@ -11,38 +12,16 @@
 #include "kelvane/PropRecords.h"
 #include "kelvane/TTList.h"
 #include "kelvane/XMLNode.h"
-#include "server/TextTable.h"
+#include "server/runtime/TextTable.h"
 
 namespace daq {
 
+namespace window {
 class TfrmDAQTray;
+}  // namespace window
 
 class ClsInterface {
   public:
-    // Commands of the host's command channel.
-    enum Command : int32_t {
-        cmdHostObjects = 0,
-        cmdClearResult = 2,
-        cmdKeepValue = 4,
-        cmdLanguage = 15,
-        cmdLanguageAlt = 16,
-        cmdClearData = 20,
-        cmdRunModeAddress = 22,
-        cmdEmbedWindow = 49,
-        cmdActiveChange = 57,
-        cmdEnableFlag = 66,
-        cmdProject = 83,
-        cmdTextEntry42 = 96,
-        cmdTextEntry43 = 97,
-        cmdLoginCallback = 111,
-        // The stand-in host's: the listener's address (Text) and port (Value) over
-        // "config.ini", before the DAQ run; and the listener's state (Result 1 when it listens,
-        // 0 when not; Data the address of a UTF-8 text: where it listens, or why not).
-        cmdListenAddress = 200,
-        cmdListenPort = 201,
-        cmdListenerState = 202,
-    };
-
     // Creates the server window (frmDAQTray).
     ClsInterface();
     // Empties the lists and destroys the server window.
@@ -73,9 +52,13 @@ class ClsInterface {
     const TextTable& textTable() const { return textTable_; }
     uint64_t commandValue() const { return commandValue_; }
     const int32_t* enableFlag() const { return enableFlag_; }
+    // The server window, created with this object and destroyed with it.
+    window::TfrmDAQTray& serverWindow() { return *frmDAQTray; }
 
   private:
     void command(kelvane::TPinzCommand& command);
+    void setHostObjects(const kelvane::TPinzCommand& command);
+    void listenerCommand(kelvane::TPinzCommand& command);
     void changeLanguage(kelvane::IXMLNode* root);
 
     void* interfaceTag_ = nullptr;
@@ -89,6 +72,8 @@ class ClsInterface {
     const int32_t* enableFlag_ = nullptr;
     // The last answer of cmdListenerState, which the host reads after the call.
     std::string listenerText_;
+    // Last member: destroyed first, as it keeps a pointer to the text table.
+    std::unique_ptr<window::TfrmDAQTray> frmDAQTray;
 };
 
 }  // namespace daq

@@ -3,7 +3,7 @@
 #include <type_traits>
 
 #include "kelvane/Pinz.h"
-#include "plugin/PinzKV.h"
+#include "plugin/TPinzKV.h"
 
 #define PINZ_EXPORT extern "C" __attribute__((visibility("default")))
 

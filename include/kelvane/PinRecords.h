@@ -57,6 +57,34 @@ struct TPinzLoginUser {
 #pragma pack(pop)
 
 inline constexpr int32_t kPinzCommandKind = 54;
+
+// Codes of the host's command channel to a plug-in (TPinzCommand::Code).
+enum TPinzCommandCode : int32_t {
+    cmdHostObjects = 0,      // Value: the IO tree; Data: the THostSystem
+    cmdClearResult = 2,      // Result := 0
+    cmdKeepValue = 4,        // Value kept by the plug-in
+    cmdLanguage = 15,        // Data: the language file's root node
+    cmdLanguageAlt = 16,     // the same
+    cmdClearData = 20,       // Data := null
+    cmdRunModeAddress = 22,  // Data := the address of the plug-in's run mode
+    cmdEmbedWindow = 49,     // Value: the host widget the plug-in's window fills
+    cmdActiveChange = 57,    // Value: the address of the host's TActivateEvent
+    cmdEnableFlag = 66,      // Value: the address of the host's enable flag
+    cmdProject = 83,         // Data: the TProjectRecord
+    cmdTextEntry42 = 96,     // Data := the plug-in's language text 42
+    cmdTextEntry43 = 97,     // Data := the plug-in's language text 43
+    cmdLoginCallback = 111,  // Data: the address of the host's TLoginEvent
+    // The stand-in host's: the listener's address (Text) and port (Value) over the plug-in's
+    // own settings, before the DAQ run; and the listener's state (Result 1 when it listens, 0
+    // when not; Data the address of a UTF-8 text: where it listens, or why not).
+    cmdListenAddress = 200,
+    cmdListenPort = 201,
+    cmdListenerState = 202,
+};
+
+// Pin type of the TCP DAQ server plug-in (TPinInfo::PinType), also the section of its texts in
+// the host's language files.
+inline constexpr int32_t kDaqServerPinType = 11;
 inline constexpr int32_t kLoginCommand = 112;
 inline constexpr int kLoginWriteFlag = 2;  // flag byte at offset 26 of TPinzLoginUser
 

@@ -42,8 +42,9 @@ std::shared_ptr<Session> sessionOf(const tcp::TcpConnection& connection) {
 
 }  // namespace
 
-ServerCore::ServerCore(IoMap& map, WindowSink& sink, ServerLimits limits)
-    : map_(map), sink_(sink), limits_(limits) {
+ServerCore::ServerCore(const protocol::IoRecordSource& map, const std::atomic<bool>& daqRunning,
+                       WindowSink& sink, ServerLimits limits)
+    : map_(map), daqRunning_(daqRunning), sink_(sink), limits_(limits) {
     // Buffers a session does not keep are given back to the system when freed, not to the
     // heap of the IO thread that freed them.
     serveLargeBlocksFromTheSystem(kKeptBufferBytes);
@@ -85,11 +86,8 @@ std::shared_ptr<const protocol::DeviceEntries> ServerCore::devices() const {
     return devices_.entries();
 }
 
-void ServerCore::setDaqRunning(bool running) {
-    if (running) {
-        valueEntries_.clear();
-    }
-    daqRunning_ = running;
+void ServerCore::startDaqRun() {
+    valueEntries_.clear();
 }
 
 void ServerCore::setDaqStatus(int32_t status) {

@@ -13,11 +13,12 @@
 //   window thread is waited for (the window only gets posts, WindowSink::startTimer).
 //
 // What the window calls, and when
-//   FormCreate              ServerCore core(ioMap, sink, limits)
+//   FormCreate              ServerCore core(ioMap, DaqRunning, sink, limits)
 //   SendParam 0 / 83 / 111  setSystemTree, setProject, setLoginCallback
 //   Connect                 setDaqStatus(1); rebuildDeviceList()
 //   Disconnect              setDaqStatus(0)
-//   SetDAQRun               setStopping(false); setDaqRunning(..); setDaqStatus(2) on start
+//   SetDAQRun               setStopping(false); on start startDaqRun(), then DaqRunning
+//                           raised, setDaqStatus(2)
 //   listener events         onConnect / onData / onDisconnect (TcpServerEvents)
 //   close_Server            setStopping(true) before the connections are closed (so their
 //                           disconnects book nothing); notifyServerStop(); clearClients();
@@ -37,13 +38,13 @@
 
 #include "kelvane/HostTree.h"
 #include "kelvane/SystemRecords.h"
-#include "server/IoMap.h"
 #include "server/core/DeviceList.h"
 #include "server/core/ServerLimits.h"
 #include "server/core/WindowQueues.h"
 #include "server/core/WindowRecords.h"
 #include "server/core/WindowSink.h"
 #include "server/protocol/Answer.h"
+#include "server/protocol/IoRecordSource.h"
 #include "server/protocol/LoginCallback.h"
 #include "server/protocol/ServerState.h"
 #include "server/tcp/TcpConnection.h"
@@ -54,7 +55,9 @@ struct Session;
 
 class ServerCore final : private protocol::ServerState {
   public:
-    ServerCore(IoMap& map, WindowSink& sink, ServerLimits limits = {});
+    // `daqRunning` is the run's flag (DaqRunning), kept by the owner of the DAQ run.
+    ServerCore(const protocol::IoRecordSource& map, const std::atomic<bool>& daqRunning,
+               WindowSink& sink, ServerLimits limits = {});
     ServerCore(const ServerCore&) = delete;
     ServerCore& operator=(const ServerCore&) = delete;
     ~ServerCore();
@@ -71,8 +74,8 @@ class ServerCore final : private protocol::ServerState {
     // The connect step: walks the system tree (getMySystemNode) into a new device list that
     // replaces the old one; requests reading the old one finish with it.
     void rebuildDeviceList();
-    // true starts a DAQ run: "DAQ_DATA" entries are rendered afresh from the records.
-    void setDaqRunning(bool running);
+    // A DAQ run starts: "DAQ_DATA" entries are rendered afresh from the records.
+    void startDaqRun();
     void setDaqStatus(int32_t status);
 
     // ---- Listener events (IO threads) ----
@@ -120,7 +123,7 @@ class ServerCore final : private protocol::ServerState {
 
   private:
     // protocol::ServerState, read by the handlers under requestLock_.
-    const IoMap& ioMap() const override { return map_; }
+    const protocol::IoRecordSource& ioMap() const override { return map_; }
     bool daqRunning() const override { return daqRunning_.load(); }
     int32_t daqStatus() const override { return daqStatus_.load(); }
     const kelvane::TProjectRecord* project() const override;
@@ -138,12 +141,12 @@ class ServerCore final : private protocol::ServerState {
     void sendData(tcp::TcpConnection& connection, protocol::Answer& answer);
     void startTimers(const WindowQueues::Timers& timers);
 
-    IoMap& map_;
+    const protocol::IoRecordSource& map_;
+    const std::atomic<bool>& daqRunning_;
     WindowSink& sink_;
     const ServerLimits limits_;
 
     std::mutex requestLock_;
-    std::atomic<bool> daqRunning_{false};
     // Emptied at every DAQ start: the entries rendered in an earlier run are dropped.
     protocol::ValueEntries valueEntries_;
     std::atomic<int32_t> daqStatus_{0};

@@ -76,7 +76,7 @@ bool handleDaqList(RequestContext& request) {
     const auto [start, size] = readPage(request.json, "DAQList");
     DAQ_TRACE(kTraceInfo, "DAQList", kTraceFile, "DAQServer Rx : %s, start=%d, end=%d",
               traceText(request.text).c_str(), start, size);
-    const IoMap& map = request.server.ioMap();
+    const IoRecordSource& map = request.server.ioMap();
     const bool running = request.server.daqRunning();
     DAQ_TRACE(kTraceInfo, "DAQList", kTraceFile, "DAQList : %d, DAQRun : %d", map.count(),
               running ? 1 : 0);
@@ -105,7 +105,7 @@ bool handleDaqList(RequestContext& request) {
                       i - first, answer.size());
             break;
         }
-        map.read([&](const IoMap::Snapshot& snapshot) {
+        map.read([&](const IoSnapshot& snapshot) {
             // The first entry always comes, so that a client stepping through pages goes on.
             for (int n = 0;
                  n < kEntriesPerMapHold && i < end && (i == first || answer.size() < maxBytes);
@@ -144,7 +144,7 @@ bool handleDaqData(RequestContext& request) {
     answer.key("LIST");
     answer.beginRawArray();
     if (indexes != nullptr) {
-        const IoMap& map = request.server.ioMap();
+        const IoRecordSource& map = request.server.ioMap();
         ValueEntries& entries = request.server.valueEntries();
         const rapidjson::SizeType wanted = indexes->Size();
         const auto bound = static_cast<rapidjson::SizeType>(request.server.maxDaqDataIndexes());
@@ -164,7 +164,7 @@ bool handleDaqData(RequestContext& request) {
                           "DAQ_DATA cut : the answer reached %zu bytes", answer.size());
                 break;
             }
-            map.read([&](const IoMap::Snapshot& snapshot) {
+            map.read([&](const IoSnapshot& snapshot) {
                 const auto hold = entries.lock();
                 for (int n = 0; n < kEntriesPerMapHold && next != last && room(); ++n, ++next) {
                     // An element that is no integer names no record, like one past the end.

@@ -10,9 +10,9 @@
 #include <string_view>
 
 #include "kelvane/SystemRecords.h"
-#include "server/IoMap.h"
 #include "server/protocol/ClientState.h"
 #include "server/protocol/DeviceInfo.h"
+#include "server/protocol/IoRecordSource.h"
 #include "server/protocol/LoginCallback.h"
 #include "server/protocol/ValueEntries.h"
 
@@ -29,7 +29,7 @@ struct LoginDetails {
 
 class ServerState {
   public:
-    virtual const IoMap& ioMap() const = 0;
+    virtual const IoRecordSource& ioMap() const = 0;
     virtual bool daqRunning() const = 0;
     virtual int32_t daqStatus() const = 0;
     // Null until the host hands its project record over.

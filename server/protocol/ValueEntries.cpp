@@ -30,7 +30,7 @@ void ValueEntries::clear() {
     entries_.clear();
 }
 
-void ValueEntries::write(Answer& answer, const IoMap::Snapshot& map, int32_t index,
+void ValueEntries::write(Answer& answer, const IoSnapshot& map, int32_t index,
                          const kelvane::TIOList& record) {
     if (map.generation() != generation_) {
         entries_.clear();  // the map was rebuilt: other records may stand at the same indexes

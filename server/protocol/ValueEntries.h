@@ -20,8 +20,8 @@
 #include <rapidjson/writer.h>
 
 #include "kelvane/IORecords.h"
-#include "server/IoMap.h"
 #include "server/protocol/Answer.h"
+#include "server/protocol/IoRecordSource.h"
 
 namespace daq::protocol {
 
@@ -37,7 +37,7 @@ class ValueEntries {
     // raw array (Answer::beginRawArray): "INDEX", "GUID", "DATA" (the value text), "UNIT",
     // "TYPE", "TIME" (the value's time stamp). Renderings of another map generation are
     // dropped first.
-    void write(Answer& answer, const IoMap::Snapshot& map, int32_t index,
+    void write(Answer& answer, const IoSnapshot& map, int32_t index,
                const kelvane::TIOList& record);
 
   private:

@@ -79,7 +79,7 @@ TEST(CoreConcurrency, RequestsWhileTheMapRefreshesStopsAndTheWindowDrains) {
     CoreHarness harness;
     harness.installLogin();
     harness.core().setSystemTree(&system.Tree());
-    harness.core().setDaqRunning(true);
+    harness.setDaqRunning(true);
 
     auto fillMap = [&] {
         for (const auto& tag : io.Tags()) {
@@ -114,7 +114,7 @@ TEST(CoreConcurrency, RequestsWhileTheMapRefreshesStopsAndTheWindowDrains) {
             if (round % 10 == 0) {
                 harness.ioMap().clear();
                 fillMap();
-                harness.core().setDaqRunning(true);  // a new run drops the rendered entries
+                harness.setDaqRunning(true);  // a new run drops the rendered entries
             }
             std::this_thread::yield();
         }

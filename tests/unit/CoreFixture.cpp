@@ -52,7 +52,7 @@ std::vector<host::UserSpec> testUsers() {
     return users;
 }
 
-CoreHarness::CoreHarness(daq::ServerLimits limits) : core_(ioMap_, timers_, limits) {}
+CoreHarness::CoreHarness(daq::ServerLimits limits) : core_(ioMap_, daqRunning_, timers_, limits) {}
 
 CoreHarness::~CoreHarness() = default;
 

@@ -13,8 +13,8 @@
 #include "host/core/Login.h"
 #include "host/core/ProjectModel.h"
 #include "kelvane/ReadMapFile.h"
-#include "server/IoMap.h"
 #include "server/core/ServerCore.h"
+#include "server/runtime/IoMap.h"
 #include "tests/support/MemoryConnection.h"
 #include "tests/support/TimerLog.h"
 #include "tests/unit/TraceReceiver.h"
@@ -44,6 +44,13 @@ class CoreHarness {
     ~CoreHarness();
 
     daq::ServerCore& core() { return core_; }
+    // Starts (true) or stops the DAQ run, as the runtime does.
+    void setDaqRunning(bool running) {
+        if (running) {
+            core_.startDaqRun();
+        }
+        daqRunning_ = running;
+    }
     daq::IoMap& ioMap() { return ioMap_; }
     kelvane::TReadMapFile& readMap() { return readMap_; }
     TimerLog& timers() { return timers_; }
@@ -65,6 +72,7 @@ class CoreHarness {
     kelvane::TReadMapFile readMap_;
     daq::IoMap ioMap_{readMap_};
     TimerLog timers_;
+    std::atomic<bool> daqRunning_{false};
     daq::ServerCore core_;
     std::unique_ptr<host::LoginService> login_;
     std::atomic<std::uint64_t> nextId_{1};  // tests connect from several threads

@@ -7,9 +7,9 @@
 
 #include "common/DateTime.h"
 #include "host/core/IoRecords.h"
-#include "tests/unit/CoreFixture.h"
 #include "kelvane/Text.h"
 #include "server/protocol/IoValueText.h"
+#include "tests/unit/CoreFixture.h"
 
 namespace core_test {
 namespace {
@@ -79,7 +79,7 @@ TEST_F(CoreIo, ListPageFromStringsOrNumbersWithStatusWhileNotRunning) {
               expected);
     EXPECT_EQ(harness.request(client, R"({"PS_ID":"DAQLIST","START_INDEX":2,"LIST_SIZE":3})"),
               expected);
-    harness.core().setDaqRunning(true);
+    harness.setDaqRunning(true);
     const auto running =
         harness.request(client, R"({"PS_ID":"DAQLIST","START_INDEX":2,"LIST_SIZE":3})");
     ASSERT_TRUE(running);
@@ -240,7 +240,7 @@ TEST_F(CoreIo, DataEntriesFollowTheMapAndTheDaqRun) {
     // The same record with a new unit text in a new DAQ run.
     const std::u16string unit = u"kPa \"g\"";
     other.Tags()[0].Record->Unit = unit.c_str();
-    harness.core().setDaqRunning(true);
+    harness.setDaqRunning(true);
     EXPECT_NE(harness.request(client, request)->find(R"("UNIT":"kPa \"g\"")"), std::string::npos);
 }
 

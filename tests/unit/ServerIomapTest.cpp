@@ -10,11 +10,11 @@
 #include <thread>
 #include <vector>
 
+#include "host/readmap/MapAccess.h"
 #include "kelvane/IORecords.h"
 #include "kelvane/ReadMapFile.h"
-#include "host/readmap/MapAccess.h"
-#include "server/IoMap.h"
-#include "server/RefreshThread.h"
+#include "server/runtime/IoMap.h"
+#include "server/runtime/RefreshThread.h"
 
 using namespace daq;
 using kelvane::TCurrentValue;
@@ -100,9 +100,13 @@ TEST_F(MapFixture, ClosedMapHasNoHeadersAndCopiesNothing) {
 
 TEST_F(MapFixture, ReadSeesTheMapUnderItsLock) {
     build(3);
-    const int counted = ioMap.read([](const IoMap::Snapshot& map) { return map.count(); });
+    int counted = 0;
+    const TIOList* second = nullptr;
+    ioMap.read([&](const daq::protocol::IoSnapshot& map) {
+        counted = map.count();
+        second = map.record(1);
+    });
     EXPECT_EQ(counted, 3);
-    const TIOList* second = ioMap.read([](const IoMap::Snapshot& map) { return map.record(1); });
     EXPECT_EQ(second, &records[1]);
 }
 
@@ -174,7 +178,7 @@ TEST(IoMapConcurrency, StopEmptiesTheMapWhileRefreshReadersAndHostRun) {
     std::atomic<std::uint64_t> copies{0};
     auto reader = [&] {
         while (!done.load()) {
-            ioMap.read([&](const IoMap::Snapshot& map) {
+            ioMap.read([&](const daq::protocol::IoSnapshot& map) {
                 for (int i = 0; i < map.count(); ++i) {
                     const TCurrentValue block = map.record(i)->Current;
                     if (block.Updated != 0 &&

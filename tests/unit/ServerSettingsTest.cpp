@@ -13,10 +13,10 @@
 #include <sstream>
 #include <string>
 
-#include "server/LocalAddresses.h"
-#include "server/ServerConfig.h"
-#include "server/SocketErrorText.h"
-#include "server/TextFormat.h"
+#include "server/runtime/LocalAddresses.h"
+#include "server/runtime/ServerConfig.h"
+#include "server/runtime/SocketErrorText.h"
+#include "server/runtime/TextFormat.h"
 
 namespace fs = std::filesystem;
 using namespace daq;

@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QWidget>
 
@@ -17,19 +18,20 @@
 #include <string>
 
 #include "host/core/HostTree.h"
+#include "host/units/UnitPinz.h"
 #include "kelvane/IORecords.h"
 #include "kelvane/PinRecords.h"
 #include "kelvane/SystemRecords.h"
 #include "kelvane/Text.h"
 #include "plugin/ClsInterface.h"
-#include "plugin/FormInfo.h"
-#include "plugin/PinzKV.h"
+#include "plugin/LibraryApplication.h"
+#include "plugin/TPinzKV.h"
+#include "plugin/TfrmInfo.h"
+#include "server/window/TfrmDAQTray.h"
 #include "tests/window/PluginTestSupport.h"
-#include "server/FormTray.h"
-#include "server/LibraryApplication.h"
-#include "host/units/UnitPinz.h"
 
 using namespace daq;
+using daq::window::TfrmDAQTray;
 
 namespace {
 
@@ -62,12 +64,13 @@ class PluginObject : public ::testing::Test {
 
     void send(Command& command) { pinz->SendParam(&command.param); }
     void enable(int32_t& flag) {
-        Command command(ClsInterface::cmdEnableFlag, asValue(&flag));
+        Command command(kelvane::cmdEnableFlag, asValue(&flag));
         send(command);
     }
+    TfrmDAQTray& window() { return pinz->commandObject()->serverWindow(); }
     template <typename T>
     T* widget(const char* name) {
-        return frmDAQTray->findChild<T*>(QString::fromLatin1(name));
+        return window().findChild<T*>(QString::fromLatin1(name));
     }
 
     std::unique_ptr<TPinzKV> pinz;
@@ -78,23 +81,24 @@ class PluginObject : public ::testing::Test {
 TEST(PluginLifecycle, AdoptsTheHostApplicationAndRestoresTheLibrarysOwn) {
     auto& application = HostApplicationEnvironment::application();
     ASSERT_EQ(libraryApplication(), nullptr);
+    QPointer<TfrmDAQTray> window;
     {
         TPinzKV pinz(&application, nullptr, false, nullptr);
         EXPECT_EQ(libraryApplication(), &application);
         EXPECT_EQ(pinz.savedApplication(), nullptr);
-        ASSERT_NE(frmDAQTray, nullptr);
         ASSERT_NE(pinz.commandObject(), nullptr);
         EXPECT_EQ(pinz.commandObject()->owner(), &pinz);
-        EXPECT_FALSE(frmDAQTray->isVisible());  // created hidden
+        window = &pinz.commandObject()->serverWindow();
+        EXPECT_FALSE(window->isVisible());  // created hidden
     }
-    EXPECT_EQ(frmDAQTray, nullptr);
+    EXPECT_TRUE(window.isNull());  // destroyed with the plug-in object
     EXPECT_EQ(libraryApplication(), nullptr);
 }
 
 TEST(PluginLifecycle, NoFormFlagDefersTheFormChainToInitInformForm) {
     TPinzKV pinz(&HostApplicationEnvironment::application(), nullptr, true, nullptr);
     EXPECT_EQ(pinz.infoForm(), nullptr);
-    EXPECT_EQ(frmDAQTray, nullptr);
+    EXPECT_EQ(pinz.commandObject(), nullptr);  // and with it no server window
     // Operations that need the form do nothing meanwhile.
     EXPECT_TRUE(pinz.DAQRun({}));
     pinz.SetAddReadEvent(nullptr, {});
@@ -105,7 +109,7 @@ TEST(PluginLifecycle, NoFormFlagDefersTheFormChainToInitInformForm) {
     host.show();
     pinz.InitInformForm(&host);
     ASSERT_NE(pinz.infoForm(), nullptr);
-    ASSERT_NE(frmDAQTray, nullptr);
+    ASSERT_NE(pinz.commandObject(), nullptr);
     EXPECT_EQ(pinz.infoForm()->parentWidget(), &host);
     EXPECT_EQ(pinz.infoForm()->geometry(), host.rect());
     host.resize(400, 250);
@@ -229,8 +233,8 @@ TEST_F(PluginObject, ReadConfigDerivesRunModeAndActive) {
                           Case{R"(<TCPServer Active="1"/>)", 0, false}}) {
         HostXml xml(std::string("<plugin>") + c.element + "</plugin>");
         pinz->ReadConfig(xml.root(), {});
-        EXPECT_EQ(frmDAQTray->runMode(), c.runMode) << c.element;
-        EXPECT_EQ(frmDAQTray->active(), c.active) << c.element;
+        EXPECT_EQ(window().runtime().runMode(), c.runMode) << c.element;
+        EXPECT_EQ(window().runtime().active(), c.active) << c.element;
         EXPECT_EQ(cbxActive->isChecked(), c.active) << c.element;
     }
 }
@@ -240,19 +244,19 @@ TEST_F(PluginObject, ReadConfigWithoutElementOrWhileDisabledChangesNothing) {
     enable(flag);
     HostXml running(R"(<plugin><TCPServer RunMode="0"/></plugin>)");
     pinz->ReadConfig(running.root(), {});
-    ASSERT_EQ(frmDAQTray->runMode(), 0);
-    ASSERT_TRUE(frmDAQTray->active());
+    ASSERT_EQ(window().runtime().runMode(), 0);
+    ASSERT_TRUE(window().runtime().active());
 
     HostXml without("<plugin><Other RunMode=\"1\"/></plugin>");
     pinz->ReadConfig(without.root(), {});
-    EXPECT_EQ(frmDAQTray->runMode(), 0);
-    EXPECT_TRUE(frmDAQTray->active());
+    EXPECT_EQ(window().runtime().runMode(), 0);
+    EXPECT_TRUE(window().runtime().active());
 
     flag = 0;
     HostXml disconnected(R"(<plugin><TCPServer RunMode="1"/></plugin>)");
     pinz->ReadConfig(disconnected.root(), {});
-    EXPECT_EQ(frmDAQTray->runMode(), 0);
-    EXPECT_TRUE(frmDAQTray->active());
+    EXPECT_EQ(window().runtime().runMode(), 0);
+    EXPECT_TRUE(window().runtime().active());
 }
 
 TEST_F(PluginObject, WriteConfigAppendsTheElement) {
@@ -268,14 +272,14 @@ TEST_F(PluginObject, WriteConfigAppendsTheElement) {
     EXPECT_STREQ(written.attribute("RunMode").value(), "1");
     EXPECT_STREQ(written.attribute("Active").value(), "0");
 
-    frmDAQTray->findChild<QCheckBox*>(QStringLiteral("cbxActive"))->setChecked(true);
+    window().findChild<QCheckBox*>(QStringLiteral("cbxActive"))->setChecked(true);
     HostXml again("<plugin/>");
     pinz->WriteConfig(again.root());
     EXPECT_STREQ(again.element().child("TCPServer").attribute("Active").value(), "1");
 }
 
 TEST_F(PluginObject, RunModeAddressShowsLaterChanges) {
-    Command runMode(ClsInterface::cmdRunModeAddress);
+    Command runMode(kelvane::cmdRunModeAddress);
     send(runMode);
     ASSERT_NE(runMode.command.Data, nullptr);
     const auto* seen = static_cast<const int32_t*>(runMode.command.Data);
@@ -301,27 +305,27 @@ TEST_F(PluginObject, EnableFlagSwitchesTheControlsAndRunMode) {
     auto* btnConfig = widget<QPushButton>("btnConfig");
     int32_t flag = 0;
     enable(flag);
-    EXPECT_EQ(frmDAQTray->runMode(), 4);
+    EXPECT_EQ(window().runtime().runMode(), 4);
     EXPECT_FALSE(cbxActive->isEnabled());
     EXPECT_FALSE(cbxIP->isEnabled());
     EXPECT_FALSE(btnConfig->isEnabled());
     // Disabled: connect and disconnect are ignored.
     pinz->Connect(nullptr);
-    EXPECT_EQ(frmDAQTray->runMode(), 4);
+    EXPECT_EQ(window().runtime().runMode(), 4);
 
     flag = 1;
     enable(flag);
-    EXPECT_EQ(frmDAQTray->runMode(), 0);
+    EXPECT_EQ(window().runtime().runMode(), 0);
     EXPECT_TRUE(cbxActive->isEnabled());
     EXPECT_TRUE(cbxIP->isEnabled());
     EXPECT_TRUE(btnConfig->isEnabled());
     // Uncoupled: ignored as well.
     pinz->Connect(nullptr);
-    EXPECT_EQ(frmDAQTray->runMode(), 0);
+    EXPECT_EQ(window().runtime().runMode(), 0);
 
-    Command none(ClsInterface::cmdEnableFlag, 0);
+    Command none(kelvane::cmdEnableFlag, 0);
     send(none);
-    EXPECT_EQ(frmDAQTray->runMode(), 4);
+    EXPECT_EQ(window().runtime().runMode(), 4);
 }
 
 TEST_F(PluginObject, ConnectAndDisconnectMoveTheState) {
@@ -331,26 +335,26 @@ TEST_F(PluginObject, ConnectAndDisconnectMoveTheState) {
     pinz->ReadConfig(settings.root(), {});
     auto* cbxActive = widget<QCheckBox>("cbxActive");
     pinz->Connect(nullptr);
-    EXPECT_EQ(frmDAQTray->runMode(), 2);
-    EXPECT_TRUE(frmDAQTray->active());
+    EXPECT_EQ(window().runtime().runMode(), 2);
+    EXPECT_TRUE(window().runtime().active());
     EXPECT_FALSE(cbxActive->isEnabled());
     pinz->Disconnect();
-    EXPECT_EQ(frmDAQTray->runMode(), 1);
+    EXPECT_EQ(window().runtime().runMode(), 1);
     EXPECT_TRUE(cbxActive->isEnabled());
 }
 
 TEST_F(PluginObject, ShortTextTableReadsMissingEntriesAsEmpty) {
     // Before any language change: the empty text.
-    Command early(ClsInterface::cmdTextEntry42);
+    Command early(kelvane::cmdTextEntry42);
     send(early);
     ASSERT_NE(early.command.Data, nullptr);
     EXPECT_EQ(*static_cast<const std::string*>(early.command.Data), "");
 
     HostXml shortTable(languageXml(5));
-    Command language(ClsInterface::cmdLanguage, 0, shortTable.root());
+    Command language(kelvane::cmdLanguage, 0, shortTable.root());
     send(language);
     EXPECT_EQ(pinz->commandObject()->textTable().count(), 5);
-    for (int32_t code : {ClsInterface::cmdTextEntry42, ClsInterface::cmdTextEntry43}) {
+    for (int32_t code : {kelvane::cmdTextEntry42, kelvane::cmdTextEntry43}) {
         Command entry(code);
         send(entry);
         ASSERT_NE(entry.command.Data, nullptr);
@@ -361,9 +365,9 @@ TEST_F(PluginObject, ShortTextTableReadsMissingEntriesAsEmpty) {
     EXPECT_EQ(widget<QLabel>("lbTitle")->text(), "");
 
     HostXml fullTable(languageXml(44));
-    Command full(ClsInterface::cmdLanguageAlt, 0, fullTable.root());
+    Command full(kelvane::cmdLanguageAlt, 0, fullTable.root());
     send(full);
-    Command entry43(ClsInterface::cmdTextEntry43);
+    Command entry43(kelvane::cmdTextEntry43);
     send(entry43);
     EXPECT_EQ(*static_cast<const std::string*>(entry43.command.Data), "text43");
     EXPECT_EQ(widget<QLabel>("lbTitle")->text(), "text42");
@@ -371,21 +375,21 @@ TEST_F(PluginObject, ShortTextTableReadsMissingEntriesAsEmpty) {
 }
 
 TEST_F(PluginObject, CommandChannelCodes) {
-    Command result(ClsInterface::cmdClearResult);
+    Command result(kelvane::cmdClearResult);
     send(result);
     EXPECT_EQ(result.command.Result, 0);
 
     int marker = 0;
-    Command clear(ClsInterface::cmdClearData, 0, &marker);
+    Command clear(kelvane::cmdClearData, 0, &marker);
     send(clear);
     EXPECT_EQ(clear.command.Data, nullptr);
 
-    Command keep(ClsInterface::cmdKeepValue, 0x1234);
+    Command keep(kelvane::cmdKeepValue, 0x1234);
     send(keep);
     EXPECT_EQ(pinz->commandObject()->commandValue(), 0x1234u);
 
     // Other kinds and unknown codes change nothing.
-    Command other(ClsInterface::cmdClearResult);
+    Command other(kelvane::cmdClearResult);
     other.param.Kind = 53;
     send(other);
     EXPECT_EQ(other.command.Result, -1);
@@ -406,23 +410,23 @@ TEST_F(PluginObject, ActiveChangeCallbackAndEmbedding) {
                                                s->sender = sender;
                                            },
                                            &seen};
-    Command activeChange(ClsInterface::cmdActiveChange, asValue(&onActive));
+    Command activeChange(kelvane::cmdActiveChange, asValue(&onActive));
     send(activeChange);
     widget<QCheckBox>("cbxActive")->setChecked(true);
     EXPECT_EQ(seen.calls, 1);
-    EXPECT_EQ(seen.sender, frmDAQTray);
-    EXPECT_TRUE(frmDAQTray->active());
+    EXPECT_EQ(seen.sender, &window());
+    EXPECT_TRUE(window().runtime().active());
 
     QWidget host;
     host.resize(640, 480);
     host.show();
-    Command embed(ClsInterface::cmdEmbedWindow, asValue(&host));
+    Command embed(kelvane::cmdEmbedWindow, asValue(&host));
     send(embed);
-    EXPECT_EQ(frmDAQTray->parentWidget(), &host);
-    EXPECT_FALSE(frmDAQTray->isWindow());
-    EXPECT_EQ(frmDAQTray->geometry(), host.rect());
-    EXPECT_FALSE(frmDAQTray->isHidden());
-    frmDAQTray->setParent(nullptr);  // the host's widget goes first here
+    EXPECT_EQ(window().parentWidget(), &host);
+    EXPECT_FALSE(window().isWindow());
+    EXPECT_EQ(window().geometry(), host.rect());
+    EXPECT_FALSE(window().isHidden());
+    window().setParent(nullptr);  // the host's widget goes first here
 }
 
 TEST_F(PluginObject, HostObjectsReachTheWindowAndTheRun) {
@@ -444,8 +448,8 @@ TEST_F(PluginObject, HostObjectsReachTheWindowAndTheRun) {
     system.SystemTree = &systemTree;
 
     TraceCapture traces;
-    Command objects(ClsInterface::cmdHostObjects,
-                    asValue(static_cast<kelvane::IHostTree*>(&ioTree)), &system);
+    Command objects(kelvane::cmdHostObjects, asValue(static_cast<kelvane::IHostTree*>(&ioTree)),
+                    &system);
     send(objects);
     char address[32];
     std::snprintf(address, sizeof address, "%" PRIxPTR,
@@ -460,11 +464,11 @@ TEST_F(PluginObject, HostObjectsReachTheWindowAndTheRun) {
     HostXml settings(R"(<plugin><TCPServer RunMode="1"/></plugin>)");
     pinz->ReadConfig(settings.root(), {});
     EXPECT_TRUE(pinz->DAQRun({}));
-    EXPECT_EQ(frmDAQTray->runMode(), rmDaqRunning);
-    EXPECT_EQ(frmDAQTray->ioMap().count(), 2);
-    EXPECT_TRUE(frmDAQTray->listener().active());
+    EXPECT_EQ(window().runtime().runMode(), rmDaqRunning);
+    EXPECT_EQ(window().runtime().ioMap().count(), 2);
+    EXPECT_TRUE(window().runtime().listener().active());
     pinz->DAQStop({});
-    EXPECT_EQ(frmDAQTray->runMode(), rmConnected);
-    EXPECT_EQ(frmDAQTray->ioMap().count(), 0);
-    EXPECT_FALSE(frmDAQTray->listener().active());
+    EXPECT_EQ(window().runtime().runMode(), rmConnected);
+    EXPECT_EQ(window().runtime().ioMap().count(), 0);
+    EXPECT_FALSE(window().runtime().listener().active());
 }

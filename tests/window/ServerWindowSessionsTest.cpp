@@ -12,15 +12,16 @@
 
 #include "host/core/Login.h"
 #include "host/core/Passwords.h"
-#include "tests/window/PluginTestSupport.h"
-#include "server/FormTray.h"
-#include "server/TextTable.h"
+#include "server/runtime/TextTable.h"
 #include "server/window/PopupWindow.h"
+#include "server/window/TfrmDAQTray.h"
 #include "server/window/ToolkitColor.h"
+#include "tests/window/PluginTestSupport.h"
 #include "tools/client/DaqClient.h"
 #include "trace/TzrTrace.h"
 
 using namespace daq;
+using daq::window::TfrmDAQTray;
 
 namespace {
 
@@ -58,12 +59,12 @@ class Sessions : public ::testing::Test {
         window = std::make_unique<TfrmDAQTray>(&HostApplicationEnvironment::application(), options);
         texts.load(language.root(), 11);
         window->applyTexts(&texts);
-        window->setLoginCallback(login.Callback());
-        window->setEnableFlag(&enableFlag);
+        window->runtime().setLoginCallback(login.Callback());
+        window->runtime().setEnableFlag(&enableFlag);
         HostXml settings(R"(<plugin><TCPServer RunMode="1"/></plugin>)");
-        window->ReadConfig(settings.root());
-        window->SetDAQRun(true);
-        ASSERT_TRUE(window->listener().active());
+        window->runtime().ReadConfig(settings.root());
+        window->runtime().SetDAQRun(true);
+        ASSERT_TRUE(window->runtime().listener().active());
         userRows = window->findChild<QTreeView*>(QStringLiteral("vst"))->model();
         eventRows = window->findChild<QTreeView*>(QStringLiteral("vstEvents"))->model();
     }
@@ -217,9 +218,9 @@ TEST_F(Sessions, StopNotifiesLoggedInClientsAndEmptiesTheListWithoutLogouts) {
     ASSERT_TRUE(waitRows(userRows, 1));
     ASSERT_TRUE(waitRows(eventRows, 1));
 
-    window->SetDAQRun(false);
+    window->runtime().SetDAQRun(false);
     EXPECT_EQ(userRows->rowCount(), 0);
-    EXPECT_EQ(window->core().clientCount(), 0u);
+    EXPECT_EQ(window->runtime().core().clientCount(), 0u);
     const auto notice = admin->connection().readUntilClosed();
     ASSERT_TRUE(notice.has_value());
     EXPECT_EQ(*notice, R"({"PS_ID":true})");
@@ -233,7 +234,7 @@ TEST_F(Sessions, StopNotifiesLoggedInClientsAndEmptiesTheListWithoutLogouts) {
 TEST_F(Sessions, AnswerLostOnTheWayIsTracedAsASendError) {
     TraceCapture traces;
     auto client = connect();
-    window->listener().injectFault(tcp::TcpFault::NextWrite);
+    window->runtime().listener().injectFault(tcp::TcpFault::NextWrite);
     EXPECT_FALSE(client->alive().has_value());
     const auto errors = matching(traces.collect(), "tcp server send error : write to 127.0.0.1:");
     ASSERT_EQ(errors.size(), 1u);

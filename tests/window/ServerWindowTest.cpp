@@ -28,17 +28,18 @@
 #include <vector>
 
 #include "host/core/HostTree.h"
-#include "kelvane/IORecords.h"
-#include "tests/window/PluginTestSupport.h"
 #include "host/readmap/MapAccess.h"
-#include "server/ConfigDialog.h"
-#include "server/FormTray.h"
-#include "server/LocalAddresses.h"
-#include "server/TextTable.h"
+#include "kelvane/IORecords.h"
+#include "server/runtime/LocalAddresses.h"
+#include "server/runtime/TextTable.h"
 #include "server/tcp/SocketError.h"
+#include "server/window/TfrmConfig.h"
+#include "server/window/TfrmDAQTray.h"
+#include "tests/window/PluginTestSupport.h"
 #include "trace/TzrTrace.h"
 
 using namespace daq;
+using namespace daq::window;
 
 namespace {
 
@@ -153,10 +154,10 @@ class ServerWindow : public ::testing::Test {
     }
     // Enabled and, through the project settings, disconnected (RunMode 1).
     void couple() {
-        window->setEnableFlag(&enableFlag);
+        window->runtime().setEnableFlag(&enableFlag);
         HostXml settings(R"(<plugin><TCPServer RunMode="1"/></plugin>)");
-        window->ReadConfig(settings.root());
-        ASSERT_EQ(window->runMode(), rmDisconnected);
+        window->runtime().ReadConfig(settings.root());
+        ASSERT_EQ(window->runtime().runMode(), rmDisconnected);
     }
     void useTexts(int count) {
         HostXml language(languageXml(count));
@@ -171,13 +172,14 @@ class ServerWindow : public ::testing::Test {
     void configure(const std::function<void(TfrmConfig&)>& act) {
         bool acted = false;
         QTimer::singleShot(0, [&] {
-            ASSERT_NE(frmConfig, nullptr);
-            act(*frmConfig);
+            auto* dialog = widget<TfrmConfig>("frmConfig");
+            ASSERT_NE(dialog, nullptr);
+            act(*dialog);
             acted = true;
         });
         window->btnConfigClick();
         EXPECT_TRUE(acted);
-        EXPECT_EQ(frmConfig, nullptr);
+        EXPECT_EQ(widget<TfrmConfig>("frmConfig"), nullptr);  // freed after use
     }
     static void confirm(TfrmConfig& dialog) {
         QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("btnOk")), Qt::LeftButton);
@@ -197,8 +199,8 @@ class ServerWindow : public ::testing::Test {
 TEST_F(ServerWindow, WithoutConfigFileTheListenerServesAllInterfacesAndNoFileIsWritten) {
     // The machine lists its loopback first.
     create({"127.0.0.1", "192.0.2.7"});
-    EXPECT_EQ(window->serverPort(), 5050);
-    EXPECT_EQ(window->serverAddress(), "0.0.0.0");
+    EXPECT_EQ(window->runtime().serverPort(), 5050);
+    EXPECT_EQ(window->runtime().serverAddress(), "0.0.0.0");
     auto* cbxIP = widget<QComboBox>("cbxIP");
     ASSERT_EQ(cbxIP->count(), 3);
     EXPECT_EQ(cbxIP->itemText(1), "192.0.2.7");
@@ -207,7 +209,7 @@ TEST_F(ServerWindow, WithoutConfigFileTheListenerServesAllInterfacesAndNoFileIsW
     EXPECT_FALSE(std::filesystem::exists(HostApplicationEnvironment::configPath()));
 
     // Confirming the dialog keeps every interface (the dialog reopens at a loopback binding).
-    window->listener().addBinding("127.0.0.1", freeLoopbackPort());
+    window->runtime().listener().addBinding("127.0.0.1", freeLoopbackPort());
     configure(confirm);
     EXPECT_NE(readConfig().find("DAQServer Addr=0.0.0.0"), std::string::npos) << readConfig();
 }
@@ -217,8 +219,8 @@ TEST_F(ServerWindow, StoredPortIsUsedButTheDialogShowsTheComponentDefault) {
     writeConfig("[config]\nDAQServer Addr=127.0.0.1\nDAQServer Port=" + std::to_string(port) +
                 "\n");
     create();
-    ASSERT_TRUE(window->open_Server(TfrmDAQTray::kOpenTimeoutMs));
-    EXPECT_EQ(window->listenerState().text, "127.0.0.1:" + std::to_string(port));
+    ASSERT_TRUE(window->runtime().open_Server(TfrmDAQTray::kOpenTimeoutMs));
+    EXPECT_EQ(window->runtime().listenerState().text, "127.0.0.1:" + std::to_string(port));
     EXPECT_EQ(lastStatusLine(),
               "2|DAQServer|TCP/IP Server active : 127.0.0.1:" + std::to_string(port) + "|");
 
@@ -231,9 +233,9 @@ TEST_F(ServerWindow, StoredPortIsUsedButTheDialogShowsTheComponentDefault) {
     // Stored: 5050; the listener came back at once with the binding it had.
     EXPECT_NE(readConfig().find("DAQServer Port=5050"), std::string::npos) << readConfig();
     EXPECT_NE(readConfig().find("DAQServer Addr=127.0.0.1"), std::string::npos);
-    EXPECT_EQ(window->serverPort(), 5050);
-    EXPECT_TRUE(window->listener().active());
-    EXPECT_EQ(window->listener().localPort(), port);
+    EXPECT_EQ(window->runtime().serverPort(), 5050);
+    EXPECT_TRUE(window->runtime().listener().active());
+    EXPECT_EQ(window->runtime().listener().localPort(), port);
     EXPECT_EQ(changes.calls, 1);
     EXPECT_EQ(changes.sender, window.get());
 }
@@ -242,7 +244,7 @@ TEST_F(ServerWindow, AddressNotOnTheMachineFallsBackToAllInterfacesAndBadSetting
     writeConfig("[config]\nDAQServer Addr=203.0.113.9\nDAQServer Port=fifty\n");
     TraceCapture traces;
     create({"127.0.0.1", "127.0.0.2"});
-    EXPECT_EQ(window->serverAddress(), "0.0.0.0");
+    EXPECT_EQ(window->runtime().serverAddress(), "0.0.0.0");
     EXPECT_EQ(widget<QComboBox>("cbxIP")->currentIndex(), 0);
     const std::vector<std::string> messages = traces.collect();
     EXPECT_EQ(matching(messages, "config.ini : DAQServer Port=fifty is not in 0..65535, 5050 kept|")
@@ -260,7 +262,7 @@ TEST_F(ServerWindow, OpeningBeforeTheStartUpStepListsTheAddressesOnce) {
     writeConfig("[config]\nDAQServer Addr=127.0.0.1\nDAQServer Port=" + std::to_string(port) +
                 "\n");
     createOnly({"127.0.0.1", "192.0.2.7"});
-    ASSERT_TRUE(window->open_Server(TfrmDAQTray::kOpenTimeoutMs));
+    ASSERT_TRUE(window->runtime().open_Server(TfrmDAQTray::kOpenTimeoutMs));
     auto* cbxIP = widget<QComboBox>("cbxIP");
     EXPECT_EQ(cbxIP->count(), 3);
     EXPECT_EQ(cbxIP->currentText(), "127.0.0.1");
@@ -280,13 +282,14 @@ TEST_F(ServerWindow, UnreadableConfigFileKeepsTheListenerClosedAndTheFileUnchang
                      HostApplicationEnvironment::configPath() + ": holds a zero byte at offset 8|")
             .size(),
         1u);
-    window->listener().addBinding("127.0.0.1", freeLoopbackPort());  // where the dialog reopens
+    window->runtime().listener().addBinding("127.0.0.1",
+                                            freeLoopbackPort());  // where the dialog reopens
     configure(confirm);
-    EXPECT_FALSE(window->listener().active());
+    EXPECT_FALSE(window->runtime().listener().active());
     EXPECT_EQ(readConfig(), settings);
-    EXPECT_FALSE(window->open_Server(0));
-    EXPECT_FALSE(window->listener().active());
-    EXPECT_EQ(window->listenerState().text,
+    EXPECT_FALSE(window->runtime().open_Server(0));
+    EXPECT_FALSE(window->runtime().listener().active());
+    EXPECT_EQ(window->runtime().listenerState().text,
               "config.ini not read : " + HostApplicationEnvironment::configPath() +
                   ": holds a zero byte at offset 8");
 }
@@ -295,20 +298,21 @@ TEST_F(ServerWindow, SameAddressTwiceSelectsTheLaterEntry) {
     writeConfig("[config]\nDAQServer Addr=127.0.0.1\n");
     create({"127.0.0.1", "127.0.0.2", "127.0.0.1"});
     EXPECT_EQ(widget<QComboBox>("cbxIP")->currentIndex(), 3);
-    EXPECT_EQ(window->serverAddress(), "127.0.0.1");
+    EXPECT_EQ(window->runtime().serverAddress(), "127.0.0.1");
 }
 
 TEST_F(ServerWindow, NonNumericPortsGiveTheDefault) {
     writeConfig("[config]\nDAQServer Port=fifty\n");
     create();
-    EXPECT_EQ(window->serverPort(), 5050);
-    EXPECT_FALSE(window->listener().active());
-    window->listener().addBinding("127.0.0.1", freeLoopbackPort());  // where the dialog reopens
+    EXPECT_EQ(window->runtime().serverPort(), 5050);
+    EXPECT_FALSE(window->runtime().listener().active());
+    window->runtime().listener().addBinding("127.0.0.1",
+                                            freeLoopbackPort());  // where the dialog reopens
     configure([](TfrmConfig& dialog) {
         dialog.setPortText(QStringLiteral("port"));
         confirm(dialog);
     });
-    EXPECT_EQ(window->serverPort(), 5050);
+    EXPECT_EQ(window->runtime().serverPort(), 5050);
     EXPECT_NE(readConfig().find("DAQServer Port=5050"), std::string::npos) << readConfig();
 }
 
@@ -320,7 +324,7 @@ TEST_F(ServerWindow, CancelledDialogChangesNothingAndRunLocksThePortEdit) {
     create();
     couple();
     useTexts(40);
-    window->SetDAQRun(true);
+    window->runtime().SetDAQRun(true);
     configure([](TfrmConfig& dialog) {
         EXPECT_EQ(dialog.windowTitle(), "text1");
         EXPECT_EQ(dialog.findChild<QCheckBox*>(QStringLiteral("CheckBox1"))->text(), "text36");
@@ -345,10 +349,10 @@ TEST_F(ServerWindow, AddressChangeSetsTheCaptionFromTheHostFormat) {
     auto* cbxIP = widget<QComboBox>("cbxIP");
     cbxIP->setCurrentIndex(2);
     emit cbxIP->activated(2);
-    EXPECT_EQ(window->serverAddress(), "127.0.0.2");
+    EXPECT_EQ(window->runtime().serverAddress(), "127.0.0.2");
     // Only %s and %d are conversions in a host text.
     EXPECT_EQ(window->windowTitle(), "DAQServer - 127.0.0.2 : 5050 %n%x");
-    EXPECT_FALSE(window->listener().active());
+    EXPECT_FALSE(window->runtime().listener().active());
 }
 
 // ---- Listener ----
@@ -357,14 +361,14 @@ TEST_F(ServerWindow, OpeningAnOpenListenerSaysNothing) {
     writeConfig("[config]\nDAQServer Addr=127.0.0.1\nDAQServer Port=" +
                 std::to_string(freeLoopbackPort()) + "\n");
     create();
-    ASSERT_TRUE(window->open_Server(TfrmDAQTray::kOpenTimeoutMs));
+    ASSERT_TRUE(window->runtime().open_Server(TfrmDAQTray::kOpenTimeoutMs));
     markStatusLine();
-    EXPECT_TRUE(window->open_Server(TfrmDAQTray::kOpenTimeoutMs));
+    EXPECT_TRUE(window->runtime().open_Server(TfrmDAQTray::kOpenTimeoutMs));
     EXPECT_EQ(lastStatusLine(), "2|test|mark|");
     EXPECT_FALSE(widget<QComboBox>("cbxIP")->isEnabled());
 
-    window->close_Server();
-    EXPECT_FALSE(window->listener().active());
+    window->runtime().close_Server();
+    EXPECT_FALSE(window->runtime().listener().active());
     EXPECT_TRUE(widget<QComboBox>("cbxIP")->isEnabled());
 }
 
@@ -372,7 +376,7 @@ TEST_F(ServerWindow, ClosingAClosedListenerOnlyReports) {
     writeConfig("[config]\nDAQServer Addr=127.0.0.1\nDAQServer Port=6001\n");
     create();
     widget<QComboBox>("cbxIP")->setEnabled(false);
-    window->close_Server();
+    window->runtime().close_Server();
     EXPECT_TRUE(widget<QComboBox>("cbxIP")->isEnabled());
     EXPECT_EQ(lastStatusLine(), "2|DAQServer|TCP/IP Server inactive : 127.0.0.1:6001|");
 }
@@ -389,7 +393,7 @@ TEST_F(ServerWindow, ActivationFailureTracesWaitsOutTheTimeoutAndKeepsTimersRunn
     ticker.start(20);
     QElapsedTimer elapsed;
     elapsed.start();
-    EXPECT_FALSE(window->open_Server(400));
+    EXPECT_FALSE(window->runtime().open_Server(400));
     EXPECT_GE(elapsed.elapsed(), 400);
     EXPECT_GT(ticks, 3);
     EXPECT_TRUE(widget<QComboBox>("cbxIP")->isEnabled());
@@ -407,17 +411,17 @@ TEST_F(ServerWindow, ActiveSwitchCallsTheHostButLeavesTheListener) {
     window->setOnActiveChange(changes.closure());
     auto* cbxActive = widget<QCheckBox>("cbxActive");
     cbxActive->setChecked(true);
-    EXPECT_TRUE(window->active());
+    EXPECT_TRUE(window->runtime().active());
     cbxActive->setChecked(false);
-    EXPECT_FALSE(window->active());
+    EXPECT_FALSE(window->runtime().active());
     EXPECT_EQ(changes.calls, 2);
     EXPECT_EQ(changes.sender, window.get());
-    EXPECT_FALSE(window->listener().active());
+    EXPECT_FALSE(window->runtime().listener().active());
 }
 
 TEST_F(ServerWindow, ListenerStatusBecomesAStatusLine) {
     create();
-    window->IdTCPServer1Status("listening on 127.0.0.1:1");
+    window->runtime().IdTCPServer1Status("listening on 127.0.0.1:1");
     EXPECT_EQ(lastStatusLine(), "2|DAQServer|TCP/IP Server status : listening on 127.0.0.1:1|");
 }
 
@@ -461,65 +465,65 @@ TEST_F(ServerWindow, DaqRunFollowsTheStateTable) {
     useTexts(20);
     io.tag(nullptr, 1);
     io.tag(nullptr, 2);
-    window->setIoTree(&io.tree());
+    window->runtime().setIoTree(&io.tree());
     auto* cbxIP = widget<QComboBox>("cbxIP");
     auto* cbxActive = widget<QCheckBox>("cbxActive");
     auto* lbStatus = widget<QLabel>("lbStatus");
 
     // Disconnected, stop: state unchanged, map empty.
-    window->SetDAQRun(false);
-    EXPECT_EQ(window->runMode(), rmDisconnected);
+    window->runtime().SetDAQRun(false);
+    EXPECT_EQ(window->runtime().runMode(), rmDisconnected);
     EXPECT_EQ(lbStatus->text(), "text18");
 
     // Disconnected -> running.
-    window->SetDAQRun(true);
-    EXPECT_EQ(window->runMode(), rmDaqRunning);
-    EXPECT_TRUE(window->daqRunning());
-    EXPECT_TRUE(window->listener().active());
-    EXPECT_EQ(window->ioMap().count(), 2);
+    window->runtime().SetDAQRun(true);
+    EXPECT_EQ(window->runtime().runMode(), rmDaqRunning);
+    EXPECT_TRUE(window->runtime().daqRunning());
+    EXPECT_TRUE(window->runtime().listener().active());
+    EXPECT_EQ(window->runtime().ioMap().count(), 2);
     EXPECT_FALSE(cbxIP->isEnabled());
     EXPECT_FALSE(cbxActive->isEnabled());
     EXPECT_EQ(lbStatus->text(), "text17");
 
     // A second start rebuilds the map from scratch.
-    window->SetDAQRun(true);
-    EXPECT_EQ(window->ioMap().count(), 2);
+    window->runtime().SetDAQRun(true);
+    EXPECT_EQ(window->runtime().ioMap().count(), 2);
 
     // Running -> connected.
-    window->SetDAQRun(false);
-    EXPECT_EQ(window->runMode(), rmConnected);
-    EXPECT_FALSE(window->daqRunning());
-    EXPECT_FALSE(window->listener().active());
-    EXPECT_EQ(window->ioMap().count(), 0);
+    window->runtime().SetDAQRun(false);
+    EXPECT_EQ(window->runtime().runMode(), rmConnected);
+    EXPECT_FALSE(window->runtime().daqRunning());
+    EXPECT_FALSE(window->runtime().listener().active());
+    EXPECT_EQ(window->runtime().ioMap().count(), 0);
     EXPECT_TRUE(cbxIP->isEnabled());
     EXPECT_TRUE(cbxActive->isEnabled());
     EXPECT_EQ(lbStatus->text(), "text18");
 
     // Connected -> running -> connected.
-    window->SetDAQRun(true);
-    EXPECT_EQ(window->runMode(), rmDaqRunning);
-    window->SetDAQRun(false);
-    EXPECT_EQ(window->runMode(), rmConnected);
+    window->runtime().SetDAQRun(true);
+    EXPECT_EQ(window->runtime().runMode(), rmDaqRunning);
+    window->runtime().SetDAQRun(false);
+    EXPECT_EQ(window->runtime().runMode(), rmConnected);
 }
 
 TEST_F(ServerWindow, UncoupledOrDisabledWindowIgnoresTheRun) {
     create();
     io.tag(nullptr, 1);
-    window->setIoTree(&io.tree());
+    window->runtime().setIoTree(&io.tree());
     TraceCapture traces;
-    window->setEnableFlag(&enableFlag);
-    ASSERT_EQ(window->runMode(), rmUncoupled);
-    window->SetDAQRun(true);
-    EXPECT_EQ(window->runMode(), rmUncoupled);
-    EXPECT_FALSE(window->daqRunning());
-    EXPECT_EQ(window->ioMap().count(), 0);
-    EXPECT_FALSE(window->listener().active());
+    window->runtime().setEnableFlag(&enableFlag);
+    ASSERT_EQ(window->runtime().runMode(), rmUncoupled);
+    window->runtime().SetDAQRun(true);
+    EXPECT_EQ(window->runtime().runMode(), rmUncoupled);
+    EXPECT_FALSE(window->runtime().daqRunning());
+    EXPECT_EQ(window->runtime().ioMap().count(), 0);
+    EXPECT_FALSE(window->runtime().listener().active());
 
-    window->setEnableFlag(nullptr);
-    ASSERT_EQ(window->runMode(), rmDisabled);
-    window->SetDAQRun(true);
-    EXPECT_EQ(window->runMode(), rmDisabled);
-    EXPECT_EQ(window->ioMap().count(), 0);
+    window->runtime().setEnableFlag(nullptr);
+    ASSERT_EQ(window->runtime().runMode(), rmDisabled);
+    window->runtime().SetDAQRun(true);
+    EXPECT_EQ(window->runtime().runMode(), rmDisabled);
+    EXPECT_EQ(window->runtime().ioMap().count(), 0);
     EXPECT_TRUE(matching(traces.collect(), "daqlist map").empty());
 }
 
@@ -535,16 +539,15 @@ TEST_F(ServerWindow, MapHoldsTheTreesTagsDepthFirst) {
     const kelvane::TIOList* t3 = io.tag(g2, 3);
     const kelvane::TIOList* t4 = io.tag(g1, 4);
     const kelvane::TIOList* t5 = io.tag(nullptr, 5);
-    window->setIoTree(&io.tree());
+    window->runtime().setIoTree(&io.tree());
     TraceCapture traces;
-    window->SetDAQRun(true);
+    window->runtime().SetDAQRun(true);
 
-    const std::vector<const kelvane::TIOList*> order = window->ioMap().read([](const auto& map) {
-        std::vector<const kelvane::TIOList*> records;
+    std::vector<const kelvane::TIOList*> order;
+    window->runtime().ioMap().read([&](const auto& map) {
         for (int i = 0; i < map.count(); ++i) {
-            records.push_back(map.record(i));
+            order.push_back(map.record(i));
         }
-        return records;
     });
     EXPECT_EQ(order, (std::vector<const kelvane::TIOList*>{t1, t2, t3, t4, t5}));
     std::vector<std::string> counts;
@@ -564,10 +567,10 @@ TEST_F(ServerWindow, TreeOfOnlyGroupsGivesAnEmptyMapAndOneLinePerGroup) {
     couple();
     io.group(io.group(nullptr));
     io.group(nullptr);
-    window->setIoTree(&io.tree());
+    window->runtime().setIoTree(&io.tree());
     TraceCapture traces;
-    window->SetDAQRun(true);
-    EXPECT_EQ(window->ioMap().count(), 0);
+    window->runtime().SetDAQRun(true);
+    EXPECT_EQ(window->runtime().ioMap().count(), 0);
     EXPECT_EQ(matching(traces.collect(), "daqlist map : 0|").size(), 4u);  // 3 groups + root
 }
 
@@ -578,12 +581,12 @@ TEST_F(ServerWindow, FailedMapOpenIsTracedAndTheRunGoesOn) {
     couple();
     io.tag(nullptr, 1);
     io.tag(nullptr, 2);
-    window->setIoTree(&io.tree());
+    window->runtime().setIoTree(&io.tree());
     kelvane::readmap::SetOpenFailure(true);
     TraceCapture traces;
-    window->SetDAQRun(true);
-    EXPECT_EQ(window->runMode(), rmDaqRunning);
-    EXPECT_TRUE(window->listener().active());
+    window->runtime().SetDAQRun(true);
+    EXPECT_EQ(window->runtime().runMode(), rmDaqRunning);
+    EXPECT_TRUE(window->runtime().listener().active());
     const auto failures = matching(traces.collect(), "TCPIP Server ReadMap fail! : IONum=2|");
     ASSERT_EQ(failures.size(), 1u);
     EXPECT_NE(failures[0].find("|2|-1|"), std::string::npos);
@@ -593,14 +596,14 @@ TEST_F(ServerWindow, RunningRefreshCopiesUpdatedValuesOnly) {
     writeConfig("[config]\nDAQServer Addr=127.0.0.1\nDAQServer Port=" +
                 std::to_string(freeLoopbackPort()) + "\nRefreshIntervalMs=20\n");
     create();
-    EXPECT_EQ(window->refreshThread().intervalMs(), 20);
+    EXPECT_EQ(window->runtime().refreshThread().intervalMs(), 20);
     couple();
     kelvane::TIOList* updated = io.tag(nullptr, 1);
     kelvane::TIOList* quiet = io.tag(nullptr, 2);
     quiet->Current.Value = 11.0;
     quiet->Current.Updated = 1;
-    window->setIoTree(&io.tree());
-    window->SetDAQRun(true);
+    window->runtime().setIoTree(&io.tree());
+    window->runtime().SetDAQRun(true);
 
     kelvane::TCurrentValue value{};
     value.Value = 42.5;
@@ -609,12 +612,15 @@ TEST_F(ServerWindow, RunningRefreshCopiesUpdatedValuesOnly) {
     const kelvane::readmap::HeaderUpdate update{updated, value};
     ASSERT_EQ(kelvane::readmap::WriteHeaders(&update, 1), 1u);
     auto valueOf = [&](int index) {
-        return window->ioMap().read(
-            [index](const auto& map) { return map.record(index)->Current.Value; });
+        double value = 0;
+        window->runtime().ioMap().read(
+            [&](const auto& map) { value = map.record(index)->Current.Value; });
+        return value;
     };
     ASSERT_TRUE(processEventsUntil([&] { return valueOf(0) == 42.5; }));
-    const uint64_t passes = window->refreshThread().passes();
-    ASSERT_TRUE(processEventsUntil([&] { return window->refreshThread().passes() > passes; }));
+    const uint64_t passes = window->runtime().refreshThread().passes();
+    ASSERT_TRUE(
+        processEventsUntil([&] { return window->runtime().refreshThread().passes() > passes; }));
     EXPECT_EQ(valueOf(1), 11.0);  // its header was never written: the old block stays
 }
 
@@ -661,15 +667,15 @@ TEST_F(ServerWindow, EscapeAndCloseOnlyHide) {
     writeConfig("[config]\nDAQServer Addr=127.0.0.1\nDAQServer Port=" +
                 std::to_string(freeLoopbackPort()) + "\n");
     create();
-    ASSERT_TRUE(window->open_Server(TfrmDAQTray::kOpenTimeoutMs));
+    ASSERT_TRUE(window->runtime().open_Server(TfrmDAQTray::kOpenTimeoutMs));
     window->show();
     QTest::keyClick(widget<QTreeView>("vst"), Qt::Key_Escape);
     EXPECT_FALSE(window->isVisible());
-    EXPECT_TRUE(window->listener().active());
+    EXPECT_TRUE(window->runtime().listener().active());
     window->show();
     EXPECT_FALSE(window->close());
     EXPECT_FALSE(window->isVisible());
-    EXPECT_TRUE(window->listener().active());
+    EXPECT_TRUE(window->runtime().listener().active());
 }
 
 TEST_F(ServerWindow, DestructionStopsTheListenerAndTheRefreshThread) {
@@ -678,9 +684,9 @@ TEST_F(ServerWindow, DestructionStopsTheListenerAndTheRefreshThread) {
     create();
     couple();
     io.tag(nullptr, 1);
-    window->setIoTree(&io.tree());
-    window->SetDAQRun(true);
-    ASSERT_TRUE(window->listener().active());
+    window->runtime().setIoTree(&io.tree());
+    window->runtime().SetDAQRun(true);
+    ASSERT_TRUE(window->runtime().listener().active());
     QElapsedTimer elapsed;
     elapsed.start();
     window.reset();

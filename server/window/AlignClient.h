@@ -5,10 +5,10 @@
 
 class QWidget;
 
-namespace daq {
+namespace daq::window {
 
 // Makes `child` a plain child widget of `parent` (no frame) that follows the parent's size.
 // With a null parent the child becomes a top-level window again and stops following.
 void alignClient(QWidget& child, QWidget* parent);
 
-}  // namespace daq
+}  // namespace daq::window

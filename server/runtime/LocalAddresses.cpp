@@ -1,4 +1,4 @@
-#include "server/LocalAddresses.h"
+#include "server/runtime/LocalAddresses.h"
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>

@@ -1,4 +1,4 @@
-#include "server/ConfigDialog.h"
+#include "server/window/TfrmConfig.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -7,11 +7,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "server/TextTable.h"
+#include "server/runtime/TextTable.h"
 
-namespace daq {
-
-TfrmConfig* frmConfig = nullptr;
+namespace daq::window {
 
 namespace {
 
@@ -73,4 +71,4 @@ void TfrmConfig::setEditable(bool editable) {
     CheckBox1->setEnabled(editable);
 }
 
-}  // namespace daq
+}  // namespace daq::window

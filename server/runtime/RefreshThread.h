@@ -12,7 +12,7 @@
 
 #include "common/AutoResetEvent.h"
 #include "kelvane/Stopwatch.h"
-#include "server/IoMap.h"
+#include "server/runtime/IoMap.h"
 
 namespace daq {
 

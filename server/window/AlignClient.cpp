@@ -1,9 +1,9 @@
-#include "server/AlignClient.h"
+#include "server/window/AlignClient.h"
 
 #include <QEvent>
 #include <QWidget>
 
-namespace daq {
+namespace daq::window {
 
 namespace {
 
@@ -41,4 +41,4 @@ void alignClient(QWidget& child, QWidget* parent) {
     aligner->setObjectName(kAlignerName);
 }
 
-}  // namespace daq
+}  // namespace daq::window

@@ -11,12 +11,11 @@
 namespace daq {
 
 class ClsInterface;
+class ServerRuntime;
 class TfrmInfo;
 
 class TPinzKV : public kelvane::TPinzBase {
   public:
-    static constexpr int32_t kPinType = 11;
-
     // Adopts `application` as the library's application object; creates the information
     // form (and with it the server window) at once unless `noForm` is set.
     TPinzKV(kelvane::TApplication* application, kelvane::TPinzBase* parent, bool noForm,
@@ -58,6 +57,8 @@ class TPinzKV : public kelvane::TPinzBase {
     TfrmInfo* infoForm() const;
     // The form's command object; null while there is no form.
     ClsInterface* commandObject() const;
+    // The server of the command object's window; null while there is no form.
+    ServerRuntime* serverRuntime() const;
     int32_t dynamicId() const { return FDynamicID; }
     int32_t connected() const { return FConnected; }
     kelvane::TPinzBase* parentPinz() const { return FParent; }

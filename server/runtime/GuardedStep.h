@@ -1,5 +1,5 @@
-// Tracing of the server window: the source name of its trace locations and the guard that
-// every window operation runs in (an exception is traced at level 2 and the window goes on).
+// The guard every operation of the server and its window runs in: an exception is traced at
+// level 2 under the source name operators know ("FormTray"), and the server goes on.
 #pragma once
 
 #include <exception>

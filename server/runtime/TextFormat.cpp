@@ -1,4 +1,4 @@
-#include "server/TextFormat.h"
+#include "server/runtime/TextFormat.h"
 
 #include <vector>
 

@@ -1,4 +1,4 @@
-#include "server/ServerConfig.h"
+#include "server/runtime/ServerConfig.h"
 
 // Settings are UTF-8 text handled as bytes; no wide-character variant is needed.
 #define SI_NO_CONVERSION

@@ -1,4 +1,4 @@
-#include "plugin/PinzKV.h"
+#include "plugin/TPinzKV.h"
 
 #include <QGuiApplication>
 #include <QImage>
@@ -7,11 +7,11 @@
 
 #include "kelvane/Text.h"
 #include "plugin/ClsInterface.h"
-#include "plugin/FormInfo.h"
 #include "plugin/IconResource.h"
-#include "server/AlignClient.h"
-#include "server/FormTray.h"
-#include "server/LibraryApplication.h"
+#include "plugin/LibraryApplication.h"
+#include "plugin/TfrmInfo.h"
+#include "server/window/AlignClient.h"
+#include "server/window/TfrmDAQTray.h"
 
 namespace daq {
 
@@ -53,7 +53,7 @@ TPinzKV::TPinzKV(kelvane::TApplication* application, kelvane::TPinzBase* parent,
     FConnected = 0;
     FIcon = nullptr;
     FInfoForm = nullptr;
-    FPinInfo.PinType = kPinType;
+    FPinInfo.PinType = kelvane::kDaqServerPinType;
     kelvane::StoreText(FPinInfo.Name, kPinName);
     kelvane::StoreText(FPinInfo.Version, kVersion);
     kelvane::StoreText(FPinInfo.Description, kDescription);
@@ -78,6 +78,11 @@ TfrmInfo* TPinzKV::infoForm() const {
 
 ClsInterface* TPinzKV::commandObject() const {
     return FInfoForm == nullptr ? nullptr : &infoForm()->commandObject();
+}
+
+ServerRuntime* TPinzKV::serverRuntime() const {
+    ClsInterface* command = commandObject();
+    return command == nullptr ? nullptr : &command->serverWindow().runtime();
 }
 
 const char16_t* TPinzKV::GetName() {
@@ -114,7 +119,7 @@ void TPinzKV::InitInformForm(QWidget* parent) {
         form->commandObject().setOwner(this);
     }
     TfrmInfo& form = *infoForm();
-    alignClient(form, parent);
+    window::alignClient(form, parent);
     if (parent != nullptr) {
         FEmbedControl = parent;
     } else {
@@ -171,14 +176,14 @@ bool TPinzKV::SetDelChildPinz(kelvane::TPinzBase* child) {
 void TPinzKV::SetCopyPinz(kelvane::TPinzBase*) {}
 
 void TPinzKV::ReadConfig(kelvane::IXMLNode* node, kelvane::TPinReadType) {
-    if (FInfoForm != nullptr && frmDAQTray != nullptr) {
-        frmDAQTray->ReadConfig(node);
+    if (ServerRuntime* runtime = serverRuntime()) {
+        runtime->ReadConfig(node);
     }
 }
 
 void TPinzKV::WriteConfig(kelvane::IXMLNode* node) {
-    if (FInfoForm != nullptr && frmDAQTray != nullptr) {
-        frmDAQTray->WriteConfig(node);
+    if (ServerRuntime* runtime = serverRuntime()) {
+        runtime->WriteConfig(node);
     }
 }
 
@@ -209,8 +214,8 @@ int32_t TPinzKV::GetMaxChild(kelvane::TPinzBase*) {
 }
 
 int32_t TPinzKV::Connect(void*) {
-    if (FInfoForm != nullptr && frmDAQTray != nullptr) {
-        frmDAQTray->Connect();
+    if (ServerRuntime* runtime = serverRuntime()) {
+        runtime->Connect();
     }
     FConnected = 1;
     return FConnected;
@@ -218,9 +223,7 @@ int32_t TPinzKV::Connect(void*) {
 
 void TPinzKV::Disconnect() {
     if (ClsInterface* command = commandObject()) {
-        if (frmDAQTray != nullptr) {
-            frmDAQTray->Disconnect();
-        }
+        command->serverWindow().runtime().Disconnect();
         command->clearReadEvents();
     }
     FConnected = 0;
@@ -255,15 +258,15 @@ void TPinzKV::SetDelReadEvent(kelvane::TPinzBase*, kelvane::TReadEvent handler) 
 }
 
 bool TPinzKV::DAQRun(kelvane::TDaqRunType) {
-    if (FInfoForm != nullptr && frmDAQTray != nullptr) {
-        frmDAQTray->SetDAQRun(true);
+    if (ServerRuntime* runtime = serverRuntime()) {
+        runtime->SetDAQRun(true);
     }
     return true;
 }
 
 void TPinzKV::DAQStop(kelvane::TDaqRunType) {
-    if (FInfoForm != nullptr && frmDAQTray != nullptr) {
-        frmDAQTray->SetDAQRun(false);
+    if (ServerRuntime* runtime = serverRuntime()) {
+        runtime->SetDAQRun(false);
     }
 }
 

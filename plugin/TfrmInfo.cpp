@@ -1,4 +1,4 @@
-#include "plugin/FormInfo.h"
+#include "plugin/TfrmInfo.h"
 
 #include <QFormLayout>
 #include <QLabel>

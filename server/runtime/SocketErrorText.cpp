@@ -1,4 +1,4 @@
-#include "server/SocketErrorText.h"
+#include "server/runtime/SocketErrorText.h"
 
 #include <array>
 

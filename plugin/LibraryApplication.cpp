@@ -1,4 +1,4 @@
-#include "server/LibraryApplication.h"
+#include "plugin/LibraryApplication.h"
 
 namespace daq {
 

@@ -1,4 +1,4 @@
-#include "server/RefreshThread.h"
+#include "server/runtime/RefreshThread.h"
 
 #include <algorithm>
 #include <chrono>

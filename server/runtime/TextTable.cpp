@@ -1,4 +1,4 @@
-#include "server/TextTable.h"
+#include "server/runtime/TextTable.h"
 
 namespace daq {
 

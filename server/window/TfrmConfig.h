@@ -9,8 +9,10 @@ class QLineEdit;
 class QPushButton;
 
 namespace daq {
-
 class TextTable;
+}  // namespace daq
+
+namespace daq::window {
 
 class TfrmConfig : public QDialog {
     Q_OBJECT
@@ -19,6 +21,7 @@ class TfrmConfig : public QDialog {
     // Longest port text the edit takes.
     static constexpr int kPortTextLimit = 5;
 
+    // A child of `owner` named "frmConfig" while it is shown.
     explicit TfrmConfig(QWidget* owner);
 
     // Caption 1, CheckBox1 36, LMDLabel1 37, btnOk 38, btnCancel 39; a null table reads as
@@ -37,7 +40,4 @@ class TfrmConfig : public QDialog {
     QPushButton* btnCancel;
 };
 
-// The dialog while it is shown (created for each use and freed afterwards); null otherwise.
-extern TfrmConfig* frmConfig;
-
-}  // namespace daq
+}  // namespace daq::window

@@ -1,4 +1,4 @@
-#include "server/IoMap.h"
+#include "server/runtime/IoMap.h"
 
 #include <algorithm>
 #include <cstring>
@@ -48,6 +48,11 @@ void IoMap::close() {
 int32_t IoMap::count() const {
     std::lock_guard lock(mutex_);
     return map_.GetCount();
+}
+
+void IoMap::read(FunctionRef<void(const protocol::IoSnapshot&)> reader) const {
+    std::lock_guard lock(mutex_);
+    reader(Snapshot(map_, generation_));
 }
 
 void IoMap::refresh() {

@@ -12,23 +12,21 @@
 
 #include "kelvane/IORecords.h"
 #include "kelvane/ReadMapFile.h"
+#include "server/protocol/IoRecordSource.h"
 
 namespace daq {
 
-class IoMap {
+class IoMap final : public protocol::IoRecordSource {
   public:
     // Entries one refresh slice copies while it holds the lock.
     static constexpr int32_t kDefaultEntriesPerSlice = 1024;
 
     // The map seen by a reader while the lock is held.
-    class Snapshot {
+    class Snapshot final : public protocol::IoSnapshot {
       public:
-        int32_t count() const { return map_.GetCount(); }
-        // i must lie in 0..count()-1 (checked by the caller against count()).
-        kelvane::TIOList* record(int32_t i) const { return map_.GetIOList(i); }
-        // Changes whenever the map's entries change (clear, add): what a reader keeps about
-        // the records at each index holds only while it stays the same.
-        uint64_t generation() const { return generation_; }
+        int32_t count() const override { return map_.GetCount(); }
+        kelvane::TIOList* record(int32_t i) const override { return map_.GetIOList(i); }
+        uint64_t generation() const override { return generation_; }
 
       private:
         friend class IoMap;
@@ -47,20 +45,14 @@ class IoMap {
     // 0 = failure, as the map reports it.
     int32_t open();
     void close();
-    int32_t count() const;
+    int32_t count() const override;
 
     // One refresh pass: every entry whose header has its update byte set gets the header's
     // current-value block copied into its IO record.
     void refresh();
 
-    // Runs f(const Snapshot&) with the map locked and returns what f returns. The snapshot and
-    // the records it hands out are valid only inside f; copy what is needed there.
-    template <typename F>
-    decltype(auto) read(F&& f) const {
-        std::lock_guard lock(mutex_);
-        const Snapshot snapshot(map_, generation_);
-        return f(snapshot);
-    }
+    // Runs `reader` with the map locked.
+    void read(FunctionRef<void(const protocol::IoSnapshot&)> reader) const override;
 
   private:
     // Copies the entries from `first` on, at most one slice; returns the next entry to copy,

@@ -1,4 +1,4 @@
-#include "server/DescriptorLimit.h"
+#include "server/runtime/DescriptorLimit.h"
 
 #include <sys/resource.h>
 

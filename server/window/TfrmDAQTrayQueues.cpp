@@ -4,16 +4,16 @@
 #include <QTimer>
 #include <QTreeView>
 
-#include "server/FormTray.h"
-#include "server/FormTrayTrace.h"
-#include "server/TextFormat.h"
-#include "server/TextTable.h"
+#include "server/runtime/GuardedStep.h"
+#include "server/runtime/TextFormat.h"
+#include "server/runtime/TextTable.h"
 #include "server/window/EventListModel.h"
 #include "server/window/PopupWindow.h"
+#include "server/window/TfrmDAQTray.h"
 #include "server/window/UserListModel.h"
 #include "trace/TzrTrace.h"
 
-namespace daq {
+namespace daq::window {
 
 namespace {
 
@@ -55,7 +55,7 @@ void TfrmDAQTray::startIdleTimer(int timer) {
 void TfrmDAQTray::TimerUserUpdateTimer() {
     TimerUserUpdate->stop();
     guardedStep("TimerUserUpdateTimer", __LINE__, [&] {
-        userRows_->append(core_.takeLogins());
+        userRows_->append(runtime_.core().takeLogins());
         vst->scrollToBottom();
     });
 }
@@ -63,19 +63,18 @@ void TfrmDAQTray::TimerUserUpdateTimer() {
 void TfrmDAQTray::TimerLogoutUserTimer() {
     TimerLogoutUser->stop();
     guardedStep("TimerLogoutUserTimer", __LINE__,
-                [&] { userRows_->removeRecords(core_.takeLogouts()); });
+                [&] { userRows_->removeRecords(runtime_.core().takeLogouts()); });
 }
 
 void TfrmDAQTray::clearUserRows() {
     userRows_->clear();
-    core_.rowsCleared();
 }
 
 void TfrmDAQTray::TimerEventMsgTimer() {
     TimerEventMsg->stop();
     guardedStep("TimerEventMsgTimer", __LINE__, [&] {
-        window::EventListModel::Records rows;
-        for (TDAQServerEvent& event : core_.takeEvents()) {
+        EventListModel::Records rows;
+        for (TDAQServerEvent& event : runtime_.core().takeEvents()) {
             auto row = std::make_unique<TDAQServerEvent>(std::move(event));
             const QByteArray shown = eventRows_->shownText(*row).toUtf8();
             TzrTrace::instance(nullptr).sendFormatted(kStatusLineCode, kStatusLineSource,
@@ -105,7 +104,7 @@ QStringList TfrmDAQTray::popupLines(const PopupRequest& request) const {
 void TfrmDAQTray::TimerPopupMsgTimer() {
     TimerPopupMsg->stop();
     guardedStep("TimerPopupMsgTimer", __LINE__, [&] {
-        for (const PopupRequest& request : core_.takePopups()) {
+        for (const PopupRequest& request : runtime_.core().takePopups()) {
             HTMLPopup->hidePopup();
             HTMLPopup->setShadeStart(request.kind == PopupRequest::Kind::Login ? kLoginShade
                                                                                : kLogoutShade);
@@ -120,4 +119,4 @@ void TfrmDAQTray::TimerHintTimer() {
     HTMLPopup->showPopup();
 }
 
-}  // namespace daq
+}  // namespace daq::window
