@@ -457,139 +457,25 @@ TEST_F(ServerWindow, OnlySocketErrorsAreTracedWithTheirTableLine) {
 
 // ---- DAQ run ----
 
-TEST_F(ServerWindow, DaqRunFollowsTheStateTable) {
+TEST_F(ServerWindow, RunStateShowsInTheStatusAndLocksTheAddressAndActive) {
     writeConfig("[config]\nDAQServer Addr=127.0.0.1\nDAQServer Port=" +
                 std::to_string(freeLoopbackPort()) + "\n");
     create();
     couple();
     useTexts(20);
-    io.tag(nullptr, 1);
-    io.tag(nullptr, 2);
-    window->runtime().setIoTree(&io.tree());
     auto* cbxIP = widget<QComboBox>("cbxIP");
     auto* cbxActive = widget<QCheckBox>("cbxActive");
     auto* lbStatus = widget<QLabel>("lbStatus");
 
-    // Disconnected, stop: state unchanged, map empty.
-    window->runtime().SetDAQRun(false);
-    EXPECT_EQ(window->runtime().runMode(), rmDisconnected);
-    EXPECT_EQ(lbStatus->text(), "text18");
-
-    // Disconnected -> running.
     window->runtime().SetDAQRun(true);
-    EXPECT_EQ(window->runtime().runMode(), rmDaqRunning);
-    EXPECT_TRUE(window->runtime().daqRunning());
-    EXPECT_TRUE(window->runtime().listener().active());
-    EXPECT_EQ(window->runtime().ioMap().count(), 2);
     EXPECT_FALSE(cbxIP->isEnabled());
     EXPECT_FALSE(cbxActive->isEnabled());
     EXPECT_EQ(lbStatus->text(), "text17");
 
-    // A second start rebuilds the map from scratch.
-    window->runtime().SetDAQRun(true);
-    EXPECT_EQ(window->runtime().ioMap().count(), 2);
-
-    // Running -> connected.
     window->runtime().SetDAQRun(false);
-    EXPECT_EQ(window->runtime().runMode(), rmConnected);
-    EXPECT_FALSE(window->runtime().daqRunning());
-    EXPECT_FALSE(window->runtime().listener().active());
-    EXPECT_EQ(window->runtime().ioMap().count(), 0);
     EXPECT_TRUE(cbxIP->isEnabled());
     EXPECT_TRUE(cbxActive->isEnabled());
     EXPECT_EQ(lbStatus->text(), "text18");
-
-    // Connected -> running -> connected.
-    window->runtime().SetDAQRun(true);
-    EXPECT_EQ(window->runtime().runMode(), rmDaqRunning);
-    window->runtime().SetDAQRun(false);
-    EXPECT_EQ(window->runtime().runMode(), rmConnected);
-}
-
-TEST_F(ServerWindow, UncoupledOrDisabledWindowIgnoresTheRun) {
-    create();
-    io.tag(nullptr, 1);
-    window->runtime().setIoTree(&io.tree());
-    TraceCapture traces;
-    window->runtime().setEnableFlag(&enableFlag);
-    ASSERT_EQ(window->runtime().runMode(), rmUncoupled);
-    window->runtime().SetDAQRun(true);
-    EXPECT_EQ(window->runtime().runMode(), rmUncoupled);
-    EXPECT_FALSE(window->runtime().daqRunning());
-    EXPECT_EQ(window->runtime().ioMap().count(), 0);
-    EXPECT_FALSE(window->runtime().listener().active());
-
-    window->runtime().setEnableFlag(nullptr);
-    ASSERT_EQ(window->runtime().runMode(), rmDisabled);
-    window->runtime().SetDAQRun(true);
-    EXPECT_EQ(window->runtime().runMode(), rmDisabled);
-    EXPECT_EQ(window->runtime().ioMap().count(), 0);
-    EXPECT_TRUE(matching(traces.collect(), "daqlist map").empty());
-}
-
-TEST_F(ServerWindow, MapHoldsTheTreesTagsDepthFirst) {
-    writeConfig("[config]\nDAQServer Addr=127.0.0.1\nDAQServer Port=" +
-                std::to_string(freeLoopbackPort()) + "\n");
-    create();
-    couple();
-    kelvane::TTreeNode* g1 = io.group(nullptr);
-    const kelvane::TIOList* t1 = io.tag(g1, 1);
-    kelvane::TTreeNode* g2 = io.group(g1);
-    const kelvane::TIOList* t2 = io.tag(g2, 2);
-    const kelvane::TIOList* t3 = io.tag(g2, 3);
-    const kelvane::TIOList* t4 = io.tag(g1, 4);
-    const kelvane::TIOList* t5 = io.tag(nullptr, 5);
-    window->runtime().setIoTree(&io.tree());
-    TraceCapture traces;
-    window->runtime().SetDAQRun(true);
-
-    std::vector<const kelvane::TIOList*> order;
-    window->runtime().ioMap().read([&](const auto& map) {
-        for (int i = 0; i < map.count(); ++i) {
-            order.push_back(map.record(i));
-        }
-    });
-    EXPECT_EQ(order, (std::vector<const kelvane::TIOList*>{t1, t2, t3, t4, t5}));
-    std::vector<std::string> counts;
-    for (const std::string& line : matching(traces.collect(), "daqlist map : ")) {
-        counts.push_back(line.substr(0, line.find('|')));
-        EXPECT_NE(line.find("|0|-1|"), std::string::npos) << line;
-        EXPECT_NE(line.find("|addDAQIO_Map|FormTray"), std::string::npos) << line;
-    }
-    EXPECT_EQ(counts,
-              (std::vector<std::string>{"daqlist map : 3", "daqlist map : 4", "daqlist map : 5"}));
-}
-
-TEST_F(ServerWindow, TreeOfOnlyGroupsGivesAnEmptyMapAndOneLinePerGroup) {
-    writeConfig("[config]\nDAQServer Addr=127.0.0.1\nDAQServer Port=" +
-                std::to_string(freeLoopbackPort()) + "\n");
-    create();
-    couple();
-    io.group(io.group(nullptr));
-    io.group(nullptr);
-    window->runtime().setIoTree(&io.tree());
-    TraceCapture traces;
-    window->runtime().SetDAQRun(true);
-    EXPECT_EQ(window->runtime().ioMap().count(), 0);
-    EXPECT_EQ(matching(traces.collect(), "daqlist map : 0|").size(), 4u);  // 3 groups + root
-}
-
-TEST_F(ServerWindow, FailedMapOpenIsTracedAndTheRunGoesOn) {
-    writeConfig("[config]\nDAQServer Addr=127.0.0.1\nDAQServer Port=" +
-                std::to_string(freeLoopbackPort()) + "\n");
-    create();
-    couple();
-    io.tag(nullptr, 1);
-    io.tag(nullptr, 2);
-    window->runtime().setIoTree(&io.tree());
-    kelvane::readmap::SetOpenFailure(true);
-    TraceCapture traces;
-    window->runtime().SetDAQRun(true);
-    EXPECT_EQ(window->runtime().runMode(), rmDaqRunning);
-    EXPECT_TRUE(window->runtime().listener().active());
-    const auto failures = matching(traces.collect(), "TCPIP Server ReadMap fail! : IONum=2|");
-    ASSERT_EQ(failures.size(), 1u);
-    EXPECT_NE(failures[0].find("|2|-1|"), std::string::npos);
 }
 
 TEST_F(ServerWindow, RunningRefreshCopiesUpdatedValuesOnly) {

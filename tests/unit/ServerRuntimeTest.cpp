@@ -1,0 +1,260 @@
+// The server runtime without its window: the DAQ-run state table, the IO map built from the
+// host's tree, and the refresh, with a view that records what a window would show.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <deque>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include <unistd.h>
+#include <vector>
+
+#include "host/core/HostTree.h"
+#include "host/readmap/MapAccess.h"
+#include "kelvane/IORecords.h"
+#include "server/runtime/ServerRuntime.h"
+#include "tests/unit/CoreFixture.h"
+
+namespace {
+
+using daq::ServerRuntime;
+
+// What a window would show, as the runtime last told it.
+struct RecordingView final : daq::ServerRuntimeView {
+    std::vector<std::string> addresses;
+    bool addressChoice = true;
+    bool activeSwitch = true;
+    bool controls = true;
+    bool active = false;
+    std::optional<bool> running;
+    int rowClears = 0;
+
+    void showAddresses(const std::vector<std::string>& shown, std::size_t) override {
+        addresses = shown;
+    }
+    void enableAddressChoice(bool enabled) override { addressChoice = enabled; }
+    void enableActiveSwitch(bool enabled) override { activeSwitch = enabled; }
+    void enableControls(bool enabled) override { controls = enabled; }
+    void showActive(bool shown) override { active = shown; }
+    void showRunState(bool shown) override { running = shown; }
+    void clearUserRows() override { ++rowClears; }
+    bool waitForEvents(int ms) override {
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        return true;
+    }
+    void startTimer(daq::WindowTimer) override {}
+};
+
+// The host's application object, with a directory of its own for "config.ini".
+class TestApplication final : public kelvane::TApplication {
+  public:
+    TestApplication()
+        : directory_(std::filesystem::temp_directory_path() /
+                     ("runtime-test-" + std::to_string(::getpid()))) {
+        std::filesystem::create_directories(directory_);
+    }
+    ~TestApplication() { std::filesystem::remove_all(directory_); }
+    std::string ExeDir() const override { return directory_.string() + "/"; }
+    ExceptionEvent OnException() const override { return handler_; }
+    void SetOnException(ExceptionEvent handler) override { handler_ = handler; }
+
+  private:
+    std::filesystem::path directory_;
+    ExceptionEvent handler_{};
+};
+
+// The host's IO tree: groups and tags with their records.
+class IoTree {
+  public:
+    kelvane::TTreeNode* group(kelvane::TTreeNode* parent) {
+        nodes_.push_back({kelvane::nkGroup, {}, nullptr});
+        return tree_.Add(parent, &nodes_.back(), 0, "group");
+    }
+    kelvane::TIOList* tag(kelvane::TTreeNode* parent, int32_t id) {
+        records_.emplace_back();
+        records_.back().Id = id;
+        nodes_.push_back({kelvane::nkTag, {}, &records_.back()});
+        tree_.Add(parent, &nodes_.back(), 0, "tag");
+        return &records_.back();
+    }
+    host::HostTree& tree() { return tree_; }
+
+  private:
+    host::HostTree tree_;
+    std::deque<kelvane::TIONodeRecord> nodes_;
+    std::deque<kelvane::TIOList> records_;
+};
+
+class Runtime : public ::testing::Test {
+  protected:
+    Runtime() {
+        runtime.setListenAddress("127.0.0.1");
+        runtime.setListenPort(0);  // a free port
+    }
+    ~Runtime() override { kelvane::readmap::SetOpenFailure(false); }
+
+    // Enabled and, through the project settings and the host's calls, in the given run mode.
+    void enterRunMode(int32_t mode) {
+        runtime.setEnableFlag(&enableFlag);
+        if (mode == daq::rmDisabled) {
+            runtime.setEnableFlag(nullptr);
+        } else if (mode != daq::rmUncoupled) {
+            coupleDisconnected();
+            if (mode == daq::rmConnected) {
+                runtime.Connect();
+            } else if (mode == daq::rmDaqRunning) {
+                runtime.SetDAQRun(true);
+            }
+        }
+        ASSERT_EQ(runtime.runMode(), mode);
+    }
+    void coupleDisconnected();
+    std::vector<const kelvane::TIOList*> mapped() {
+        std::vector<const kelvane::TIOList*> records;
+        runtime.ioMap().read([&](const daq::protocol::IoSnapshot& map) {
+            for (int i = 0; i < map.count(); ++i) {
+                records.push_back(map.record(i));
+            }
+        });
+        return records;
+    }
+
+    int32_t enableFlag = 1;
+    IoTree io;  // outlives the run over it
+    TestApplication application;
+    RecordingView view;
+    ServerRuntime runtime{&application, {}, view};
+};
+
+// The plug-in's element of the host's project settings, <TCPServer RunMode="..."/>, as the
+// plug-in reads it (one node standing for the settings and the element).
+class SettingsNode final : public kelvane::IXMLNode {
+  public:
+    explicit SettingsNode(std::string runMode) : runMode_(std::move(runMode)) {}
+    std::string NodeName() const override { return "TCPServer"; }
+    std::string Text() const override { return {}; }
+    int ChildCount() const override { return 1; }
+    kelvane::IXMLNode* Child(int index) override { return index == 0 ? this : nullptr; }
+    kelvane::IXMLNode* ChildNode(std::string_view name) override {
+        return name == "TCPServer" ? this : nullptr;
+    }
+    kelvane::IXMLNode* AddChild(std::string_view) override { return this; }
+    bool HasAttribute(std::string_view name) const override { return name == "RunMode"; }
+    std::string Attribute(std::string_view) const override { return runMode_; }
+    void SetAttribute(std::string_view, std::string_view) override {}
+
+  private:
+    std::string runMode_;
+};
+
+void Runtime::coupleDisconnected() {
+    SettingsNode settings("1");
+    runtime.ReadConfig(&settings);
+}
+
+}  // namespace
+
+TEST_F(Runtime, DaqRunFollowsTheStateTable) {
+    struct Row {
+        int32_t from;
+        bool run;
+        int32_t to;
+        bool listening;
+    };
+    const Row rows[] = {
+        {daq::rmDisconnected, true, daq::rmDaqRunning, true},
+        {daq::rmConnected, true, daq::rmDaqRunning, true},
+        {daq::rmDaqRunning, true, daq::rmDaqRunning, true},  // the map is rebuilt
+        {daq::rmDaqRunning, false, daq::rmConnected, false},
+        {daq::rmDisconnected, false, daq::rmDisconnected, false},
+        {daq::rmConnected, false, daq::rmConnected, false},
+        {daq::rmUncoupled, true, daq::rmUncoupled, false},
+        {daq::rmDisabled, true, daq::rmDisabled, false},
+    };
+    io.tag(nullptr, 1);
+    io.tag(nullptr, 2);
+    runtime.setIoTree(&io.tree());
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::to_string(row.from) + (row.run ? " run" : " stop"));
+        enterRunMode(row.from);
+        const bool wasRunning = runtime.daqRunning();
+        runtime.SetDAQRun(row.run);
+        EXPECT_EQ(runtime.runMode(), row.to);
+        EXPECT_EQ(runtime.listener().active(), row.listening);
+        const bool ignored = row.from == daq::rmUncoupled || row.from == daq::rmDisabled;
+        EXPECT_EQ(runtime.daqRunning(), ignored ? wasRunning : row.run);
+        EXPECT_EQ(runtime.ioMap().count(), row.run && !ignored ? 2 : 0);
+        if (!ignored) {
+            EXPECT_EQ(view.running, row.run);
+            EXPECT_EQ(view.addressChoice, !row.run);
+            EXPECT_EQ(view.activeSwitch, !row.run);
+        }
+        runtime.SetDAQRun(false);  // the next row starts stopped
+    }
+}
+
+TEST_F(Runtime, IgnoredRunBuildsNoMap) {
+    io.tag(nullptr, 1);
+    runtime.setIoTree(&io.tree());
+    core_test::TraceCapture traces;
+    enterRunMode(daq::rmUncoupled);
+    runtime.SetDAQRun(true);
+    EXPECT_FALSE(view.running.has_value());
+    EXPECT_FALSE(core_test::TraceCapture::contains(traces.take(), kTraceInfo, "daqlist map"));
+}
+
+TEST_F(Runtime, MapHoldsTheTreesTagsDepthFirstWithOneLinePerGroup) {
+    kelvane::TTreeNode* g1 = io.group(nullptr);
+    const kelvane::TIOList* t1 = io.tag(g1, 1);
+    kelvane::TTreeNode* g2 = io.group(g1);
+    const kelvane::TIOList* t2 = io.tag(g2, 2);
+    const kelvane::TIOList* t3 = io.tag(g2, 3);
+    const kelvane::TIOList* t4 = io.tag(g1, 4);
+    io.group(nullptr);  // an empty group
+    const kelvane::TIOList* t5 = io.tag(nullptr, 5);
+    runtime.setIoTree(&io.tree());
+    enterRunMode(daq::rmDisconnected);
+    core_test::TraceCapture traces;
+    runtime.SetDAQRun(true);
+
+    EXPECT_EQ(mapped(), (std::vector<const kelvane::TIOList*>{t1, t2, t3, t4, t5}));
+    std::vector<std::string> counts;
+    for (const core_test::TraceLine& line : traces.take()) {
+        if (line.text.starts_with("daqlist map : ")) {
+            counts.push_back(line.text);
+            EXPECT_EQ(line.level, kTraceInfo);
+            EXPECT_EQ(line.operation, "addDAQIO_Map");
+            EXPECT_EQ(line.file, "FormTray");
+        }
+    }
+    EXPECT_EQ(counts, (std::vector<std::string>{"daqlist map : 3", "daqlist map : 4",
+                                                "daqlist map : 4", "daqlist map : 5"}));
+}
+
+TEST_F(Runtime, FailedMapOpenIsTracedAndTheRunGoesOn) {
+    io.tag(nullptr, 1);
+    io.tag(nullptr, 2);
+    runtime.setIoTree(&io.tree());
+    enterRunMode(daq::rmDisconnected);
+    kelvane::readmap::SetOpenFailure(true);
+    core_test::TraceCapture traces;
+    runtime.SetDAQRun(true);
+    EXPECT_EQ(runtime.runMode(), daq::rmDaqRunning);
+    EXPECT_TRUE(runtime.listener().active());
+    EXPECT_TRUE(core_test::TraceCapture::contains(traces.take(), kTraceError,
+                                                  "TCPIP Server ReadMap fail! : IONum=2"));
+}
+
+TEST_F(Runtime, StopClosesTheListenerAndEmptiesTheUserList) {
+    runtime.setIoTree(&io.tree());
+    enterRunMode(daq::rmDaqRunning);
+    ASSERT_TRUE(runtime.listenerState().listening);
+    runtime.SetDAQRun(false);
+    EXPECT_EQ(view.rowClears, 1);
+    EXPECT_FALSE(runtime.listenerState().listening);
+    runtime.SetDAQRun(false);  // a closed listener has no rows to clear
+    EXPECT_EQ(view.rowClears, 1);
+}
