@@ -17,6 +17,8 @@
 #include "server/protocol/Frame.h"
 #include "server/protocol/IoValueText.h"
 
+namespace daq::bench {
+
 namespace {
 
 // A connection that takes the answers and forgets them.
@@ -200,3 +202,5 @@ void BM_GuidText(benchmark::State& state) {
 BENCHMARK(BM_GuidText);
 
 }  // namespace
+
+}  // namespace daq::bench

@@ -9,11 +9,13 @@
 #include <thread>
 #include <vector>
 
+#include "host/readmap/MapAccess.h"
 #include "kelvane/IORecords.h"
 #include "kelvane/ReadMapFile.h"
-#include "host/readmap/MapAccess.h"
 #include "server/IoMap.h"
 #include "server/RefreshThread.h"
+
+namespace daq::bench {
 
 namespace {
 
@@ -101,3 +103,5 @@ BENCHMARK(RefreshThreadCpuShare)
     ->Unit(benchmark::kSecond);
 
 }  // namespace
+
+}  // namespace daq::bench

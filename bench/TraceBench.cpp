@@ -16,6 +16,8 @@
 #include "trace/TraceTransport.h"
 #include "trace/ViewerGeneration.h"
 
+namespace daq::bench {
+
 namespace {
 
 using Datagram = asio::local::datagram_protocol;
@@ -142,3 +144,5 @@ void BM_OneSystemCall(benchmark::State& state) {
 BENCHMARK(BM_OneSystemCall);
 
 }  // namespace
+
+}  // namespace daq::bench
