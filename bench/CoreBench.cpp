@@ -18,6 +18,8 @@
 #include "server/protocol/IoValueText.h"
 #include "server/runtime/IoMap.h"
 
+namespace daq::bench {
+
 namespace {
 
 // A connection that takes the answers and forgets them.
@@ -203,3 +205,5 @@ void BM_GuidText(benchmark::State& state) {
 BENCHMARK(BM_GuidText);
 
 }  // namespace
+
+}  // namespace daq::bench

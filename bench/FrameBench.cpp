@@ -9,6 +9,8 @@
 #include "server/protocol/FrameReader.h"
 #include "server/protocol/JsonRequest.h"
 
+namespace daq::bench {
+
 namespace {
 
 using daq::protocol::FrameReader;
@@ -103,3 +105,5 @@ void BM_BuildAnswerFrame(benchmark::State& state) {
 BENCHMARK(BM_BuildAnswerFrame)->Arg(256)->Arg(16 * 1024);
 
 }  // namespace
+
+}  // namespace daq::bench

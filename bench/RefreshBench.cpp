@@ -15,6 +15,8 @@
 #include "server/runtime/IoMap.h"
 #include "server/runtime/RefreshThread.h"
 
+namespace daq::bench {
+
 namespace {
 
 // A map of `entries` records, open, with a value written into every header.
@@ -101,3 +103,5 @@ BENCHMARK(RefreshThreadCpuShare)
     ->Unit(benchmark::kSecond);
 
 }  // namespace
+
+}  // namespace daq::bench

@@ -16,6 +16,8 @@
 #include "trace/TraceTransport.h"
 #include "trace/ViewerGeneration.h"
 
+namespace daq::bench {
+
 namespace {
 
 using Datagram = asio::local::datagram_protocol;
@@ -30,7 +32,7 @@ class SocketDirectory {
         }
         directory_ = pattern;
         setenv("KELVANE_TRACE_SOCKET", socketPath().c_str(), 1);
-        traceReloadSocketPath();
+        daq::traceReloadSocketPath();
     }
     ~SocketDirectory() { std::filesystem::remove_all(directory_); }
 
@@ -68,15 +70,16 @@ class DrainingViewer {
 
     asio::io_context io_;
     Datagram::socket socket_{io_};
-    std::vector<char> buffer_ = std::vector<char>(kTraceMessageLimit + 1);
+    std::vector<char> buffer_ = std::vector<char>(daq::kTraceMessageLimit + 1);
     std::atomic<long> received_{0};
     std::thread thread_;
 };
 
 void traceOnce(benchmark::State& state) {
     for (auto _ : state) {
-        setTraceLocation(__LINE__, "IdTCPServer1Execute", "FormTray");
-        trace(kTraceError, "TCP Server Error : %s, %s", "DAQ_DATA", "Connection reset by peer");
+        daq::setTraceLocation(__LINE__, "IdTCPServer1Execute", "FormTray");
+        daq::trace(daq::kTraceError, "TCP Server Error : %s, %s", "DAQ_DATA",
+                   "Connection reset by peer");
     }
     state.SetItemsProcessed(state.iterations());
 }
@@ -94,7 +97,7 @@ void BM_TraceNoViewerSinceOneLeft(benchmark::State& state) {
     {
         asio::io_context io;
         Datagram::socket viewer(io, Datagram::endpoint(directory.socketPath()));
-        if (!announceViewer(directory.socketPath())) {
+        if (!daq::announceViewer(directory.socketPath())) {
             state.SkipWithError("cannot create the generation file");
             return;
         }
@@ -141,3 +144,5 @@ void BM_OneSystemCall(benchmark::State& state) {
 BENCHMARK(BM_OneSystemCall);
 
 }  // namespace
+
+}  // namespace daq::bench

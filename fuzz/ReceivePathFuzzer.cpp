@@ -186,7 +186,7 @@ class Harness {
         const std::filesystem::path traceSocket =
             std::filesystem::temp_directory_path() / "receive-path-fuzz.sock";
         ::setenv("KELVANE_TRACE_SOCKET", traceSocket.c_str(), 1);
-        traceReloadSocketPath();
+        daq::traceReloadSocketPath();
         for (daq::ServerCore* core : {&standard_, &tight_}) {
             core->setLoginCallback(login_.Callback());
         }

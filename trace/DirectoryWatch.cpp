@@ -5,6 +5,8 @@
 
 #include <utility>
 
+namespace daq {
+
 namespace {
 
 // Room for a burst of events with long names; the rest is read on the next pass of the loop.
@@ -58,3 +60,5 @@ bool DirectoryWatch::nameMayHaveAppeared() {
         }
     }
 }
+
+}  // namespace daq

@@ -3,6 +3,8 @@
 
 #include <string>
 
+namespace daq {
+
 class DirectoryWatch {
   public:
     // Watches `directory` for `name` being created or moved in. If the directory cannot be
@@ -19,3 +21,5 @@ class DirectoryWatch {
     int fd_ = -1;
     std::string name_;
 };
+
+}  // namespace daq

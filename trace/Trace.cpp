@@ -12,6 +12,8 @@
 #include <memory>
 #include <string_view>
 
+namespace daq {
+
 namespace {
 
 struct PendingLocation {
@@ -66,7 +68,7 @@ std::size_t appendLocation(char* message, std::size_t length, int level) {
 
 void sendMessage(int level, const char* format, va_list arguments) {
     // Nobody would read it: skip the formatting.
-    if (!trace_detail::viewerMayListen()) {
+    if (!viewerMayListen()) {
         pending.line = 0;
         return;
     }
@@ -83,7 +85,7 @@ void sendMessage(int level, const char* format, va_list arguments) {
     if (pending.line > 0) {
         length = appendLocation(message, length, level);
     }
-    trace_detail::sendToViewer(message, length + 1);
+    sendToViewer(message, length + 1);
     pending.line = 0;
 }
 
@@ -103,3 +105,5 @@ void trace(int level, const char* format, ...) {
     va_end(arguments);
     errno = savedErrno;
 }
+
+}  // namespace daq

@@ -11,6 +11,8 @@
 
 #include <cstddef>
 
+namespace daq {
+
 // Trace levels in use.
 inline constexpr int kTraceInfo = 0;
 inline constexpr int kTraceError = 2;
@@ -29,9 +31,11 @@ void setTraceLocation(int line, const char* function, const char* file);
 // sent and the location stays pending.
 void trace(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
+}  // namespace daq
+
 // Sets the location to this line, the given operation name and file name, then traces.
-#define DAQ_TRACE(level, operation, file, ...)             \
-    do {                                                   \
-        ::setTraceLocation(__LINE__, (operation), (file)); \
-        ::trace((level), __VA_ARGS__);                     \
+#define DAQ_TRACE(level, operation, file, ...)                  \
+    do {                                                        \
+        ::daq::setTraceLocation(__LINE__, (operation), (file)); \
+        ::daq::trace((level), __VA_ARGS__);                     \
     } while (false)

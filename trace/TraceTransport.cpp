@@ -17,6 +17,8 @@
 #include <mutex>
 #include <optional>
 
+namespace daq {
+
 namespace {
 
 using Datagram = asio::local::datagram_protocol;
@@ -230,8 +232,6 @@ void traceReloadSocketPath() {
     state.link = std::move(fresh);
 }
 
-namespace trace_detail {
-
 bool viewerMayListen() {
     Transport& state = transport();
     const std::lock_guard lock(state.mutex);
@@ -247,4 +247,4 @@ void sendToViewer(const char* data, std::size_t size) {
     }
 }
 
-}  // namespace trace_detail
+}  // namespace daq

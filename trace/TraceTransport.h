@@ -31,6 +31,8 @@
 #include <cstddef>
 #include <string>
 
+namespace daq {
+
 // While no viewer listens and the generation file is in use, the channel checks once per this
 // many messages that the path still names the mapped file: a file removed (by a cleaner of old
 // files in /tmp, say) and created anew by a later viewer is noticed within this many messages.
@@ -52,7 +54,7 @@ TraceDirectory prepareTraceDirectory(const std::string& socketPath);
 // Re-reads the socket path from the environment and forgets what is known about the viewer.
 void traceReloadSocketPath();
 
-namespace trace_detail {
+// For the channel (Trace.cpp):
 
 // Whether a viewer may be listening. Cheap when none is: no socket call, and no system call at
 // all while the generation file is in use.
@@ -61,4 +63,4 @@ bool viewerMayListen();
 // Sends one datagram to the viewer without blocking; a viewer that is gone is forgotten.
 void sendToViewer(const char* data, std::size_t size);
 
-}  // namespace trace_detail
+}  // namespace daq

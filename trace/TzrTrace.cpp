@@ -6,6 +6,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+namespace daq {
+
 namespace {
 
 // A UTF-16 code unit never takes more than three bytes of UTF-8.
@@ -58,3 +60,5 @@ std::string TzrTrace::lastLine() const {
     const std::lock_guard lock(mutex_);
     return lastLine_;
 }
+
+}  // namespace daq

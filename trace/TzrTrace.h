@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+namespace daq {
+
 // Code and source name of the server's status lines.
 inline constexpr int kStatusLineCode = 2;
 inline constexpr const char* kStatusLineSource = "DAQServer";
@@ -41,3 +43,5 @@ class TzrTrace {
     mutable std::mutex mutex_;
     std::string lastLine_;
 };
+
+}  // namespace daq

@@ -1,5 +1,7 @@
 #include "trace/Utf8Cut.h"
 
+namespace daq {
+
 namespace {
 
 bool isContinuation(unsigned char byte) {
@@ -57,3 +59,5 @@ std::size_t utf8PrefixUtf16Units(std::string_view text, std::size_t maxUnits) {
     }
     return bytes;
 }
+
+}  // namespace daq

@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstdlib>
 
+namespace daq {
+
 namespace {
 
 // The counter is shared between processes through their mappings, so it must not need a lock
@@ -124,3 +126,5 @@ bool announceViewer(const std::string& socketPath) {
     munmap(words, kViewerGenerationFileSize);
     return true;
 }
+
+}  // namespace daq

@@ -21,6 +21,8 @@
 #include <cstdint>
 #include <string>
 
+namespace daq {
+
 inline constexpr std::uint32_t kViewerGenerationMark = 0x3147564b;  // "KVG1" read little-endian
 inline constexpr std::size_t kViewerGenerationFileSize = 8;
 
@@ -54,3 +56,5 @@ class ViewerGeneration {
 // writable, or the path holds something else than a valid generation file); senders then notice
 // the viewer by watching the directory.
 bool announceViewer(const std::string& socketPath);
+
+}  // namespace daq

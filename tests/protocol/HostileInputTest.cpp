@@ -17,7 +17,6 @@
 namespace daq::test {
 namespace {
 
-namespace requests = client::requests;
 namespace fs = std::filesystem;
 
 constexpr const char* kInterface = "Bus H";
@@ -104,7 +103,7 @@ class HostileInput : public SharedHostTest<HostileInput> {
     static std::optional<std::string> answerThenAlive(DaqClient& client, std::string_view json) {
         auto& connection = client.connection();
         EXPECT_TRUE(connection.sendMessage(json)) << connection.lastError();
-        EXPECT_TRUE(connection.sendMessage(requests::alive())) << connection.lastError();
+        EXPECT_TRUE(connection.sendMessage(client::aliveRequest())) << connection.lastError();
         auto first = connection.readFrame(kReplyTimeout);
         if (isAliveAnswer(first)) {
             return std::nullopt;

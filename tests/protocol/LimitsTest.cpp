@@ -14,8 +14,6 @@
 namespace daq::test {
 namespace {
 
-namespace requests = client::requests;
-
 constexpr std::size_t kMaxConnections = 4;
 constexpr std::size_t kMaxFrameBytes = 512;
 constexpr int kMaxPageEntries = 2;
@@ -97,15 +95,15 @@ TEST_F(Limits, ValueOutOfRangeKeepsTheDefaultWithATrace) {
 
 TEST_F(Limits, OnlyLoginAndAliveAreServedBeforeALogin) {
     auto client = host().connect();
-    EXPECT_TRUE(answersNothing(*client, requests::daqStatus()));
-    EXPECT_TRUE(answersNothing(*client, requests::daqListCount()));
+    EXPECT_TRUE(answersNothing(*client, client::daqStatusRequest()));
+    EXPECT_TRUE(answersNothing(*client, client::daqListCountRequest()));
     EXPECT_TRUE(host().traces().waitFor(
         traceContains(kTraceError, "DAQ Server login required : DAQSTATUS, from 127.0.0.1"),
         kTraceTimeout));
     const auto refused = client->login(kAdmin, "wrong");
     ASSERT_TRUE(refused) << client->lastError();
     EXPECT_TRUE(at(*refused, "RESULT").IsFalse());
-    EXPECT_TRUE(answersNothing(*client, requests::daqStatus()));
+    EXPECT_TRUE(answersNothing(*client, client::daqStatusRequest()));
 
     const auto accepted = client->login(kViewer, kViewer);
     ASSERT_TRUE(accepted && at(*accepted, "RESULT").IsTrue()) << client->lastError();
@@ -126,7 +124,8 @@ TEST_F(Limits, FifthRefusedLoginClosesTheConnectionAndNoTraceHoldsThePassword) {
             traceContains(kTraceError, "LOGIN FAIL : intruder, from 127.0.0.1"), 4, kTraceTimeout),
         4u);
     // The fifth refusal is answered, then the connection is closed.
-    ASSERT_TRUE(client->connection().sendMessage(requests::login("intruder", kSecretPassword)));
+    ASSERT_TRUE(
+        client->connection().sendMessage(client::loginRequest("intruder", kSecretPassword)));
     const auto fifth = client->connection().readFrame(kReplyTimeout);
     ASSERT_TRUE(fifth);
     EXPECT_NE(fifth->find(R"("RESULT":false)"), std::string::npos) << *fifth;

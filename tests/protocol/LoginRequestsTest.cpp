@@ -9,8 +9,6 @@
 namespace daq::test {
 namespace {
 
-namespace requests = client::requests;
-
 // The stop notice: one JSON object, no frame bytes around it.
 constexpr std::string_view kStopNotice = R"({"PS_ID":true})";
 // The window shows queued logins at its next 100 ms timer tick and says so to nobody: tests
@@ -124,7 +122,7 @@ TEST_F(LoginRequests, ProjectInfoAnswersTheProjectRecordInOrder) {
     EXPECT_EQ(text(at(info, "WORKER")), "Shift B");
     EXPECT_EQ(text(at(info, "DESCRIPTION")), "Two pumps, one basin.");
     // The text as sent: UTF-8 as is, quotes escaped.
-    ASSERT_TRUE(client->connection().sendMessage(requests::projectInfo()));
+    ASSERT_TRUE(client->connection().sendMessage(client::projectInfoRequest()));
     const auto raw = client->connection().readFrame(kReplyTimeout);
     ASSERT_TRUE(raw);
     EXPECT_NE(raw->find("\"PROJECT_NAME\":\"Wasserwerk S\xC3\xBC"

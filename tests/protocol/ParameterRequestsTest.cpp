@@ -11,8 +11,6 @@
 namespace daq::test {
 namespace {
 
-namespace requests = client::requests;
-
 constexpr const char* kInterface = "Field bus";
 // Parameters of ST01, hidden ones included.
 constexpr int kParameters = 11;
@@ -86,13 +84,13 @@ class ParameterRequests : public SharedHostTest<ParameterRequests> {
 };
 
 TEST_F(ParameterRequests, NothingIsAnsweredBeforeAUnitIsSelected) {
-    EXPECT_TRUE(answersNothing(*client_, requests::parameterList(0, 10)));
-    EXPECT_TRUE(answersNothing(*client_, requests::parameterDetail(0)));
-    EXPECT_TRUE(answersNothing(*client_, requests::parameterWrite(0, 0, "1")));
+    EXPECT_TRUE(answersNothing(*client_, client::parameterListRequest(0, 10)));
+    EXPECT_TRUE(answersNothing(*client_, client::parameterDetailRequest(0)));
+    EXPECT_TRUE(answersNothing(*client_, client::parameterWriteRequest(0, 0, "1")));
     // A look-up that matches no unit selects nothing.
-    EXPECT_TRUE(
-        answersNothing(*client_, requests::parameterListCount(kInterface, "Dosing PLC", "st01")));
-    EXPECT_TRUE(answersNothing(*client_, requests::parameterListCount("", "", "")));
+    EXPECT_TRUE(answersNothing(
+        *client_, client::parameterListCountRequest(kInterface, "Dosing PLC", "st01")));
+    EXPECT_TRUE(answersNothing(*client_, client::parameterListCountRequest("", "", "")));
 }
 
 TEST_F(ParameterRequests, ListCountSelectsTheUnitOfThisConnection) {
@@ -257,7 +255,7 @@ TEST_F(ParameterRequests, DetailOutsideTheUnitsParametersGetsNoAnswer) {
         EXPECT_TRUE(tracedBy(
             host().traces(),
             traceContains(kTraceError, "PARAMETERDETAIL : no parameter " + std::to_string(index)),
-            [&] { EXPECT_TRUE(answersNothing(*client_, requests::parameterDetail(index))); }))
+            [&] { EXPECT_TRUE(answersNothing(*client_, client::parameterDetailRequest(index))); }))
             << index;
     }
 }

@@ -11,8 +11,6 @@
 namespace daq::test {
 namespace {
 
-namespace requests = client::requests;
-
 constexpr const char* kInterface = "Bus W";
 
 // Parameter indexes of ST10.
@@ -122,7 +120,7 @@ class ParameterWrite : public SharedHostTest<ParameterWrite> {
 
 TEST_F(ParameterWrite, AnswerCarriesTheKeyResultTwice) {
     auto client = clientOf(kAdmin);
-    ASSERT_TRUE(client->connection().sendMessage(requests::parameterWrite(0, kName, "beta")));
+    ASSERT_TRUE(client->connection().sendMessage(client::parameterWriteRequest(0, kName, "beta")));
     const auto raw = client->connection().readFrame(kReplyTimeout);
     ASSERT_TRUE(raw) << client->connection().lastError();
     EXPECT_EQ(*raw, R"({"PS_ID":true,"RESULT":"OK","RESULT":"0"})");

@@ -127,7 +127,7 @@ const rapidjson::Value& at(const rapidjson::Value& object, const char* name) {
 }
 
 ::testing::AssertionResult nextAnswerIsAlive(DaqClient& client) {
-    if (!client.connection().sendMessage(client::requests::alive())) {
+    if (!client.connection().sendMessage(client::aliveRequest())) {
         return ::testing::AssertionFailure() << "cannot send ALIVE: " << client.lastError();
     }
     const auto answer = client.connection().readFrame(kReplyTimeout);

@@ -17,8 +17,6 @@
 namespace daq::test {
 namespace {
 
-namespace requests = client::requests;
-
 // The bounds the host's server runs with: its defaults.
 constexpr ServerLimits kLimits{};
 // More than the kernels on both ends of a loopback connection hold in their socket buffers.
@@ -34,7 +32,7 @@ std::string paddedRequest(std::size_t size) {
 // A "DAQ_DATA" request for record 0, `count` times.
 std::string repeatedDataRequest(int count) {
     const std::vector<int> indexes(static_cast<std::size_t>(count), 0);
-    return requests::daqData(indexes);
+    return client::daqDataRequest(indexes);
 }
 
 class Transport : public SharedHostTest<Transport> {
@@ -60,7 +58,7 @@ class Transport : public SharedHostTest<Transport> {
 TEST_F(Transport, AnswerInOnePieceIsOneFrameEndingWithEtxAndZero) {
     RawSocket socket;
     ASSERT_TRUE(socket.connect(host().port()));
-    ASSERT_TRUE(socket.send(requestFrame(requests::alive())));
+    ASSERT_TRUE(socket.send(requestFrame(client::aliveRequest())));
     // {"PS_ID":true,"TIME":"yyyy.mm.dd hh:nn.ss.zzz"} has a fixed length.
     const std::size_t answerBytes =
         std::string(R"({"PS_ID":true,"TIME":"2026.12.05 00:41.07.123"})").size() + 3;
@@ -71,13 +69,13 @@ TEST_F(Transport, AnswerInOnePieceIsOneFrameEndingWithEtxAndZero) {
     EXPECT_EQ(bytes.back(), '\x00');
     EXPECT_TRUE(isAliveAnswer(bytes.substr(1, bytes.size() - 3)));
     // Nothing trails the frame: the next bytes are the next answer's STX.
-    ASSERT_TRUE(socket.send(requestFrame(requests::daqStatus())));
+    ASSERT_TRUE(socket.send(requestFrame(client::daqStatusRequest())));
     EXPECT_EQ(socket.receive(1, kReplyTimeout), "\x02");
 }
 
 TEST_F(Transport, RequestSplitOverSeveralWritesIsAnsweredOnceWhenComplete) {
     auto client = host().connect();
-    const std::string bytes = requestFrame(requests::daqStatus());
+    const std::string bytes = requestFrame(client::daqStatusRequest());
     for (std::size_t offset = 0; offset < bytes.size(); offset += 4) {
         ASSERT_TRUE(client->connection().sendRaw(bytes.substr(offset, 4)));
         // Gives the server the time to take each piece on its own.
@@ -94,9 +92,9 @@ TEST_F(Transport, RequestSplitOverSeveralWritesIsAnsweredOnceWhenComplete) {
 TEST_F(Transport, FramesInOneWriteAreAnsweredInOrder) {
     auto client = host().connect();
     ASSERT_TRUE(client->connection().sendRaw(
-        requestFrame(requests::daqList(0, 45)) + requestFrame(requests::daqListCount()) +
-        requestFrame(repeatedDataRequest(3)) + requestFrame(requests::daqStatus()) +
-        requestFrame(requests::daqList(40, 2))));
+        requestFrame(client::daqListRequest(0, 45)) + requestFrame(client::daqListCountRequest()) +
+        requestFrame(repeatedDataRequest(3)) + requestFrame(client::daqStatusRequest()) +
+        requestFrame(client::daqListRequest(40, 2))));
     const std::vector<std::vector<std::string>> expected{{"PS_ID", "LIST"},
                                                          {"PS_ID", "COUNT"},
                                                          {"PS_ID", "LIST"},
@@ -118,7 +116,7 @@ TEST_F(Transport, BytesOutsideFramesAreIgnoredAndNothingIsReplayed) {
     auto client = host().connect();
     // Bytes before the STX, even a whole request without its STX, belong to no message.
     ASSERT_TRUE(client->connection().sendRaw(R"(noise{"PS_ID":"DAQSTATUS"})" +
-                                             requestFrame(requests::daqListCount())));
+                                             requestFrame(client::daqListCountRequest())));
     const auto answer = readAnswer(*client);
     ASSERT_TRUE(answer);
     EXPECT_EQ(memberNames(*answer), (std::vector<std::string>{"PS_ID", "COUNT"}));
@@ -134,7 +132,7 @@ TEST_F(Transport, BytesOutsideFramesAreIgnoredAndNothingIsReplayed) {
 
 TEST_F(Transport, MessageEndsAtItsFirstZeroByte) {
     auto client = host().connect();
-    ASSERT_TRUE(client->connection().sendRaw(std::string("\x02") + requests::daqStatus() +
+    ASSERT_TRUE(client->connection().sendRaw(std::string("\x02") + client::daqStatusRequest() +
                                              std::string(1, '\0') + "trailing junk\x03"));
     const auto answer = readAnswer(*client);
     ASSERT_TRUE(answer);
@@ -154,7 +152,7 @@ TEST_F(Transport, FrameAtTheBoundIsAnsweredAndALongerOneIsDroppedAlone) {
     // the only one answered.
     ASSERT_TRUE(
         client->connection().sendRaw(requestFrame(paddedRequest(kLimits.maxFrameBytes + 1)) +
-                                     requestFrame(requests::daqStatus())));
+                                     requestFrame(client::daqStatusRequest())));
     const auto answer = readAnswer(*client);
     ASSERT_TRUE(answer);
     EXPECT_EQ(memberNames(*answer), (std::vector<std::string>{"PS_ID", "STATUS"}));
@@ -226,7 +224,7 @@ TEST_F(Transport, AliveAnswersTheServerTimeInItsOwnFormat) {
 TEST_F(Transport, EachConnectionReassemblesItsOwnFrames) {
     auto first = host().connect();
     auto second = host().connect();
-    const std::string status = requestFrame(requests::daqStatus());
+    const std::string status = requestFrame(client::daqStatusRequest());
     const std::size_t half = status.size() / 2;
     ASSERT_TRUE(first->connection().sendRaw(status.substr(0, half)));
     std::this_thread::sleep_for(5ms);  // the server takes the first half before the next bytes
@@ -241,9 +239,9 @@ TEST_F(Transport, EachConnectionReassemblesItsOwnFrames) {
 
 TEST_F(Transport, EverySplitPointOfARequestStreamGivesTheSameAnswers) {
     auto client = host().connect();
-    const std::string stream = requestFrame(requests::daqListCount()) +
-                               requestFrame(requests::daqStatus()) +
-                               requestFrame(requests::projectInfo());
+    const std::string stream = requestFrame(client::daqListCountRequest()) +
+                               requestFrame(client::daqStatusRequest()) +
+                               requestFrame(client::projectInfoRequest());
     constexpr int kAnswers = 3;
     ASSERT_TRUE(client->connection().sendRaw(stream));
     std::vector<std::string> expected;

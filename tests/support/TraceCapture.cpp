@@ -24,7 +24,7 @@ constexpr int kReceiveBufferBytes = 8 * 1024 * 1024;
 constexpr std::size_t kDatagramBytes = 65536;
 
 TraceLine toLine(std::string_view datagram) {
-    const TraceMessage message = parseTraceMessage(datagram);
+    const traceviewer::TraceMessage message = traceviewer::parseTraceMessage(datagram);
     TraceLine line;
     line.text = message.text;
     line.located = message.located;

@@ -34,7 +34,7 @@ std::string datagram(const std::string& message) {
 }
 
 std::string generationBytes(std::uint32_t mark, std::uint32_t counter) {
-    std::string bytes(kViewerGenerationFileSize, '\0');
+    std::string bytes(daq::kViewerGenerationFileSize, '\0');
     std::memcpy(bytes.data(), &mark, sizeof mark);
     std::memcpy(bytes.data() + sizeof mark, &counter, sizeof counter);
     return bytes;
@@ -59,7 +59,7 @@ class TraceGenerationTest : public ::testing::Test {
     }
 
     TraceSocketDirectory directory;
-    const std::string generationPath = viewerGenerationPath(directory.socketPath());
+    const std::string generationPath = daq::viewerGenerationPath(directory.socketPath());
 };
 
 // Files of this process may not grow while it lives, so neither the channel nor a viewer here
@@ -86,21 +86,21 @@ class FileWritesFail {
 };
 
 TEST_F(TraceGenerationTest, ChannelCreatesAPrivateFileAndWaitsOnItsCounter) {
-    trace(kTraceInfo, "nobody listens");
+    daq::trace(daq::kTraceInfo, "nobody listens");
 
     EXPECT_EQ(fs::symlink_status(generationPath).type(), fs::file_type::regular);
     EXPECT_EQ(fs::status(generationPath).permissions(),
               fs::perms::owner_read | fs::perms::owner_write);
-    EXPECT_EQ(readFile(generationPath), generationBytes(kViewerGenerationMark, 0));
+    EXPECT_EQ(readFile(generationPath), generationBytes(daq::kViewerGenerationMark, 0));
     // No temporary file is left beside it.
     EXPECT_EQ(entriesBesideTheSocket(), 1u);
 
     TraceReceiver viewer(directory.socketPath(), TraceReceiver::Announce::Never);
     // Waiting on the counter costs no system call, so a bound socket alone goes unnoticed.
-    trace(kTraceInfo, "bound, not announced");
-    ASSERT_TRUE(announceViewer(directory.socketPath()));
-    EXPECT_EQ(readFile(generationPath), generationBytes(kViewerGenerationMark, 1));
-    trace(kTraceInfo, "found");
+    daq::trace(daq::kTraceInfo, "bound, not announced");
+    ASSERT_TRUE(daq::announceViewer(directory.socketPath()));
+    EXPECT_EQ(readFile(generationPath), generationBytes(daq::kViewerGenerationMark, 1));
+    daq::trace(daq::kTraceInfo, "found");
 
     EXPECT_EQ(viewer.next(), datagram("found"));
     EXPECT_EQ(viewer.next(100ms), std::nullopt);
@@ -108,56 +108,56 @@ TEST_F(TraceGenerationTest, ChannelCreatesAPrivateFileAndWaitsOnItsCounter) {
 
 TEST_F(TraceGenerationTest, EachRestartedViewerGetsTheNextMessage) {
     for (const std::string round : {"first", "second"}) {
-        trace(kTraceInfo, "lost before the %s start", round.c_str());
+        daq::trace(daq::kTraceInfo, "lost before the %s start", round.c_str());
         TraceReceiver viewer(directory.socketPath());
         ASSERT_TRUE(viewer.announced());
-        trace(kTraceInfo, "%s", round.c_str());
+        daq::trace(daq::kTraceInfo, "%s", round.c_str());
         EXPECT_EQ(viewer.next(), datagram(round));
         EXPECT_EQ(viewer.next(100ms), std::nullopt);
     }
 
     // Restarted between two messages: the next one reaches the new viewer.
     auto leaving = std::make_unique<TraceReceiver>(directory.socketPath());
-    trace(kTraceInfo, "to the one leaving");
+    daq::trace(daq::kTraceInfo, "to the one leaving");
     ASSERT_EQ(leaving->next(), datagram("to the one leaving"));
     leaving.reset();
     TraceReceiver coming(directory.socketPath());
-    trace(kTraceInfo, "to the one coming");
+    daq::trace(daq::kTraceInfo, "to the one coming");
     EXPECT_EQ(coming.next(), datagram("to the one coming"));
-    EXPECT_EQ(readFile(generationPath), generationBytes(kViewerGenerationMark, 4));
+    EXPECT_EQ(readFile(generationPath), generationBytes(daq::kViewerGenerationMark, 4));
 }
 
 TEST_F(TraceGenerationTest, ViewerCreatesAPrivateFileAndCountsEachViewer) {
     // A socket the channel does not send to, so that the viewer finds no file.
     const std::string socketPath = directory.socketPath() + "-other";
-    const std::string path = viewerGenerationPath(socketPath);
+    const std::string path = daq::viewerGenerationPath(socketPath);
     ASSERT_FALSE(fs::exists(path));
 
-    ASSERT_TRUE(announceViewer(socketPath));
+    ASSERT_TRUE(daq::announceViewer(socketPath));
     EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::owner_write);
-    EXPECT_EQ(readFile(path), generationBytes(kViewerGenerationMark, 1));
+    EXPECT_EQ(readFile(path), generationBytes(daq::kViewerGenerationMark, 1));
 
-    ASSERT_TRUE(announceViewer(socketPath));
-    EXPECT_EQ(readFile(path), generationBytes(kViewerGenerationMark, 2));
+    ASSERT_TRUE(daq::announceViewer(socketPath));
+    EXPECT_EQ(readFile(path), generationBytes(daq::kViewerGenerationMark, 2));
     // The channel's file and this one; no temporary file.
     EXPECT_EQ(entriesBesideTheSocket(), 2u);
 }
 
 TEST_F(TraceGenerationTest, RemovedFileIsMadeAnewOrFoundWithinTheCheckInterval) {
-    trace(kTraceInfo, "nobody listens");
+    daq::trace(daq::kTraceInfo, "nobody listens");
     // Removed (by a cleaner of old files, say) while nobody comes: the channel makes it again.
     fs::remove(generationPath);
-    for (unsigned i = 0; i < kTraceGenerationFileCheckInterval; ++i) {
-        trace(kTraceInfo, "nobody yet");
+    for (unsigned i = 0; i < daq::kTraceGenerationFileCheckInterval; ++i) {
+        daq::trace(daq::kTraceInfo, "nobody yet");
     }
-    EXPECT_EQ(readFile(generationPath), generationBytes(kViewerGenerationMark, 0));
+    EXPECT_EQ(readFile(generationPath), generationBytes(daq::kViewerGenerationMark, 0));
 
     // Removed, and created anew by the next viewer.
     fs::remove(generationPath);
     TraceReceiver viewer(directory.socketPath());
     ASSERT_TRUE(viewer.announced());
-    for (unsigned i = 0; i < kTraceGenerationFileCheckInterval; ++i) {
-        trace(kTraceInfo, "probe");
+    for (unsigned i = 0; i < daq::kTraceGenerationFileCheckInterval; ++i) {
+        daq::trace(daq::kTraceInfo, "probe");
     }
     EXPECT_EQ(viewer.next(), datagram("probe"));
 }
@@ -166,13 +166,13 @@ TEST_F(TraceGenerationTest, RemovedFileIsMadeAnewOrFoundWithinTheCheckInterval) 
 TEST_F(TraceGenerationTest, ViewerIsFoundThroughTheDirectoryWhenNoFileCanBeWritten) {
     fs::remove(generationPath);
     const FileWritesFail noWrites;
-    traceReloadSocketPath();
-    trace(kTraceInfo, "nobody listens");
+    daq::traceReloadSocketPath();
+    daq::trace(daq::kTraceInfo, "nobody listens");
     EXPECT_EQ(entriesBesideTheSocket(), 0u);
 
     TraceReceiver viewer(directory.socketPath());
     EXPECT_FALSE(viewer.announced());
-    trace(kTraceInfo, "found");
+    daq::trace(daq::kTraceInfo, "found");
     EXPECT_EQ(viewer.next(), datagram("found"));
     EXPECT_FALSE(fs::exists(generationPath));
 }
@@ -184,24 +184,24 @@ TEST_F(TraceGenerationTest, DirectoryMadeLaterIsFoundAndItsFileUsed) {
     const fs::path later = fs::path(directory.socketPath()).parent_path() / "later";
     const std::string socketPath = (later / "viewer.sock").string();
     setenv("KELVANE_TRACE_SOCKET", socketPath.c_str(), 1);
-    traceReloadSocketPath();
-    trace(kTraceInfo, "nobody listens");
-    trace(kTraceInfo, "still nobody");
+    daq::traceReloadSocketPath();
+    daq::trace(daq::kTraceInfo, "nobody listens");
+    daq::trace(daq::kTraceInfo, "still nobody");
 
     fs::create_directory(later);
     {
         TraceReceiver viewer(socketPath, TraceReceiver::Announce::Never);
-        trace(kTraceInfo, "found");
+        daq::trace(daq::kTraceInfo, "found");
         EXPECT_EQ(viewer.next(), datagram("found"));
     }
-    EXPECT_EQ(readFile(viewerGenerationPath(socketPath)),
-              generationBytes(kViewerGenerationMark, 0));
+    EXPECT_EQ(readFile(daq::viewerGenerationPath(socketPath)),
+              generationBytes(daq::kViewerGenerationMark, 0));
 
-    trace(kTraceInfo, "nobody again");
+    daq::trace(daq::kTraceInfo, "nobody again");
     TraceReceiver unannounced(socketPath, TraceReceiver::Announce::Never);
-    trace(kTraceInfo, "waiting on the counter");
-    ASSERT_TRUE(announceViewer(socketPath));
-    trace(kTraceInfo, "found again");
+    daq::trace(daq::kTraceInfo, "waiting on the counter");
+    ASSERT_TRUE(daq::announceViewer(socketPath));
+    daq::trace(daq::kTraceInfo, "found again");
     EXPECT_EQ(unannounced.next(), datagram("found again"));
 }
 
@@ -223,15 +223,15 @@ TEST_P(UnusableGenerationFileTest, ChannelWatchesTheDirectoryInstead) {
     // In place of the file that the channel made when pointed here.
     fs::remove(generationPath);
     GetParam().make(generationPath);
-    traceReloadSocketPath();
+    daq::traceReloadSocketPath();
     const std::string before = fs::is_regular_file(generationPath) ? readFile(generationPath) : "";
 
-    trace(kTraceInfo, "nobody listens");
+    daq::trace(daq::kTraceInfo, "nobody listens");
     TraceReceiver viewer(directory.socketPath());
-    trace(kTraceInfo, "found");
+    daq::trace(daq::kTraceInfo, "found");
     EXPECT_EQ(viewer.next(), datagram("found"));
 
-    EXPECT_FALSE(announceViewer(directory.socketPath()));
+    EXPECT_FALSE(daq::announceViewer(directory.socketPath()));
     if (fs::is_regular_file(generationPath)) {
         EXPECT_EQ(readFile(generationPath), before);
     }
@@ -245,26 +245,28 @@ INSTANTIATE_TEST_SUITE_P(
         UnusableFile{"empty", [](const std::string& path) { writeFile(path, "", kPrivate); }},
         UnusableFile{"truncated",
                      [](const std::string& path) {
-                         writeFile(path, generationBytes(kViewerGenerationMark, 0).substr(0, 4),
+                         writeFile(path,
+                                   generationBytes(daq::kViewerGenerationMark, 0).substr(0, 4),
                                    kPrivate);
                      }},
         UnusableFile{"garbage",
                      [](const std::string& path) {
-                         writeFile(path, std::string(kViewerGenerationFileSize, '\xa5'), kPrivate);
+                         writeFile(path, std::string(daq::kViewerGenerationFileSize, '\xa5'),
+                                   kPrivate);
                      }},
         UnusableFile{"oversized",
                      [](const std::string& path) {
-                         writeFile(path, generationBytes(kViewerGenerationMark, 0) + "extra",
+                         writeFile(path, generationBytes(daq::kViewerGenerationMark, 0) + "extra",
                                    kPrivate);
                      }},
         UnusableFile{"writable by others",
                      [](const std::string& path) {
-                         writeFile(path, generationBytes(kViewerGenerationMark, 0),
+                         writeFile(path, generationBytes(daq::kViewerGenerationMark, 0),
                                    kPrivate | fs::perms::others_write);
                      }},
         UnusableFile{"symbolic link",
                      [](const std::string& path) {
-                         writeFile(path + "-target", generationBytes(kViewerGenerationMark, 0),
+                         writeFile(path + "-target", generationBytes(daq::kViewerGenerationMark, 0),
                                    kPrivate);
                          fs::create_symlink(path + "-target", path);
                      }},
@@ -278,18 +280,18 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST_F(TraceGenerationTest, FileOfAnotherUserIsNotUsed) {
-    writeFile(generationPath, generationBytes(kViewerGenerationMark, 0), kPrivate);
+    writeFile(generationPath, generationBytes(daq::kViewerGenerationMark, 0), kPrivate);
     constexpr uid_t kNobody = 65534;
     if (geteuid() == kNobody || chown(generationPath.c_str(), kNobody, kNobody) != 0) {
         GTEST_SKIP() << "cannot give the file to another user here";
     }
-    traceReloadSocketPath();
+    daq::traceReloadSocketPath();
 
-    trace(kTraceInfo, "nobody listens");
+    daq::trace(daq::kTraceInfo, "nobody listens");
     TraceReceiver viewer(directory.socketPath());
-    trace(kTraceInfo, "found");
+    daq::trace(daq::kTraceInfo, "found");
     EXPECT_EQ(viewer.next(), datagram("found"));
-    EXPECT_FALSE(announceViewer(directory.socketPath()));
+    EXPECT_FALSE(daq::announceViewer(directory.socketPath()));
 }
 
 }  // namespace

@@ -27,7 +27,7 @@ class TraceReceiver {
         : path_(path) {
         socket_.open(asio::local::datagram_protocol());
         socket_.bind(asio::local::datagram_protocol::endpoint(path));
-        announced_ = announce == Announce::OnceBound && announceViewer(path);
+        announced_ = announce == Announce::OnceBound && daq::announceViewer(path);
     }
     ~TraceReceiver() { close(); }
 
@@ -74,7 +74,7 @@ class TraceReceiver {
     asio::io_context io_;
     asio::local::datagram_protocol::socket socket_{io_};
     // Room for one byte more than the largest message, so an oversized one would show.
-    std::vector<char> buffer_ = std::vector<char>(kTraceMessageLimit + 2);
+    std::vector<char> buffer_ = std::vector<char>(daq::kTraceMessageLimit + 2);
 };
 
 // A private directory whose socket path the trace channel is pointed at for one test.
@@ -88,7 +88,7 @@ class TraceSocketDirectory {
         directory_ = pattern;
         socketPath_ = directory_ + "/viewer.sock";
         setenv("KELVANE_TRACE_SOCKET", socketPath_.c_str(), 1);
-        traceReloadSocketPath();
+        daq::traceReloadSocketPath();
     }
     ~TraceSocketDirectory() { std::filesystem::remove_all(directory_); }
 

@@ -38,11 +38,11 @@ class TraceChannelTest : public ::testing::Test {
 TEST_F(TraceChannelTest, LocationIsSentOnceWithTheNextMessage) {
     TraceReceiver viewer(directory.socketPath());
 
-    setTraceLocation(522, "SetDAQRun", "FormTray");
-    trace(kTraceError, "TCPIP Server ReadMap fail! : IONum=%d", 0);
-    trace(kTraceInfo, "daqlist map : %d", 3);
-    setTraceLocation(0, "ignored", "ignored");
-    trace(kTraceInfo, "%s", "no location | bars kept");
+    daq::setTraceLocation(522, "SetDAQRun", "FormTray");
+    daq::trace(daq::kTraceError, "TCPIP Server ReadMap fail! : IONum=%d", 0);
+    daq::trace(daq::kTraceInfo, "daqlist map : %d", 3);
+    daq::setTraceLocation(0, "ignored", "ignored");
+    daq::trace(daq::kTraceInfo, "%s", "no location | bars kept");
 
     EXPECT_EQ(viewer.next(), datagram("TCPIP Server ReadMap fail! : IONum=0" +
                                       locationSuffix(2, 522, "SetDAQRun", "FormTray")));
@@ -54,7 +54,8 @@ TEST_F(TraceChannelTest, MacroReportsItsOwnLine) {
     TraceReceiver viewer(directory.socketPath());
 
     const int line = __LINE__ + 1;
-    DAQ_TRACE(kTraceError, "open_Server", "FormTray", "TCP/IP Server : active error [%s]", "busy");
+    DAQ_TRACE(daq::kTraceError, "open_Server", "FormTray", "TCP/IP Server : active error [%s]",
+              "busy");
 
     EXPECT_EQ(viewer.next(), datagram("TCP/IP Server : active error [busy]" +
                                       locationSuffix(2, line, "open_Server", "FormTray")));
@@ -65,53 +66,54 @@ TEST_F(TraceChannelTest, LongNamesAreCutToTheirFields) {
     const std::string function(300, 'f');
     const std::string file(250, 'F');
 
-    setTraceLocation(7, function.c_str(), file.c_str());
-    trace(kTraceInfo, "x");
+    daq::setTraceLocation(7, function.c_str(), file.c_str());
+    daq::trace(daq::kTraceInfo, "x");
 
-    EXPECT_EQ(viewer.next(), datagram("x" + locationSuffix(0, 7, std::string(kTraceNameLimit, 'f'),
-                                                           std::string(kTraceNameLimit, 'F'))));
+    EXPECT_EQ(viewer.next(),
+              datagram("x" + locationSuffix(0, 7, std::string(daq::kTraceNameLimit, 'f'),
+                                            std::string(daq::kTraceNameLimit, 'F'))));
 }
 
 TEST_F(TraceChannelTest, SuffixOverwritesTheEndOfATextAtTheLimit) {
     TraceReceiver viewer(directory.socketPath());
-    const std::string text(kTraceMessageLimit, 'a');
+    const std::string text(daq::kTraceMessageLimit, 'a');
     const std::string location = locationSuffix(2, 9, "IdTCPServer1Execute", "FormTray");
 
-    setTraceLocation(9, "IdTCPServer1Execute", "FormTray");
-    trace(kTraceError, "%s", text.c_str());
+    daq::setTraceLocation(9, "IdTCPServer1Execute", "FormTray");
+    daq::trace(daq::kTraceError, "%s", text.c_str());
 
-    const std::string expected(kTraceMessageLimit - location.size(), 'a');
+    const std::string expected(daq::kTraceMessageLimit - location.size(), 'a');
     EXPECT_EQ(viewer.next(), datagram(expected + location));
 }
 
 TEST_F(TraceChannelTest, LongTextsAreCutOnACharacterBoundary) {
     TraceReceiver viewer(directory.socketPath());
-    const std::string ascii(kTraceMessageLimit + 5000, 'b');
+    const std::string ascii(daq::kTraceMessageLimit + 5000, 'b');
     // "é" is two bytes; after the odd first byte the limit falls inside one.
     std::string accented = "x";
-    for (std::size_t i = 0; i < kTraceMessageLimit / 2 + 10; ++i) {
+    for (std::size_t i = 0; i < daq::kTraceMessageLimit / 2 + 10; ++i) {
         accented += "\xc3\xa9";
     }
 
-    trace(kTraceInfo, "%s", ascii.c_str());
-    trace(kTraceInfo, "%s", accented.c_str());
-    setTraceLocation(4, "f", "g");
-    trace(kTraceInfo, "%s", accented.c_str());
+    daq::trace(daq::kTraceInfo, "%s", ascii.c_str());
+    daq::trace(daq::kTraceInfo, "%s", accented.c_str());
+    daq::setTraceLocation(4, "f", "g");
+    daq::trace(daq::kTraceInfo, "%s", accented.c_str());
 
-    EXPECT_EQ(viewer.next(), datagram(std::string(kTraceMessageLimit, 'b')));
-    EXPECT_EQ(viewer.next(), datagram(accented.substr(0, kTraceMessageLimit - 1)));
+    EXPECT_EQ(viewer.next(), datagram(std::string(daq::kTraceMessageLimit, 'b')));
+    EXPECT_EQ(viewer.next(), datagram(accented.substr(0, daq::kTraceMessageLimit - 1)));
     const std::string location = locationSuffix(0, 4, "f", "g");
     // 1 + 2n bytes of text before the suffix, as many as fit.
-    const std::size_t textBytes = (kTraceMessageLimit - location.size() - 1) / 2 * 2 + 1;
+    const std::size_t textBytes = (daq::kTraceMessageLimit - location.size() - 1) / 2 * 2 + 1;
     EXPECT_EQ(viewer.next(), datagram(accented.substr(0, textBytes) + location));
 }
 
 TEST_F(TraceChannelTest, ViewerStartedLaterGetsTheNextMessage) {
-    trace(kTraceInfo, "nobody listens");
-    trace(kTraceInfo, "still nobody");
+    daq::trace(daq::kTraceInfo, "nobody listens");
+    daq::trace(daq::kTraceInfo, "still nobody");
 
     TraceReceiver viewer(directory.socketPath());
-    trace(kTraceInfo, "found");
+    daq::trace(daq::kTraceInfo, "found");
 
     EXPECT_EQ(viewer.next(), datagram("found"));
     EXPECT_EQ(viewer.next(100ms), std::nullopt);
@@ -119,21 +121,21 @@ TEST_F(TraceChannelTest, ViewerStartedLaterGetsTheNextMessage) {
 
 TEST_F(TraceChannelTest, RestartedViewerGetsTheNextMessage) {
     auto first = std::make_unique<TraceReceiver>(directory.socketPath());
-    trace(kTraceInfo, "one");
+    daq::trace(daq::kTraceInfo, "one");
     ASSERT_EQ(first->next(), datagram("one"));
 
     // Restarted at once: the next message reaches the new viewer.
     first.reset();
     TraceReceiver second(directory.socketPath());
-    trace(kTraceInfo, "two");
+    daq::trace(daq::kTraceInfo, "two");
     ASSERT_EQ(second.next(), datagram("two"));
 
     // Killed, leaving its socket file; the replacement removes the file and binds again.
     second.close(false);
-    trace(kTraceInfo, "lost");
+    daq::trace(daq::kTraceInfo, "lost");
     unlink(directory.socketPath().c_str());
     TraceReceiver third(directory.socketPath());
-    trace(kTraceInfo, "three");
+    daq::trace(daq::kTraceInfo, "three");
     EXPECT_EQ(third.next(), datagram("three"));
     EXPECT_EQ(third.next(100ms), std::nullopt);
 }
@@ -145,7 +147,7 @@ TEST_F(TraceChannelTest, FullViewerDropsMessagesWithoutBlockingAndIsKept) {
 
     auto sending = std::async(std::launch::async, [] {
         for (int i = 0; i < kMessages; ++i) {
-            trace(kTraceInfo, "flood %d", i);
+            daq::trace(daq::kTraceInfo, "flood %d", i);
         }
     });
     ASSERT_EQ(sending.wait_for(10s), std::future_status::ready);
@@ -157,13 +159,13 @@ TEST_F(TraceChannelTest, FullViewerDropsMessagesWithoutBlockingAndIsKept) {
     EXPECT_GT(received, 0);
     EXPECT_LT(received, kMessages);
 
-    trace(kTraceInfo, "after the flood");
+    daq::trace(daq::kTraceInfo, "after the flood");
     EXPECT_EQ(viewer.next(), datagram("after the flood"));
 }
 
 TEST_F(TraceChannelTest, CallerErrnoIsKept) {
     errno = EILSEQ;
-    trace(kTraceInfo, "no viewer");
+    daq::trace(daq::kTraceInfo, "no viewer");
     EXPECT_EQ(errno, EILSEQ);
 
     TraceReceiver viewer(directory.socketPath());
@@ -171,8 +173,8 @@ TEST_F(TraceChannelTest, CallerErrnoIsKept) {
     // Enough to fill the viewer's queue, so the last sends fail with EAGAIN.
     for (int i = 0; i < 100; ++i) {
         errno = EILSEQ;
-        setTraceLocation(i + 1, "f", "g");
-        trace(kTraceInfo, "message %d", i);
+        daq::setTraceLocation(i + 1, "f", "g");
+        daq::trace(daq::kTraceInfo, "message %d", i);
         ASSERT_EQ(errno, EILSEQ) << "message " << i;
     }
     EXPECT_TRUE(viewer.next().has_value());
@@ -183,9 +185,9 @@ TEST_F(TraceChannelTest, EachThreadSendsItsOwnLocation) {
     std::latch bothLocated(2);
     auto tracer = [&](int id) {
         const std::string name = "op" + std::to_string(id);
-        setTraceLocation(100 + id, name.c_str(), "FormTray");
+        daq::setTraceLocation(100 + id, name.c_str(), "FormTray");
         bothLocated.arrive_and_wait();
-        trace(kTraceInfo, "thread %d", id);
+        daq::trace(daq::kTraceInfo, "thread %d", id);
     };
     std::thread first(tracer, 1);
     std::thread second(tracer, 2);
@@ -210,8 +212,8 @@ TEST_F(TraceChannelTest, ConcurrentTracesArriveWhole) {
         tracers.emplace_back([t] {
             const std::string name = "op" + std::to_string(t);
             for (int i = 0; i < kPerThread; ++i) {
-                setTraceLocation(t + 1, name.c_str(), "FormTray");
-                trace(kTraceInfo, "%d:%d", t, i);
+                daq::setTraceLocation(t + 1, name.c_str(), "FormTray");
+                daq::trace(daq::kTraceInfo, "%d:%d", t, i);
             }
         });
     }
@@ -270,13 +272,13 @@ TEST_P(RefusedPlaceTest, GetsNoMessage) {
         GTEST_SKIP() << "cannot give a file to another user here";
     }
     setenv("KELVANE_TRACE_SOCKET", socketPath.c_str(), 1);
-    traceReloadSocketPath();
+    daq::traceReloadSocketPath();
     TraceReceiver viewer(socketPath);
     if (GetParam().foreignSocket && giveAway(socketPath).empty()) {
         GTEST_SKIP() << "cannot give a file to another user here";
     }
 
-    trace(kTraceInfo, "refused");
+    daq::trace(daq::kTraceInfo, "refused");
     EXPECT_EQ(viewer.next(100ms), std::nullopt);
 }
 
@@ -314,9 +316,9 @@ TEST(TraceChannelDefault, SocketIsInADirectoryOnlyThisUserCanWrite) {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     const std::string savedRuntime = runtime != nullptr ? runtime : "";
     unsetenv("XDG_RUNTIME_DIR");
-    EXPECT_EQ(traceSocketPath(), directory + "/trace.sock");
-    traceReloadSocketPath();
-    trace(kTraceInfo, "makes the directory");
+    EXPECT_EQ(daq::traceSocketPath(), directory + "/trace.sock");
+    daq::traceReloadSocketPath();
+    daq::trace(daq::kTraceInfo, "makes the directory");
     if (!savedRuntime.empty()) {
         setenv("XDG_RUNTIME_DIR", savedRuntime.c_str(), 1);
     }

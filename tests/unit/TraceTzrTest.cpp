@@ -24,12 +24,13 @@ std::string repeat(std::string_view piece, std::size_t count) {
 }
 
 TEST(TzrTraceTest, FormatsCodeAndTexts) {
-    TzrTrace notifier(nullptr);
+    daq::TzrTrace notifier(nullptr);
 
-    notifier.send(kStatusLineCode, kStatusLineSource, "TCP/IP Server active : 10.0.0.5:5050");
+    notifier.send(daq::kStatusLineCode, daq::kStatusLineSource,
+                  "TCP/IP Server active : 10.0.0.5:5050");
     EXPECT_EQ(notifier.lastLine(), "2|DAQServer|TCP/IP Server active : 10.0.0.5:5050|");
 
-    notifier.sendFormatted(kStatusLineCode, kStatusLineSource,
+    notifier.sendFormatted(daq::kStatusLineCode, daq::kStatusLineSource,
                            "TCP/IP Server active fail(timeout) : %s:%d", "10.0.0.5", 5050);
     EXPECT_EQ(notifier.lastLine(),
               "2|DAQServer|TCP/IP Server active fail(timeout) : 10.0.0.5:5050|");
@@ -39,27 +40,29 @@ TEST(TzrTraceTest, FormatsCodeAndTexts) {
 }
 
 TEST(TzrTraceTest, LinesAreCutToTheLimitInUtf16Units) {
-    TzrTrace notifier(nullptr);
+    daq::TzrTrace notifier(nullptr);
     const std::string prefix = "2|DAQServer|";
 
     notifier.send(2, "DAQServer", std::string(5000, 'x').c_str());
-    EXPECT_EQ(notifier.lastLine(), prefix + std::string(TzrTrace::kLineLimit - prefix.size(), 'x'));
+    EXPECT_EQ(notifier.lastLine(),
+              prefix + std::string(daq::TzrTrace::kLineLimit - prefix.size(), 'x'));
 
     // "€" is one unit in three bytes; "😀" is two units (a surrogate pair) in four bytes.
     notifier.send(2, "DAQServer", repeat("€", 5000).c_str());
-    EXPECT_EQ(notifier.lastLine(), prefix + repeat("€", TzrTrace::kLineLimit - prefix.size()));
+    EXPECT_EQ(notifier.lastLine(), prefix + repeat("€", daq::TzrTrace::kLineLimit - prefix.size()));
 
     notifier.send(2, "DAQServer", repeat("😀", 3000).c_str());
     EXPECT_EQ(notifier.lastLine(),
-              prefix + repeat("😀", (TzrTrace::kLineLimit - prefix.size()) / 2));
+              prefix + repeat("😀", (daq::TzrTrace::kLineLimit - prefix.size()) / 2));
 
     notifier.sendFormatted(2, "DAQServer", "%s|%s", std::string(5000, 'a').c_str(), "tail");
-    EXPECT_EQ(notifier.lastLine(), prefix + std::string(TzrTrace::kLineLimit - prefix.size(), 'a'));
+    EXPECT_EQ(notifier.lastLine(),
+              prefix + std::string(daq::TzrTrace::kLineLimit - prefix.size(), 'a'));
 }
 
 TEST(TzrTraceTest, TargetReceivesEachLine) {
     delivered.clear();
-    TzrTrace notifier(&collect);
+    daq::TzrTrace notifier(&collect);
 
     notifier.send(2, "DAQServer", "Client connected : 127.0.0.1");
     notifier.sendFormatted(2, "DAQServer", "Client disconnected : %s", "127.0.0.1");
@@ -71,10 +74,10 @@ TEST(TzrTraceTest, TargetReceivesEachLine) {
 
 TEST(TzrTraceTest, InstanceKeepsItsFirstTarget) {
     delivered.clear();
-    TzrTrace& first = TzrTrace::instance(nullptr);
-    TzrTrace& later = TzrTrace::instance(&collect);
+    daq::TzrTrace& first = daq::TzrTrace::instance(nullptr);
+    daq::TzrTrace& later = daq::TzrTrace::instance(&collect);
 
-    later.send(kStatusLineCode, kStatusLineSource, "TCP/IP Server active : 0.0.0.0:5050");
+    later.send(daq::kStatusLineCode, daq::kStatusLineSource, "TCP/IP Server active : 0.0.0.0:5050");
 
     EXPECT_EQ(&first, &later);
     EXPECT_EQ(first.lastLine(), "2|DAQServer|TCP/IP Server active : 0.0.0.0:5050|");
@@ -82,7 +85,7 @@ TEST(TzrTraceTest, InstanceKeepsItsFirstTarget) {
 }
 
 TEST(TzrTraceTest, LinesFromSeveralThreadsStayWhole) {
-    TzrTrace notifier(nullptr);
+    daq::TzrTrace notifier(nullptr);
     constexpr int kLines = 500;
     auto sender = [&](const char* text) {
         for (int i = 0; i < kLines; ++i) {

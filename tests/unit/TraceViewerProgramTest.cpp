@@ -153,8 +153,9 @@ TEST_F(TraceViewerProgramTest, PrintsMessagesAndRemovesItsSocketWhenTerminated) 
     auto viewer = startViewer();
 
     const int line = __LINE__ + 1;
-    DAQ_TRACE(kTraceError, "open_Server", "FormTray", "TCP/IP Server : active error [%s]", "busy");
-    trace(kTraceInfo, "daqlist map : %d", 3);
+    DAQ_TRACE(daq::kTraceError, "open_Server", "FormTray", "TCP/IP Server : active error [%s]",
+              "busy");
+    daq::trace(daq::kTraceInfo, "daqlist map : %d", 3);
 
     const std::regex located(R"(\d\d:\d\d:\d\d\.\d\d\d  )" + senderHex() +
                              R"( +error    open_Server  FormTray:)" + std::to_string(line) +
@@ -170,9 +171,11 @@ TEST_F(TraceViewerProgramTest, PrintsMessagesAndRemovesItsSocketWhenTerminated) 
 TEST_F(TraceViewerProgramTest, ShowsOnlyTheChosenLevelAndAbove) {
     auto viewer = startViewer({"--level", "2"});
 
-    DAQ_TRACE(kTraceInfo, "getClientIndex", "FormTray", "DAQ Server getClientIndex : %d/%d", 0, 1);
-    trace(kTraceInfo, "bare text counts as information");
-    DAQ_TRACE(kTraceError, "SetDAQRun", "FormTray", "TCPIP Server ReadMap fail! : IONum=%d", 0);
+    DAQ_TRACE(daq::kTraceInfo, "getClientIndex", "FormTray", "DAQ Server getClientIndex : %d/%d", 0,
+              1);
+    daq::trace(daq::kTraceInfo, "bare text counts as information");
+    DAQ_TRACE(daq::kTraceError, "SetDAQRun", "FormTray", "TCPIP Server ReadMap fail! : IONum=%d",
+              0);
 
     const std::string line = viewer->outputLine().value_or("");
     EXPECT_TRUE(line.ends_with("TCPIP Server ReadMap fail! : IONum=0")) << line;
@@ -182,8 +185,8 @@ TEST_F(TraceViewerProgramTest, ShowsOnlyTheChosenLevelAndAbove) {
 TEST_F(TraceViewerProgramTest, RawPrintsTheBytesAsReceived) {
     auto viewer = startViewer({"--raw"});
 
-    setTraceLocation(12, "sendData", "FormTray");
-    trace(kTraceError, "tcp server send error : %s", "Broken pipe | peer gone");
+    daq::setTraceLocation(12, "sendData", "FormTray");
+    daq::trace(daq::kTraceError, "tcp server send error : %s", "Broken pipe | peer gone");
 
     const std::string expected = "tcp server send error : Broken pipe | peer gone" +
                                  locationSuffix(2, 12, "sendData", "FormTray") + '\0' + '\n';
@@ -201,7 +204,7 @@ TEST_F(TraceViewerProgramTest, ReplacesAStaleSocketButNotALiveViewer) {
               "trace-viewer: another trace viewer listens on " + directory.socketPath());
     EXPECT_EQ(second.stop(0), 1);
 
-    trace(kTraceInfo, "still here");
+    daq::trace(daq::kTraceInfo, "still here");
     EXPECT_TRUE(viewer->outputLine().value_or("").ends_with("  still here"));
     EXPECT_EQ(viewer->stop(SIGTERM), 0);
 }
@@ -219,17 +222,17 @@ TEST_F(TraceViewerProgramTest, RefusesADirectoryOthersCanWrite) {
 
 TEST_F(TraceViewerProgramTest, RestartedViewerIsFoundThroughItsGenerationFile) {
     auto first = startViewer();
-    trace(kTraceInfo, "to the first");
+    daq::trace(daq::kTraceInfo, "to the first");
     EXPECT_TRUE(first->outputLine().value_or("").ends_with("  to the first"));
     EXPECT_EQ(first->stop(SIGTERM), 0);
-    const std::string generation = viewerGenerationPath(directory.socketPath());
+    const std::string generation = daq::viewerGenerationPath(directory.socketPath());
     EXPECT_EQ(std::filesystem::status(generation).permissions(),
               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 
     // The channel now waits on the file's counter, which only a viewer that counts itself moves.
-    trace(kTraceInfo, "nobody listens");
+    daq::trace(daq::kTraceInfo, "nobody listens");
     auto second = startViewer();
-    trace(kTraceInfo, "to the second");
+    daq::trace(daq::kTraceInfo, "to the second");
     EXPECT_TRUE(second->outputLine().value_or("").ends_with("  to the second"));
     EXPECT_EQ(second->stop(SIGTERM), 0);
 }

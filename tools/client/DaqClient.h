@@ -47,35 +47,35 @@ class DaqClient {
     // Sends a request text (see requests.h) and reads its answer.
     std::optional<Answer> request(std::string_view json);
 
-    std::optional<Answer> alive() { return request(requests::alive()); }
+    std::optional<Answer> alive() { return request(aliveRequest()); }
     std::optional<Answer> login(std::string_view id, std::string_view password,
                                 const ClientDevice& device = {}, std::string_view clientType = {}) {
-        return request(requests::login(id, password, device, clientType));
+        return request(loginRequest(id, password, device, clientType));
     }
-    std::optional<Answer> projectInfo() { return request(requests::projectInfo()); }
-    std::optional<Answer> daqListCount() { return request(requests::daqListCount()); }
+    std::optional<Answer> projectInfo() { return request(projectInfoRequest()); }
+    std::optional<Answer> daqListCount() { return request(daqListCountRequest()); }
     std::optional<Answer> daqList(int start, int size) {
-        return request(requests::daqList(start, size));
+        return request(daqListRequest(start, size));
     }
     std::optional<Answer> daqData(std::span<const int> indexes) {
-        return request(requests::daqData(indexes));
+        return request(daqDataRequest(indexes));
     }
-    std::optional<Answer> deviceList() { return request(requests::deviceList()); }
+    std::optional<Answer> deviceList() { return request(deviceListRequest()); }
     std::optional<Answer> parameterListCount(std::string_view interfaceName,
                                              std::string_view deviceName,
                                              std::string_view station) {
-        return request(requests::parameterListCount(interfaceName, deviceName, station));
+        return request(parameterListCountRequest(interfaceName, deviceName, station));
     }
     std::optional<Answer> parameterList(int start, int size) {
-        return request(requests::parameterList(start, size));
+        return request(parameterListRequest(start, size));
     }
     std::optional<Answer> parameterDetail(int index) {
-        return request(requests::parameterDetail(index));
+        return request(parameterDetailRequest(index));
     }
     std::optional<Answer> parameterWrite(int group, int index, std::string_view value) {
-        return request(requests::parameterWrite(group, index, value));
+        return request(parameterWriteRequest(group, index, value));
     }
-    std::optional<Answer> daqStatus() { return request(requests::daqStatus()); }
+    std::optional<Answer> daqStatus() { return request(daqStatusRequest()); }
 
     // Why the last call gave nothing.
     ClientErrorKind lastErrorKind() const { return errorKind_; }

@@ -3,7 +3,7 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
-namespace daq::client::requests {
+namespace daq::client {
 
 namespace {
 
@@ -60,12 +60,12 @@ class Request {
 
 }  // namespace
 
-std::string alive() {
+std::string aliveRequest() {
     return Request("ALIVE").json();
 }
 
-std::string login(std::string_view id, std::string_view password, const ClientDevice& device,
-                  std::string_view clientType) {
+std::string loginRequest(std::string_view id, std::string_view password, const ClientDevice& device,
+                         std::string_view clientType) {
     return Request("LOGIN")
         .text("CLIENT_TYPE", clientType)
         .text("ID", id)
@@ -79,28 +79,28 @@ std::string login(std::string_view id, std::string_view password, const ClientDe
         .json();
 }
 
-std::string projectInfo() {
+std::string projectInfoRequest() {
     return Request("PROJECTINFO").json();
 }
 
-std::string daqListCount() {
+std::string daqListCountRequest() {
     return Request("DAQLISTCOUNT").json();
 }
 
-std::string daqList(int start, int size) {
+std::string daqListRequest(int start, int size) {
     return Request("DAQLIST").integer("START_INDEX", start).integer("LIST_SIZE", size).json();
 }
 
-std::string daqData(std::span<const int> indexes) {
+std::string daqDataRequest(std::span<const int> indexes) {
     return Request("DAQ_DATA").numbers("DAQ_INDEX", indexes).json();
 }
 
-std::string deviceList() {
+std::string deviceListRequest() {
     return Request("DEVICELIST").json();
 }
 
-std::string parameterListCount(std::string_view interfaceName, std::string_view deviceName,
-                               std::string_view station) {
+std::string parameterListCountRequest(std::string_view interfaceName, std::string_view deviceName,
+                                      std::string_view station) {
     return Request("PARAMETERLISTCOUNT")
         .text("INTERFACE", interfaceName)
         .text("DEVICENAME", deviceName)
@@ -108,15 +108,15 @@ std::string parameterListCount(std::string_view interfaceName, std::string_view 
         .json();
 }
 
-std::string parameterList(int start, int size) {
+std::string parameterListRequest(int start, int size) {
     return Request("PARAMETERLIST").integer("START_INDEX", start).integer("LIST_SIZE", size).json();
 }
 
-std::string parameterDetail(int index) {
+std::string parameterDetailRequest(int index) {
     return Request("PARAMETERDETAIL").integer("PARAMINDEX", index).json();
 }
 
-std::string parameterWrite(int group, int index, std::string_view value) {
+std::string parameterWriteRequest(int group, int index, std::string_view value) {
     return Request("PARAMETERWRITE")
         .integer("GROUPINDEX", group)
         .integer("PARAMINDEX", index)
@@ -124,8 +124,8 @@ std::string parameterWrite(int group, int index, std::string_view value) {
         .json();
 }
 
-std::string daqStatus() {
+std::string daqStatusRequest() {
     return Request("DAQSTATUS").json();
 }
 
-}  // namespace daq::client::requests
+}  // namespace daq::client

@@ -17,31 +17,27 @@ struct ClientDevice {
     std::string location{};
 };
 
-namespace requests {
-
-std::string alive();
+std::string aliveRequest();
 // "CLIENT_TYPE", "ID", "PW" and the nested "DEVICE" object with "OS", "VERSION",
 // "MODEL NAME" and "LOCATION".
-std::string login(std::string_view id, std::string_view password, const ClientDevice& device = {},
-                  std::string_view clientType = {});
-std::string projectInfo();
-std::string daqListCount();
+std::string loginRequest(std::string_view id, std::string_view password,
+                         const ClientDevice& device = {}, std::string_view clientType = {});
+std::string projectInfoRequest();
+std::string daqListCountRequest();
 // "START_INDEX", "LIST_SIZE".
-std::string daqList(int start, int size);
+std::string daqListRequest(int start, int size);
 // "DAQ_INDEX": the indexes as an array of numbers.
-std::string daqData(std::span<const int> indexes);
-std::string deviceList();
+std::string daqDataRequest(std::span<const int> indexes);
+std::string deviceListRequest();
 // "INTERFACE", "DEVICENAME", "STATION": selects the device unit for the parameter requests.
-std::string parameterListCount(std::string_view interfaceName, std::string_view deviceName,
-                               std::string_view station);
+std::string parameterListCountRequest(std::string_view interfaceName, std::string_view deviceName,
+                                      std::string_view station);
 // "START_INDEX", "LIST_SIZE".
-std::string parameterList(int start, int size);
+std::string parameterListRequest(int start, int size);
 // "PARAMINDEX".
-std::string parameterDetail(int index);
+std::string parameterDetailRequest(int index);
 // "GROUPINDEX", "PARAMINDEX", "VALUE".
-std::string parameterWrite(int group, int index, std::string_view value);
-std::string daqStatus();
-
-}  // namespace requests
+std::string parameterWriteRequest(int group, int index, std::string_view value);
+std::string daqStatusRequest();
 
 }  // namespace daq::client

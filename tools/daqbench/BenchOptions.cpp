@@ -5,6 +5,7 @@
 #include <array>
 #include <cctype>
 #include <charconv>
+#include <memory>
 
 namespace daqbench {
 
@@ -89,9 +90,10 @@ std::optional<MixEntry> parseMixEntry(std::string_view text) {
     return entry;
 }
 
-void declareOptions(CLI::App& app, BenchOptions& options) {
-    // -h is the host, as in the other clients of the server.
-    app.set_help_flag("--help", "Print this help and exit");
+namespace {
+
+// The server and the load's size and length.
+void declareLoadOptions(CLI::App& app, BenchOptions& options) {
     app.add_option("-h,--host", options.host, "Server address")->capture_default_str();
     app.add_option("-p,--port", options.port, "Server port")->capture_default_str();
     app.add_option("-c,--connections", options.connections, "Connections")
@@ -111,7 +113,10 @@ void declareOptions(CLI::App& app, BenchOptions& options) {
            "-n,--requests", options.maxRequests,
            "End the measurement after this many answers (storm: cycles) as well (0: no bound)")
         ->capture_default_str();
+}
 
+// What each connection sends; returns the -r texts, read once parsing is done.
+std::shared_ptr<std::vector<std::string>> declareMixOptions(CLI::App& app, BenchOptions& options) {
     auto requests = std::make_shared<std::vector<std::string>>();
     app.add_option("-r,--request", *requests,
                    "KIND[:WEIGHT], repeatable; KIND: alive, daq_data, daqlist, login "
@@ -139,7 +144,11 @@ void declareOptions(CLI::App& app, BenchOptions& options) {
     app.add_flag("--warm-first", options.warmFirst,
                  "Each connection sends the mix's first request once and reads its answer before "
                  "its load starts (with --idle: connections held idle after one answer each)");
+    return requests;
+}
 
+// How the connections send: closed loop by default, or one of the exclusive modes.
+void declareModeOptions(CLI::App& app, BenchOptions& options) {
     auto* rate = app.add_option("--rate", options.rate,
                                 "Open loop: requests per second over all connections")
                      ->check(CLI::PositiveNumber);
@@ -183,6 +192,10 @@ void declareOptions(CLI::App& app, BenchOptions& options) {
                    "Open loop: unanswered requests per connection before a send is skipped")
         ->capture_default_str()
         ->check(CLI::Range(1, kMaxInFlightBound));
+}
+
+// Waiting for answers and reporting.
+void declareReportOptions(CLI::App& app, BenchOptions& options) {
     app.add_option("--timeout", options.timeoutMs, "Longest wait for an answer, in ms")
         ->capture_default_str()
         ->check(CLI::Range(1, 3600 * 1000));
@@ -200,7 +213,17 @@ void declareOptions(CLI::App& app, BenchOptions& options) {
     app.add_option("--capture", options.captureFile,
                    "Send the first request of the mix once, write its answer frame to this "
                    "file and exit (the echo limit server answers with it)");
+}
 
+}  // namespace
+
+void declareOptions(CLI::App& app, BenchOptions& options) {
+    // -h is the host, as in the other clients of the server.
+    app.set_help_flag("--help", "Print this help and exit");
+    declareLoadOptions(app, options);
+    auto requests = declareMixOptions(app, options);
+    declareModeOptions(app, options);
+    declareReportOptions(app, options);
     app.callback([&options, requests] { completeOptions(options, *requests); });
 }
 

@@ -58,9 +58,8 @@ std::optional<double> residentPerConnection(const RunReport& report) {
            report.ready;
 }
 
-}  // namespace
-
-void printText(const RunReport& report, std::FILE* out) {
+// The load and its throughput and latency, or how long idle connections were held.
+void printLoadText(const RunReport& report, std::FILE* out) {
     std::fprintf(out, "%s%s%s %s loop, %d connections (%d ready) on %d threads, %s\n",
                  report.label.c_str(), report.label.empty() ? "" : ": ", report.target.c_str(),
                  modeName(report.mode), report.connections, report.ready, report.threads,
@@ -84,16 +83,9 @@ void printText(const RunReport& report, std::FILE* out) {
     } else {
         std::fprintf(out, "held %.2f s\n", report.seconds);
     }
-    if (countsCloses(report.mode)) {
-        std::fprintf(out,
-                     "closed by the server: %llu, after (ms from connect) p50 %.1f  max %.1f; "
-                     "%.1f KiB written\n",
-                     static_cast<unsigned long long>(report.serverCloses),
-                     microseconds(report.closeAfter.percentile(50)) / 1000.0,
-                     microseconds(report.closeAfter.max()) / 1000.0,
-                     static_cast<double>(report.bytesOut) / 1024.0);
-    }
-    const ErrorCounts& e = report.errors;
+}
+
+void printErrorsText(const ErrorCounts& e, std::FILE* out) {
     if (e.total() == 0) {
         std::fprintf(out, "errors: none\n");
     } else {
@@ -107,122 +99,169 @@ void printText(const RunReport& report, std::FILE* out) {
             static_cast<unsigned long long>(e.badAnswer),
             static_cast<unsigned long long>(e.skipped));
     }
+}
+
+void printServerText(const RunReport& report, std::FILE* out) {
+    const ServerFigures& server = *report.server;
+    std::fprintf(out, "server %d:", static_cast<int>(server.pid));
+    if (server.cpuSeconds) {
+        std::fprintf(out, " cpu %.2f s (%.1f %% of a core)", *server.cpuSeconds,
+                     100.0 * perSecond(*server.cpuSeconds, report.seconds));
+    }
+    if (server.baselineShare) {
+        std::fprintf(out, " [%.1f %% before connecting]", 100.0 * *server.baselineShare);
+    }
+    if (const auto perRequest = cpuPerRequest(report)) {
+        std::fprintf(out, ", %.2f µs per request", *perRequest);
+    }
+    if (server.residentAfter) {
+        std::fprintf(out, ", rss %.1f MiB", static_cast<double>(*server.residentAfter) / kMiB);
+    }
+    if (const auto perConnection = residentPerConnection(report)) {
+        std::fprintf(out, " (%.0f bytes per connection)", *perConnection);
+    }
+    std::fprintf(out, "\n");
+}
+
+// Writes one JSON object, member by member.
+class JsonWriter {
+  public:
+    void number(const char* key, double value) {
+        json_.Key(key);
+        json_.Double(value);
+    }
+    void count(const char* key, std::uint64_t value) {
+        json_.Key(key);
+        json_.Uint64(value);
+    }
+    void text(const char* key, const std::string& value) {
+        json_.Key(key);
+        json_.String(value.c_str(), static_cast<rapidjson::SizeType>(value.size()));
+    }
+    void startObject() { json_.StartObject(); }
+    void startObject(const char* key) {
+        json_.Key(key);
+        json_.StartObject();
+    }
+    void endObject() { json_.EndObject(); }
+    const char* result() const { return buffer_.GetString(); }
+
+  private:
+    rapidjson::StringBuffer buffer_;
+    rapidjson::Writer<rapidjson::StringBuffer> json_{buffer_};
+};
+
+void writeLatency(JsonWriter& json, const LatencyHistogram& latency) {
+    json.startObject("latency_us");
+    json.number("p50", microseconds(latency.percentile(50)));
+    json.number("p99", microseconds(latency.percentile(99)));
+    json.number("p99_9", microseconds(latency.percentile(99.9)));
+    json.number("max", microseconds(latency.max()));
+    json.number("mean", latency.mean() / 1000.0);
+    json.endObject();
+}
+
+void writeErrors(JsonWriter& json, const ErrorCounts& errors) {
+    json.startObject("errors");
+    json.count("total", errors.total());
+    json.count("connect", errors.connect);
+    json.count("login", errors.login);
+    json.count("closed", errors.closed);
+    json.count("timeout", errors.timeout);
+    json.count("bad_answer", errors.badAnswer);
+    json.count("skipped", errors.skipped);
+    json.endObject();
+}
+
+void writeCloses(JsonWriter& json, const RunReport& report) {
+    json.count("server_closes", report.serverCloses);
+    json.startObject("close_after_ms");
+    json.number("min", microseconds(report.closeAfter.min()) / 1000.0);
+    json.number("p50", microseconds(report.closeAfter.percentile(50)) / 1000.0);
+    json.number("max", microseconds(report.closeAfter.max()) / 1000.0);
+    json.endObject();
+    json.count("bytes_out", report.bytesOut);
+}
+
+void writeServer(JsonWriter& json, const RunReport& report) {
+    const ServerFigures& server = *report.server;
+    json.startObject("server");
+    json.count("pid", static_cast<std::uint64_t>(server.pid));
+    if (server.cpuSeconds) {
+        json.number("cpu_s", *server.cpuSeconds);
+        json.number("cpu_share", perSecond(*server.cpuSeconds, report.seconds));
+    }
+    if (server.baselineShare) {
+        json.number("baseline_cpu_share", *server.baselineShare);
+    }
+    if (const auto perRequest = cpuPerRequest(report)) {
+        json.number("cpu_us_per_request", *perRequest);
+    }
+    if (server.residentBefore) {
+        json.count("rss_before", *server.residentBefore);
+    }
+    if (server.residentAfter) {
+        json.count("rss_after", *server.residentAfter);
+    }
+    if (const auto perConnection = residentPerConnection(report)) {
+        json.number("rss_per_connection", *perConnection);
+    }
+    json.endObject();
+}
+
+}  // namespace
+
+void printText(const RunReport& report, std::FILE* out) {
+    printLoadText(report, out);
+    if (countsCloses(report.mode)) {
+        std::fprintf(out,
+                     "closed by the server: %llu, after (ms from connect) p50 %.1f  max %.1f; "
+                     "%.1f KiB written\n",
+                     static_cast<unsigned long long>(report.serverCloses),
+                     microseconds(report.closeAfter.percentile(50)) / 1000.0,
+                     microseconds(report.closeAfter.max()) / 1000.0,
+                     static_cast<double>(report.bytesOut) / 1024.0);
+    }
+    printErrorsText(report.errors, out);
     if (report.server) {
-        const ServerFigures& server = *report.server;
-        std::fprintf(out, "server %d:", static_cast<int>(server.pid));
-        if (server.cpuSeconds) {
-            std::fprintf(out, " cpu %.2f s (%.1f %% of a core)", *server.cpuSeconds,
-                         100.0 * perSecond(*server.cpuSeconds, report.seconds));
-        }
-        if (server.baselineShare) {
-            std::fprintf(out, " [%.1f %% before connecting]", 100.0 * *server.baselineShare);
-        }
-        if (const auto perRequest = cpuPerRequest(report)) {
-            std::fprintf(out, ", %.2f µs per request", *perRequest);
-        }
-        if (server.residentAfter) {
-            std::fprintf(out, ", rss %.1f MiB", static_cast<double>(*server.residentAfter) / kMiB);
-        }
-        if (const auto perConnection = residentPerConnection(report)) {
-            std::fprintf(out, " (%.0f bytes per connection)", *perConnection);
-        }
-        std::fprintf(out, "\n");
+        printServerText(report, out);
     }
     std::fprintf(out, "client cpu %.2f s; load average %.2f before, %.2f after\n",
                  report.clientCpuSeconds, report.loadAverageBefore, report.loadAverageAfter);
 }
 
 void printJson(const RunReport& report, std::FILE* out) {
-    rapidjson::StringBuffer buffer;
-    rapidjson::Writer<rapidjson::StringBuffer> json(buffer);
-    const auto number = [&](const char* key, double value) {
-        json.Key(key);
-        json.Double(value);
-    };
-    const auto count = [&](const char* key, std::uint64_t value) {
-        json.Key(key);
-        json.Uint64(value);
-    };
-    const auto text = [&](const char* key, const std::string& value) {
-        json.Key(key);
-        json.String(value.c_str(), static_cast<rapidjson::SizeType>(value.size()));
-    };
-    json.StartObject();
-    text("label", report.label);
-    text("target", report.target);
-    text("mode", modeName(report.mode));
-    text("requests", report.requests);
-    count("connections", static_cast<std::uint64_t>(report.connections));
-    count("ready", static_cast<std::uint64_t>(report.ready));
-    count("threads", static_cast<std::uint64_t>(report.threads));
-    number("offered_rate", report.offeredRate);
-    number("warmup_s", report.warmupSeconds);
-    number("seconds", report.seconds);
-    count("answers", report.answers);
-    count("sent", report.sent);
-    count("values", report.values);
-    count("bytes_in", report.bytesIn);
-    number("requests_per_s", perSecond(static_cast<double>(report.answers), report.seconds));
-    number("values_per_s", perSecond(static_cast<double>(report.values), report.seconds));
-    json.Key("latency_us");
-    json.StartObject();
-    number("p50", microseconds(report.latency.percentile(50)));
-    number("p99", microseconds(report.latency.percentile(99)));
-    number("p99_9", microseconds(report.latency.percentile(99.9)));
-    number("max", microseconds(report.latency.max()));
-    number("mean", report.latency.mean() / 1000.0);
-    json.EndObject();
-    json.Key("errors");
-    json.StartObject();
-    count("total", report.errors.total());
-    count("connect", report.errors.connect);
-    count("login", report.errors.login);
-    count("closed", report.errors.closed);
-    count("timeout", report.errors.timeout);
-    count("bad_answer", report.errors.badAnswer);
-    count("skipped", report.errors.skipped);
-    json.EndObject();
+    JsonWriter json;
+    json.startObject();
+    json.text("label", report.label);
+    json.text("target", report.target);
+    json.text("mode", modeName(report.mode));
+    json.text("requests", report.requests);
+    json.count("connections", static_cast<std::uint64_t>(report.connections));
+    json.count("ready", static_cast<std::uint64_t>(report.ready));
+    json.count("threads", static_cast<std::uint64_t>(report.threads));
+    json.number("offered_rate", report.offeredRate);
+    json.number("warmup_s", report.warmupSeconds);
+    json.number("seconds", report.seconds);
+    json.count("answers", report.answers);
+    json.count("sent", report.sent);
+    json.count("values", report.values);
+    json.count("bytes_in", report.bytesIn);
+    json.number("requests_per_s", perSecond(static_cast<double>(report.answers), report.seconds));
+    json.number("values_per_s", perSecond(static_cast<double>(report.values), report.seconds));
+    writeLatency(json, report.latency);
+    writeErrors(json, report.errors);
     if (countsCloses(report.mode)) {
-        count("server_closes", report.serverCloses);
-        json.Key("close_after_ms");
-        json.StartObject();
-        number("min", microseconds(report.closeAfter.min()) / 1000.0);
-        number("p50", microseconds(report.closeAfter.percentile(50)) / 1000.0);
-        number("max", microseconds(report.closeAfter.max()) / 1000.0);
-        json.EndObject();
-        count("bytes_out", report.bytesOut);
+        writeCloses(json, report);
     }
-    number("client_cpu_s", report.clientCpuSeconds);
-    number("load_average_before", report.loadAverageBefore);
-    number("load_average_after", report.loadAverageAfter);
+    json.number("client_cpu_s", report.clientCpuSeconds);
+    json.number("load_average_before", report.loadAverageBefore);
+    json.number("load_average_after", report.loadAverageAfter);
     if (report.server) {
-        const ServerFigures& server = *report.server;
-        json.Key("server");
-        json.StartObject();
-        count("pid", static_cast<std::uint64_t>(server.pid));
-        if (server.cpuSeconds) {
-            number("cpu_s", *server.cpuSeconds);
-            number("cpu_share", perSecond(*server.cpuSeconds, report.seconds));
-        }
-        if (server.baselineShare) {
-            number("baseline_cpu_share", *server.baselineShare);
-        }
-        if (const auto perRequest = cpuPerRequest(report)) {
-            number("cpu_us_per_request", *perRequest);
-        }
-        if (server.residentBefore) {
-            count("rss_before", *server.residentBefore);
-        }
-        if (server.residentAfter) {
-            count("rss_after", *server.residentAfter);
-        }
-        if (const auto perConnection = residentPerConnection(report)) {
-            number("rss_per_connection", *perConnection);
-        }
-        json.EndObject();
+        writeServer(json, report);
     }
-    json.EndObject();
-    std::fprintf(out, "%s\n", buffer.GetString());
+    json.endObject();
+    std::fprintf(out, "%s\n", json.result());
 }
 
 }  // namespace daqbench

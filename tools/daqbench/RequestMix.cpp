@@ -11,8 +11,6 @@ namespace daqbench {
 
 namespace {
 
-namespace requests = daq::client::requests;
-
 // Distinct DAQLIST pages framed up front; a connection goes round them.
 constexpr std::size_t kMaxDistinctPages = 64;
 
@@ -31,7 +29,7 @@ RequestTemplate makeTemplate(const BenchOptions& options, RequestKind kind, std:
     request.kind = kind;
     switch (kind) {
         case RequestKind::Alive:
-            request.frames.push_back(framed(requests::alive()));
+            request.frames.push_back(framed(daq::client::aliveRequest()));
             break;
         case RequestKind::DaqData: {
             std::vector<int> indexes(static_cast<std::size_t>(options.indexes));
@@ -40,7 +38,7 @@ RequestTemplate makeTemplate(const BenchOptions& options, RequestKind kind, std:
                 indexes[static_cast<std::size_t>(i)] =
                     static_cast<int>(tagCount > 0 ? index % tagCount : index);
             }
-            request.frames.push_back(framed(requests::daqData(indexes)));
+            request.frames.push_back(framed(daq::client::daqDataRequest(indexes)));
             // Indexes past the map give no entry.
             request.entries =
                 static_cast<int>(std::count_if(indexes.begin(), indexes.end(), [&](int index) {
@@ -54,7 +52,7 @@ RequestTemplate makeTemplate(const BenchOptions& options, RequestKind kind, std:
             const auto distinct =
                 static_cast<std::size_t>(std::clamp<std::int64_t>(pages, 1, kMaxDistinctPages));
             for (std::size_t page = 0; page < distinct; ++page) {
-                request.frames.push_back(framed(requests::daqList(
+                request.frames.push_back(framed(daq::client::daqListRequest(
                     static_cast<int>(page) * options.pageSize, options.pageSize)));
             }
             request.entries = options.pageSize;  // indexes past the map give INDEX-only entries
@@ -62,7 +60,7 @@ RequestTemplate makeTemplate(const BenchOptions& options, RequestKind kind, std:
         }
         case RequestKind::Login:
             request.frames.push_back(
-                framed(requests::login(options.user, options.password, benchDevice())));
+                framed(daq::client::loginRequest(options.user, options.password, benchDevice())));
             break;
     }
     return request;
@@ -105,7 +103,7 @@ RequestMix::RequestMix(const BenchOptions& options, std::int32_t tagCount) {
         credit[best] -= total;
         cycle_.push_back(static_cast<std::uint8_t>(best));
     }
-    loginFrame_ = framed(requests::login(options.user, options.password, benchDevice()));
+    loginFrame_ = framed(daq::client::loginRequest(options.user, options.password, benchDevice()));
 }
 
 NextRequest RequestMix::next(MixCursor& cursor) const {

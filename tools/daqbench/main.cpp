@@ -156,7 +156,8 @@ std::chrono::nanoseconds secondsToDuration(double seconds) {
     return std::chrono::nanoseconds(static_cast<std::int64_t>(seconds * 1e9));
 }
 
-RunReport runLoad(const BenchOptions& options, const sockaddr_in& address, const RequestMix& mix) {
+// The run's settings, and the server's memory and idle CPU use before the load.
+RunReport describeRun(const BenchOptions& options, const RequestMix& mix) {
     RunReport report;
     report.label = options.label;
     report.target = options.host + ":" + std::to_string(options.port);
@@ -181,63 +182,73 @@ RunReport runLoad(const BenchOptions& options, const sockaddr_in& address, const
             }
         }
     }
+    return report;
+}
 
-    std::vector<std::unique_ptr<LoadThread>> workers;
-    for (const WorkerPlan& plan : planWorkers(options, address, mix)) {
-        workers.push_back(makeWorker(plan));
-    }
-    std::latch connected(static_cast<std::ptrdiff_t>(workers.size()));
-    std::promise<Timeline> timelinePromise;
-    std::shared_future<Timeline> timeline = timelinePromise.get_future().share();
-    std::vector<std::exception_ptr> failures(workers.size());
-    std::vector<std::thread> threads;
-    for (std::size_t i = 0; i < workers.size(); ++i) {
-        threads.emplace_back([&, i] {
-            try {
-                workers[i]->connectAll();
-            } catch (...) {
-                failures[i] = std::current_exception();
-            }
-            connected.count_down();
-            try {
-                if (!failures[i]) {
-                    workers[i]->run(timeline.get());
-                }
-            } catch (...) {
-                failures[i] = std::current_exception();
-            }
-        });
-    }
-    connected.wait();
-    Timeline when;
-    when.start = Clock::now();
-    when.measureFrom = when.start + secondsToDuration(options.warmupSeconds);
-    when.stopAt = when.measureFrom + secondsToDuration(options.durationSeconds);
-    timelinePromise.set_value(when);
-
-    std::this_thread::sleep_until(when.measureFrom);
-    const double clientCpuBefore = ownCpuSeconds();
-    std::optional<ProcessUsage> serverBefore;
-    if (options.serverPid) {
-        serverBefore = readProcessUsage(*options.serverPid);
-    }
-    for (std::thread& thread : threads) {
-        thread.join();
-    }
-    for (const std::exception_ptr& failure : failures) {
-        if (failure) {
-            std::rethrow_exception(failure);
+// One thread per worker: each connects its connections, then runs its load along the timeline
+// that start() sets once all have connected, so no connect falls into the measurement.
+class WorkerThreads {
+  public:
+    explicit WorkerThreads(const std::vector<std::unique_ptr<LoadThread>>& workers)
+        : workers_(workers),
+          connected_(static_cast<std::ptrdiff_t>(workers.size())),
+          failures_(workers.size()) {
+        for (std::size_t i = 0; i < workers_.size(); ++i) {
+            threads_.emplace_back([this, i] { runWorker(i); });
         }
     }
-    if (options.serverPid) {
-        const auto serverAfter = readProcessUsage(*options.serverPid);
-        if (serverBefore && serverAfter) {
-            report.server->cpuSeconds = serverAfter->cpuSeconds - serverBefore->cpuSeconds;
-            report.server->residentAfter = serverAfter->residentBytes;
+
+    // Waits for every worker's connections, then starts the load now.
+    Timeline start(const BenchOptions& options) {
+        connected_.wait();
+        Timeline when;
+        when.start = Clock::now();
+        when.measureFrom = when.start + secondsToDuration(options.warmupSeconds);
+        when.stopAt = when.measureFrom + secondsToDuration(options.durationSeconds);
+        timelinePromise_.set_value(when);
+        return when;
+    }
+
+    // Waits for the workers to end; rethrows the first one's failure.
+    void join() {
+        for (std::thread& thread : threads_) {
+            thread.join();
+        }
+        for (const std::exception_ptr& failure : failures_) {
+            if (failure) {
+                std::rethrow_exception(failure);
+            }
         }
     }
-    report.clientCpuSeconds = ownCpuSeconds() - clientCpuBefore;
 
+  private:
+    void runWorker(std::size_t i) {
+        try {
+            workers_[i]->connectAll();
+        } catch (...) {
+            failures_[i] = std::current_exception();
+        }
+        connected_.count_down();
+        try {
+            if (!failures_[i]) {
+                workers_[i]->run(timeline_.get());
+            }
+        } catch (...) {
+            failures_[i] = std::current_exception();
+        }
+    }
+
+    const std::vector<std::unique_ptr<LoadThread>>& workers_;
+    std::latch connected_;
+    std::promise<Timeline> timelinePromise_;
+    std::shared_future<Timeline> timeline_ = timelinePromise_.get_future().share();
+    std::vector<std::exception_ptr> failures_;
+    std::vector<std::thread> threads_;
+};
+
+// Adds up what the workers counted; the measurement ends with the last worker or at the stop.
+void addWorkerResults(RunReport& report, const std::vector<std::unique_ptr<LoadThread>>& workers,
+                      const Timeline& when) {
     Clock::time_point end = when.measureFrom;
     for (const auto& worker : workers) {
         const WorkerResult& result = worker->result();
@@ -255,6 +266,33 @@ RunReport runLoad(const BenchOptions& options, const sockaddr_in& address, const
     }
     report.seconds =
         std::chrono::duration<double>(std::min(end, when.stopAt) - when.measureFrom).count();
+}
+
+RunReport runLoad(const BenchOptions& options, const sockaddr_in& address, const RequestMix& mix) {
+    RunReport report = describeRun(options, mix);
+    std::vector<std::unique_ptr<LoadThread>> workers;
+    for (const WorkerPlan& plan : planWorkers(options, address, mix)) {
+        workers.push_back(makeWorker(plan));
+    }
+    WorkerThreads threads(workers);
+    const Timeline when = threads.start(options);
+
+    std::this_thread::sleep_until(when.measureFrom);
+    const double clientCpuBefore = ownCpuSeconds();
+    std::optional<ProcessUsage> serverBefore;
+    if (options.serverPid) {
+        serverBefore = readProcessUsage(*options.serverPid);
+    }
+    threads.join();
+    if (options.serverPid) {
+        const auto serverAfter = readProcessUsage(*options.serverPid);
+        if (serverBefore && serverAfter) {
+            report.server->cpuSeconds = serverAfter->cpuSeconds - serverBefore->cpuSeconds;
+            report.server->residentAfter = serverAfter->residentBytes;
+        }
+    }
+    report.clientCpuSeconds = ownCpuSeconds() - clientCpuBefore;
+    addWorkerResults(report, workers, when);
     report.loadAverageAfter = loadAverage();
     return report;
 }

@@ -73,7 +73,7 @@ std::string milliseconds(Clock::duration duration) {
 
 void runAlive(ServerLink& link, Output& out) {
     const auto sent = Clock::now();
-    const auto answer = link.request(daq::client::requests::alive(), "ALIVE");
+    const auto answer = link.request(daq::client::aliveRequest(), "ALIVE");
     const auto roundTrip = Clock::now() - sent;
     out.print({{"time", value("round_trip_ms")},
                {{getJsonString(answer, "TIME"), milliseconds(roundTrip)}},
@@ -81,7 +81,7 @@ void runAlive(ServerLink& link, Output& out) {
 }
 
 void runInfo(ServerLink& link, Output& out) {
-    const auto answer = link.request(daq::client::requests::projectInfo(), "PROJECTINFO");
+    const auto answer = link.request(daq::client::projectInfoRequest(), "PROJECTINFO");
     const auto* info = daq::protocol::findJsonPath(answer, "INFO");
     if (info == nullptr || !info->IsObject()) {
         throw CommandError(ExitCode::Failure, "bad answer to PROJECTINFO: no INFO");
@@ -93,7 +93,7 @@ void runInfo(ServerLink& link, Output& out) {
 }
 
 void runStatus(ServerLink& link, Output& out) {
-    const auto answer = link.request(daq::client::requests::daqStatus(), "DAQSTATUS");
+    const auto answer = link.request(daq::client::daqStatusRequest(), "DAQSTATUS");
     out.print({{"status"}, {{getJsonString(answer, "STATUS")}}, true});
 }
 
@@ -142,7 +142,7 @@ void runLatency(ServerLink& link, Output& out, const LatencyOptions& options) {
     times.reserve(static_cast<std::size_t>(options.count));
     for (int i = 0; i < options.count; ++i) {
         const auto sent = Clock::now();
-        link.request(daq::client::requests::alive(), "ALIVE");
+        link.request(daq::client::aliveRequest(), "ALIVE");
         times.push_back(Clock::now() - sent);
     }
     std::sort(times.begin(), times.end());

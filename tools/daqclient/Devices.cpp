@@ -30,7 +30,7 @@ std::string describe(const UnitFilter& filter) {
 }  // namespace
 
 std::vector<Device> fetchDevices(ServerLink& link) {
-    const auto answer = link.request(daq::client::requests::deviceList(), "DEVICELIST");
+    const auto answer = link.request(daq::client::deviceListRequest(), "DEVICELIST");
     const auto* list = daq::protocol::findJsonPath(answer, "LIST");
     if (list == nullptr || !list->IsArray()) {
         throw CommandError(ExitCode::Failure, "bad answer to DEVICELIST: no LIST");
@@ -75,8 +75,8 @@ Device findDevice(const std::vector<Device>& devices, const UnitFilter& filter) 
 }
 
 daq::client::Answer selectDevice(ServerLink& link, const Device& device) {
-    return link.request(daq::client::requests::parameterListCount(
-                            device.interfaceName, device.deviceName, device.station),
+    return link.request(daq::client::parameterListCountRequest(device.interfaceName,
+                                                               device.deviceName, device.station),
                         "PARAMETERLISTCOUNT");
 }
 

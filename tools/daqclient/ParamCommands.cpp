@@ -55,8 +55,7 @@ void printDetail(ServerLink& link, Output& out, const SelectedUnit& unit, int in
                                                   "\" has no parameter " + std::to_string(index) +
                                                   " (it has " + std::to_string(unit.count) + ")");
     }
-    const auto answer =
-        link.request(daq::client::requests::parameterDetail(index), "PARAMETERDETAIL");
+    const auto answer = link.request(daq::client::parameterDetailRequest(index), "PARAMETERDETAIL");
     out.print({{value("index"), value("type"), value("min"), value("max"), value("value"), "items"},
                {{std::to_string(index), getJsonString(answer, "PROPTYPE"),
                  getJsonString(answer, "MINRANGE"), getJsonString(answer, "MAXRANGE"),
@@ -74,7 +73,7 @@ void printList(ServerLink& link, Output& out, const SelectedUnit& unit) {
     for (int start = 0; start < unit.count; start += kParamPageSize) {
         const int size = std::min(kParamPageSize, unit.count - start);
         const auto answer =
-            link.request(daq::client::requests::parameterList(start, size), "PARAMETERLIST");
+            link.request(daq::client::parameterListRequest(start, size), "PARAMETERLIST");
         const auto* list = findJsonPath(answer, "LIST");
         if (list == nullptr || !list->IsArray()) {
             throw CommandError(ExitCode::Failure,
@@ -107,7 +106,7 @@ void runParams(ServerLink& link, Output& out, const ParamsOptions& options) {
 void runWrite(ServerLink& link, Output& out, const WriteOptions& options) {
     selectUnit(link, options.unit);
     const auto answer = link.request(
-        daq::client::requests::parameterWrite(options.group, options.index, options.value),
+        daq::client::parameterWriteRequest(options.group, options.index, options.value),
         "PARAMETERWRITE");
     // The answer carries "RESULT" twice: the result text, then the code.
     std::vector<std::string> results;

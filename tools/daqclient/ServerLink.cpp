@@ -78,8 +78,8 @@ void ServerLink::open() {
         return;
     }
     const daq::client::Answer answer =
-        request(daq::client::requests::login(credentials_->user, credentials_->password,
-                                             thisDevice(), "daqclient"),
+        request(daq::client::loginRequest(credentials_->user, credentials_->password, thisDevice(),
+                                          "daqclient"),
                 "LOGIN");
     const auto* result = daq::protocol::findJsonPath(answer, "RESULT");
     if (result == nullptr || !result->IsBool()) {

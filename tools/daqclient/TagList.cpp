@@ -47,7 +47,7 @@ const rapidjson::Value& listOf(const rapidjson::Value& answer, std::string_view 
 }
 
 std::vector<TagEntry> fetchPage(ServerLink& link, int start, int size) {
-    const auto answer = link.request(daq::client::requests::daqList(start, size), "DAQLIST");
+    const auto answer = link.request(daq::client::daqListRequest(start, size), "DAQLIST");
     std::vector<TagEntry> entries;
     for (const auto& item : listOf(answer, "DAQLIST").GetArray()) {
         if (!item.IsObject()) {
@@ -64,7 +64,7 @@ std::vector<TagEntry> fetchPage(ServerLink& link, int start, int size) {
 }  // namespace
 
 int tagCount(ServerLink& link) {
-    const auto answer = link.request(daq::client::requests::daqListCount(), "DAQLISTCOUNT");
+    const auto answer = link.request(daq::client::daqListCountRequest(), "DAQLISTCOUNT");
     return toInt(getJsonString(answer, "COUNT"), "DAQLISTCOUNT");
 }
 

@@ -20,7 +20,7 @@ std::vector<std::optional<CurrentValue>> readValues(ServerLink& link,
     for (const SelectedRecord& record : records) {
         indexes.push_back(record.index);
     }
-    const auto answer = link.request(daq::client::requests::daqData(indexes), "DAQ_DATA");
+    const auto answer = link.request(daq::client::daqDataRequest(indexes), "DAQ_DATA");
     const auto* list = daq::protocol::findJsonPath(answer, "LIST");
     if (list == nullptr || !list->IsArray()) {
         throw CommandError(ExitCode::Failure, "bad answer to DAQ_DATA: no LIST");

@@ -148,6 +148,124 @@ bool reconnect(ServerLink& link) {
     }
 }
 
+// The polls, at a fixed rate until the count or the deadline, and the failures among them.
+class WatchLoop {
+  public:
+    WatchLoop(ServerLink& link, PollView& view, const std::vector<SelectedRecord>& records,
+              const WatchOptions& options)
+        : link_(link),
+          view_(view),
+          records_(records),
+          options_(options),
+          interval_(options.intervalMs),
+          longestDelay_(std::max<Clock::duration>(interval_, kLongestReconnectDelay)),
+          start_(Clock::now()),
+          deadline_(options.waitSeconds
+                        ? start_ + std::chrono::duration_cast<Clock::duration>(
+                                       std::chrono::duration<double>(*options.waitSeconds))
+                        : Clock::time_point::max()) {}
+
+    // Throws the first failure's code, with how many polls failed, when any did.
+    void run() {
+        for (auto due = start_;;) {
+            if (downSince_) {
+                if (!reconnected(due)) {
+                    if (due >= deadline_) {
+                        break;
+                    }
+                    std::this_thread::sleep_until(due);
+                    continue;
+                }
+            }
+            poll();
+            if (options_.count && polls_ >= *options_.count) {
+                break;
+            }
+            due = nextDue(due);
+            if (due >= deadline_) {
+                break;
+            }
+            std::this_thread::sleep_until(due);
+        }
+        if (firstFailure_) {
+            throw CommandError(firstFailure_->code(),
+                               std::to_string(failed_) + " of " + std::to_string(polls_) +
+                                   " polls failed; the first: " + firstFailure_->what());
+        }
+    }
+
+  private:
+    // Tries to connect to the server that was down: true once it is back (the next poll is due
+    // now), else false with `due` set to the next try.
+    bool reconnected(Clock::time_point& due) {
+        if (!reconnect(link_)) {
+            reconnectDelay_ = std::min(2 * reconnectDelay_, longestDelay_);
+            due = Clock::now() + reconnectDelay_;
+            return false;
+        }
+        view_.showBack(Clock::now() - *downSince_);
+        downSince_.reset();
+        due = Clock::now();
+        return true;
+    }
+
+    void poll() {
+        const long number = ++polls_;
+        try {
+            const auto values = readValues(link_, records_);
+            view_.showValues(number, values);
+            if (const auto missing = missingRecords(records_, values)) {
+                throw CommandError(ExitCode::Failure, *missing);
+            }
+        } catch (const CommandError& error) {
+            if (error.code() == ExitCode::LoginRefused || error.code() == ExitCode::Usage) {
+                throw;
+            }
+            ++failed_;
+            if (!firstFailure_) {
+                firstFailure_ = error;
+            }
+            if (serverUnreachable(error)) {
+                // A late answer would be taken for the next poll's: connect afresh instead.
+                link_.close();
+                downSince_ = Clock::now();
+                reconnectDelay_ = interval_;
+                view_.showFailure(number, std::string(error.what()) +
+                                              "; connecting again until the server answers");
+            } else {
+                view_.showFailure(number, error.what());
+            }
+        }
+    }
+
+    Clock::time_point nextDue(Clock::time_point due) const {
+        const auto now = Clock::now();
+        if (downSince_) {
+            return now + reconnectDelay_;
+        }
+        // Fixed rate; polls that could not be made in time are skipped, not made up.
+        while (due <= now) {
+            due += interval_;
+        }
+        return due;
+    }
+
+    ServerLink& link_;
+    PollView& view_;
+    const std::vector<SelectedRecord>& records_;
+    const WatchOptions& options_;
+    const std::chrono::milliseconds interval_;
+    const Clock::duration longestDelay_;
+    const Clock::time_point start_;
+    const Clock::time_point deadline_;
+    long polls_ = 0;
+    long failed_ = 0;
+    std::optional<CommandError> firstFailure_;
+    // Set while the server cannot be reached: reported once, then tried quietly.
+    std::optional<Clock::time_point> downSince_;
+    Clock::duration reconnectDelay_{};
+};
+
 }  // namespace
 
 void runWatch(ServerLink& link, Output& out, const WatchOptions& options, bool terminal) {
@@ -156,84 +274,7 @@ void runWatch(ServerLink& link, Output& out, const WatchOptions& options, bool t
     const GlobalOptions& global = link.options();
     PollView view(out, records, terminal && out.format() == OutputFormat::Table,
                   global.host + ":" + std::to_string(global.port));
-
-    const auto interval = std::chrono::milliseconds(options.intervalMs);
-    const Clock::duration longestDelay =
-        std::max<Clock::duration>(interval, kLongestReconnectDelay);
-    const auto start = Clock::now();
-    const auto deadline = options.waitSeconds
-                              ? start + std::chrono::duration_cast<Clock::duration>(
-                                            std::chrono::duration<double>(*options.waitSeconds))
-                              : Clock::time_point::max();
-    long polls = 0;
-    long failed = 0;
-    std::optional<CommandError> firstFailure;
-    // Set while the server cannot be reached: reported once, then tried quietly.
-    std::optional<Clock::time_point> downSince;
-    Clock::duration reconnectDelay{};
-    for (auto due = start;;) {
-        if (downSince) {
-            if (!reconnect(link)) {
-                reconnectDelay = std::min(2 * reconnectDelay, longestDelay);
-                due = Clock::now() + reconnectDelay;
-                if (due >= deadline) {
-                    break;
-                }
-                std::this_thread::sleep_until(due);
-                continue;
-            }
-            view.showBack(Clock::now() - *downSince);
-            downSince.reset();
-            due = Clock::now();
-        }
-        const long poll = ++polls;
-        try {
-            const auto values = readValues(link, records);
-            view.showValues(poll, values);
-            if (const auto missing = missingRecords(records, values)) {
-                throw CommandError(ExitCode::Failure, *missing);
-            }
-        } catch (const CommandError& error) {
-            if (error.code() == ExitCode::LoginRefused || error.code() == ExitCode::Usage) {
-                throw;
-            }
-            ++failed;
-            if (!firstFailure) {
-                firstFailure = error;
-            }
-            if (serverUnreachable(error)) {
-                // A late answer would be taken for the next poll's: connect afresh instead.
-                link.close();
-                downSince = Clock::now();
-                reconnectDelay = interval;
-                view.showFailure(poll, std::string(error.what()) +
-                                           "; connecting again until the server answers");
-            } else {
-                view.showFailure(poll, error.what());
-            }
-        }
-        if (options.count && polls >= *options.count) {
-            break;
-        }
-        const auto now = Clock::now();
-        if (downSince) {
-            due = now + reconnectDelay;
-        } else {
-            // Fixed rate; polls that could not be made in time are skipped, not made up.
-            while (due <= now) {
-                due += interval;
-            }
-        }
-        if (due >= deadline) {
-            break;
-        }
-        std::this_thread::sleep_until(due);
-    }
-    if (firstFailure) {
-        throw CommandError(firstFailure->code(),
-                           std::to_string(failed) + " of " + std::to_string(polls) +
-                               " polls failed; the first: " + firstFailure->what());
-    }
+    WatchLoop(link, view, records, options).run();
 }
 
 }  // namespace daqclient

@@ -48,20 +48,28 @@ OutputFormat defaultFormat() {
     return isatty(STDOUT_FILENO) == 1 ? OutputFormat::Table : OutputFormat::Csv;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    CLI::App app{
-        "Command-line client of the DAQ server: polls live values, reads the project, "
-        "tags, devices and parameters, writes parameters.",
-        "daqclient"};
-    // -h is the host.
-    app.set_help_flag("--help", "Print this help and exit");
-    app.fallthrough();
-    app.require_subcommand(1);
-    app.footer(kExitCodes);
-
+// Everything the command line sets; the subcommands' options live here until the chosen one
+// runs.
+struct CommandLine {
     GlobalOptions global;
+    std::string formatName;
+    Command command;
+    TagsOptions tags;
+    Selection readSelection;
+    WatchOptions watch;
+    ParamsOptions params;
+    WriteOptions write;
+    std::vector<std::string> rawRequests;
+    LatencyOptions latency;
+};
+
+// Makes `sub` the command that runs when it is chosen.
+void on(CommandLine& line, CLI::App* sub, Command run) {
+    sub->callback([&line, run = std::move(run)] { line.command = run; });
+}
+
+void declareGlobalOptions(CLI::App& app, CommandLine& line) {
+    GlobalOptions& global = line.global;
     app.add_option("-h,--host", global.host, "Server address or name")->capture_default_str();
     app.add_option("-p,--port", global.port, "Server port")->capture_default_str();
     app.set_version_flag("--version", "daqclient " DAQ_VERSION);
@@ -76,38 +84,38 @@ int main(int argc, char** argv) {
                    "Time-out in ms for connecting and for each answer")
         ->capture_default_str()
         ->check(CLI::Range(1, kDayMs));
-    std::string formatName;
-    app.add_option("--format", formatName,
+    app.add_option("--format", line.formatName,
                    "table, csv or json (one object per line); default: table on a terminal, "
                    "csv otherwise")
         ->check(CLI::IsMember({"table", "csv", "json"}));
+}
 
-    Command command;
-    auto on = [&command](CLI::App* sub, Command run) {
-        sub->callback([&command, run = std::move(run)] { command = run; });
-    };
-
-    on(app.add_subcommand("alive", "Round trip of one ALIVE: the server's time"),
+// alive, info, status: the server and its project.
+void declareServerCommands(CLI::App& app, CommandLine& line) {
+    on(line, app.add_subcommand("alive", "Round trip of one ALIVE: the server's time"),
        [](ServerLink& link, Output& out) { runAlive(link, out); });
-    on(app.add_subcommand("info", "The project: name, company, worker, description"),
+    on(line, app.add_subcommand("info", "The project: name, company, worker, description"),
        [](ServerLink& link, Output& out) { runInfo(link, out); });
-    on(app.add_subcommand("status", "The server's DAQ status"),
+    on(line, app.add_subcommand("status", "The server's DAQ status"),
        [](ServerLink& link, Output& out) { runStatus(link, out); });
+}
 
-    TagsOptions tags;
+// tags, read, watch: the IO map and its values.
+void declareValueCommands(CLI::App& app, CommandLine& line) {
+    TagsOptions& tags = line.tags;
     auto* tagsCommand = app.add_subcommand("tags", "The tag list of the IO map, page by page");
     tagsCommand->add_option("--start", tags.start, "First index (default 0)");
     tagsCommand->add_option("--size", tags.size, "Number of entries (default: to the end)");
-    on(tagsCommand, [&tags](ServerLink& link, Output& out) { runTags(link, out, tags); });
+    on(line, tagsCommand, [&tags](ServerLink& link, Output& out) { runTags(link, out, tags); });
 
-    Selection readSelection;
+    Selection& readSelection = line.readSelection;
     auto* readCommand =
         app.add_subcommand("read", "Current values of records (default: every record)");
     addSelection(*readCommand, readSelection);
-    on(readCommand,
+    on(line, readCommand,
        [&readSelection](ServerLink& link, Output& out) { runRead(link, out, readSelection); });
 
-    WatchOptions watch;
+    WatchOptions& watch = line.watch;
     auto* watchCommand =
         app.add_subcommand("watch",
                            "Poll current values (default: every record) until stopped. A server "
@@ -125,31 +133,38 @@ int main(int argc, char** argv) {
         ->excludes(countOption);
     watchCommand->add_option("-W,--wait", watch.waitSeconds, "Stop after SECS seconds")
         ->check(CLI::Range(0.001, kDayMs / 1000.0));
-    on(watchCommand, [&watch](ServerLink& link, Output& out) {
+    on(line, watchCommand, [&watch](ServerLink& link, Output& out) {
         runWatch(link, out, watch, isatty(STDOUT_FILENO) == 1);
     });
+}
 
-    on(app.add_subcommand("devices", "The device units the server lists"),
+// devices, params, write: the device units and their parameters.
+void declareDeviceCommands(CLI::App& app, CommandLine& line) {
+    on(line, app.add_subcommand("devices", "The device units the server lists"),
        [](ServerLink& link, Output& out) { runDevices(link, out); });
 
-    ParamsOptions params;
+    ParamsOptions& params = line.params;
     auto* paramsCommand = app.add_subcommand(
         "params",
         "The parameters of one device unit, by index: the protocol carries no parameter names");
     addUnitFilter(*paramsCommand, params.unit);
     paramsCommand->add_option("--detail", params.detail, "Details of parameter N");
-    on(paramsCommand, [&params](ServerLink& link, Output& out) { runParams(link, out, params); });
+    on(line, paramsCommand,
+       [&params](ServerLink& link, Output& out) { runParams(link, out, params); });
 
-    WriteOptions write;
+    WriteOptions& write = line.write;
     auto* writeCommand = app.add_subcommand(
         "write", "Write a parameter of one device unit (logs in first when -u is given)");
     addUnitFilter(*writeCommand, write.unit);
     writeCommand->add_option("INDEX", write.index, "Parameter index")->required();
     writeCommand->add_option("VALUE", write.value, "New value, as text")->required();
     writeCommand->add_option("--group", write.group, "Group index")->capture_default_str();
-    on(writeCommand, [&write](ServerLink& link, Output& out) { runWrite(link, out, write); });
+    on(line, writeCommand, [&write](ServerLink& link, Output& out) { runWrite(link, out, write); });
+}
 
-    std::vector<std::string> rawRequests;
+// raw, latency: the protocol itself.
+void declareProtocolCommands(CLI::App& app, CommandLine& line) {
+    std::vector<std::string>& rawRequests = line.rawRequests;
     auto* rawCommand = app.add_subcommand(
         "raw",
         "Send JSON requests as they are, in order on one connection, and print each answer as it "
@@ -160,31 +175,26 @@ int main(int argc, char** argv) {
                      "Request texts; - reads them from standard input, one per line (at most "
                      "1 MiB each)")
         ->required();
-    on(rawCommand,
+    on(line, rawCommand,
        [&rawRequests](ServerLink& link, Output& out) { runRaw(link, out, rawRequests); });
 
-    LatencyOptions latency;
+    LatencyOptions& latency = line.latency;
     auto* latencyCommand =
         app.add_subcommand("latency", "ALIVE round trips: min, median, p99 and max in ms");
     latencyCommand->add_option("-c,--count", latency.count, "Round trips")
         ->capture_default_str()
         ->check(CLI::Range(1, 10'000'000));
-    on(latencyCommand,
+    on(line, latencyCommand,
        [&latency](ServerLink& link, Output& out) { runLatency(link, out, latency); });
+}
 
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::Success& done) {  // --help, --version
-        return app.exit(done);
-    } catch (const CLI::ParseError& error) {
-        app.exit(error);
-        return static_cast<int>(ExitCode::Usage);
-    }
-
+// Runs the chosen command; returns the exit code.
+int runCommand(CommandLine& line) {
+    GlobalOptions& global = line.global;
     const std::map<std::string, OutputFormat> formats{
         {"table", OutputFormat::Table}, {"csv", OutputFormat::Csv}, {"json", OutputFormat::Json}};
-    if (!formatName.empty()) {
-        global.format = formats.at(formatName);
+    if (!line.formatName.empty()) {
+        global.format = formats.at(line.formatName);
     }
     if (global.password) {
         std::fprintf(stderr,
@@ -196,7 +206,7 @@ int main(int argc, char** argv) {
         ServerLink link(global, resolveCredentials(global));
         Output out(global.format.value_or(defaultFormat()), stdout);
         link.open();
-        command(link, out);
+        line.command(link, out);
     } catch (const CommandError& error) {
         std::fprintf(stderr, "daqclient: %s\n", error.what());
         return static_cast<int>(error.code());
@@ -205,4 +215,34 @@ int main(int argc, char** argv) {
         return static_cast<int>(ExitCode::Failure);
     }
     return static_cast<int>(ExitCode::Ok);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{
+        "Command-line client of the DAQ server: polls live values, reads the project, "
+        "tags, devices and parameters, writes parameters.",
+        "daqclient"};
+    // -h is the host.
+    app.set_help_flag("--help", "Print this help and exit");
+    app.fallthrough();
+    app.require_subcommand(1);
+    app.footer(kExitCodes);
+
+    CommandLine line;
+    declareGlobalOptions(app, line);
+    declareServerCommands(app, line);
+    declareValueCommands(app, line);
+    declareDeviceCommands(app, line);
+    declareProtocolCommands(app, line);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::Success& done) {  // --help, --version
+        return app.exit(done);
+    } catch (const CLI::ParseError& error) {
+        app.exit(error);
+        return static_cast<int>(ExitCode::Usage);
+    }
+    return runCommand(line);
 }

@@ -5,6 +5,8 @@
 
 #include "trace/Trace.h"
 
+namespace traceviewer {
+
 namespace {
 
 constexpr std::string_view kRed = "\x1b[31m";
@@ -39,9 +41,9 @@ void appendEscaped(std::string& out, std::string_view text) {
 
 std::string levelLabel(int level) {
     switch (level) {
-        case kTraceInfo:
+        case daq::kTraceInfo:
             return "info";
-        case kTraceError:
+        case daq::kTraceError:
             return "error";
         default:
             return "level " + std::to_string(level);
@@ -77,9 +79,9 @@ std::string formatTraceLine(const TraceMessage& message, std::string_view time, 
         appendPadded(line, message.sender, kSenderWidth);
         line += "  ";
         const std::string label = levelLabel(message.level);
-        const std::string_view mark = message.level >= kTraceError ? kRed
-                                      : message.level > kTraceInfo ? kYellow
-                                                                   : std::string_view();
+        const std::string_view mark = message.level >= daq::kTraceError ? kRed
+                                      : message.level > daq::kTraceInfo ? kYellow
+                                                                        : std::string_view();
         if (colour && !mark.empty()) {
             line += mark;
             appendPadded(line, label, kLevelWidth);
@@ -96,3 +98,5 @@ std::string formatTraceLine(const TraceMessage& message, std::string_view time, 
     appendEscaped(line, message.text);
     return line;
 }
+
+}  // namespace traceviewer

@@ -6,6 +6,8 @@
 
 #include "tools/trace-viewer/TraceMessage.h"
 
+namespace traceviewer {
+
 // "HH:MM:SS.mmm" in local time.
 std::string formatReceiveTime(std::chrono::system_clock::time_point received);
 
@@ -13,3 +15,5 @@ std::string formatReceiveTime(std::chrono::system_clock::time_point received);
 // location shows the time and the text only. Control characters are shown as \xNN, so a message
 // cannot drive the terminal. `colour` marks the level with terminal colours.
 std::string formatTraceLine(const TraceMessage& message, std::string_view time, bool colour);
+
+}  // namespace traceviewer

@@ -3,6 +3,8 @@
 #include <array>
 #include <charconv>
 
+namespace traceviewer {
+
 namespace {
 
 constexpr std::size_t kSuffixFields = 8;
@@ -57,3 +59,5 @@ TraceMessage parseTraceMessage(std::string_view datagram) {
     message.text = message.text.substr(0, end);
     return message;
 }
+
+}  // namespace traceviewer

@@ -3,6 +3,8 @@
 
 #include <string_view>
 
+namespace traceviewer {
+
 struct TraceMessage {
     std::string_view text;
     bool located = false;     // carries the location suffix; the fields below are set only then
@@ -17,3 +19,5 @@ struct TraceMessage {
 // bars, so the location is taken from the last eight fields; a message whose last eight fields
 // are not a location suffix is all text. The views point into `datagram`.
 TraceMessage parseTraceMessage(std::string_view datagram);
+
+}  // namespace traceviewer

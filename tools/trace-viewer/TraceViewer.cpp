@@ -13,6 +13,8 @@
 #include "trace/TraceTransport.h"
 #include "trace/ViewerGeneration.h"
 
+namespace traceviewer {
+
 namespace {
 
 using Datagram = asio::local::datagram_protocol;
@@ -47,7 +49,7 @@ void removeStaleSocket(asio::io_context& io, const std::string& path) {
 }  // namespace
 
 TraceViewer::TraceViewer(ViewerOptions options) : options_(std::move(options)) {
-    if (prepareTraceDirectory(options_.socketPath) != TraceDirectory::Private) {
+    if (daq::prepareTraceDirectory(options_.socketPath) != daq::TraceDirectory::Private) {
         throw std::runtime_error(
             std::filesystem::path(options_.socketPath).parent_path().string() +
             " is not a directory of this user that only it can write; senders send no traces "
@@ -57,7 +59,7 @@ TraceViewer::TraceViewer(ViewerOptions options) : options_(std::move(options)) {
     socket_.open(Datagram());
     socket_.bind(Datagram::endpoint(options_.socketPath));
     socket_.non_blocking(true);
-    announced_ = announceViewer(options_.socketPath);
+    announced_ = daq::announceViewer(options_.socketPath);
 }
 
 // The generation file stays: senders keep it mapped.
@@ -92,7 +94,7 @@ void TraceViewer::printArrived() {
     for (std::size_t i = 0; i < kBatchLimit; ++i) {
         asio::error_code error;
         const std::size_t size =
-            socket_.receive(asio::buffer(buffer_.get(), kTraceMessageLimit + 1), 0, error);
+            socket_.receive(asio::buffer(buffer_.get(), daq::kTraceMessageLimit + 1), 0, error);
         if (error) {
             break;  // would block: everything that arrived is printed
         }
@@ -117,3 +119,5 @@ void TraceViewer::print(std::size_t size) {
         std::fputc('\n', stdout);
     }
 }
+
+}  // namespace traceviewer

@@ -9,10 +9,12 @@
 
 #include "trace/Trace.h"
 
+namespace traceviewer {
+
 struct ViewerOptions {
     std::string socketPath;
-    int minimumLevel = kTraceInfo;  // messages of lower levels are not shown
-    bool raw = false;               // print the bytes as received
+    int minimumLevel = daq::kTraceInfo;  // messages of lower levels are not shown
+    bool raw = false;                    // print the bytes as received
     bool colour = false;
 };
 
@@ -47,5 +49,7 @@ class TraceViewer {
     asio::signal_set signals_{io_, SIGINT, SIGTERM};
     // One message and its terminating zero.
     std::unique_ptr<char[]> buffer_ =
-        std::make_unique_for_overwrite<char[]>(kTraceMessageLimit + 1);
+        std::make_unique_for_overwrite<char[]>(daq::kTraceMessageLimit + 1);
 };
+
+}  // namespace traceviewer

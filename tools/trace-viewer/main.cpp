@@ -17,8 +17,8 @@ constexpr std::size_t kOutputBufferSize = 64 * 1024;
 
 int main(int argc, char** argv) {
     CLI::App app{"Prints the trace messages of the DAQ server and its host, one line each."};
-    ViewerOptions options;
-    options.socketPath = traceSocketPath();
+    traceviewer::ViewerOptions options;
+    options.socketPath = daq::traceSocketPath();
     app.add_option("--socket", options.socketPath,
                    "Socket to bind; default $KELVANE_TRACE_SOCKET, else "
                    "$XDG_RUNTIME_DIR/kelvane-trace.sock, else /tmp/kelvane-trace-<uid>/trace.sock "
@@ -39,13 +39,13 @@ int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOFBF, kOutputBufferSize);
 
     try {
-        TraceViewer viewer(options);
+        traceviewer::TraceViewer viewer(options);
         std::fprintf(stderr, "trace-viewer: listening on %s\n", options.socketPath.c_str());
         if (!viewer.announced()) {
             std::fprintf(stderr,
                          "trace-viewer: cannot update %s; senders waiting on that file may not "
                          "notice this viewer\n",
-                         viewerGenerationPath(options.socketPath).c_str());
+                         daq::viewerGenerationPath(options.socketPath).c_str());
         }
         viewer.run();
     } catch (const std::exception& error) {
