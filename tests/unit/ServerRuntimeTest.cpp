@@ -203,7 +203,7 @@ TEST_F(Runtime, IgnoredRunBuildsNoMap) {
     enterRunMode(daq::rmUncoupled);
     runtime.SetDAQRun(true);
     EXPECT_FALSE(view.running.has_value());
-    EXPECT_FALSE(core_test::TraceCapture::contains(traces.take(), kTraceInfo, "daqlist map"));
+    EXPECT_FALSE(core_test::TraceCapture::contains(traces.take(), daq::kTraceInfo, "daqlist map"));
 }
 
 TEST_F(Runtime, MapHoldsTheTreesTagsDepthFirstWithOneLinePerGroup) {
@@ -225,7 +225,7 @@ TEST_F(Runtime, MapHoldsTheTreesTagsDepthFirstWithOneLinePerGroup) {
     for (const core_test::TraceLine& line : traces.take()) {
         if (line.text.starts_with("daqlist map : ")) {
             counts.push_back(line.text);
-            EXPECT_EQ(line.level, kTraceInfo);
+            EXPECT_EQ(line.level, daq::kTraceInfo);
             EXPECT_EQ(line.operation, "addDAQIO_Map");
             EXPECT_EQ(line.file, "FormTray");
         }
@@ -244,7 +244,7 @@ TEST_F(Runtime, FailedMapOpenIsTracedAndTheRunGoesOn) {
     runtime.SetDAQRun(true);
     EXPECT_EQ(runtime.runMode(), daq::rmDaqRunning);
     EXPECT_TRUE(runtime.listener().active());
-    EXPECT_TRUE(core_test::TraceCapture::contains(traces.take(), kTraceError,
+    EXPECT_TRUE(core_test::TraceCapture::contains(traces.take(), daq::kTraceError,
                                                   "TCPIP Server ReadMap fail! : IONum=2"));
 }
 
