@@ -8,8 +8,8 @@
 
 #include "host/app/ClientArea.h"
 #include "host/core/Utf16.h"
-#include "kelvane/Text.h"
 #include "host/readmap/MapAccess.h"
+#include "kelvane/Text.h"
 
 namespace host {
 
@@ -44,7 +44,7 @@ kelvane::TTreeNode* NodeOf(QTreeWidgetItem* item) {
 
 MainWindow::MainWindow(Plant& plant, QWidget* parent)
     : QMainWindow(parent), plant_(plant), serverArea_(new ClientArea), infoArea_(new ClientArea) {
-    setWindowTitle(QStringLiteral("Kelvane host - %1").arg(Text(plant.Model().Info.ProjectName)));
+    setWindowTitle(QStringLiteral("Kelvane host - %1").arg(Text(plant.model().info.projectName)));
     auto* trees = new QTabWidget;
     trees->addTab(BuildIoTree(), tr("IO tree"));
     trees->addTab(BuildSystemTree(), tr("System tree"));
@@ -67,7 +67,7 @@ QTreeWidget* MainWindow::BuildIoTree() {
     auto* view = new QTreeWidget;
     view->setObjectName(QStringLiteral("ioTree"));
     view->setHeaderLabels({tr("Tag"), tr("Value"), tr("Unit"), tr("Description")});
-    for (const auto& node : plant_.Io().Tree().TopNodes()) {
+    for (const auto& node : plant_.io().tree().topNodes()) {
         AddIoNodes(view, nullptr, node.get());
     }
     view->expandAll();
@@ -102,8 +102,8 @@ QTreeWidget* MainWindow::BuildSystemTree() {
     view->setHeaderLabels(
         {tr("Unit"), tr("Model / description"), tr("Connect state"), tr("Parameters")});
     std::vector<QTreeWidgetItem*> items;
-    for (const SystemRecords::Unit& unit : plant_.System().Units()) {
-        kelvane::TTreeNode* node = unit.Node;
+    for (const SystemRecords::Unit& unit : plant_.system().units()) {
+        kelvane::TTreeNode* node = unit.node;
         QTreeWidgetItem* parentItem = nullptr;
         for (std::size_t i = items.size(); i-- > 0;) {
             if (NodeOf(items[i]) == node->Parent) {
@@ -114,14 +114,14 @@ QTreeWidget* MainWindow::BuildSystemTree() {
         auto* item =
             parentItem == nullptr ? new QTreeWidgetItem(view) : new QTreeWidgetItem(parentItem);
         item->setText(0, Text(node->Caption));
-        item->setText(1, Text(unit.Spec->Info.value_or("")));
-        item->setText(3, QString::number(unit.Spec->Parameters.size()));
+        item->setText(1, Text(unit.spec->info.value_or("")));
+        item->setText(3, QString::number(unit.spec->parameters.size()));
         item->setData(0, Qt::UserRole, QVariant::fromValue(static_cast<void*>(node)));
         item->setCheckState(0, ToQt(node->CheckState));
         if (static_cast<CheckState>(node->CheckState) == CheckState::Disabled) {
             item->setDisabled(true);
         }
-        liveUnits_.push_back({item, unit.ConnectState});
+        liveUnits_.push_back({item, unit.connectState});
         items.push_back(item);
     }
     view->expandAll();

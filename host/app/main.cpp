@@ -41,20 +41,20 @@ bool HasDisplay() {
 
 ProjectFile LoadProject(const HostOptions& options) {
     ProjectLimits limits;
-    limits.MaxFileBytes = options.MaxProjectBytes;
+    limits.maxFileBytes = options.MaxProjectBytes;
     if (options.ProjectPath) {
-        return ProjectFile::Load(*options.ProjectPath, limits);
+        return ProjectFile::load(*options.ProjectPath, limits);
     }
     const Project project =
-        options.SyntheticTags > 0 ? MakeSyntheticProject(options.SyntheticTags) : MakeDemoProject();
-    limits.MaxFileBytes = std::max<std::size_t>(limits.MaxFileBytes, 1u << 30);
-    return ProjectFile::FromText(ProjectFileText(project), "built-in project", limits);
+        options.SyntheticTags > 0 ? makeSyntheticProject(options.SyntheticTags) : makeDemoProject();
+    limits.maxFileBytes = std::max<std::size_t>(limits.maxFileBytes, 1u << 30);
+    return ProjectFile::fromText(projectFileText(project), "built-in project", limits);
 }
 
 std::size_t CountTags(const std::vector<IoNode>& nodes) {
     std::size_t count = 0;
     for (const IoNode& node : nodes) {
-        count += node.Tag ? 1 : CountTags(node.Children);
+        count += node.tag ? 1 : CountTags(node.children);
     }
     return count;
 }
@@ -98,13 +98,13 @@ int Run(const HostOptions& options) {
     std::optional<HostSession> session;
     try {
         session.emplace(application, LoadProject(options),
-                        LanguageTexts::Load(options.Language, exeDir / kLanguageDir), pluginPath);
+                        LanguageTexts::load(options.Language, exeDir / kLanguageDir), pluginPath);
     } catch (const FileError& error) {
         std::fprintf(stderr, "kelvane-host: %s\n", error.what());
         return kExitFile;
     }
 
-    session->Login().SetDelay(std::chrono::milliseconds(options.LoginDelayMs));
+    session->Login().setDelay(std::chrono::milliseconds(options.LoginDelayMs));
     session->ListenAt(options.Address, options.Port);
     std::unique_ptr<MainWindow> window;
     if (gui) {
@@ -131,18 +131,18 @@ int Run(const HostOptions& options) {
     const std::string where = !listener             ? std::string()
                               : listener->Listening ? "; listening on " + listener->Text
                                                     : "; not listening: " + listener->Text;
-    const Project& project = session->GetPlant().Model();
+    const Project& project = session->GetPlant().model();
     std::fprintf(stderr,
                  "kelvane-host: plug-in %s loaded; DAQ run started with project \"%s\" (%zu tags, "
                  "%zu units)%s; config dir %s\n",
-                 pluginPath.c_str(), project.Info.ProjectName.c_str(), CountTags(project.IoTree),
-                 session->GetPlant().System().Units().size(), where.c_str(), configDir.c_str());
+                 pluginPath.c_str(), project.info.projectName.c_str(), CountTags(project.ioTree),
+                 session->GetPlant().system().units().size(), where.c_str(), configDir.c_str());
     ServerEventLog eventLog;
     if (!eventLog.Attach()) {
         std::fprintf(stderr, "kelvane-host: the server window has no event list to log\n");
     }
     if (!listener || listener->Listening) {
-        NotifyServiceReady("DAQ run of \"" + project.Info.ProjectName + "\" started" + where);
+        NotifyServiceReady("DAQ run of \"" + project.info.projectName + "\" started" + where);
     }
 
     if (options.Screenshot) {
@@ -179,14 +179,14 @@ int main(int argc, char** argv) {
         return *exitCode;
     }
     if (options.HashPassword) {
-        std::cout << HashPassword(ReadPassword()) << '\n';
+        std::cout << hashPassword(ReadPassword()) << '\n';
         return std::cout.good() ? kExitOk : kExitFile;
     }
     if (options.PrintDemoProject) {
         const Project project = options.SyntheticTags > 0
-                                    ? MakeSyntheticProject(options.SyntheticTags)
-                                    : MakeDemoProject();
-        std::cout << ProjectFileText(project);
+                                    ? makeSyntheticProject(options.SyntheticTags)
+                                    : makeDemoProject();
+        std::cout << projectFileText(project);
         return std::cout.good() ? kExitOk : kExitFile;
     }
     return Run(options);

@@ -4,7 +4,7 @@
 
 namespace host {
 
-double HostDateTime(std::chrono::system_clock::time_point when) {
+double hostDateTime(std::chrono::system_clock::time_point when) {
     using namespace std::chrono;
     const auto sinceEpoch = duration_cast<milliseconds>(when.time_since_epoch());
     const std::time_t seconds =

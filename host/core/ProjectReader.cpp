@@ -29,15 +29,15 @@ class Reader {
     Reader(const XmlSource& source, const ProjectLimits& limits)
         : source_(source), limits_(limits) {}
 
-    Project Read() {
-        const pugi::xml_node root = source_.Document().document_element();
+    Project read() {
+        const pugi::xml_node root = source_.document().document_element();
         if (std::string_view(root.name()) != kProjectRoot) {
-            Fail(root,
+            fail(root,
                  "expected the root element <"s + kProjectRoot + ">, found <" + root.name() + ">");
         }
-        Attributes(root, {"format"});
-        if (IntAttribute(root, "format", 1, 1, 1) != 1) {
-            Fail(root, "unsupported format");
+        attributes(root, {"format"});
+        if (intAttribute(root, "format", 1, 1, 1) != 1) {
+            fail(root, "unsupported format");
         }
         Project project;
         // A second section would silently replace the first (its users, its tree).
@@ -48,25 +48,25 @@ class Reader {
             }
             const std::string_view name = section.name();
             if (!sections.insert(name).second) {
-                Fail(section, "<"s + section.name() + "> appears twice; a project has one");
+                fail(section, "<"s + section.name() + "> appears twice; a project has one");
             }
             if (name == "project") {
-                project.Info = ReadInfo(section);
+                project.info = readInfo(section);
             } else if (name == "map") {
-                Attributes(section, {"open-fails"});
-                project.Map.OpenFails = BoolAttribute(section, "open-fails", false);
+                attributes(section, {"open-fails"});
+                project.map.openFails = boolAttribute(section, "open-fails", false);
             } else if (name == "users") {
-                project.Users = ReadUsers(section);
+                project.users = readUsers(section);
             } else if (name == "io-tree") {
-                Attributes(section, {});
-                project.IoTree = ReadIoChildren(section, 1);
+                attributes(section, {});
+                project.ioTree = readIoChildren(section, 1);
             } else if (name == "system-tree") {
-                Attributes(section, {});
-                ElementsOnly(section, {"interface", "station", "device"});
-                project.SystemTree = ReadUnitChildren(section, 1);
-                CheckParentKeys();
+                attributes(section, {});
+                elementsOnly(section, {"interface", "station", "device"});
+                project.systemTree = readUnitChildren(section, 1);
+                checkParentKeys();
             } else if (name != kPluginSettings) {
-                Fail(section, "unexpected element <"s + section.name() +
+                fail(section, "unexpected element <"s + section.name() +
                                   ">; expected <project>, <map>, <users>, <io-tree>, "
                                   "<system-tree> or <plugin-settings>");
             }
@@ -75,16 +75,16 @@ class Reader {
     }
 
   private:
-    [[noreturn]] void Fail(pugi::xml_node node, const std::string& message) const {
-        source_.Fail(node, message);
+    [[noreturn]] void fail(pugi::xml_node node, const std::string& message) const {
+        source_.fail(node, message);
     }
 
-    static std::string Where(pugi::xml_node node, const char* attribute) {
+    static std::string where(pugi::xml_node node, const char* attribute) {
         return "<"s + node.name() + "> attribute \"" + attribute + "\"";
     }
 
     // Unknown attributes are errors, so that a misspelt name does not pass unnoticed.
-    void Attributes(pugi::xml_node node, std::initializer_list<std::string_view> allowed) const {
+    void attributes(pugi::xml_node node, std::initializer_list<std::string_view> allowed) const {
         for (pugi::xml_attribute attribute : node.attributes()) {
             bool known = false;
             for (std::string_view name : allowed) {
@@ -95,21 +95,21 @@ class Reader {
                 for (std::string_view name : allowed) {
                     expected += (expected.empty() ? "" : ", ") + std::string(name);
                 }
-                Fail(node, "unknown attribute \""s + attribute.name() + "\" on <" + node.name() +
+                fail(node, "unknown attribute \""s + attribute.name() + "\" on <" + node.name() +
                                ">" + (expected.empty() ? "" : "; expected one of " + expected));
             }
         }
     }
 
-    std::string Required(pugi::xml_node node, const char* name) const {
+    std::string required(pugi::xml_node node, const char* name) const {
         const pugi::xml_attribute attribute = node.attribute(name);
         if (!attribute) {
-            Fail(node, "<"s + node.name() + "> lacks the attribute \"" + name + "\"");
+            fail(node, "<"s + node.name() + "> lacks the attribute \"" + name + "\"");
         }
         return attribute.value();
     }
 
-    std::optional<std::string> Optional(pugi::xml_node node, const char* name) const {
+    std::optional<std::string> optional(pugi::xml_node node, const char* name) const {
         const pugi::xml_attribute attribute = node.attribute(name);
         if (!attribute) {
             return std::nullopt;
@@ -118,7 +118,7 @@ class Reader {
     }
 
     template <typename Int>
-    Int IntegerAttribute(pugi::xml_node node, const char* name, Int fallback, Int minimum,
+    Int integerAttribute(pugi::xml_node node, const char* name, Int fallback, Int minimum,
                          Int maximum) const {
         const pugi::xml_attribute attribute = node.attribute(name);
         if (!attribute) {
@@ -129,19 +129,19 @@ class Reader {
         const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
         if (error != std::errc() || end != text.data() + text.size() || value < minimum ||
             value > maximum) {
-            Fail(node, Where(node, name) + ": expected an integer from " + std::to_string(minimum) +
+            fail(node, where(node, name) + ": expected an integer from " + std::to_string(minimum) +
                            " to " + std::to_string(maximum) + ", found \"" + std::string(text) +
                            "\"");
         }
         return value;
     }
 
-    int32_t IntAttribute(pugi::xml_node node, const char* name, int32_t fallback,
+    int32_t intAttribute(pugi::xml_node node, const char* name, int32_t fallback,
                          int32_t minimum = INT32_MIN, int32_t maximum = INT32_MAX) const {
-        return IntegerAttribute<int32_t>(node, name, fallback, minimum, maximum);
+        return integerAttribute<int32_t>(node, name, fallback, minimum, maximum);
     }
 
-    double NumberAttribute(pugi::xml_node node, const char* name, double fallback) const {
+    double numberAttribute(pugi::xml_node node, const char* name, double fallback) const {
         const pugi::xml_attribute attribute = node.attribute(name);
         if (!attribute) {
             return fallback;
@@ -150,13 +150,13 @@ class Reader {
         double value = 0.0;
         const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
         if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) {
-            Fail(node,
-                 Where(node, name) + ": expected a number, found \"" + std::string(text) + "\"");
+            fail(node,
+                 where(node, name) + ": expected a number, found \"" + std::string(text) + "\"");
         }
         return value;
     }
 
-    bool BoolAttribute(pugi::xml_node node, const char* name, bool fallback) const {
+    bool boolAttribute(pugi::xml_node node, const char* name, bool fallback) const {
         const pugi::xml_attribute attribute = node.attribute(name);
         if (!attribute) {
             return fallback;
@@ -168,12 +168,12 @@ class Reader {
         if (text == "false" || text == "0") {
             return false;
         }
-        Fail(node,
-             Where(node, name) + ": expected true or false, found \"" + std::string(text) + "\"");
+        fail(node,
+             where(node, name) + ": expected true or false, found \"" + std::string(text) + "\"");
     }
 
     template <typename Enum>
-    Enum Choice(pugi::xml_node node, const char* name, Enum fallback,
+    Enum choice(pugi::xml_node node, const char* name, Enum fallback,
                 std::initializer_list<std::pair<std::string_view, Enum>> choices) const {
         const pugi::xml_attribute attribute = node.attribute(name);
         if (!attribute) {
@@ -186,29 +186,29 @@ class Reader {
             }
             expected += (expected.empty() ? "" : ", ") + std::string(text);
         }
-        Fail(node, Where(node, name) + ": expected one of " + expected + ", found \"" +
+        fail(node, where(node, name) + ": expected one of " + expected + ", found \"" +
                        attribute.value() + "\"");
     }
 
-    void FitsField(pugi::xml_node node, const char* name, const std::string& text,
+    void fitsField(pugi::xml_node node, const char* name, const std::string& text,
                    std::size_t units) const {
-        if (Utf16Length(text) > units) {
-            Fail(node, Where(node, name) + ": at most " + std::to_string(units) +
-                           " characters fit, found " + std::to_string(Utf16Length(text)));
+        if (utf16Length(text) > units) {
+            fail(node, where(node, name) + ": at most " + std::to_string(units) +
+                           " characters fit, found " + std::to_string(utf16Length(text)));
         }
     }
 
-    void Bounded(pugi::xml_node node, std::size_t count, std::size_t limit,
+    void bounded(pugi::xml_node node, std::size_t count, std::size_t limit,
                  const char* what) const {
         if (count > limit) {
-            Fail(node, "more "s + what + " than the limit of " + std::to_string(limit));
+            fail(node, "more "s + what + " than the limit of " + std::to_string(limit));
         }
     }
 
-    void ElementsOnly(pugi::xml_node node, std::initializer_list<std::string_view> allowed) const {
+    void elementsOnly(pugi::xml_node node, std::initializer_list<std::string_view> allowed) const {
         for (pugi::xml_node child : node.children()) {
-            if (child.type() == pugi::node_pcdata && !IsBlank(child.value())) {
-                Fail(node, "unexpected text inside <"s + node.name() + ">");
+            if (child.type() == pugi::node_pcdata && !isBlank(child.value())) {
+                fail(node, "unexpected text inside <"s + node.name() + ">");
             }
             if (child.type() != pugi::node_element) {
                 continue;
@@ -220,165 +220,165 @@ class Reader {
                 expected += (expected.empty() ? "<" : ">, <") + std::string(name);
             }
             if (!known) {
-                Fail(child, "unexpected element <"s + child.name() + "> inside <" + node.name() +
+                fail(child, "unexpected element <"s + child.name() + "> inside <" + node.name() +
                                 ">" + (expected.empty() ? "" : "; expected " + expected + ">"));
             }
         }
     }
 
-    static bool IsBlank(std::string_view text) {
+    static bool isBlank(std::string_view text) {
         return text.find_first_not_of(" \t\r\n") == std::string_view::npos;
     }
 
-    ProjectInfo ReadInfo(pugi::xml_node node) const {
-        Attributes(node, {});
-        ElementsOnly(node, {"PROJECT_NAME", "COMPANY", "WORKER", "DESCRIPTION"});
+    ProjectInfo readInfo(pugi::xml_node node) const {
+        attributes(node, {});
+        elementsOnly(node, {"PROJECT_NAME", "COMPANY", "WORKER", "DESCRIPTION"});
         ProjectInfo info;
-        info.ProjectName = node.child("PROJECT_NAME").text().get();
-        info.Company = node.child("COMPANY").text().get();
-        info.Worker = node.child("WORKER").text().get();
-        info.Description = node.child("DESCRIPTION").text().get();
+        info.projectName = node.child("PROJECT_NAME").text().get();
+        info.company = node.child("COMPANY").text().get();
+        info.worker = node.child("WORKER").text().get();
+        info.description = node.child("DESCRIPTION").text().get();
         return info;
     }
 
-    std::vector<UserSpec> ReadUsers(pugi::xml_node node) const {
-        Attributes(node, {});
-        ElementsOnly(node, {"user"});
+    std::vector<UserSpec> readUsers(pugi::xml_node node) const {
+        attributes(node, {});
+        elementsOnly(node, {"user"});
         std::vector<UserSpec> users;
         std::set<std::string> ids;
         for (pugi::xml_node element : node.children("user")) {
-            Attributes(element, {"id", "hash", "may-write"});
+            attributes(element, {"id", "hash", "may-write"});
             UserSpec user;
-            user.Id = Required(element, "id");
-            user.Hash = Required(element, "hash");
-            user.MayWrite = BoolAttribute(element, "may-write", false);
-            if (user.Id.empty()) {
-                Fail(element, "<user> attribute \"id\": expected a user id, found an empty text");
+            user.id = required(element, "id");
+            user.hash = required(element, "hash");
+            user.mayWrite = boolAttribute(element, "may-write", false);
+            if (user.id.empty()) {
+                fail(element, "<user> attribute \"id\": expected a user id, found an empty text");
             }
-            if (!ids.insert(user.Id).second) {
-                Fail(element, "user \"" + user.Id + "\" appears twice");
+            if (!ids.insert(user.id).second) {
+                fail(element, "user \"" + user.id + "\" appears twice");
             }
-            if (crypt_checksalt(user.Hash.c_str()) != CRYPT_SALT_OK) {
-                Fail(element,
+            if (crypt_checksalt(user.hash.c_str()) != CRYPT_SALT_OK) {
+                fail(element,
                      "<user> attribute \"hash\": expected a crypt(3) password hash "
                      "this system supports (for example \"$y$...\" or \"$6$...\")");
             }
             users.push_back(std::move(user));
-            Bounded(node, users.size(), limits_.MaxUsers, "users");
+            bounded(node, users.size(), limits_.maxUsers, "users");
         }
         return users;
     }
 
-    std::vector<IoNode> ReadIoChildren(pugi::xml_node node, int depth) {
-        if (depth > limits_.MaxTreeDepth) {
-            Fail(node,
-                 "groups nested deeper than the limit of " + std::to_string(limits_.MaxTreeDepth));
+    std::vector<IoNode> readIoChildren(pugi::xml_node node, int depth) {
+        if (depth > limits_.maxTreeDepth) {
+            fail(node,
+                 "groups nested deeper than the limit of " + std::to_string(limits_.maxTreeDepth));
         }
-        ElementsOnly(node, {"group", "tag"});
+        elementsOnly(node, {"group", "tag"});
         std::vector<IoNode> children;
         for (pugi::xml_node child : node.children()) {
             if (child.type() != pugi::node_element) {
                 continue;
             }
             if (std::string_view(child.name()) == "group") {
-                Attributes(child, {"name"});
-                Bounded(child, ++groups_, limits_.MaxGroups, "groups");
+                attributes(child, {"name"});
+                bounded(child, ++groups_, limits_.maxGroups, "groups");
                 IoNode group;
-                group.Name = Required(child, "name");
-                group.Children = ReadIoChildren(child, depth + 1);
+                group.name = required(child, "name");
+                group.children = readIoChildren(child, depth + 1);
                 children.push_back(std::move(group));
             } else {
-                Bounded(child, ++tags_, limits_.MaxTags, "tags");
+                bounded(child, ++tags_, limits_.maxTags, "tags");
                 IoNode tag;
-                tag.Tag = ReadTag(child);
-                tag.Name = tag.Tag->Name;
+                tag.tag = readTag(child);
+                tag.name = tag.tag->name;
                 children.push_back(std::move(tag));
             }
         }
         return children;
     }
 
-    TagSpec ReadTag(pugi::xml_node node) const {
-        Attributes(node, {"id", "name", "guid", "sig-type", "rw", "unit", "description",
+    TagSpec readTag(pugi::xml_node node) const {
+        attributes(node, {"id", "name", "guid", "sig-type", "rw", "unit", "description",
                           "data-type", "decimals"});
-        ElementsOnly(node, {"values", "drive"});
+        elementsOnly(node, {"values", "drive"});
         TagSpec tag;
-        tag.Id = IntAttribute(node, "id", static_cast<int32_t>(tags_));
-        tag.Name = Required(node, "name");
-        if (const auto guid = Optional(node, "guid")) {
-            tag.Guid = ParseGuid(*guid);
-            if (!tag.Guid) {
-                Fail(node,
+        tag.id = intAttribute(node, "id", static_cast<int32_t>(tags_));
+        tag.name = required(node, "name");
+        if (const auto guid = optional(node, "guid")) {
+            tag.guid = parseGuid(*guid);
+            if (!tag.guid) {
+                fail(node,
                      "<tag> attribute \"guid\": expected "
                      "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX} in hexadecimal digits, "
                      "found \"" +
                          *guid + "\"");
             }
         }
-        tag.SigType = IntAttribute(node, "sig-type", kelvane::stNumeric, 0, 255);
-        tag.RW = IntAttribute(node, "rw", 0);
-        tag.Unit = node.attribute("unit").value();
-        tag.Description = node.attribute("description").value();
-        tag.DataType = IntAttribute(node, "data-type", 0);
-        tag.Decimals = IntAttribute(node, "decimals", 0, -2, 15);
+        tag.sigType = intAttribute(node, "sig-type", kelvane::stNumeric, 0, 255);
+        tag.rw = intAttribute(node, "rw", 0);
+        tag.unit = node.attribute("unit").value();
+        tag.description = node.attribute("description").value();
+        tag.dataType = intAttribute(node, "data-type", 0);
+        tag.decimals = intAttribute(node, "decimals", 0, -2, 15);
         if (const pugi::xml_node values = node.child("values")) {
-            Attributes(values, {});
-            ElementsOnly(values, {"value"});
+            attributes(values, {});
+            elementsOnly(values, {"value"});
             for (pugi::xml_node value : values.children("value")) {
-                Attributes(value, {"name", "value"});
-                Required(value, "value");
-                tag.Values.push_back({Required(value, "name"), IntAttribute(value, "value", 0)});
-                Bounded(values, tag.Values.size(), limits_.MaxNamedValuesPerTag, "named values");
+                attributes(value, {"name", "value"});
+                required(value, "value");
+                tag.values.push_back({required(value, "name"), intAttribute(value, "value", 0)});
+                bounded(values, tag.values.size(), limits_.maxNamedValuesPerTag, "named values");
             }
         }
         if (const pugi::xml_node drive = node.child("drive")) {
-            tag.Drive = ReadDrive(drive, tag);
+            tag.drive = readDrive(drive, tag);
         }
         return tag;
     }
 
-    ValueDrive ReadDrive(pugi::xml_node node, const TagSpec& tag) const {
-        Attributes(node, {"kind", "scan-ms", "min", "max", "period-ms", "step", "value", "text"});
-        ElementsOnly(node, {"message"});
+    ValueDrive readDrive(pugi::xml_node node, const TagSpec& tag) const {
+        attributes(node, {"kind", "scan-ms", "min", "max", "period-ms", "step", "value", "text"});
+        elementsOnly(node, {"message"});
         ValueDrive drive;
-        drive.Kind = Choice(node, "kind", DriveKind::Constant,
+        drive.kind = choice(node, "kind", DriveKind::Constant,
                             {{"constant", DriveKind::Constant},
                              {"sine", DriveKind::Sine},
                              {"ramp", DriveKind::Ramp},
                              {"random-walk", DriveKind::RandomWalk},
                              {"cycle", DriveKind::Cycle},
                              {"text", DriveKind::Text}});
-        drive.ScanMs = IntAttribute(node, "scan-ms", drive.ScanMs, 10, 3'600'000);
-        drive.Minimum = NumberAttribute(node, "min", drive.Minimum);
-        drive.Maximum = NumberAttribute(node, "max", drive.Maximum);
-        drive.PeriodMs = IntAttribute(node, "period-ms", drive.PeriodMs, 100, 86'400'000);
-        drive.Step = NumberAttribute(node, "step", drive.Step);
-        drive.Value = NumberAttribute(node, "value", drive.Value);
-        drive.Text = node.attribute("text").value();
+        drive.scanMs = intAttribute(node, "scan-ms", drive.scanMs, 10, 3'600'000);
+        drive.minimum = numberAttribute(node, "min", drive.minimum);
+        drive.maximum = numberAttribute(node, "max", drive.maximum);
+        drive.periodMs = intAttribute(node, "period-ms", drive.periodMs, 100, 86'400'000);
+        drive.step = numberAttribute(node, "step", drive.step);
+        drive.value = numberAttribute(node, "value", drive.value);
+        drive.text = node.attribute("text").value();
         for (pugi::xml_node message : node.children("message")) {
-            Attributes(message, {});
-            drive.Messages.emplace_back(message.text().get());
-            Bounded(node, drive.Messages.size(), limits_.MaxMessagesPerTag, "messages");
+            attributes(message, {});
+            drive.messages.emplace_back(message.text().get());
+            bounded(node, drive.messages.size(), limits_.maxMessagesPerTag, "messages");
         }
-        if (drive.Minimum > drive.Maximum) {
-            Fail(node, "<drive>: \"min\" must not be greater than \"max\"");
+        if (drive.minimum > drive.maximum) {
+            fail(node, "<drive>: \"min\" must not be greater than \"max\"");
         }
-        if (drive.Step < 0) {
-            Fail(node, "<drive> attribute \"step\": expected a number not below 0");
+        if (drive.step < 0) {
+            fail(node, "<drive> attribute \"step\": expected a number not below 0");
         }
-        if (drive.Kind == DriveKind::Cycle && tag.Values.empty()) {
-            Fail(node, "<drive kind=\"cycle\"> needs the tag's <values> to cycle through");
+        if (drive.kind == DriveKind::Cycle && tag.values.empty()) {
+            fail(node, "<drive kind=\"cycle\"> needs the tag's <values> to cycle through");
         }
-        if (drive.Kind == DriveKind::Text && drive.Messages.empty()) {
-            Fail(node, "<drive kind=\"text\"> needs at least one <message>");
+        if (drive.kind == DriveKind::Text && drive.messages.empty()) {
+            fail(node, "<drive kind=\"text\"> needs at least one <message>");
         }
         return drive;
     }
 
-    std::vector<UnitSpec> ReadUnitChildren(pugi::xml_node node, int depth) {
-        if (depth > limits_.MaxTreeDepth) {
-            Fail(node,
-                 "units nested deeper than the limit of " + std::to_string(limits_.MaxTreeDepth));
+    std::vector<UnitSpec> readUnitChildren(pugi::xml_node node, int depth) {
+        if (depth > limits_.maxTreeDepth) {
+            fail(node,
+                 "units nested deeper than the limit of " + std::to_string(limits_.maxTreeDepth));
         }
         std::vector<UnitSpec> units;
         for (pugi::xml_node child : node.children()) {
@@ -387,136 +387,136 @@ class Reader {
             }
             const std::string_view name = child.name();
             if (name == "interface" || name == "station" || name == "device") {
-                Bounded(child, ++units_, limits_.MaxUnits, "units");
-                units.push_back(ReadUnit(child, depth));
+                bounded(child, ++units_, limits_.maxUnits, "units");
+                units.push_back(readUnit(child, depth));
             }
         }
         return units;
     }
 
-    UnitSpec ReadUnit(pugi::xml_node node, int depth) {
+    UnitSpec readUnit(pugi::xml_node node, int depth) {
         const std::string_view element = node.name();
         UnitSpec unit;
-        unit.Kind = element == "interface" ? UnitKind::Interface
+        unit.kind = element == "interface" ? UnitKind::Interface
                     : element == "station" ? UnitKind::Station
                                            : UnitKind::Device;
-        const char* infoName = unit.Kind == UnitKind::Interface ? "description" : "model";
-        if (unit.Kind == UnitKind::Station) {
-            Attributes(node, {"key", "unit-id", "pin-kind", "name", "device-name", "device-kind",
+        const char* infoName = unit.kind == UnitKind::Interface ? "description" : "model";
+        if (unit.kind == UnitKind::Station) {
+            attributes(node, {"key", "unit-id", "pin-kind", "name", "device-name", "device-kind",
                               "model", "extra", "check", "connect-state", "offline-every-ms",
                               "offline-for-ms", "parent-unit", "unit-data", "plugin"});
         } else {
-            Attributes(node, {"key", "unit-id", "pin-kind", "device-name", "device-kind", infoName,
+            attributes(node, {"key", "unit-id", "pin-kind", "device-name", "device-kind", infoName,
                               "extra", "check", "connect-state", "offline-every-ms",
                               "offline-for-ms", "parent-unit", "unit-data", "plugin"});
         }
-        ElementsOnly(node, {"parameter", "interface", "station", "device"});
-        unit.Key = node.attribute("key").value();
-        if (!unit.Key.empty() && !keys_.insert(unit.Key).second) {
-            Fail(node, "unit key \"" + unit.Key + "\" appears twice");
+        elementsOnly(node, {"parameter", "interface", "station", "device"});
+        unit.key = node.attribute("key").value();
+        if (!unit.key.empty() && !keys_.insert(unit.key).second) {
+            fail(node, "unit key \"" + unit.key + "\" appears twice");
         }
-        unit.UnitId = IntegerAttribute<uint64_t>(node, "unit-id", units_, 0, UINT64_MAX);
-        unit.PinKind = IntAttribute(node, "pin-kind", DefaultPinKind(unit.Kind));
-        if (unit.Kind == UnitKind::Station) {
-            unit.StationName = Required(node, "name");
-            if (unit.StationName.empty()) {
-                Fail(node,
+        unit.unitId = integerAttribute<uint64_t>(node, "unit-id", units_, 0, UINT64_MAX);
+        unit.pinKind = intAttribute(node, "pin-kind", defaultPinKind(unit.kind));
+        if (unit.kind == UnitKind::Station) {
+            unit.stationName = required(node, "name");
+            if (unit.stationName.empty()) {
+                fail(node,
                      "<station> attribute \"name\": expected a station name, found an "
                      "empty text");
             }
-            FitsField(node, "name", unit.StationName, kStationNameUnits);
+            fitsField(node, "name", unit.stationName, kStationNameUnits);
         }
-        unit.DeviceName = Optional(node, "device-name");
-        unit.DeviceKind = IntAttribute(node, "device-kind", 0);
-        unit.Info = Optional(node, infoName);
-        unit.Extra = Optional(node, "extra");
-        unit.Check = Choice(node, "check", CheckState::Checked,
+        unit.deviceName = optional(node, "device-name");
+        unit.deviceKind = intAttribute(node, "device-kind", 0);
+        unit.info = optional(node, infoName);
+        unit.extra = optional(node, "extra");
+        unit.check = choice(node, "check", CheckState::Checked,
                             {{"checked", CheckState::Checked},
                              {"unchecked", CheckState::Unchecked},
                              {"pressed", CheckState::Pressed},
                              {"disabled", CheckState::Disabled}});
-        unit.ConnectState = IntAttribute(node, "connect-state", 1);
-        unit.OfflineEveryMs = IntAttribute(node, "offline-every-ms", 0, 0, 86'400'000);
-        unit.OfflineForMs = IntAttribute(node, "offline-for-ms", 0, 0, 86'400'000);
-        if ((unit.OfflineEveryMs == 0) != (unit.OfflineForMs == 0) ||
-            (unit.OfflineEveryMs != 0 && unit.OfflineForMs >= unit.OfflineEveryMs)) {
-            Fail(node,
+        unit.connectState = intAttribute(node, "connect-state", 1);
+        unit.offlineEveryMs = intAttribute(node, "offline-every-ms", 0, 0, 86'400'000);
+        unit.offlineForMs = intAttribute(node, "offline-for-ms", 0, 0, 86'400'000);
+        if ((unit.offlineEveryMs == 0) != (unit.offlineForMs == 0) ||
+            (unit.offlineEveryMs != 0 && unit.offlineForMs >= unit.offlineEveryMs)) {
+            fail(node,
                  "\"offline-every-ms\" and \"offline-for-ms\" go together, and a unit must "
                  "be offline for less time than the period");
         }
-        if (const auto parent = Optional(node, "parent-unit")) {
-            unit.Parent = parent->empty() ? ParentRef{ParentRef::None, {}}
+        if (const auto parent = optional(node, "parent-unit")) {
+            unit.parent = parent->empty() ? ParentRef{ParentRef::None, {}}
                                           : ParentRef{ParentRef::ByKey, *parent};
             if (!parent->empty()) {
                 parentKeys_.emplace_back(node, *parent);
             }
         }
-        unit.HasUnitData = Choice(node, "unit-data", true, {{"present", true}, {"absent", false}});
-        unit.HasPinz = Choice(node, "plugin", true, {{"present", true}, {"absent", false}});
+        unit.hasUnitData = choice(node, "unit-data", true, {{"present", true}, {"absent", false}});
+        unit.hasPinz = choice(node, "plugin", true, {{"present", true}, {"absent", false}});
         for (pugi::xml_node parameter : node.children("parameter")) {
-            unit.Parameters.push_back(ReadParameter(parameter));
-            Bounded(node, unit.Parameters.size(), limits_.MaxParametersPerUnit,
+            unit.parameters.push_back(readParameter(parameter));
+            bounded(node, unit.parameters.size(), limits_.maxParametersPerUnit,
                     "parameters in one unit");
         }
-        unit.Children = ReadUnitChildren(node, depth + 1);
+        unit.children = readUnitChildren(node, depth + 1);
         return unit;
     }
 
-    ParameterSpec ReadParameter(pugi::xml_node node) const {
-        Attributes(node,
+    ParameterSpec readParameter(pugi::xml_node node) const {
+        attributes(node,
                    {"name", "type", "value", "unit", "item-index", "enabled", "group", "writer"});
-        ElementsOnly(node, {"items", "range"});
+        elementsOnly(node, {"items", "range"});
         ParameterSpec parameter;
-        parameter.Name = Required(node, "name");
-        FitsField(node, "name", parameter.Name, kParamNameUnits);
-        Required(node, "type");
-        parameter.PropType = IntAttribute(node, "type", 0);
-        parameter.ValueText = node.attribute("value").value();
-        FitsField(node, "value", parameter.ValueText, kParamValueUnits);
-        parameter.UnitText = node.attribute("unit").value();
-        FitsField(node, "unit", parameter.UnitText, kParamUnitUnits);
-        parameter.ItemIndex = IntAttribute(node, "item-index", 0);
-        parameter.Enabled = BoolAttribute(node, "enabled", true);
+        parameter.name = required(node, "name");
+        fitsField(node, "name", parameter.name, kParamNameUnits);
+        required(node, "type");
+        parameter.propType = intAttribute(node, "type", 0);
+        parameter.valueText = node.attribute("value").value();
+        fitsField(node, "value", parameter.valueText, kParamValueUnits);
+        parameter.unitText = node.attribute("unit").value();
+        fitsField(node, "unit", parameter.unitText, kParamUnitUnits);
+        parameter.itemIndex = intAttribute(node, "item-index", 0);
+        parameter.enabled = boolAttribute(node, "enabled", true);
         const std::string group = node.attribute("group").value();
         if (group.empty() || group == "self") {
-            parameter.Group = {GroupAnswer::Self, 0};
+            parameter.group = {GroupAnswer::Self, 0};
         } else if (group == "ignore") {
-            parameter.Group = {GroupAnswer::Ignore, 0};
+            parameter.group = {GroupAnswer::Ignore, 0};
         } else {
-            parameter.Group = {GroupAnswer::Given, IntAttribute(node, "group", 0)};
+            parameter.group = {GroupAnswer::Given, intAttribute(node, "group", 0)};
         }
-        parameter.Writer = Choice(node, "writer", WriterMode::Normal,
+        parameter.writer = choice(node, "writer", WriterMode::Normal,
                                   {{"normal", WriterMode::Normal},
                                    {"raises", WriterMode::Raises},
                                    {"none", WriterMode::None}});
         if (const pugi::xml_node items = node.child("items")) {
-            Attributes(items, {});
-            ElementsOnly(items, {"item"});
-            parameter.Items.emplace();
+            attributes(items, {});
+            elementsOnly(items, {"item"});
+            parameter.items.emplace();
             for (pugi::xml_node item : items.children("item")) {
-                Attributes(item, {});
-                parameter.Items->emplace_back(item.text().get());
-                Bounded(items, parameter.Items->size(), limits_.MaxItemsPerParameter, "items");
+                attributes(item, {});
+                parameter.items->emplace_back(item.text().get());
+                bounded(items, parameter.items->size(), limits_.maxItemsPerParameter, "items");
             }
         }
         if (const pugi::xml_node range = node.child("range")) {
-            Attributes(range, {"valid", "min", "max", "decimals"});
-            ElementsOnly(range, {});
+            attributes(range, {"valid", "min", "max", "decimals"});
+            elementsOnly(range, {});
             ParamRangeSpec spec;
-            spec.Valid = BoolAttribute(range, "valid", true);
-            spec.Minimum = NumberAttribute(range, "min", 0.0);
-            spec.Maximum = NumberAttribute(range, "max", 0.0);
-            spec.Decimals = IntAttribute(range, "decimals", 0, -1, 15);
-            parameter.Range = spec;
+            spec.valid = boolAttribute(range, "valid", true);
+            spec.minimum = numberAttribute(range, "min", 0.0);
+            spec.maximum = numberAttribute(range, "max", 0.0);
+            spec.decimals = intAttribute(range, "decimals", 0, -1, 15);
+            parameter.range = spec;
         }
         return parameter;
     }
 
     // Every parent-unit key must name a unit of the tree (read before or after it).
-    void CheckParentKeys() const {
+    void checkParentKeys() const {
         for (const auto& [node, key] : parentKeys_) {
             if (!keys_.contains(key)) {
-                Fail(node, "<"s + node.name() +
+                fail(node, "<"s + node.name() +
                                "> attribute \"parent-unit\": no unit has the key \"" + key + "\"");
             }
         }
@@ -533,8 +533,8 @@ class Reader {
 
 }  // namespace
 
-Project ReadProject(const XmlSource& source, const ProjectLimits& limits) {
-    return Reader(source, limits).Read();
+Project readProject(const XmlSource& source, const ProjectLimits& limits) {
+    return Reader(source, limits).read();
 }
 
 }  // namespace host

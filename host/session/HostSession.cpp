@@ -48,13 +48,13 @@ HostSession::HostSession(kelvane::THostApplication& application, ProjectFile pro
     : application_(application),
       project_(std::move(project)),
       language_(std::move(language)),
-      plant_(std::make_unique<Plant>(project_.Model())),
-      login_(project_.Model().Users),
+      plant_(std::make_unique<Plant>(project_.model())),
+      login_(project_.model().users),
       simulator_(*plant_),
       library_(std::make_unique<PluginLibrary>(pluginPath)),
-      loginEvent_(login_.Callback()),
+      loginEvent_(login_.callback()),
       activeChangeEvent_(kelvane::TActivateEvent::bind<&HostSession::OnActiveChange>(this)) {
-    kelvane::readmap::SetOpenFailure(project_.Model().Map.OpenFails);
+    kelvane::readmap::SetOpenFailure(project_.model().map.openFails);
 }
 
 HostSession::~HostSession() {
@@ -113,15 +113,15 @@ void HostSession::Start(QWidget* serverParent, QWidget* infoParent) {
         serverParent_ = serverParent;
         infoParent_ = infoParent;
         Send(kEnableFlag, Handle(&enableFlag_), nullptr);
-        Send(kSystemObjects, Handle(static_cast<kelvane::IHostTree*>(&plant_->Io().Tree())),
-             plant_->HostSystem());
-        Send(kProjectRecord, 0, plant_->ProjectRecord());
-        Send(kLanguage, 0, language_.Root());
+        Send(kSystemObjects, Handle(static_cast<kelvane::IHostTree*>(&plant_->io().tree())),
+             plant_->hostSystem());
+        Send(kProjectRecord, 0, plant_->projectRecord());
+        Send(kLanguage, 0, language_.root());
         Send(kLoginCallback, 0, &loginEvent_);
         Send(kActiveChange, Handle(&activeChangeEvent_), nullptr);
         Send(kEmbedWindow, Handle(serverParent), nullptr);
         if (listenAddress_) {
-            Send(kListenAddress, 0, nullptr, ToUtf16(*listenAddress_).c_str());
+            Send(kListenAddress, 0, nullptr, toUtf16(*listenAddress_).c_str());
         }
         if (listenPort_) {
             Send(kListenPort, *listenPort_, nullptr);
@@ -129,13 +129,13 @@ void HostSession::Start(QWidget* serverParent, QWidget* infoParent) {
         if (infoParent != nullptr) {
             instance_->InitInformForm(infoParent);
         }
-        instance_->ReadConfig(projectNodes_.Wrap(project_.PluginSettings()),
+        instance_->ReadConfig(projectNodes_.wrap(project_.pluginSettings()),
                               kelvane::TPinReadType{});
         instance_->Connect(nullptr);
-        simulator_.Start();
+        simulator_.start();
         instance_->DAQRun(kelvane::TDaqRunType{});
     } catch (...) {
-        simulator_.Stop();
+        simulator_.stop();
         Unload();
         throw;
     }
@@ -147,18 +147,18 @@ void HostSession::Stop(const std::optional<std::filesystem::path>& saveTo) {
     }
     instance_->DAQStop(kelvane::TDaqRunType{});
     instance_->Disconnect();
-    simulator_.Stop();
+    simulator_.stop();
     if (saveTo) {
         // The plug-in writes its whole settings afresh.
-        pugi::xml_node settings = project_.PluginSettings();
+        pugi::xml_node settings = project_.pluginSettings();
         while (settings.first_child()) {
             settings.remove_child(settings.first_child());
         }
-        instance_->WriteConfig(projectNodes_.Wrap(settings));
+        instance_->WriteConfig(projectNodes_.wrap(settings));
     }
     Unload();
     if (saveTo) {
-        project_.Save(*saveTo);
+        project_.save(*saveTo);
     }
 }
 

@@ -36,19 +36,19 @@ std::string Conversions(const std::string& text) {
 
 TEST(LanguageTexts, EnglishAndKoreanSupplyEveryEntryTheServerUses) {
     for (const char* code : {"en", "ko"}) {
-        const LanguageTexts texts = LanguageTexts::Load(code, kLanguages);
-        EXPECT_EQ(texts.EntryCount(), 44) << code;
+        const LanguageTexts texts = LanguageTexts::load(code, kLanguages);
+        EXPECT_EQ(texts.entryCount(), 44) << code;
         for (const Use& use : kUses) {
-            const std::string text = texts.Entry(use.Entry);
+            const std::string text = texts.entry(use.Entry);
             EXPECT_FALSE(text.empty()) << code << " entry " << use.Entry;
             EXPECT_EQ(Conversions(text), use.Arguments) << code << " entry " << use.Entry;
         }
     }
-    const LanguageTexts english = LanguageTexts::Load("en", kLanguages);
-    const LanguageTexts korean = LanguageTexts::Load("ko", kLanguages);
-    EXPECT_EQ(english.Entry(5), "Login Users");
-    EXPECT_EQ(korean.Entry(5), "로그인 사용자");
-    EXPECT_EQ(english.Entry(44), "") << "an entry the file lacks reads as empty";
+    const LanguageTexts english = LanguageTexts::load("en", kLanguages);
+    const LanguageTexts korean = LanguageTexts::load("ko", kLanguages);
+    EXPECT_EQ(english.entry(5), "Login Users");
+    EXPECT_EQ(korean.entry(5), "로그인 사용자");
+    EXPECT_EQ(english.entry(44), "") << "an entry the file lacks reads as empty";
 }
 
 TEST(LanguageTexts, FilesAreCheckedWhenRead) {
@@ -58,22 +58,22 @@ TEST(LanguageTexts, FilesAreCheckedWhenRead) {
                   "<language>\n<_11>\n<text n=\"0\">a</text>\n<text n=\"2\">b</text>\n"
                   "</_11>\n</language>\n");
     try {
-        LanguageTexts::Load(misnumbered.string(), kLanguages);
+        LanguageTexts::load(misnumbered.string(), kLanguages);
         FAIL() << "a misnumbered entry was accepted";
     } catch (const FileError& error) {
         EXPECT_EQ(error.line(), 4);
         EXPECT_NE(std::string(error.what()).find("expected n=\"1\""), std::string::npos);
     }
-    EXPECT_THROW(LanguageTexts::Load("xx", kLanguages), FileError) << "no such language";
+    EXPECT_THROW(LanguageTexts::load("xx", kLanguages), FileError) << "no such language";
     const auto other = dir.Write("y.xml", "<language><_12><t>a</t></_12></language>");
-    EXPECT_THROW(LanguageTexts::Load(other.string(), kLanguages), FileError);
+    EXPECT_THROW(LanguageTexts::load(other.string(), kLanguages), FileError);
 }
 
 TEST(XmlNode, PluginsReadAndWriteThroughTheNodeInterface) {
     pugi::xml_document document;
     document.load_string("<root><a x=\"1\">text</a><!-- note --><b/><a/></root>");
     XmlNodes nodes;
-    kelvane::IXMLNode* root = nodes.Wrap(document.document_element());
+    kelvane::IXMLNode* root = nodes.wrap(document.document_element());
     EXPECT_EQ(root->NodeName(), "root");
     EXPECT_EQ(root->ChildCount(), 3) << "elements only";
     EXPECT_EQ(root->Child(1)->NodeName(), "b");
@@ -94,5 +94,5 @@ TEST(XmlNode, PluginsReadAndWriteThroughTheNodeInterface) {
     added->SetAttribute("RunMode", "2");
     EXPECT_EQ(root->ChildCount(), 4);
     EXPECT_STREQ(document.document_element().child("TCPServer").attribute("RunMode").value(), "2");
-    EXPECT_EQ(nodes.Wrap(pugi::xml_node()), nullptr);
+    EXPECT_EQ(nodes.wrap(pugi::xml_node()), nullptr);
 }

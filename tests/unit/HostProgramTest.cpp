@@ -96,10 +96,10 @@ class ProgramTest : public ::testing::Test {
 
 TEST_F(ProgramTest, PrintedDemoProjectReadsBackAndRuns) {
     const auto path = DemoFile();
-    const ProjectFile file = ProjectFile::Load(path);
-    ASSERT_EQ(file.Model().Users.size(), 2u);
-    EXPECT_TRUE(CheckPassword("admin", file.Model().Users[0].Hash));
-    EXPECT_EQ(file.Model().Info.ProjectName, "Riverside Water Works");
+    const ProjectFile file = ProjectFile::load(path);
+    ASSERT_EQ(file.model().users.size(), 2u);
+    EXPECT_TRUE(checkPassword("admin", file.model().users[0].hash));
+    EXPECT_EQ(file.model().info.projectName, "Riverside Water Works");
 
     const auto config = dir_.Path() / "config";
     std::filesystem::create_directory(config);
@@ -118,10 +118,10 @@ TEST_F(ProgramTest, PrintedDemoProjectReadsBackAndRuns) {
 TEST_F(ProgramTest, SyntheticProjectHasTheAskedTags) {
     const Outcome printed = Run({"--print-demo-project", "--synthetic-tags", "2500"});
     ASSERT_EQ(printed.ExitCode, 0) << printed.Err;
-    const ProjectFile file = ProjectFile::FromText(printed.Out, "synthetic");
+    const ProjectFile file = ProjectFile::fromText(printed.Out, "synthetic");
     std::size_t tags = 0;
-    for (const IoNode& group : file.Model().IoTree) {
-        tags += group.Children.size();
+    for (const IoNode& group : file.model().ioTree) {
+        tags += group.children.size();
     }
     EXPECT_EQ(tags, 2500u);
 }
@@ -170,8 +170,8 @@ TEST_F(ProgramTest, SigtermStopsTheHostInOrderAndSaveWritesTheSettings) {
     ASSERT_GE(log.size(), 4u);
     EXPECT_EQ(std::vector<std::string>(log.end() - 4, log.end()),
               (std::vector<std::string>{"DAQStop", "Disconnect", "WriteConfig", "destroyed"}));
-    ProjectFile saved = ProjectFile::Load(path);
-    EXPECT_STREQ(saved.PluginSettings().child("TCPServer").attribute("RunMode").value(), "2");
+    ProjectFile saved = ProjectFile::load(path);
+    EXPECT_STREQ(saved.pluginSettings().child("TCPServer").attribute("RunMode").value(), "2");
 }
 
 TEST_F(ProgramTest, ScreenshotShowsTheMainWindow) {

@@ -16,11 +16,11 @@ namespace {
 std::size_t CountTags(const std::vector<IoNode>& nodes, std::set<int32_t>& sigTypes) {
     std::size_t count = 0;
     for (const IoNode& node : nodes) {
-        if (node.Tag) {
+        if (node.tag) {
             ++count;
-            sigTypes.insert(node.Tag->SigType);
+            sigTypes.insert(node.tag->sigType);
         } else {
-            count += CountTags(node.Children, sigTypes);
+            count += CountTags(node.children, sigTypes);
         }
     }
     return count;
@@ -29,7 +29,7 @@ std::size_t CountTags(const std::vector<IoNode>& nodes, std::set<int32_t>& sigTy
 void CollectUnits(const std::vector<UnitSpec>& units, std::vector<const UnitSpec*>& all) {
     for (const UnitSpec& unit : units) {
         all.push_back(&unit);
-        CollectUnits(unit.Children, all);
+        CollectUnits(unit.children, all);
     }
 }
 
@@ -42,7 +42,7 @@ std::string ProjectText(const std::string& inside) {
 // The error a project text gives, with the file name "p.xml".
 FileError ErrorOf(const std::string& text, const ProjectLimits& limits = {}) {
     try {
-        ProjectFile::FromText(text, "p.xml", limits);
+        ProjectFile::fromText(text, "p.xml", limits);
     } catch (const FileError& error) {
         return error;
     }
@@ -53,27 +53,27 @@ FileError ErrorOf(const std::string& text, const ProjectLimits& limits = {}) {
 }  // namespace
 
 TEST(ProjectFile, DemoProjectRoundTripsThroughItsFile) {
-    const Project demo = MakeDemoProject();
-    const ProjectFile file = ProjectFile::FromText(ProjectFileText(demo), "demo");
-    EXPECT_EQ(file.Model(), demo);
+    const Project demo = makeDemoProject();
+    const ProjectFile file = ProjectFile::fromText(projectFileText(demo), "demo");
+    EXPECT_EQ(file.model(), demo);
 }
 
 TEST(ProjectFile, DemoProjectIsASmallPlantWithEveryKindOfRecord) {
-    const Project demo = MakeDemoProject();
+    const Project demo = makeDemoProject();
     std::set<int32_t> sigTypes;
-    const std::size_t tags = CountTags(demo.IoTree, sigTypes);
+    const std::size_t tags = CountTags(demo.ioTree, sigTypes);
     EXPECT_GE(tags, 30u);
     EXPECT_LE(tags, 100u);
     EXPECT_EQ(sigTypes, (std::set<int32_t>{0, 1, 2}));
 
     std::vector<const UnitSpec*> units;
-    CollectUnits(demo.SystemTree, units);
+    CollectUnits(demo.systemTree, units);
     std::set<int32_t> propTypes;
     int interfaces = 0;
     for (const UnitSpec* unit : units) {
-        interfaces += unit->Kind == UnitKind::Interface ? 1 : 0;
-        for (const ParameterSpec& parameter : unit->Parameters) {
-            propTypes.insert(parameter.PropType);
+        interfaces += unit->kind == UnitKind::Interface ? 1 : 0;
+        for (const ParameterSpec& parameter : unit->parameters) {
+            propTypes.insert(parameter.propType);
         }
     }
     EXPECT_EQ(interfaces, 2);
@@ -84,43 +84,43 @@ TEST(ProjectFile, DemoProjectIsASmallPlantWithEveryKindOfRecord) {
         return type > 14;
     })) << "no parameter of another type";
 
-    ASSERT_EQ(demo.Users.size(), 2u);
-    EXPECT_EQ(demo.Users[0].Id, "admin");
-    EXPECT_TRUE(demo.Users[0].MayWrite);
-    EXPECT_TRUE(CheckPassword("admin", demo.Users[0].Hash));
-    EXPECT_EQ(demo.Users[1].Id, "viewer");
-    EXPECT_FALSE(demo.Users[1].MayWrite);
-    EXPECT_TRUE(CheckPassword("viewer", demo.Users[1].Hash));
-    EXPECT_FALSE(CheckPassword("admin", demo.Users[1].Hash));
+    ASSERT_EQ(demo.users.size(), 2u);
+    EXPECT_EQ(demo.users[0].id, "admin");
+    EXPECT_TRUE(demo.users[0].mayWrite);
+    EXPECT_TRUE(checkPassword("admin", demo.users[0].hash));
+    EXPECT_EQ(demo.users[1].id, "viewer");
+    EXPECT_FALSE(demo.users[1].mayWrite);
+    EXPECT_TRUE(checkPassword("viewer", demo.users[1].hash));
+    EXPECT_FALSE(checkPassword("admin", demo.users[1].hash));
 }
 
 TEST(ProjectFile, SyntheticProjectHasTheAskedNumberOfNumericTags) {
-    const Project project = MakeSyntheticProject(2500);
+    const Project project = makeSyntheticProject(2500);
     std::set<int32_t> sigTypes;
-    EXPECT_EQ(CountTags(project.IoTree, sigTypes), 2500u);
+    EXPECT_EQ(CountTags(project.ioTree, sigTypes), 2500u);
     EXPECT_EQ(sigTypes, std::set<int32_t>{0});
-    EXPECT_EQ(project.IoTree.size(), 3u);
+    EXPECT_EQ(project.ioTree.size(), 3u);
 }
 
 TEST(ProjectFile, SavedFileKeepsThePluginSettings) {
     TempDir dir;
-    const auto path = dir.Write("plant.xml", ProjectFileText(MakeDemoProject()));
-    ProjectFile file = ProjectFile::Load(path);
-    pugi::xml_node settings = file.PluginSettings();
+    const auto path = dir.Write("plant.xml", projectFileText(makeDemoProject()));
+    ProjectFile file = ProjectFile::load(path);
+    pugi::xml_node settings = file.pluginSettings();
     settings.remove_children();
     settings.append_child("TCPServer").append_attribute("RunMode").set_value("2");
-    file.Save(path);
+    file.save(path);
 
-    ProjectFile again = ProjectFile::Load(path);
-    EXPECT_STREQ(again.PluginSettings().child("TCPServer").attribute("RunMode").value(), "2");
-    EXPECT_EQ(again.Model(), file.Model());
+    ProjectFile again = ProjectFile::load(path);
+    EXPECT_STREQ(again.pluginSettings().child("TCPServer").attribute("RunMode").value(), "2");
+    EXPECT_EQ(again.model(), file.model());
     EXPECT_FALSE(std::filesystem::exists(path.string() + ".new"));
 }
 
 TEST(ProjectFileErrors, MissingFileNamesTheFile) {
     TempDir dir;
     try {
-        ProjectFile::Load(dir.Path() / "absent.xml");
+        ProjectFile::load(dir.Path() / "absent.xml");
         FAIL() << "a missing file was accepted";
     } catch (const FileError& error) {
         EXPECT_EQ(error.file(), (dir.Path() / "absent.xml").string());
@@ -134,7 +134,7 @@ TEST(ProjectFileErrors, MalformedXmlGivesFileAndLine) {
     const auto path = dir.Write("broken.xml", ProjectText("  <io-tree>\n    <group name=\"A\">\n"
                                                           "  </io-tree>\n"));
     try {
-        ProjectFile::Load(path);
+        ProjectFile::load(path);
         FAIL() << "a malformed file was accepted";
     } catch (const FileError& error) {
         EXPECT_EQ(error.file(), path.string());
@@ -226,13 +226,13 @@ TEST(ProjectFileErrors, RepeatedSectionIsRefusedAtItsLine) {
 
 TEST(ProjectFileErrors, BoundsAreEnforced) {
     ProjectLimits small;
-    small.MaxFileBytes = 100;
+    small.maxFileBytes = 100;
     EXPECT_NE(std::string(ErrorOf(ProjectText(std::string(200, ' ')), small).what())
                   .find("larger than the limit of 100 bytes"),
               std::string::npos);
 
     ProjectLimits twoTags;
-    twoTags.MaxTags = 2;
+    twoTags.maxTags = 2;
     FileError tags = ErrorOf(
         ProjectText(
             "<io-tree>\n<tag name=\"A\"/>\n<tag name=\"B\"/>\n<tag name=\"C\"/>\n</io-tree>\n"),
@@ -241,7 +241,7 @@ TEST(ProjectFileErrors, BoundsAreEnforced) {
     EXPECT_NE(std::string(tags.what()).find("more tags than the limit of 2"), std::string::npos);
 
     ProjectLimits shallow;
-    shallow.MaxTreeDepth = 2;
+    shallow.maxTreeDepth = 2;
     EXPECT_NE(std::string(ErrorOf(ProjectText("<io-tree><group name=\"1\"><group name=\"2\"><group "
                                               "name=\"3\"/></group></group></io-tree>"),
                                   shallow)

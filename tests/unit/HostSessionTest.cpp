@@ -10,11 +10,11 @@
 
 #include "host/core/DemoProject.h"
 #include "host/core/FileError.h"
+#include "host/session/HostSession.h"
+#include "kelvane/Text.h"
 #include "tests/unit/HostProbePlugin.h"
 #include "tests/unit/HostQtEnvironment.h"
 #include "tests/unit/HostTestSupport.h"
-#include "kelvane/Text.h"
-#include "host/session/HostSession.h"
 
 using namespace host;
 using namespace kelvane;
@@ -57,8 +57,8 @@ class SessionTest : public ::testing::Test {
     std::unique_ptr<HostSession> MakeSession(const Project& project) {
         return std::make_unique<HostSession>(
             HostApplicationEnvironment::Application(),
-            ProjectFile::FromText(ProjectFileText(project), "test project"),
-            LanguageTexts::Load("en", kLanguages), kProbe);
+            ProjectFile::fromText(projectFileText(project), "test project"),
+            LanguageTexts::load("en", kLanguages), kProbe);
     }
 
     static ProbeRecord& Probe(HostSession& session) {
@@ -78,7 +78,7 @@ class SessionTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(SessionTest, StartHandsTheHostObjectsOverInOrder) {
-    auto session = MakeSession(MakeDemoProject());
+    auto session = MakeSession(makeDemoProject());
     QWidget info;
     session->Start(nullptr, &info);
     ASSERT_TRUE(session->Running());
@@ -88,13 +88,13 @@ TEST_F(SessionTest, StartHandsTheHostObjectsOverInOrder) {
     ProbeRecord& probe = Probe(*session);
     Plant& plant = session->GetPlant();
     EXPECT_EQ(probe.EnableFlag, 1);
-    EXPECT_EQ(probe.IoTree, static_cast<IHostTree*>(&plant.Io().Tree()));
+    EXPECT_EQ(probe.IoTree, static_cast<IHostTree*>(&plant.io().tree()));
     // The system object carries the project record at 32 and the system tree at 40.
     const auto* system = reinterpret_cast<const uint8_t*>(probe.System);
-    EXPECT_EQ(*reinterpret_cast<TProjectRecord* const*>(system + 32), plant.ProjectRecord());
+    EXPECT_EQ(*reinterpret_cast<TProjectRecord* const*>(system + 32), plant.projectRecord());
     EXPECT_EQ(*reinterpret_cast<IHostTree* const*>(system + 40),
-              static_cast<IHostTree*>(&plant.System().Tree()));
-    EXPECT_EQ(probe.Project, plant.ProjectRecord());
+              static_cast<IHostTree*>(&plant.system().tree()));
+    EXPECT_EQ(probe.Project, plant.projectRecord());
     EXPECT_EQ(RefText(probe.Project->ProjectName), u"Riverside Water Works");
     ASSERT_NE(probe.Language, nullptr);
     IXMLNode* texts = probe.Language->ChildNode("_11");
@@ -106,13 +106,13 @@ TEST_F(SessionTest, StartHandsTheHostObjectsOverInOrder) {
     EXPECT_FALSE(probe.ServerParent->isVisible()) << "headless: a hidden parent";
     EXPECT_EQ(probe.RunMode, "1") << "the demo's plug-in settings";
     EXPECT_EQ(probe.OpenResult, 1);
-    EXPECT_EQ(probe.Map.GetCount(), static_cast<int32_t>(plant.Io().Tags().size()));
+    EXPECT_EQ(probe.Map.GetCount(), static_cast<int32_t>(plant.io().tags().size()));
     session->Stop();
     EXPECT_FALSE(session->Running());
 }
 
 TEST_F(SessionTest, SimulatedValuesReachThePluginsMapAtOnce) {
-    auto session = MakeSession(MakeDemoProject());
+    auto session = MakeSession(makeDemoProject());
     session->Start();
     ProbeRecord& probe = Probe(*session);
     const int32_t count = probe.Map.GetCount();
@@ -132,14 +132,14 @@ TEST_F(SessionTest, SimulatedValuesReachThePluginsMapAtOnce) {
     {
         std::lock_guard lock(probe.Map.HeaderLock());
         EXPECT_EQ(probe.Map.GetIOList(0)->TagName,
-                  session->GetPlant().Io().Tags()[0].Record->TagName);
+                  session->GetPlant().io().tags()[0].record->TagName);
         EXPECT_FALSE(BlockText(probe.Map.GetHeader(0)->Current).empty());
     }
     session->Stop();
 }
 
 TEST_F(SessionTest, ClosuresReachTheHostsLoginAndActiveSwitch) {
-    auto session = MakeSession(MakeDemoProject());
+    auto session = MakeSession(makeDemoProject());
     session->Start();
     ProbeRecord& probe = Probe(*session);
 
@@ -155,7 +155,7 @@ TEST_F(SessionTest, ClosuresReachTheHostsLoginAndActiveSwitch) {
     ASSERT_NE(command.Data, nullptr);
     EXPECT_TRUE(*static_cast<bool*>(command.Data));
     EXPECT_EQ(user.Flags[kLoginWriteFlag] & 1, 1);
-    EXPECT_EQ(session->Login().Accepted(), 1);
+    EXPECT_EQ(session->Login().accepted(), 1);
 
     ASSERT_TRUE(probe.ActiveChange);
     probe.ActiveChange(nullptr);
@@ -166,7 +166,7 @@ TEST_F(SessionTest, ClosuresReachTheHostsLoginAndActiveSwitch) {
 TEST_F(SessionTest, StopTakesThePluginDownAndSavesItsSettingsOnlyWhenAsked) {
     const auto path = dir_.Path() / "plant.xml";
     {
-        auto session = MakeSession(MakeDemoProject());
+        auto session = MakeSession(makeDemoProject());
         session->Start();
         session->Stop();
     }
@@ -177,23 +177,23 @@ TEST_F(SessionTest, StopTakesThePluginDownAndSavesItsSettingsOnlyWhenAsked) {
     EXPECT_FALSE(std::filesystem::exists(path));
 
     std::filesystem::remove(log_);
-    auto session = MakeSession(MakeDemoProject());
+    auto session = MakeSession(makeDemoProject());
     session->Start();
     session->Stop(path);
     calls = Calls(log_);
     EXPECT_EQ(std::vector<std::string>(calls.end() - 4, calls.end()),
               (std::vector<std::string>{"DAQStop", "Disconnect", "WriteConfig", "destroyed"}));
-    const ProjectFile saved = ProjectFile::Load(path);
-    pugi::xml_node settings = const_cast<ProjectFile&>(saved).PluginSettings();
+    const ProjectFile saved = ProjectFile::load(path);
+    pugi::xml_node settings = const_cast<ProjectFile&>(saved).pluginSettings();
     EXPECT_EQ(std::distance(settings.children().begin(), settings.children().end()), 1)
         << "the plug-in's settings are written afresh";
     EXPECT_STREQ(settings.child("TCPServer").attribute("RunMode").value(), "2");
-    EXPECT_EQ(saved.Model().Info, session->GetPlant().Model().Info);
+    EXPECT_EQ(saved.model().info, session->GetPlant().model().info);
 }
 
 TEST_F(SessionTest, AMapThatFailsToOpenIsReportedToThePlugin) {
-    Project project = MakeDemoProject();
-    project.Map.OpenFails = true;
+    Project project = makeDemoProject();
+    project.map.openFails = true;
     auto session = MakeSession(project);
     session->Start();
     EXPECT_EQ(Probe(*session).OpenResult, 0);
@@ -203,13 +203,13 @@ TEST_F(SessionTest, AMapThatFailsToOpenIsReportedToThePlugin) {
 
 TEST_F(SessionTest, AFailedStartLeavesNothingRunning) {
     setenv(kProbeFailVariable, "Connect", 1);
-    auto session = MakeSession(MakeDemoProject());
+    auto session = MakeSession(makeDemoProject());
     QWidget server;
     EXPECT_THROW(session->Start(&server), std::runtime_error);
     EXPECT_FALSE(session->Running());
     EXPECT_EQ(Lines(log_).back(), "destroyed");
     EXPECT_TRUE(server.findChildren<QLabel*>().isEmpty());
-    EXPECT_EQ(session->GetSimulator().HeadersWritten(), 0u);
+    EXPECT_EQ(session->GetSimulator().headersWritten(), 0u);
 }
 
 TEST(PluginLibrary, MissingFileOrEntryPointIsNamed) {

@@ -12,11 +12,11 @@
 
 #include "host/core/Login.h"
 #include "host/core/Passwords.h"
-#include "tests/window/PluginTestSupport.h"
 #include "server/FormTray.h"
 #include "server/TextTable.h"
 #include "server/window/PopupWindow.h"
 #include "server/window/ToolkitColor.h"
+#include "tests/window/PluginTestSupport.h"
 #include "tools/client/DaqClient.h"
 #include "trace/TzrTrace.h"
 
@@ -43,8 +43,8 @@ std::string notificationTexts() {
 }
 
 std::vector<host::UserSpec> users() {
-    return {{"admin", host::HashPassword("admin", host::HashCost::Light), true},
-            {"<b>op</b>", host::HashPassword("op", host::HashCost::Light), false}};
+    return {{"admin", host::hashPassword("admin", host::HashCost::Light), true},
+            {"<b>op</b>", host::hashPassword("op", host::HashCost::Light), false}};
 }
 
 class Sessions : public ::testing::Test {
@@ -58,7 +58,7 @@ class Sessions : public ::testing::Test {
         window = std::make_unique<TfrmDAQTray>(&HostApplicationEnvironment::application(), options);
         texts.load(language.root(), 11);
         window->applyTexts(&texts);
-        window->setLoginCallback(login.Callback());
+        window->setLoginCallback(login.callback());
         window->setEnableFlag(&enableFlag);
         HostXml settings(R"(<plugin><TCPServer RunMode="1"/></plugin>)");
         window->ReadConfig(settings.root());

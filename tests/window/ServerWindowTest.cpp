@@ -28,14 +28,14 @@
 #include <vector>
 
 #include "host/core/HostTree.h"
-#include "kelvane/IORecords.h"
-#include "tests/window/PluginTestSupport.h"
 #include "host/readmap/MapAccess.h"
+#include "kelvane/IORecords.h"
 #include "server/ConfigDialog.h"
 #include "server/FormTray.h"
 #include "server/LocalAddresses.h"
 #include "server/TextTable.h"
 #include "server/tcp/SocketError.h"
+#include "tests/window/PluginTestSupport.h"
 #include "trace/TzrTrace.h"
 
 using namespace daq;
@@ -111,13 +111,13 @@ class IoTree {
   public:
     kelvane::TTreeNode* group(kelvane::TTreeNode* parent) {
         nodes_.push_back({kelvane::nkGroup, {}, nullptr});
-        return tree_.Add(parent, &nodes_.back(), 0, "group");
+        return tree_.add(parent, &nodes_.back(), 0, "group");
     }
     kelvane::TIOList* tag(kelvane::TTreeNode* parent, int32_t id) {
         records_.emplace_back();
         records_.back().Id = id;
         nodes_.push_back({kelvane::nkTag, {}, &records_.back()});
-        tree_.Add(parent, &nodes_.back(), 0, "tag");
+        tree_.add(parent, &nodes_.back(), 0, "tag");
         return &records_.back();
     }
     host::HostTree& tree() { return tree_; }
