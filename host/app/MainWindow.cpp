@@ -147,7 +147,7 @@ void MainWindow::OnCheckChanged(QTreeWidgetItem* item, int column) {
 void MainWindow::RefreshLiveValues() {
     for (const LiveTag& tag : liveTags_) {
         kelvane::TCurrentValue value{};
-        if (kelvane::readmap::ReadHeader(tag.Record, &value) && value.Updated != 0) {
+        if (readHeader(tag.Record, &value) && value.Updated != 0) {
             tag.Item->setText(
                 1, QString::fromStdU16String(std::u16string(kelvane::FieldText(value.ValueText))));
         }

@@ -40,8 +40,7 @@ void Simulator::start() {
         schedule_.push({start_ + offline_[i].every - offline_[i].downFor, drivers_.size() + i});
     }
     stopping_ = false;
-    kelvane::readmap::SetMapOpenedEvent(
-        kelvane::readmap::MapOpenedEvent::bind<&Simulator::onMapOpened>(this));
+    setMapOpenedEvent(MapOpenedEvent::bind<&Simulator::onMapOpened>(this));
     thread_ = std::thread(&Simulator::run, this);
 }
 
@@ -49,7 +48,7 @@ void Simulator::stop() {
     if (!thread_.joinable()) {
         return;
     }
-    kelvane::readmap::SetMapOpenedEvent({});
+    setMapOpenedEvent({});
     {
         std::lock_guard lock(lock_);
         stopping_ = true;
@@ -135,7 +134,7 @@ void Simulator::handle(const Due& due, Clock::time_point now, double timeStamp) 
 }
 
 void Simulator::writeBatch() {
-    const std::size_t written = kelvane::readmap::WriteHeaders(batch_.data(), batch_.size());
+    const std::size_t written = writeHeaders(batch_.data(), batch_.size());
     batch_.clear();
     std::lock_guard lock(lock_);
     headersWritten_ += written;

@@ -58,7 +58,7 @@ class Simulator {
     std::vector<const kelvane::TIOList*> records_;
     std::vector<OfflineUnit> offline_;
     std::priority_queue<Due, std::vector<Due>, std::greater<>> schedule_;
-    std::vector<kelvane::readmap::HeaderUpdate> batch_;
+    std::vector<HeaderUpdate> batch_;
     Clock::time_point start_;
 
     mutable std::mutex lock_;

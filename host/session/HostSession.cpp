@@ -54,7 +54,7 @@ HostSession::HostSession(kelvane::THostApplication& application, ProjectFile pro
       library_(std::make_unique<PluginLibrary>(pluginPath)),
       loginEvent_(login_.callback()),
       activeChangeEvent_(kelvane::TActivateEvent::bind<&HostSession::OnActiveChange>(this)) {
-    kelvane::readmap::SetOpenFailure(project_.model().map.openFails);
+    setOpenFailure(project_.model().map.openFails);
 }
 
 HostSession::~HostSession() {

@@ -10,9 +10,9 @@
 #include <thread>
 #include <vector>
 
+#include "host/readmap/MapAccess.h"
 #include "kelvane/IORecords.h"
 #include "kelvane/ReadMapFile.h"
-#include "host/readmap/MapAccess.h"
 #include "server/IoMap.h"
 #include "server/RefreshThread.h"
 
@@ -36,8 +36,8 @@ TCurrentValue valueBlock(double value, char16_t mark) {
 }
 
 void writeHeader(const TIOList& record, const TCurrentValue& block) {
-    const kelvane::readmap::HeaderUpdate update{&record, block};
-    kelvane::readmap::WriteHeaders(&update, 1);
+    const host::HeaderUpdate update{&record, block};
+    host::writeHeaders(&update, 1);
 }
 
 template <typename Condition>
@@ -188,7 +188,7 @@ TEST(IoMapConcurrency, StopEmptiesTheMapWhileRefreshReadersAndHostRun) {
         }
     };
     auto host = [&] {
-        std::array<kelvane::readmap::HeaderUpdate, kEntries> updates{};
+        std::array<host::HeaderUpdate, kEntries> updates{};
         for (int round = 1; !done.load(); ++round) {
             for (int i = 0; i < kEntries; ++i) {
                 TCurrentValue block{};
@@ -197,7 +197,7 @@ TEST(IoMapConcurrency, StopEmptiesTheMapWhileRefreshReadersAndHostRun) {
                 block.Updated = 1;
                 updates[i] = {&records[i], block};
             }
-            kelvane::readmap::WriteHeaders(updates.data(), updates.size());
+            host::writeHeaders(updates.data(), updates.size());
             std::this_thread::yield();
         }
     };

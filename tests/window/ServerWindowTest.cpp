@@ -133,7 +133,7 @@ class ServerWindow : public ::testing::Test {
     void SetUp() override { removeConfig(); }
     void TearDown() override {
         window.reset();
-        kelvane::readmap::SetOpenFailure(false);
+        host::setOpenFailure(false);
         removeConfig();
     }
 
@@ -579,7 +579,7 @@ TEST_F(ServerWindow, FailedMapOpenIsTracedAndTheRunGoesOn) {
     io.tag(nullptr, 1);
     io.tag(nullptr, 2);
     window->setIoTree(&io.tree());
-    kelvane::readmap::SetOpenFailure(true);
+    host::setOpenFailure(true);
     TraceCapture traces;
     window->SetDAQRun(true);
     EXPECT_EQ(window->runMode(), rmDaqRunning);
@@ -606,8 +606,8 @@ TEST_F(ServerWindow, RunningRefreshCopiesUpdatedValuesOnly) {
     value.Value = 42.5;
     value.Decimals = 1;
     value.Updated = 1;
-    const kelvane::readmap::HeaderUpdate update{updated, value};
-    ASSERT_EQ(kelvane::readmap::WriteHeaders(&update, 1), 1u);
+    const host::HeaderUpdate update{updated, value};
+    ASSERT_EQ(host::writeHeaders(&update, 1), 1u);
     auto valueOf = [&](int index) {
         return window->ioMap().read(
             [index](const auto& map) { return map.record(index)->Current.Value; });
