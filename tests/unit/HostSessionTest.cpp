@@ -67,7 +67,7 @@ class SessionTest : public ::testing::Test {
         _TPinzSendParam param{};
         param.Kind = kPinzCommandKind;
         param.Command = &command;
-        session.Instance()->SendParam(&param);
+        session.instance()->SendParam(&param);
         return *static_cast<ProbeRecord*>(command.Data);
     }
 
@@ -80,13 +80,13 @@ class SessionTest : public ::testing::Test {
 TEST_F(SessionTest, StartHandsTheHostObjectsOverInOrder) {
     auto session = MakeSession(makeDemoProject());
     QWidget info;
-    session->Start(nullptr, &info);
-    ASSERT_TRUE(session->Running());
+    session->start(nullptr, &info);
+    ASSERT_TRUE(session->running());
     EXPECT_EQ(Calls(log_), (std::vector<std::string>{
                                "send 66", "send 0", "send 83", "send 15", "send 111", "send 57",
                                "send 49", "InitInformForm", "ReadConfig", "Connect", "DAQRun"}));
     ProbeRecord& probe = Probe(*session);
-    Plant& plant = session->GetPlant();
+    Plant& plant = session->plant();
     EXPECT_EQ(probe.EnableFlag, 1);
     EXPECT_EQ(probe.IoTree, static_cast<IHostTree*>(&plant.io().tree()));
     // The system object carries the project record at 32 and the system tree at 40.
@@ -107,13 +107,13 @@ TEST_F(SessionTest, StartHandsTheHostObjectsOverInOrder) {
     EXPECT_EQ(probe.RunMode, "1") << "the demo's plug-in settings";
     EXPECT_EQ(probe.OpenResult, 1);
     EXPECT_EQ(probe.Map.GetCount(), static_cast<int32_t>(plant.io().tags().size()));
-    session->Stop();
-    EXPECT_FALSE(session->Running());
+    session->stop();
+    EXPECT_FALSE(session->running());
 }
 
 TEST_F(SessionTest, SimulatedValuesReachThePluginsMapAtOnce) {
     auto session = MakeSession(makeDemoProject());
-    session->Start();
+    session->start();
     ProbeRecord& probe = Probe(*session);
     const int32_t count = probe.Map.GetCount();
     ASSERT_GT(count, 30);
@@ -131,16 +131,15 @@ TEST_F(SessionTest, SimulatedValuesReachThePluginsMapAtOnce) {
     EXPECT_EQ(updated, count);
     {
         std::lock_guard lock(probe.Map.HeaderLock());
-        EXPECT_EQ(probe.Map.GetIOList(0)->TagName,
-                  session->GetPlant().io().tags()[0].record->TagName);
+        EXPECT_EQ(probe.Map.GetIOList(0)->TagName, session->plant().io().tags()[0].record->TagName);
         EXPECT_FALSE(BlockText(probe.Map.GetHeader(0)->Current).empty());
     }
-    session->Stop();
+    session->stop();
 }
 
 TEST_F(SessionTest, ClosuresReachTheHostsLoginAndActiveSwitch) {
     auto session = MakeSession(makeDemoProject());
-    session->Start();
+    session->start();
     ProbeRecord& probe = Probe(*session);
 
     TPinzLoginUser user{u"", u"admin", u"admin", {}};
@@ -155,20 +154,20 @@ TEST_F(SessionTest, ClosuresReachTheHostsLoginAndActiveSwitch) {
     ASSERT_NE(command.Data, nullptr);
     EXPECT_TRUE(*static_cast<bool*>(command.Data));
     EXPECT_EQ(user.Flags[kLoginWriteFlag] & 1, 1);
-    EXPECT_EQ(session->Login().accepted(), 1);
+    EXPECT_EQ(session->login().accepted(), 1);
 
     ASSERT_TRUE(probe.ActiveChange);
     probe.ActiveChange(nullptr);
-    EXPECT_EQ(session->ActiveChanges(), 1);
-    session->Stop();
+    EXPECT_EQ(session->activeChanges(), 1);
+    session->stop();
 }
 
 TEST_F(SessionTest, StopTakesThePluginDownAndSavesItsSettingsOnlyWhenAsked) {
     const auto path = dir_.Path() / "plant.xml";
     {
         auto session = MakeSession(makeDemoProject());
-        session->Start();
-        session->Stop();
+        session->start();
+        session->stop();
     }
     std::vector<std::string> calls = Calls(log_);
     ASSERT_GE(calls.size(), 4u);
@@ -178,8 +177,8 @@ TEST_F(SessionTest, StopTakesThePluginDownAndSavesItsSettingsOnlyWhenAsked) {
 
     std::filesystem::remove(log_);
     auto session = MakeSession(makeDemoProject());
-    session->Start();
-    session->Stop(path);
+    session->start();
+    session->stop(path);
     calls = Calls(log_);
     EXPECT_EQ(std::vector<std::string>(calls.end() - 4, calls.end()),
               (std::vector<std::string>{"DAQStop", "Disconnect", "WriteConfig", "destroyed"}));
@@ -188,28 +187,28 @@ TEST_F(SessionTest, StopTakesThePluginDownAndSavesItsSettingsOnlyWhenAsked) {
     EXPECT_EQ(std::distance(settings.children().begin(), settings.children().end()), 1)
         << "the plug-in's settings are written afresh";
     EXPECT_STREQ(settings.child("TCPServer").attribute("RunMode").value(), "2");
-    EXPECT_EQ(saved.model().info, session->GetPlant().model().info);
+    EXPECT_EQ(saved.model().info, session->plant().model().info);
 }
 
 TEST_F(SessionTest, AMapThatFailsToOpenIsReportedToThePlugin) {
     Project project = makeDemoProject();
     project.map.openFails = true;
     auto session = MakeSession(project);
-    session->Start();
+    session->start();
     EXPECT_EQ(Probe(*session).OpenResult, 0);
     EXPECT_GT(Probe(*session).Map.GetCount(), 0);
-    session->Stop();
+    session->stop();
 }
 
 TEST_F(SessionTest, AFailedStartLeavesNothingRunning) {
     setenv(kProbeFailVariable, "Connect", 1);
     auto session = MakeSession(makeDemoProject());
     QWidget server;
-    EXPECT_THROW(session->Start(&server), std::runtime_error);
-    EXPECT_FALSE(session->Running());
+    EXPECT_THROW(session->start(&server), std::runtime_error);
+    EXPECT_FALSE(session->running());
     EXPECT_EQ(Lines(log_).back(), "destroyed");
     EXPECT_TRUE(server.findChildren<QLabel*>().isEmpty());
-    EXPECT_EQ(session->GetSimulator().headersWritten(), 0u);
+    EXPECT_EQ(session->simulator().headersWritten(), 0u);
 }
 
 TEST(PluginLibrary, MissingFileOrEntryPointIsNamed) {
