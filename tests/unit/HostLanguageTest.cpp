@@ -14,15 +14,15 @@ const std::filesystem::path kLanguages = std::filesystem::path(DAQ_BIN_DIR) / "l
 
 // Every entry the server window reads, and the printf arguments each one must take.
 struct Use {
-    int Entry;
-    const char* Arguments;  // the conversions in order, e.g. "sd"
+    int entry;
+    const char* arguments;  // the conversions in order, e.g. "sd"
 };
 constexpr Use kUses[] = {{1, ""},  {2, ""},   {3, ""},   {5, ""},  {6, ""},    {10, ""}, {13, ""},
                          {14, ""}, {15, ""},  {16, ""},  {17, ""}, {18, ""},   {19, ""}, {22, "s"},
                          {23, ""}, {24, "s"}, {25, "s"}, {27, ""}, {29, "sd"}, {34, ""}, {35, ""},
                          {36, ""}, {37, ""},  {38, ""},  {39, ""}, {40, ""},   {42, ""}, {43, ""}};
 
-std::string Conversions(const std::string& text) {
+std::string conversions(const std::string& text) {
     std::string found;
     for (std::size_t i = 0; i + 1 < text.size(); ++i) {
         if (text[i] == '%') {
@@ -39,9 +39,9 @@ TEST(LanguageTexts, EnglishAndKoreanSupplyEveryEntryTheServerUses) {
         const LanguageTexts texts = LanguageTexts::load(code, kLanguages);
         EXPECT_EQ(texts.entryCount(), 44) << code;
         for (const Use& use : kUses) {
-            const std::string text = texts.entry(use.Entry);
-            EXPECT_FALSE(text.empty()) << code << " entry " << use.Entry;
-            EXPECT_EQ(Conversions(text), use.Arguments) << code << " entry " << use.Entry;
+            const std::string text = texts.entry(use.entry);
+            EXPECT_FALSE(text.empty()) << code << " entry " << use.entry;
+            EXPECT_EQ(conversions(text), use.arguments) << code << " entry " << use.entry;
         }
     }
     const LanguageTexts english = LanguageTexts::load("en", kLanguages);
@@ -54,7 +54,7 @@ TEST(LanguageTexts, EnglishAndKoreanSupplyEveryEntryTheServerUses) {
 TEST(LanguageTexts, FilesAreCheckedWhenRead) {
     TempDir dir;
     const auto misnumbered =
-        dir.Write("x.xml",
+        dir.write("x.xml",
                   "<language>\n<_11>\n<text n=\"0\">a</text>\n<text n=\"2\">b</text>\n"
                   "</_11>\n</language>\n");
     try {
@@ -65,7 +65,7 @@ TEST(LanguageTexts, FilesAreCheckedWhenRead) {
         EXPECT_NE(std::string(error.what()).find("expected n=\"1\""), std::string::npos);
     }
     EXPECT_THROW(LanguageTexts::load("xx", kLanguages), FileError) << "no such language";
-    const auto other = dir.Write("y.xml", "<language><_12><t>a</t></_12></language>");
+    const auto other = dir.write("y.xml", "<language><_12><t>a</t></_12></language>");
     EXPECT_THROW(LanguageTexts::load(other.string(), kLanguages), FileError);
 }
 

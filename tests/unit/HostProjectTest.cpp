@@ -13,34 +13,34 @@ using namespace host;
 
 namespace {
 
-std::size_t CountTags(const std::vector<IoNode>& nodes, std::set<int32_t>& sigTypes) {
+std::size_t countTags(const std::vector<IoNode>& nodes, std::set<int32_t>& sigTypes) {
     std::size_t count = 0;
     for (const IoNode& node : nodes) {
         if (node.tag) {
             ++count;
             sigTypes.insert(node.tag->sigType);
         } else {
-            count += CountTags(node.children, sigTypes);
+            count += countTags(node.children, sigTypes);
         }
     }
     return count;
 }
 
-void CollectUnits(const std::vector<UnitSpec>& units, std::vector<const UnitSpec*>& all) {
+void collectUnits(const std::vector<UnitSpec>& units, std::vector<const UnitSpec*>& all) {
     for (const UnitSpec& unit : units) {
         all.push_back(&unit);
-        CollectUnits(unit.children, all);
+        collectUnits(unit.children, all);
     }
 }
 
 // A minimal project around a fragment placed inside the root element.
-std::string ProjectText(const std::string& inside) {
+std::string projectText(const std::string& inside) {
     return "<?xml version=\"1.0\"?>\n<kelvane-project format=\"1\">\n" + inside +
            "</kelvane-project>\n";
 }
 
 // The error a project text gives, with the file name "p.xml".
-FileError ErrorOf(const std::string& text, const ProjectLimits& limits = {}) {
+FileError errorOf(const std::string& text, const ProjectLimits& limits = {}) {
     try {
         ProjectFile::fromText(text, "p.xml", limits);
     } catch (const FileError& error) {
@@ -61,13 +61,13 @@ TEST(ProjectFile, DemoProjectRoundTripsThroughItsFile) {
 TEST(ProjectFile, DemoProjectIsASmallPlantWithEveryKindOfRecord) {
     const Project demo = makeDemoProject();
     std::set<int32_t> sigTypes;
-    const std::size_t tags = CountTags(demo.ioTree, sigTypes);
+    const std::size_t tags = countTags(demo.ioTree, sigTypes);
     EXPECT_GE(tags, 30u);
     EXPECT_LE(tags, 100u);
     EXPECT_EQ(sigTypes, (std::set<int32_t>{0, 1, 2}));
 
     std::vector<const UnitSpec*> units;
-    CollectUnits(demo.systemTree, units);
+    collectUnits(demo.systemTree, units);
     std::set<int32_t> propTypes;
     int interfaces = 0;
     for (const UnitSpec* unit : units) {
@@ -97,14 +97,14 @@ TEST(ProjectFile, DemoProjectIsASmallPlantWithEveryKindOfRecord) {
 TEST(ProjectFile, SyntheticProjectHasTheAskedNumberOfNumericTags) {
     const Project project = makeSyntheticProject(2500);
     std::set<int32_t> sigTypes;
-    EXPECT_EQ(CountTags(project.ioTree, sigTypes), 2500u);
+    EXPECT_EQ(countTags(project.ioTree, sigTypes), 2500u);
     EXPECT_EQ(sigTypes, std::set<int32_t>{0});
     EXPECT_EQ(project.ioTree.size(), 3u);
 }
 
 TEST(ProjectFile, SavedFileKeepsThePluginSettings) {
     TempDir dir;
-    const auto path = dir.Write("plant.xml", projectFileText(makeDemoProject()));
+    const auto path = dir.write("plant.xml", projectFileText(makeDemoProject()));
     ProjectFile file = ProjectFile::load(path);
     pugi::xml_node settings = file.pluginSettings();
     settings.remove_children();
@@ -120,10 +120,10 @@ TEST(ProjectFile, SavedFileKeepsThePluginSettings) {
 TEST(ProjectFileErrors, MissingFileNamesTheFile) {
     TempDir dir;
     try {
-        ProjectFile::load(dir.Path() / "absent.xml");
+        ProjectFile::load(dir.path() / "absent.xml");
         FAIL() << "a missing file was accepted";
     } catch (const FileError& error) {
-        EXPECT_EQ(error.file(), (dir.Path() / "absent.xml").string());
+        EXPECT_EQ(error.file(), (dir.path() / "absent.xml").string());
         EXPECT_EQ(error.line(), 0);
         EXPECT_NE(std::string(error.what()).find("cannot open"), std::string::npos);
     }
@@ -131,7 +131,7 @@ TEST(ProjectFileErrors, MissingFileNamesTheFile) {
 
 TEST(ProjectFileErrors, MalformedXmlGivesFileAndLine) {
     TempDir dir;
-    const auto path = dir.Write("broken.xml", ProjectText("  <io-tree>\n    <group name=\"A\">\n"
+    const auto path = dir.write("broken.xml", projectText("  <io-tree>\n    <group name=\"A\">\n"
                                                           "  </io-tree>\n"));
     try {
         ProjectFile::load(path);
@@ -147,7 +147,7 @@ TEST(ProjectFileErrors, MalformedXmlGivesFileAndLine) {
 
 TEST(ProjectFileErrors, MissingAndBadAttributesNameLineAndExpectation) {
     FileError noName =
-        ErrorOf(ProjectText("<io-tree>\n<group name=\"G\">\n<tag id=\"1\"/>\n"
+        errorOf(projectText("<io-tree>\n<group name=\"G\">\n<tag id=\"1\"/>\n"
                             "</group>\n</io-tree>\n"));
     EXPECT_EQ(noName.line(), 5);
     EXPECT_NE(std::string(noName.what()).find("<tag> lacks the attribute \"name\""),
@@ -155,7 +155,7 @@ TEST(ProjectFileErrors, MissingAndBadAttributesNameLineAndExpectation) {
         << noName.what();
 
     FileError decimals =
-        ErrorOf(ProjectText("<io-tree>\n<tag name=\"T\" decimals=\"abc\"/>\n</io-tree>\n"));
+        errorOf(projectText("<io-tree>\n<tag name=\"T\" decimals=\"abc\"/>\n</io-tree>\n"));
     EXPECT_EQ(decimals.line(), 4);
     EXPECT_NE(std::string(decimals.what())
                   .find("attribute \"decimals\": expected an integer from -2 to 15, found \"abc\""),
@@ -163,23 +163,23 @@ TEST(ProjectFileErrors, MissingAndBadAttributesNameLineAndExpectation) {
         << decimals.what();
 
     FileError typo =
-        ErrorOf(ProjectText("<io-tree>\n<tag name=\"T\" decimal=\"2\"/>\n</io-tree>\n"));
+        errorOf(projectText("<io-tree>\n<tag name=\"T\" decimal=\"2\"/>\n</io-tree>\n"));
     EXPECT_NE(std::string(typo.what()).find("unknown attribute \"decimal\" on <tag>"),
               std::string::npos)
         << typo.what();
 
-    FileError guid = ErrorOf(ProjectText("<io-tree><tag name=\"T\" guid=\"{1234}\"/></io-tree>\n"));
+    FileError guid = errorOf(projectText("<io-tree><tag name=\"T\" guid=\"{1234}\"/></io-tree>\n"));
     EXPECT_NE(std::string(guid.what()).find("attribute \"guid\""), std::string::npos);
 
     FileError station =
-        ErrorOf(ProjectText("<system-tree>\n<interface>\n<station model=\"M\"/>\n"
+        errorOf(projectText("<system-tree>\n<interface>\n<station model=\"M\"/>\n"
                             "</interface>\n</system-tree>\n"));
     EXPECT_EQ(station.line(), 5);
     EXPECT_NE(std::string(station.what()).find("<station> lacks the attribute \"name\""),
               std::string::npos);
 
     FileError parameter =
-        ErrorOf(ProjectText("<system-tree><station name=\"S\">\n<parameter name=\"P\" type=\"2\" "
+        errorOf(projectText("<system-tree><station name=\"S\">\n<parameter name=\"P\" type=\"2\" "
                             "writer=\"sometimes\"/>\n</station></system-tree>\n"));
     EXPECT_NE(std::string(parameter.what())
                   .find("attribute \"writer\": expected one of normal, raises, none"),
@@ -188,24 +188,24 @@ TEST(ProjectFileErrors, MissingAndBadAttributesNameLineAndExpectation) {
 }
 
 TEST(ProjectFileErrors, InconsistentContentIsRefused) {
-    EXPECT_NE(std::string(ErrorOf("<other/>").what()).find("expected the root element"),
+    EXPECT_NE(std::string(errorOf("<other/>").what()).find("expected the root element"),
               std::string::npos);
-    EXPECT_NE(std::string(ErrorOf(ProjectText("<io-tree><tag name=\"T\" sig-type=\"1\"><drive "
+    EXPECT_NE(std::string(errorOf(projectText("<io-tree><tag name=\"T\" sig-type=\"1\"><drive "
                                               "kind=\"cycle\"/></tag></io-tree>"))
                               .what())
                   .find("needs the tag's <values>"),
               std::string::npos);
-    EXPECT_NE(std::string(ErrorOf(ProjectText("<system-tree><station name=\"S\" "
+    EXPECT_NE(std::string(errorOf(projectText("<system-tree><station name=\"S\" "
                                               "parent-unit=\"nowhere\"/></system-tree>"))
                               .what())
                   .find("no unit has the key \"nowhere\""),
               std::string::npos);
     EXPECT_NE(
-        std::string(ErrorOf(ProjectText("<users><user id=\"u\" hash=\"secret\"/></users>")).what())
+        std::string(errorOf(projectText("<users><user id=\"u\" hash=\"secret\"/></users>")).what())
             .find("crypt(3) password hash"),
         std::string::npos);
     EXPECT_NE(
-        std::string(ErrorOf(ProjectText("<system-tree><station name=\"S\"><parameter "
+        std::string(errorOf(projectText("<system-tree><station name=\"S\"><parameter "
                                         "name=\"P\" type=\"0\" unit=\"" +
                                         std::string(40, 'u') + "\"/></station></system-tree>"))
                         .what())
@@ -216,7 +216,7 @@ TEST(ProjectFileErrors, InconsistentContentIsRefused) {
 TEST(ProjectFileErrors, RepeatedSectionIsRefusedAtItsLine) {
     for (const std::string section :
          {"project", "map", "users", "io-tree", "system-tree", "plugin-settings"}) {
-        const FileError error = ErrorOf(ProjectText("<" + section + "/>\n<" + section + "/>\n"));
+        const FileError error = errorOf(projectText("<" + section + "/>\n<" + section + "/>\n"));
         EXPECT_EQ(error.line(), 4) << section;
         EXPECT_NE(std::string(error.what()).find("<" + section + "> appears twice"),
                   std::string::npos)
@@ -227,14 +227,14 @@ TEST(ProjectFileErrors, RepeatedSectionIsRefusedAtItsLine) {
 TEST(ProjectFileErrors, BoundsAreEnforced) {
     ProjectLimits small;
     small.maxFileBytes = 100;
-    EXPECT_NE(std::string(ErrorOf(ProjectText(std::string(200, ' ')), small).what())
+    EXPECT_NE(std::string(errorOf(projectText(std::string(200, ' ')), small).what())
                   .find("larger than the limit of 100 bytes"),
               std::string::npos);
 
     ProjectLimits twoTags;
     twoTags.maxTags = 2;
-    FileError tags = ErrorOf(
-        ProjectText(
+    FileError tags = errorOf(
+        projectText(
             "<io-tree>\n<tag name=\"A\"/>\n<tag name=\"B\"/>\n<tag name=\"C\"/>\n</io-tree>\n"),
         twoTags);
     EXPECT_EQ(tags.line(), 6);
@@ -242,7 +242,7 @@ TEST(ProjectFileErrors, BoundsAreEnforced) {
 
     ProjectLimits shallow;
     shallow.maxTreeDepth = 2;
-    EXPECT_NE(std::string(ErrorOf(ProjectText("<io-tree><group name=\"1\"><group name=\"2\"><group "
+    EXPECT_NE(std::string(errorOf(projectText("<io-tree><group name=\"1\"><group name=\"2\"><group "
                                               "name=\"3\"/></group></group></io-tree>"),
                                   shallow)
                               .what())

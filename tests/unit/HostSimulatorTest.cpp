@@ -20,7 +20,7 @@ using std::chrono::milliseconds;
 
 namespace {
 
-TagSpec Numeric(DriveKind kind, int32_t decimals) {
+TagSpec numeric(DriveKind kind, int32_t decimals) {
     TagSpec tag;
     tag.name = "T";
     tag.unit = "bar";
@@ -33,31 +33,31 @@ TagSpec Numeric(DriveKind kind, int32_t decimals) {
     return tag;
 }
 
-std::u16string TextOf(const TCurrentValue& value) {
-    return BlockText(value);
+std::u16string textOf(const TCurrentValue& value) {
+    return blockText(value);
 }
 
 }  // namespace
 
 TEST(TagDriver, SineAndRampFollowTheirPeriod) {
-    const TagSpec sine = Numeric(DriveKind::Sine, 2);
+    const TagSpec sine = numeric(DriveKind::Sine, 2);
     TagDriver sineDriver(sine, 1);
     EXPECT_DOUBLE_EQ(sineDriver.next(milliseconds(0), 1.0).Value, 15.0);
     const TCurrentValue top = sineDriver.next(milliseconds(250), 1.0);
     EXPECT_DOUBLE_EQ(top.Value, 20.0);
-    EXPECT_EQ(TextOf(top), u"20.00");
+    EXPECT_EQ(textOf(top), u"20.00");
     EXPECT_NEAR(sineDriver.next(milliseconds(750), 1.0).Value, 10.0, 1e-9);
     EXPECT_NEAR(sineDriver.next(milliseconds(1250), 1.0).Value, 20.0, 1e-9);
 
-    const TagSpec ramp = Numeric(DriveKind::Ramp, 1);
+    const TagSpec ramp = numeric(DriveKind::Ramp, 1);
     TagDriver rampDriver(ramp, 1);
     EXPECT_DOUBLE_EQ(rampDriver.next(milliseconds(500), 1.0).Value, 15.0);
     EXPECT_DOUBLE_EQ(rampDriver.next(milliseconds(1100), 1.0).Value, 11.0);
-    EXPECT_EQ(TextOf(rampDriver.next(milliseconds(1100), 1.0)), u"11.0");
+    EXPECT_EQ(textOf(rampDriver.next(milliseconds(1100), 1.0)), u"11.0");
 }
 
 TEST(TagDriver, RandomWalkStaysInItsBoundsAndMovesByItsStep) {
-    const TagSpec walk = Numeric(DriveKind::RandomWalk, 3);
+    const TagSpec walk = numeric(DriveKind::RandomWalk, 3);
     TagDriver driver(walk, 7);
     double previous = 15.0;
     bool moved = false;
@@ -81,7 +81,7 @@ TEST(TagDriver, ListAndTextTagsStepThroughTheirEntries) {
     for (const auto& [name, value] : {std::pair{u"Stopped", 0.0}, std::pair{u"Running", 1.0},
                                       std::pair{u"Fault", 7.0}, std::pair{u"Stopped", 0.0}}) {
         const TCurrentValue current = cycle.next(milliseconds(0), 1.0);
-        EXPECT_EQ(TextOf(current), name);
+        EXPECT_EQ(textOf(current), name);
         EXPECT_DOUBLE_EQ(current.Value, value);
     }
 
@@ -92,17 +92,17 @@ TEST(TagDriver, ListAndTextTagsStepThroughTheirEntries) {
     text.drive.messages = {"Filter backwash started", std::string(40, 'm')};
     TagDriver messages(text, 1);
     const TCurrentValue first = messages.next(milliseconds(0), 1.0);
-    EXPECT_EQ(TextOf(first), u"Filter backwash started");
+    EXPECT_EQ(textOf(first), u"Filter backwash started");
     EXPECT_EQ(first.Decimals, -1);
-    EXPECT_EQ(TextOf(messages.next(milliseconds(0), 1.0)).size(), 31u)
+    EXPECT_EQ(textOf(messages.next(milliseconds(0), 1.0)).size(), 31u)
         << "cut to the block's text with its terminating zero";
 }
 
 TEST(TagDriver, ValueShownAsTextCarriesItsUnit) {
-    const TagSpec tag = Numeric(DriveKind::Ramp, -1);
+    const TagSpec tag = numeric(DriveKind::Ramp, -1);
     TagDriver driver(tag, 1);
     const TCurrentValue value = driver.next(milliseconds(500), 44000.25);
-    EXPECT_EQ(TextOf(value), u"15.00 bar");
+    EXPECT_EQ(textOf(value), u"15.00 bar");
     EXPECT_EQ(value.Decimals, -1);
     EXPECT_DOUBLE_EQ(value.TimeStamp, 44000.25);
     EXPECT_EQ(value.Updated, 1);
@@ -159,9 +159,9 @@ TEST(Simulator, WritesEveryTagIntoAMapAsSoonAsItOpensAndKeepsWriting) {
            !(sawText && fastWrites >= 5 && sawOffline && sawOnline)) {
         {
             std::lock_guard lock(map.HeaderLock());
-            fastWrites = Value(map.GetHeader(0)->WriteCount);
+            fastWrites = value(map.GetHeader(0)->WriteCount);
             const TCurrentValue& text = map.GetHeader(1)->Current;
-            sawText = text.Updated != 0 && TextOf(text) == u"hello";
+            sawText = text.Updated != 0 && textOf(text) == u"hello";
         }
         const int32_t now = std::atomic_ref<int32_t>(*const_cast<int32_t*>(state)).load();
         sawOffline = sawOffline || now == 0;
@@ -176,13 +176,13 @@ TEST(Simulator, WritesEveryTagIntoAMapAsSoonAsItOpensAndKeepsWriting) {
     {
         std::lock_guard lock(map.HeaderLock());
         const TCurrentValue& fast = map.GetHeader(0)->Current;
-        EXPECT_EQ(Value(fast.Decimals), 2);
-        EXPECT_NEAR(Value(fast.TimeStamp), opened, 11.0 / 86400.0);
+        EXPECT_EQ(value(fast.Decimals), 2);
+        EXPECT_NEAR(value(fast.TimeStamp), opened, 11.0 / 86400.0);
     }
     EXPECT_GE(simulator.headersWritten(), fastWrites + 1);
 
     // Stopped: nothing is written any more.
-    const uint64_t after = Value(map.GetHeader(0)->WriteCount);
+    const uint64_t after = value(map.GetHeader(0)->WriteCount);
     std::this_thread::sleep_for(milliseconds(60));
-    EXPECT_EQ(Value(map.GetHeader(0)->WriteCount), after);
+    EXPECT_EQ(value(map.GetHeader(0)->WriteCount), after);
 }

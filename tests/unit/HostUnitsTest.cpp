@@ -47,14 +47,14 @@ class UnitsTest : public ::testing::Test {
     UnitsTest()
         : file_(ProjectFile::fromText(kProject, "units.xml")), system_(file_.model().systemTree) {}
 
-    const SystemRecords::Unit& UnitNamed(std::string_view name) {
+    const SystemRecords::Unit& unitNamed(std::string_view name) {
         const SystemRecords::Unit* unit = system_.find(name);
         EXPECT_NE(unit, nullptr) << name;
         return *unit;
     }
 
     // Sends one command the way the plug-in does and returns it as the unit left it.
-    static TPinzCommand Send(TPinzBase& unit, int32_t code, const char16_t* text,
+    static TPinzCommand send(TPinzBase& unit, int32_t code, const char16_t* text,
                              int32_t kind = kPinzCommandKind) {
         TPinzCommand command{};
         command.Code = code;
@@ -74,7 +74,7 @@ class UnitsTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(UnitsTest, TreeCarriesUnitRecordsAsTheProjectSays) {
-    const SystemRecords::Unit& station = UnitNamed("ST01");
+    const SystemRecords::Unit& station = unitNamed("ST01");
     const SystemRecords::Unit& face = system_.units().front();
     ASSERT_NE(face.data, nullptr);
     EXPECT_EQ(face.data->Pinz->PinKind(), kInterfacePinKind);
@@ -117,7 +117,7 @@ TEST_F(UnitsTest, TreeCarriesUnitRecordsAsTheProjectSays) {
 }
 
 TEST_F(UnitsTest, PropertiesSitWhereThePluginReadsThem) {
-    UnitPinz& unit = *UnitNamed("ST01").pinz;
+    UnitPinz& unit = *unitNamed("ST01").pinz;
     TPinzBase* base = &unit;
     const auto* raw = reinterpret_cast<const uint8_t*>(base);
     int32_t pinKind = 0;
@@ -141,43 +141,43 @@ TEST_F(UnitsTest, PropertiesSitWhereThePluginReadsThem) {
 }
 
 TEST_F(UnitsTest, SelectAndGroupAnswers) {
-    UnitPinz& unit = *UnitNamed("ST01").pinz;
-    Send(unit, 5, u"");
-    Send(unit, 5, u"", 53);  // not a command envelope: ignored
+    UnitPinz& unit = *unitNamed("ST01").pinz;
+    send(unit, 5, u"");
+    send(unit, 5, u"", 53);  // not a command envelope: ignored
     EXPECT_EQ(unit.calls().selects, 1);
 
     auto group = [&](const char16_t* index) {
-        return std::u16string(RefText(Value(Send(unit, 106, index).Text)));
+        return std::u16string(RefText(value(send(unit, 106, index).Text)));
     };
     EXPECT_EQ(group(u"2"), u"2") << "its own group";
     EXPECT_EQ(group(u"3"), u"1") << "another parameter's group";
     EXPECT_EQ(group(u"4"), u"-1") << "no group";
     const char16_t* asked = u"5";
-    EXPECT_EQ(Value(Send(unit, 106, asked).Text), asked) << "a unit that ignores the command";
+    EXPECT_EQ(value(send(unit, 106, asked).Text), asked) << "a unit that ignores the command";
     const char16_t* outside = u"99";
-    EXPECT_EQ(Value(Send(unit, 106, outside).Text), outside);
+    EXPECT_EQ(value(send(unit, 106, outside).Text), outside);
     EXPECT_EQ(unit.calls().groupQueries, 5);
 }
 
 TEST_F(UnitsTest, RangeAnswers) {
-    UnitPinz& unit = *UnitNamed("ST01").pinz;
-    auto* range = static_cast<TParamRange*>(Send(unit, 109, u"2").Data);
+    UnitPinz& unit = *unitNamed("ST01").pinz;
+    auto* range = static_cast<TParamRange*>(send(unit, 109, u"2").Data);
     ASSERT_NE(range, nullptr);
     EXPECT_EQ(range->Valid, 1);
-    EXPECT_DOUBLE_EQ(Value(range->Minimum), 0.5);
-    EXPECT_DOUBLE_EQ(Value(range->Maximum), 3.5);
-    EXPECT_EQ(Value(range->Decimals), 3);
-    auto* none = static_cast<TParamRange*>(Send(unit, 109, u"0").Data);
+    EXPECT_DOUBLE_EQ(value(range->Minimum), 0.5);
+    EXPECT_DOUBLE_EQ(value(range->Maximum), 3.5);
+    EXPECT_EQ(value(range->Decimals), 3);
+    auto* none = static_cast<TParamRange*>(send(unit, 109, u"0").Data);
     ASSERT_NE(none, nullptr);
     EXPECT_EQ(none->Valid, 0);
-    EXPECT_EQ(Value(Send(unit, 109, u"8").Data), nullptr);
-    EXPECT_EQ(Value(Send(unit, 109, u"x").Data), nullptr);
+    EXPECT_EQ(value(send(unit, 109, u"8").Data), nullptr);
+    EXPECT_EQ(value(send(unit, 109, u"x").Data), nullptr);
 }
 
 TEST_F(UnitsTest, WritersApplyRaiseOrAreMissing) {
-    UnitPinz& unit = *UnitNamed("ST01").pinz;
+    UnitPinz& unit = *unitNamed("ST01").pinz;
     auto writerOf = [&](const char16_t* index) {
-        return static_cast<TParamWriteEvent*>(Send(unit, 105, index).Data);
+        return static_cast<TParamWriteEvent*>(send(unit, 105, index).Data);
     };
     TVariant value{TVariant::vtString, 0, u"42"};
 
@@ -210,10 +210,10 @@ TEST_F(UnitsTest, WritersApplyRaiseOrAreMissing) {
 // Like a device, a unit applies nothing its parameter cannot hold as it was given, and nothing
 // while the parameter is disabled or the station offline.
 TEST_F(UnitsTest, WritersRefuseWhatTheParameterCannotHold) {
-    const SystemRecords::Unit& st01 = UnitNamed("ST01");
+    const SystemRecords::Unit& st01 = unitNamed("ST01");
     UnitPinz& unit = *st01.pinz;
     auto write = [&](const char16_t* index, const std::u16string& text, int32_t item) {
-        auto* writer = static_cast<TParamWriteEvent*>(Send(unit, 105, index).Data);
+        auto* writer = static_cast<TParamWriteEvent*>(send(unit, 105, index).Data);
         TVariant value{TVariant::vtString, 0, text.c_str()};
         (*writer)(-1, 0, &value, item);
     };
@@ -247,7 +247,7 @@ TEST_F(UnitsTest, WritersRefuseWhatTheParameterCannotHold) {
 }
 
 TEST_F(UnitsTest, PropertyChangeIsRecorded) {
-    UnitPinz& unit = *UnitNamed("ST01").pinz;
+    UnitPinz& unit = *unitNamed("ST01").pinz;
     EXPECT_EQ(unit.PropertyChange(unit.parameter(1), 1, pcValueChanged, nullptr), pcrNone);
     const UnitCalls calls = unit.calls();
     EXPECT_EQ(calls.propertyChanges, 1);
