@@ -1,8 +1,8 @@
-#include "DemoProject.h"
+#include "host/core/DemoProject.h"
 
-#include "Passwords.h"
-#include "ProjectFile.h"
-#include "ProjectWriter.h"
+#include "host/core/Passwords.h"
+#include "host/core/ProjectFile.h"
+#include "host/core/ProjectWriter.h"
 
 namespace host {
 

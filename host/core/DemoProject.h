@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <string>
 
-#include "ProjectModel.h"
+#include "host/core/ProjectModel.h"
 
 namespace host {
 

@@ -1,4 +1,4 @@
-#include "FileError.h"
+#include "host/core/FileError.h"
 
 namespace host {
 

@@ -1,4 +1,4 @@
-#include "GuidText.h"
+#include "host/core/GuidText.h"
 
 #include <charconv>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "HostDateTime.h"
+#include "host/core/HostDateTime.h"
 
 #include <ctime>
 

@@ -1,4 +1,4 @@
-#include "HostTree.h"
+#include "host/core/HostTree.h"
 
 namespace host {
 

@@ -1,4 +1,4 @@
-#include "IoRecords.h"
+#include "host/core/IoRecords.h"
 
 namespace host {
 

@@ -5,9 +5,9 @@
 #include <memory>
 #include <vector>
 
-#include "HostTree.h"
-#include "ProjectModel.h"
-#include "TextPool.h"
+#include "host/core/HostTree.h"
+#include "host/core/ProjectModel.h"
+#include "host/core/TextPool.h"
 #include "kelvane/IORecords.h"
 
 namespace host {

@@ -1,9 +1,9 @@
-#include "LanguageTexts.h"
+#include "host/core/LanguageTexts.h"
 
 #include <cctype>
 #include <charconv>
 
-#include "FileError.h"
+#include "host/core/FileError.h"
 
 namespace host {
 

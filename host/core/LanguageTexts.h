@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <string>
 
-#include "XmlNode.h"
-#include "XmlSource.h"
+#include "host/core/XmlNode.h"
+#include "host/core/XmlSource.h"
 
 namespace host {
 

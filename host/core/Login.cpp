@@ -1,12 +1,12 @@
-#include "Login.h"
+#include "host/core/Login.h"
 
 #include <QString>
 #include <cstdio>
 #include <set>
 #include <thread>
 
-#include "Passwords.h"
-#include "Utf16.h"
+#include "host/core/Passwords.h"
+#include "host/core/Utf16.h"
 #include "kelvane/Text.h"
 
 namespace host {

@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "Passwords.h"
-#include "ProjectModel.h"
+#include "host/core/Passwords.h"
+#include "host/core/ProjectModel.h"
 #include "kelvane/Pinz.h"
 
 namespace host {

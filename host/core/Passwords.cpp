@@ -1,4 +1,4 @@
-#include "Passwords.h"
+#include "host/core/Passwords.h"
 
 #include <crypt.h>
 

@@ -1,4 +1,4 @@
-#include "Plant.h"
+#include "host/core/Plant.h"
 
 namespace host {
 

@@ -2,10 +2,10 @@
 // and tree, the system tree with its units, and the system object that carries them.
 #pragma once
 
-#include "IoRecords.h"
-#include "ProjectModel.h"
-#include "SystemRecords.h"
-#include "TextPool.h"
+#include "host/core/IoRecords.h"
+#include "host/core/ProjectModel.h"
+#include "host/core/SystemRecords.h"
+#include "host/core/TextPool.h"
 #include "kelvane/SystemRecords.h"
 
 namespace host {

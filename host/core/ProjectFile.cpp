@@ -1,10 +1,10 @@
-#include "ProjectFile.h"
+#include "host/core/ProjectFile.h"
 
 #include <cerrno>
 #include <cstring>
 #include <system_error>
 
-#include "FileError.h"
+#include "host/core/FileError.h"
 
 namespace host {
 

@@ -7,9 +7,9 @@
 
 #include <pugixml.hpp>
 
-#include "ProjectLimits.h"
-#include "ProjectModel.h"
-#include "XmlSource.h"
+#include "host/core/ProjectLimits.h"
+#include "host/core/ProjectModel.h"
+#include "host/core/XmlSource.h"
 
 namespace host {
 

@@ -1,6 +1,6 @@
-#include "ProjectModel.h"
+#include "host/core/ProjectModel.h"
 
-#include "GuidText.h"
+#include "host/core/GuidText.h"
 #include "kelvane/SystemRecords.h"
 
 namespace host {

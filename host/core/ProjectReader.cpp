@@ -7,10 +7,10 @@
 #include <set>
 #include <string_view>
 
-#include "FileError.h"
-#include "GuidText.h"
-#include "ProjectFile.h"
-#include "Utf16.h"
+#include "host/core/FileError.h"
+#include "host/core/GuidText.h"
+#include "host/core/ProjectFile.h"
+#include "host/core/Utf16.h"
 
 namespace host {
 

@@ -1,10 +1,10 @@
-#include "ProjectWriter.h"
+#include "host/core/ProjectWriter.h"
 
 #include <charconv>
 #include <sstream>
 
-#include "GuidText.h"
-#include "ProjectFile.h"
+#include "host/core/GuidText.h"
+#include "host/core/ProjectFile.h"
 
 namespace host {
 

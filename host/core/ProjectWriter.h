@@ -5,7 +5,7 @@
 
 #include <pugixml.hpp>
 
-#include "ProjectModel.h"
+#include "host/core/ProjectModel.h"
 
 namespace host {
 

@@ -1,8 +1,8 @@
-#include "Simulator.h"
+#include "host/core/Simulator.h"
 
 #include <atomic>
 
-#include "HostDateTime.h"
+#include "host/core/HostDateTime.h"
 #include "host/readmap/MapAccess.h"
 
 namespace host {

@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "Plant.h"
-#include "TagDriver.h"
+#include "host/core/Plant.h"
+#include "host/core/TagDriver.h"
 #include "host/readmap/MapAccess.h"
 
 namespace host {

@@ -1,6 +1,6 @@
-#include "SystemRecords.h"
+#include "host/core/SystemRecords.h"
 
-#include "Utf16.h"
+#include "host/core/Utf16.h"
 #include "kelvane/Text.h"
 
 namespace host {

@@ -7,9 +7,9 @@
 #include <memory>
 #include <vector>
 
-#include "HostTree.h"
-#include "ProjectModel.h"
-#include "TextPool.h"
+#include "host/core/HostTree.h"
+#include "host/core/ProjectModel.h"
+#include "host/core/TextPool.h"
 #include "host/units/UnitPinz.h"
 #include "kelvane/SystemRecords.h"
 

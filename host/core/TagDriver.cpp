@@ -1,11 +1,11 @@
-#include "TagDriver.h"
+#include "host/core/TagDriver.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <numbers>
 
-#include "Utf16.h"
+#include "host/core/Utf16.h"
 #include "kelvane/Text.h"
 
 namespace host {

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <random>
 
-#include "ProjectModel.h"
+#include "host/core/ProjectModel.h"
 #include "kelvane/IORecords.h"
 
 namespace host {

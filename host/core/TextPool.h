@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "Utf16.h"
+#include "host/core/Utf16.h"
 
 namespace host {
 

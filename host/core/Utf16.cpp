@@ -1,4 +1,4 @@
-#include "Utf16.h"
+#include "host/core/Utf16.h"
 
 #include <QString>
 

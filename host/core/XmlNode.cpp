@@ -1,4 +1,4 @@
-#include "XmlNode.h"
+#include "host/core/XmlNode.h"
 
 #include <string>
 

@@ -1,11 +1,11 @@
-#include "XmlSource.h"
+#include "host/core/XmlSource.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
 
-#include "FileError.h"
+#include "host/core/FileError.h"
 
 namespace host {
 

@@ -1,4 +1,4 @@
-#include "MapRegistry.h"
+#include "host/readmap/MapRegistry.h"
 
 #include <algorithm>
 #include <atomic>

@@ -6,7 +6,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "MapAccess.h"
+#include "host/readmap/MapAccess.h"
 
 namespace host {
 

@@ -6,7 +6,7 @@
 #include <new>
 #include <vector>
 
-#include "MapRegistry.h"
+#include "host/readmap/MapRegistry.h"
 
 namespace kelvane {
 
