@@ -78,13 +78,66 @@ std::string readPassword() {
     return password;
 }
 
-int run(const HostOptions& options) {
-    const std::filesystem::path exeDir = executableDir();
-    const std::filesystem::path pluginPath = options.pluginPath.value_or(exeDir / kPluginFile);
+// Whether the host shows its window; without one, Qt draws offscreen.
+bool useGui(const HostOptions& options) {
     const bool gui = options.gui || options.screenshot || (!options.headless && hasDisplay());
     if ((!gui || !hasDisplay()) && std::getenv("QT_QPA_PLATFORM") == nullptr) {
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     }
+    return gui;
+}
+
+// Prints the start line; returns what it says of the listener, for the service status.
+std::string reportStart(HostSession& session, const std::optional<ListenerState>& listener,
+                        const std::filesystem::path& pluginPath,
+                        const std::filesystem::path& configDir) {
+    // "listening on <address>:<port>" is what scripts and tests read the bound port from.
+    const std::string where = !listener             ? std::string()
+                              : listener->listening ? "; listening on " + listener->text
+                                                    : "; not listening: " + listener->text;
+    const Project& project = session.plant().model();
+    std::fprintf(stderr,
+                 "kelvane-host: plug-in %s loaded; DAQ run started with project \"%s\" (%zu tags, "
+                 "%zu units)%s; config dir %s\n",
+                 pluginPath.c_str(), project.info.projectName.c_str(), countTags(project.ioTree),
+                 session.plant().system().units().size(), where.c_str(), configDir.c_str());
+    return where;
+}
+
+// Quits after the screenshot, or after the time the options give.
+void scheduleQuit(const HostOptions& options, QObject& context, MainWindow* window) {
+    if (options.screenshot) {
+        QTimer::singleShot(kScreenshotDelayMs, &context, [&options, window] {
+            if (!window->grab().save(QString::fromStdString(options.screenshot->string()))) {
+                std::fprintf(stderr, "kelvane-host: %s: cannot write the screenshot\n",
+                             options.screenshot->c_str());
+            }
+            QCoreApplication::quit();
+        });
+    }
+    if (options.exitAfterMs > 0) {
+        QTimer::singleShot(options.exitAfterMs, &context, &QCoreApplication::quit);
+    }
+}
+
+int stopSession(HostSession& session, const HostOptions& options,
+                const SignalWatcher& stopSignals) {
+    notifyServiceStopping();
+    try {
+        session.stop(options.save ? options.projectPath : std::nullopt);
+    } catch (const FileError& error) {
+        std::fprintf(stderr, "kelvane-host: %s\n", error.what());
+        return kExitFile;
+    }
+    std::fprintf(stderr, "kelvane-host: stopped%s\n",
+                 stopSignals.received() != 0 ? " on a signal" : "");
+    return kExitOk;
+}
+
+int run(const HostOptions& options) {
+    const std::filesystem::path exeDir = executableDir();
+    const std::filesystem::path pluginPath = options.pluginPath.value_or(exeDir / kPluginFile);
+    const bool gui = useGui(options);
 
     int argc = 1;
     char name[] = "kelvane-host";
@@ -127,48 +180,18 @@ int run(const HostOptions& options) {
         session->stop();
         return kExitListen;
     }
-    // "listening on <address>:<port>" is what scripts and tests read the bound port from.
-    const std::string where = !listener             ? std::string()
-                              : listener->listening ? "; listening on " + listener->text
-                                                    : "; not listening: " + listener->text;
-    const Project& project = session->plant().model();
-    std::fprintf(stderr,
-                 "kelvane-host: plug-in %s loaded; DAQ run started with project \"%s\" (%zu tags, "
-                 "%zu units)%s; config dir %s\n",
-                 pluginPath.c_str(), project.info.projectName.c_str(), countTags(project.ioTree),
-                 session->plant().system().units().size(), where.c_str(), configDir.c_str());
+    const std::string where = reportStart(*session, listener, pluginPath, configDir);
     ServerEventLog eventLog;
     if (!eventLog.attach()) {
         std::fprintf(stderr, "kelvane-host: the server window has no event list to log\n");
     }
     if (!listener || listener->listening) {
-        notifyServiceReady("DAQ run of \"" + project.info.projectName + "\" started" + where);
+        notifyServiceReady("DAQ run of \"" + session->plant().model().info.projectName +
+                           "\" started" + where);
     }
-
-    if (options.screenshot) {
-        QTimer::singleShot(kScreenshotDelayMs, &application, [&] {
-            if (!window->grab().save(QString::fromStdString(options.screenshot->string()))) {
-                std::fprintf(stderr, "kelvane-host: %s: cannot write the screenshot\n",
-                             options.screenshot->c_str());
-            }
-            QCoreApplication::quit();
-        });
-    }
-    if (options.exitAfterMs > 0) {
-        QTimer::singleShot(options.exitAfterMs, &application, &QCoreApplication::quit);
-    }
+    scheduleQuit(options, application, window.get());
     application.exec();
-
-    notifyServiceStopping();
-    try {
-        session->stop(options.save ? options.projectPath : std::nullopt);
-    } catch (const FileError& error) {
-        std::fprintf(stderr, "kelvane-host: %s\n", error.what());
-        return kExitFile;
-    }
-    std::fprintf(stderr, "kelvane-host: stopped%s\n",
-                 stopSignals.received() != 0 ? " on a signal" : "");
-    return kExitOk;
+    return stopSession(*session, options, stopSignals);
 }
 
 }  // namespace
