@@ -45,7 +45,7 @@ class HostSession {
     // Stops first when still running.
     ~HostSession();
 
-    // Where the plug-in's listener is to listen, over its config.ini; sent by Start.
+    // Where the plug-in's listener is to listen, over its config.ini; sent by start().
     void listenAt(std::optional<std::string> address, std::optional<uint16_t> port);
     // Creates the plug-in instance and drives it: commands 66, 0, 83, 15, 111, 57, 49, the
     // listen address and port when given, ReadConfig, Connect, DAQRun; the simulator runs from
