@@ -26,14 +26,14 @@ struct OpenMap {
             ioMap.add(&record);
         }
         ioMap.open();
-        std::vector<kelvane::readmap::HeaderUpdate> updates;
+        std::vector<host::HeaderUpdate> updates;
         for (const kelvane::TIOList& record : records) {
             kelvane::TCurrentValue value{};
             value.Value = 1.5;
             value.Updated = 1;
             updates.push_back({&record, value});
         }
-        kelvane::readmap::WriteHeaders(updates.data(), updates.size());
+        host::writeHeaders(updates.data(), updates.size());
     }
 
     std::vector<kelvane::TIOList> records;

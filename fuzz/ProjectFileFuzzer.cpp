@@ -31,16 +31,16 @@ constexpr const char* kFileName = "fuzz.kvp";
 
 host::ProjectLimits fuzzLimits() {
     host::ProjectLimits limits;
-    limits.MaxFileBytes = 256 * 1024;
-    limits.MaxTags = 64;
-    limits.MaxGroups = 16;
-    limits.MaxUnits = 32;
-    limits.MaxParametersPerUnit = 32;
-    limits.MaxNamedValuesPerTag = 8;
-    limits.MaxItemsPerParameter = 8;
-    limits.MaxMessagesPerTag = 8;
-    limits.MaxUsers = 4;
-    limits.MaxTreeDepth = 8;
+    limits.maxFileBytes = 256 * 1024;
+    limits.maxTags = 64;
+    limits.maxGroups = 16;
+    limits.maxUnits = 32;
+    limits.maxParametersPerUnit = 32;
+    limits.maxNamedValuesPerTag = 8;
+    limits.maxItemsPerParameter = 8;
+    limits.maxMessagesPerTag = 8;
+    limits.maxUsers = 4;
+    limits.maxTreeDepth = 8;
     return limits;
 }
 
@@ -61,21 +61,21 @@ void checkRefusal(const host::FileError& error, const std::string& text) {
 void runPlant(const host::Project& project) {
     constexpr double kStartTime = 46000.375;  // a morning in 2025, in host days
     host::Plant plant(project);
-    for (const host::IoRecords::Tag& tag : plant.Io().Tags()) {
-        host::TagDriver driver(*tag.Spec, 1);
-        tag.Record->Current = driver.Next(std::chrono::milliseconds(0), kStartTime);
-        tag.Record->Current =
-            driver.Next(std::chrono::milliseconds(tag.Spec->Drive.ScanMs), kStartTime);
+    for (const host::IoRecords::Tag& tag : plant.io().tags()) {
+        host::TagDriver driver(*tag.spec, 1);
+        tag.record->Current = driver.next(std::chrono::milliseconds(0), kStartTime);
+        tag.record->Current =
+            driver.next(std::chrono::milliseconds(tag.spec->drive.scanMs), kStartTime);
     }
 }
 
 // The project written as a project file and read back.
 host::Project rewritten(const host::Project& project) {
     pugi::xml_document document;
-    host::WriteProject(project, document);
-    const std::string written = host::DocumentText(document);
+    host::writeProject(project, document);
+    const std::string written = host::documentText(document);
     try {
-        return host::ProjectFile::FromText(written, kFileName).Model();
+        return host::ProjectFile::fromText(written, kFileName).model();
     } catch (const host::FileError& error) {
         fail("the project written back is refused", error.what() + ("\n" + written));
     }
@@ -88,8 +88,8 @@ void checkRoundTrip(const host::Project& project) {
     const host::Project settled = rewritten(project);
     if (rewritten(settled) != settled) {
         pugi::xml_document document;
-        host::WriteProject(settled, document);
-        fail("a written project reads back as another project", host::DocumentText(document));
+        host::writeProject(settled, document);
+        fail("a written project reads back as another project", host::documentText(document));
     }
 }
 
@@ -100,12 +100,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string text(reinterpret_cast<const char*>(data), size);
     std::optional<host::ProjectFile> file;
     try {
-        file.emplace(host::ProjectFile::FromText(text, kFileName, limits));
+        file.emplace(host::ProjectFile::fromText(text, kFileName, limits));
     } catch (const host::FileError& error) {
         checkRefusal(error, text);
         return 0;
     }
-    runPlant(file->Model());
-    checkRoundTrip(file->Model());
+    runPlant(file->model());
+    checkRoundTrip(file->model());
     return 0;
 }

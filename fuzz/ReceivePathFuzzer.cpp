@@ -86,8 +86,8 @@ std::string quickHash(const char* password) {
 }
 
 host::Project fuzzProject() {
-    host::Project project = host::MakeDemoProject();
-    project.Users = {{"admin", quickHash("admin"), true}, {"viewer", quickHash("viewer"), false}};
+    host::Project project = host::makeDemoProject();
+    project.users = {{"admin", quickHash("admin"), true}, {"viewer", quickHash("viewer"), false}};
     return project;
 }
 
@@ -180,7 +180,7 @@ Input readInput(const std::uint8_t* data, std::size_t size) {
 // The host side, built once: the demo plant, its values, its users, and two servers over it.
 class Harness {
   public:
-    Harness() : project_(fuzzProject()), login_(project_.Users) {
+    Harness() : project_(fuzzProject()), login_(project_.users) {
         // Traces go nowhere: the channel sends nothing to a socket in a directory that others
         // can write, such as the temporary directory.
         const std::filesystem::path traceSocket =
@@ -188,7 +188,7 @@ class Harness {
         ::setenv("KELVANE_TRACE_SOCKET", traceSocket.c_str(), 1);
         daq::traceReloadSocketPath();
         for (daq::ServerCore* core : {&standard_, &tight_}) {
-            core->setLoginCallback(login_.Callback());
+            core->setLoginCallback(login_.callback());
         }
         connectPlant();
     }
@@ -259,14 +259,14 @@ class Harness {
         constexpr double kValueTime = 46000.375;  // a morning in 2025, in host days
         auto fresh = std::make_unique<host::Plant>(project_);
         ioMap_.clear();
-        for (const host::IoRecords::Tag& tag : fresh->Io().Tags()) {
-            host::TagDriver driver(*tag.Spec, 1);
-            tag.Record->Current = driver.Next(std::chrono::minutes(1), kValueTime);
-            ioMap_.add(tag.Record);
+        for (const host::IoRecords::Tag& tag : fresh->io().tags()) {
+            host::TagDriver driver(*tag.spec, 1);
+            tag.record->Current = driver.next(std::chrono::minutes(1), kValueTime);
+            ioMap_.add(tag.record);
         }
         for (daq::ServerCore* core : {&standard_, &tight_}) {
-            core->setProject(fresh->ProjectRecord());
-            core->setSystemTree(&fresh->System().Tree());
+            core->setProject(fresh->projectRecord());
+            core->setSystemTree(&fresh->system().tree());
             core->rebuildDeviceList();
         }
         plant_ = std::move(fresh);
@@ -274,8 +274,8 @@ class Harness {
 
     int parameterWrites() const {
         int count = 0;
-        for (const host::SystemRecords::Unit& unit : plant_->System().Units()) {
-            count += unit.Pinz != nullptr ? unit.Pinz->Calls().Writes : 0;
+        for (const host::SystemRecords::Unit& unit : plant_->system().units()) {
+            count += unit.pinz != nullptr ? unit.pinz->calls().writes : 0;
         }
         return count;
     }

@@ -9,17 +9,17 @@ bool ClientArea::event(QEvent* event) {
     const bool handled = QWidget::event(event);
     if (event->type() == QEvent::ChildAdded || event->type() == QEvent::ChildPolished ||
         event->type() == QEvent::LayoutRequest) {
-        FillWithChildren();
+        fillWithChildren();
     }
     return handled;
 }
 
 void ClientArea::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    FillWithChildren();
+    fillWithChildren();
 }
 
-void ClientArea::FillWithChildren() {
+void ClientArea::fillWithChildren() {
     for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
         if (!child->isWindow()) {
             child->setGeometry(rect());

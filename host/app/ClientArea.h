@@ -15,7 +15,7 @@ class ClientArea : public QWidget {
     void resizeEvent(QResizeEvent* event) override;
 
   private:
-    void FillWithChildren();
+    void fillWithChildren();
 };
 
 }  // namespace host

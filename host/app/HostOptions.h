@@ -12,22 +12,22 @@ namespace host {
 inline constexpr int kMaxLoginDelayMs = 10000;
 
 struct HostOptions {
-    std::optional<std::filesystem::path> PluginPath;   // default: libdaqserver.so beside the host
-    std::optional<std::filesystem::path> ProjectPath;  // default: the built-in demo project
-    std::optional<std::filesystem::path> ConfigDir;    // default: the host's directory
-    std::optional<std::string> Address;                // default: the plug-in's config.ini
-    std::optional<uint16_t> Port;                      // default: the plug-in's config.ini
-    std::string Language = "en";
-    bool Headless = false;
-    bool Gui = false;
-    bool Save = false;
-    std::optional<std::filesystem::path> Screenshot;
-    bool PrintDemoProject = false;
-    bool HashPassword = false;
-    std::size_t SyntheticTags = 0;
-    std::size_t MaxProjectBytes = 64u << 20;
-    int ExitAfterMs = 0;   // 0: run until SIGINT or SIGTERM
-    int LoginDelayMs = 0;  // added to every login check, to try clients against a slow host
+    std::optional<std::filesystem::path> pluginPath;   // default: libdaqserver.so beside the host
+    std::optional<std::filesystem::path> projectPath;  // default: the built-in demo project
+    std::optional<std::filesystem::path> configDir;    // default: the host's directory
+    std::optional<std::string> address;                // default: the plug-in's config.ini
+    std::optional<uint16_t> port;                      // default: the plug-in's config.ini
+    std::string language = "en";
+    bool headless = false;
+    bool gui = false;
+    bool save = false;
+    std::optional<std::filesystem::path> screenshot;
+    bool printDemoProject = false;
+    bool hashPassword = false;
+    std::size_t syntheticTags = 0;
+    std::size_t maxProjectBytes = 64u << 20;
+    int exitAfterMs = 0;   // 0: run until SIGINT or SIGTERM
+    int loginDelayMs = 0;  // added to every login check, to try clients against a slow host
 };
 
 // Exit codes of kelvane-host.
@@ -41,6 +41,6 @@ enum ExitCode : int {
 
 // Parses argv; returns the exit code to leave with when the command line asks for no run
 // (help, an error), after printing what it has to say.
-std::optional<int> ParseOptions(int argc, char** argv, HostOptions& options);
+std::optional<int> parseOptions(int argc, char** argv, HostOptions& options);
 
 }  // namespace host

@@ -8,8 +8,8 @@
 
 #include "host/app/ClientArea.h"
 #include "host/core/Utf16.h"
-#include "kelvane/Text.h"
 #include "host/readmap/MapAccess.h"
+#include "kelvane/Text.h"
 
 namespace host {
 
@@ -19,11 +19,11 @@ namespace {
 constexpr std::size_t kMaxLiveTags = 2000;
 constexpr int kLiveIntervalMs = 1000;
 
-QString Text(const std::string& utf8) {
+QString text(const std::string& utf8) {
     return QString::fromStdString(utf8);
 }
 
-Qt::CheckState ToQt(int checkState) {
+Qt::CheckState toQt(int checkState) {
     switch (static_cast<CheckState>(checkState)) {
         case CheckState::Checked:
         case CheckState::Disabled:
@@ -36,7 +36,7 @@ Qt::CheckState ToQt(int checkState) {
     return Qt::Unchecked;
 }
 
-kelvane::TTreeNode* NodeOf(QTreeWidgetItem* item) {
+kelvane::TTreeNode* nodeOf(QTreeWidgetItem* item) {
     return static_cast<kelvane::TTreeNode*>(item->data(0, Qt::UserRole).value<void*>());
 }
 
@@ -44,10 +44,10 @@ kelvane::TTreeNode* NodeOf(QTreeWidgetItem* item) {
 
 MainWindow::MainWindow(Plant& plant, QWidget* parent)
     : QMainWindow(parent), plant_(plant), serverArea_(new ClientArea), infoArea_(new ClientArea) {
-    setWindowTitle(QStringLiteral("Kelvane host - %1").arg(Text(plant.Model().Info.ProjectName)));
+    setWindowTitle(QStringLiteral("Kelvane host - %1").arg(text(plant.model().info.projectName)));
     auto* trees = new QTabWidget;
-    trees->addTab(BuildIoTree(), tr("IO tree"));
-    trees->addTab(BuildSystemTree(), tr("System tree"));
+    trees->addTab(buildIoTree(), tr("IO tree"));
+    trees->addTab(buildSystemTree(), tr("System tree"));
     auto* plugin = new QTabWidget;
     plugin->addTab(serverArea_, tr("TCP server"));
     plugin->addTab(infoArea_, tr("Information"));
@@ -59,28 +59,28 @@ MainWindow::MainWindow(Plant& plant, QWidget* parent)
     setCentralWidget(splitter);
     resize(1280, 720);
 
-    connect(&liveTimer_, &QTimer::timeout, this, &MainWindow::RefreshLiveValues);
+    connect(&liveTimer_, &QTimer::timeout, this, &MainWindow::refreshLiveValues);
     liveTimer_.start(kLiveIntervalMs);
 }
 
-QTreeWidget* MainWindow::BuildIoTree() {
+QTreeWidget* MainWindow::buildIoTree() {
     auto* view = new QTreeWidget;
     view->setObjectName(QStringLiteral("ioTree"));
     view->setHeaderLabels({tr("Tag"), tr("Value"), tr("Unit"), tr("Description")});
-    for (const auto& node : plant_.Io().Tree().TopNodes()) {
-        AddIoNodes(view, nullptr, node.get());
+    for (const auto& node : plant_.io().tree().topNodes()) {
+        addIoNodes(view, nullptr, node.get());
     }
     view->expandAll();
     view->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    connect(view, &QTreeWidget::itemChanged, this, &MainWindow::OnCheckChanged);
+    connect(view, &QTreeWidget::itemChanged, this, &MainWindow::onCheckChanged);
     return view;
 }
 
-void MainWindow::AddIoNodes(QTreeWidget* view, QTreeWidgetItem* parent, kelvane::TTreeNode* node) {
+void MainWindow::addIoNodes(QTreeWidget* view, QTreeWidgetItem* parent, kelvane::TTreeNode* node) {
     auto* item = parent == nullptr ? new QTreeWidgetItem(view) : new QTreeWidgetItem(parent);
-    item->setText(0, Text(node->Caption));
+    item->setText(0, text(node->Caption));
     item->setData(0, Qt::UserRole, QVariant::fromValue(static_cast<void*>(node)));
-    item->setCheckState(0, ToQt(node->CheckState));
+    item->setCheckState(0, toQt(node->CheckState));
     const auto* record = static_cast<kelvane::TIONodeRecord*>(node->Record);
     if (record != nullptr && record->Kind != kelvane::nkGroup && record->IO != nullptr) {
         item->setText(
@@ -92,47 +92,47 @@ void MainWindow::AddIoNodes(QTreeWidget* view, QTreeWidgetItem* parent, kelvane:
         }
     }
     for (const auto& child : node->Children) {
-        AddIoNodes(view, item, child.get());
+        addIoNodes(view, item, child.get());
     }
 }
 
-QTreeWidget* MainWindow::BuildSystemTree() {
+QTreeWidget* MainWindow::buildSystemTree() {
     auto* view = new QTreeWidget;
     view->setObjectName(QStringLiteral("systemTree"));
     view->setHeaderLabels(
         {tr("Unit"), tr("Model / description"), tr("Connect state"), tr("Parameters")});
     std::vector<QTreeWidgetItem*> items;
-    for (const SystemRecords::Unit& unit : plant_.System().Units()) {
-        kelvane::TTreeNode* node = unit.Node;
+    for (const SystemRecords::Unit& unit : plant_.system().units()) {
+        kelvane::TTreeNode* node = unit.node;
         QTreeWidgetItem* parentItem = nullptr;
         for (std::size_t i = items.size(); i-- > 0;) {
-            if (NodeOf(items[i]) == node->Parent) {
+            if (nodeOf(items[i]) == node->Parent) {
                 parentItem = items[i];
                 break;
             }
         }
         auto* item =
             parentItem == nullptr ? new QTreeWidgetItem(view) : new QTreeWidgetItem(parentItem);
-        item->setText(0, Text(node->Caption));
-        item->setText(1, Text(unit.Spec->Info.value_or("")));
-        item->setText(3, QString::number(unit.Spec->Parameters.size()));
+        item->setText(0, text(node->Caption));
+        item->setText(1, text(unit.spec->info.value_or("")));
+        item->setText(3, QString::number(unit.spec->parameters.size()));
         item->setData(0, Qt::UserRole, QVariant::fromValue(static_cast<void*>(node)));
-        item->setCheckState(0, ToQt(node->CheckState));
+        item->setCheckState(0, toQt(node->CheckState));
         if (static_cast<CheckState>(node->CheckState) == CheckState::Disabled) {
             item->setDisabled(true);
         }
-        liveUnits_.push_back({item, unit.ConnectState});
+        liveUnits_.push_back({item, unit.connectState});
         items.push_back(item);
     }
     view->expandAll();
     view->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    connect(view, &QTreeWidget::itemChanged, this, &MainWindow::OnCheckChanged);
-    RefreshLiveValues();
+    connect(view, &QTreeWidget::itemChanged, this, &MainWindow::onCheckChanged);
+    refreshLiveValues();
     return view;
 }
 
-void MainWindow::OnCheckChanged(QTreeWidgetItem* item, int column) {
-    kelvane::TTreeNode* node = NodeOf(item);
+void MainWindow::onCheckChanged(QTreeWidgetItem* item, int column) {
+    kelvane::TTreeNode* node = nodeOf(item);
     if (column != 0 || node == nullptr) {
         return;
     }
@@ -144,18 +144,18 @@ void MainWindow::OnCheckChanged(QTreeWidgetItem* item, int column) {
     }
 }
 
-void MainWindow::RefreshLiveValues() {
+void MainWindow::refreshLiveValues() {
     for (const LiveTag& tag : liveTags_) {
         kelvane::TCurrentValue value{};
-        if (kelvane::readmap::ReadHeader(tag.Record, &value) && value.Updated != 0) {
-            tag.Item->setText(
+        if (readHeader(tag.record, &value) && value.Updated != 0) {
+            tag.item->setText(
                 1, QString::fromStdU16String(std::u16string(kelvane::FieldText(value.ValueText))));
         }
     }
     for (const LiveUnit& unit : liveUnits_) {
         const int32_t state =
-            std::atomic_ref<int32_t>(*unit.ConnectState).load(std::memory_order_relaxed);
-        unit.Item->setText(2, QString::number(state));
+            std::atomic_ref<int32_t>(*unit.connectState).load(std::memory_order_relaxed);
+        unit.item->setText(2, QString::number(state));
     }
 }
 

@@ -20,24 +20,24 @@ class MainWindow : public QMainWindow {
     explicit MainWindow(Plant& plant, QWidget* parent = nullptr);
 
     // Where the plug-in's windows go (command 49, InitInformForm).
-    QWidget* ServerArea() const { return serverArea_; }
-    QWidget* InfoArea() const { return infoArea_; }
+    QWidget* serverArea() const { return serverArea_; }
+    QWidget* infoArea() const { return infoArea_; }
 
   private:
     struct LiveTag {
-        QTreeWidgetItem* Item;
-        const kelvane::TIOList* Record;
+        QTreeWidgetItem* item;
+        const kelvane::TIOList* record;
     };
     struct LiveUnit {
-        QTreeWidgetItem* Item;
-        int32_t* ConnectState;
+        QTreeWidgetItem* item;
+        int32_t* connectState;
     };
 
-    QTreeWidget* BuildIoTree();
-    QTreeWidget* BuildSystemTree();
-    void AddIoNodes(QTreeWidget* view, QTreeWidgetItem* parent, kelvane::TTreeNode* node);
-    void OnCheckChanged(QTreeWidgetItem* item, int column);
-    void RefreshLiveValues();
+    QTreeWidget* buildIoTree();
+    QTreeWidget* buildSystemTree();
+    void addIoNodes(QTreeWidget* view, QTreeWidgetItem* parent, kelvane::TTreeNode* node);
+    void onCheckChanged(QTreeWidgetItem* item, int column);
+    void refreshLiveValues();
 
     Plant& plant_;
     QWidget* serverArea_;

@@ -17,7 +17,7 @@ enum EventColumn { kDateTime = 1, kUserId, kAddress, kText };
 constexpr qsizetype kLoggedTextLength = 128;
 
 // A column's text with control characters replaced, so that one event stays one line.
-std::string Cell(const QAbstractItemModel& model, int row, int column) {
+std::string cell(const QAbstractItemModel& model, int row, int column) {
     QString text = model.data(model.index(row, column)).toString().left(kLoggedTextLength);
     for (QChar& c : text) {
         if (!c.isPrint()) {
@@ -27,11 +27,11 @@ std::string Cell(const QAbstractItemModel& model, int row, int column) {
     return text.toStdString();
 }
 
-void LogRows(const QAbstractItemModel& model, int first, int last) {
+void logRows(const QAbstractItemModel& model, int first, int last) {
     for (int row = first; row <= last; ++row) {
         std::fprintf(stderr, "kelvane-host: server event %s: user \"%s\" from %s: %s\n",
-                     Cell(model, row, kDateTime).c_str(), Cell(model, row, kUserId).c_str(),
-                     Cell(model, row, kAddress).c_str(), Cell(model, row, kText).c_str());
+                     cell(model, row, kDateTime).c_str(), cell(model, row, kUserId).c_str(),
+                     cell(model, row, kAddress).c_str(), cell(model, row, kText).c_str());
     }
 }
 
@@ -41,7 +41,7 @@ ServerEventLog::~ServerEventLog() {
     QObject::disconnect(connection_);
 }
 
-bool ServerEventLog::Attach() {
+bool ServerEventLog::attach() {
     for (QWidget* widget : QApplication::allWidgets()) {
         auto* view = qobject_cast<QAbstractItemView*>(widget);
         if (view == nullptr || view->objectName() != QLatin1String(kEventListName) ||
@@ -51,7 +51,7 @@ bool ServerEventLog::Attach() {
         const QAbstractItemModel* model = view->model();
         connection_ = QObject::connect(
             model, &QAbstractItemModel::rowsInserted, model,
-            [model](const QModelIndex&, int first, int last) { LogRows(*model, first, last); });
+            [model](const QModelIndex&, int first, int last) { logRows(*model, first, last); });
         return true;
     }
     return false;

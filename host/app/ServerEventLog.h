@@ -16,7 +16,7 @@ class ServerEventLog {
 
     // Follows the event list of the server window ("vstEvents") once the plug-in has made it;
     // false when there is none.
-    bool Attach();
+    bool attach();
 
   private:
     QMetaObject::Connection connection_;

@@ -4,12 +4,12 @@
 
 namespace host {
 
-void NotifyServiceReady(const std::string& status) {
+void notifyServiceReady(const std::string& status) {
     // The result only says whether systemd listens; the host runs the same either way.
     sd_notifyf(0, "READY=1\nSTATUS=%s", status.c_str());
 }
 
-void NotifyServiceStopping() {
+void notifyServiceStopping() {
     sd_notify(0, "STOPPING=1");
 }
 

@@ -7,8 +7,8 @@
 namespace host {
 
 // The DAQ run has started and the plug-in's server listens.
-void NotifyServiceReady(const std::string& status);
+void notifyServiceReady(const std::string& status);
 // The host has begun to stop.
-void NotifyServiceStopping();
+void notifyServiceStopping();
 
 }  // namespace host

@@ -13,7 +13,7 @@ namespace {
 int pipeEnds[2] = {-1, -1};
 }
 
-void SignalWatcher::OnSignal(int signal) {
+void SignalWatcher::onSignal(int signal) {
     const int savedErrno = errno;
     const unsigned char byte = static_cast<unsigned char>(signal);
     // Async-signal-safe; a full pipe already holds a pending stop.
@@ -26,9 +26,9 @@ SignalWatcher::SignalWatcher(QObject* parent) : QObject(parent) {
         throw std::runtime_error("cannot create the signal pipe");
     }
     notifier_ = std::make_unique<QSocketNotifier>(pipeEnds[0], QSocketNotifier::Read);
-    connect(notifier_.get(), &QSocketNotifier::activated, this, &SignalWatcher::OnReadable);
+    connect(notifier_.get(), &QSocketNotifier::activated, this, &SignalWatcher::onReadable);
     struct sigaction action {};
-    action.sa_handler = &SignalWatcher::OnSignal;
+    action.sa_handler = &SignalWatcher::onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
@@ -44,12 +44,12 @@ SignalWatcher::~SignalWatcher() {
     pipeEnds[0] = pipeEnds[1] = -1;
 }
 
-void SignalWatcher::OnReadable() {
+void SignalWatcher::onReadable() {
     unsigned char byte = 0;
     while (read(pipeEnds[0], &byte, 1) == 1) {
         if (received_ == 0) {
             received_ = byte;
-            emit StopRequested(byte);
+            emit stopRequested(byte);
         }
     }
 }

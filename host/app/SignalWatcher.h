@@ -16,14 +16,14 @@ class SignalWatcher : public QObject {
     ~SignalWatcher() override;
 
     // The signal that asked the host to stop, 0 while none has.
-    int Received() const { return received_; }
+    int received() const { return received_; }
 
   signals:
-    void StopRequested(int signal);
+    void stopRequested(int signal);
 
   private:
-    static void OnSignal(int signal);
-    void OnReadable();
+    static void onSignal(int signal);
+    void onReadable();
 
     std::unique_ptr<QSocketNotifier> notifier_;
     int received_ = 0;

@@ -5,15 +5,15 @@
 #include <cstddef>
 #include <string>
 
-#include "ProjectModel.h"
+#include "host/core/ProjectModel.h"
 
 namespace host {
 
 // Users admin/admin (may write) and viewer/viewer (may not), hashed afresh with crypt(3).
-Project MakeDemoProject();
+Project makeDemoProject();
 // The demo project with its IO tree replaced by tagCount numeric tags in groups of 1000.
-Project MakeSyntheticProject(std::size_t tagCount);
+Project makeSyntheticProject(std::size_t tagCount);
 // The project as a project file, with plug-in settings that let the plug-in run at once.
-std::string ProjectFileText(const Project& project);
+std::string projectFileText(const Project& project);
 
 }  // namespace host

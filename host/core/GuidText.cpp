@@ -1,4 +1,4 @@
-#include "GuidText.h"
+#include "host/core/GuidText.h"
 
 #include <charconv>
 #include <cstdio>
@@ -10,7 +10,7 @@ namespace {
 
 // Reads exactly `digits` hexadecimal digits at text[at].
 template <typename Int>
-bool Hex(std::string_view text, std::size_t at, std::size_t digits, Int& value) {
+bool hex(std::string_view text, std::size_t at, std::size_t digits, Int& value) {
     if (at + digits > text.size()) {
         return false;
     }
@@ -21,7 +21,7 @@ bool Hex(std::string_view text, std::size_t at, std::size_t digits, Int& value) 
 
 }  // namespace
 
-std::optional<kelvane::TGuid> ParseGuid(std::string_view text) {
+std::optional<kelvane::TGuid> parseGuid(std::string_view text) {
     // {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}
     if (text.size() != 38 || text[0] != '{' || text[9] != '-' || text[14] != '-' ||
         text[19] != '-' || text[24] != '-' || text[37] != '}') {
@@ -29,10 +29,10 @@ std::optional<kelvane::TGuid> ParseGuid(std::string_view text) {
     }
     kelvane::TGuid guid{};
     bool good =
-        Hex(text, 1, 8, guid.Data1) && Hex(text, 10, 4, guid.Data2) && Hex(text, 15, 4, guid.Data3);
+        hex(text, 1, 8, guid.Data1) && hex(text, 10, 4, guid.Data2) && hex(text, 15, 4, guid.Data3);
     static constexpr std::size_t kByteAt[8] = {20, 22, 25, 27, 29, 31, 33, 35};
     for (std::size_t i = 0; i < 8 && good; ++i) {
-        good = Hex(text, kByteAt[i], 2, guid.Data4[i]);
+        good = hex(text, kByteAt[i], 2, guid.Data4[i]);
     }
     if (!good) {
         return std::nullopt;
@@ -40,7 +40,7 @@ std::optional<kelvane::TGuid> ParseGuid(std::string_view text) {
     return guid;
 }
 
-std::string FormatGuid(const kelvane::TGuid& guid) {
+std::string formatGuid(const kelvane::TGuid& guid) {
     char text[39];
     std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
                   guid.Data1, guid.Data2, guid.Data3, guid.Data4[0], guid.Data4[1], guid.Data4[2],
@@ -48,7 +48,7 @@ std::string FormatGuid(const kelvane::TGuid& guid) {
     return text;
 }
 
-bool SameGuid(const kelvane::TGuid& a, const kelvane::TGuid& b) {
+bool sameGuid(const kelvane::TGuid& a, const kelvane::TGuid& b) {
     return std::memcmp(&a, &b, sizeof a) == 0;
 }
 

@@ -9,8 +9,8 @@
 
 namespace host {
 
-std::optional<kelvane::TGuid> ParseGuid(std::string_view text);
-std::string FormatGuid(const kelvane::TGuid& guid);
-bool SameGuid(const kelvane::TGuid& a, const kelvane::TGuid& b);
+std::optional<kelvane::TGuid> parseGuid(std::string_view text);
+std::string formatGuid(const kelvane::TGuid& guid);
+bool sameGuid(const kelvane::TGuid& a, const kelvane::TGuid& b);
 
 }  // namespace host

@@ -1,10 +1,10 @@
-#include "HostDateTime.h"
+#include "host/core/HostDateTime.h"
 
 #include <ctime>
 
 namespace host {
 
-double HostDateTime(std::chrono::system_clock::time_point when) {
+double hostDateTime(std::chrono::system_clock::time_point when) {
     using namespace std::chrono;
     const auto sinceEpoch = duration_cast<milliseconds>(when.time_since_epoch());
     const std::time_t seconds =

@@ -7,6 +7,6 @@ namespace host {
 
 inline constexpr double kUnixEpochDays = 25569.0;  // 1970-01-01 in host days
 
-double HostDateTime(std::chrono::system_clock::time_point when);
+double hostDateTime(std::chrono::system_clock::time_point when);
 
 }  // namespace host

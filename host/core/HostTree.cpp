@@ -1,10 +1,10 @@
-#include "HostTree.h"
+#include "host/core/HostTree.h"
 
 namespace host {
 
 using kelvane::TTreeNode;
 
-TTreeNode* HostTree::Add(TTreeNode* parent, void* record, int checkState, std::string caption) {
+TTreeNode* HostTree::add(TTreeNode* parent, void* record, int checkState, std::string caption) {
     auto& siblings = parent == nullptr ? top_ : parent->Children;
     auto node = std::make_unique<TTreeNode>();
     node->Parent = parent;
@@ -17,7 +17,7 @@ TTreeNode* HostTree::Add(TTreeNode* parent, void* record, int checkState, std::s
     return siblings.back().get();
 }
 
-const std::vector<std::unique_ptr<TTreeNode>>& HostTree::SiblingsOf(const TTreeNode* node) const {
+const std::vector<std::unique_ptr<TTreeNode>>& HostTree::siblingsOf(const TTreeNode* node) const {
     return node->Parent == nullptr ? top_ : node->Parent->Children;
 }
 
@@ -30,7 +30,7 @@ TTreeNode* HostTree::GetNextSibling(TTreeNode* node) const {
     if (node == nullptr) {
         return nullptr;
     }
-    const auto& siblings = SiblingsOf(node);
+    const auto& siblings = siblingsOf(node);
     const auto next = static_cast<std::size_t>(node->Index) + 1;
     return next < siblings.size() ? siblings[next].get() : nullptr;
 }

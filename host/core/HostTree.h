@@ -33,9 +33,9 @@ class HostTree final : public kelvane::IHostTree {
     ~HostTree() = default;
 
     // Appends a node under parent (null: at the top).
-    kelvane::TTreeNode* Add(kelvane::TTreeNode* parent, void* record, int checkState,
+    kelvane::TTreeNode* add(kelvane::TTreeNode* parent, void* record, int checkState,
                             std::string caption);
-    const std::vector<std::unique_ptr<kelvane::TTreeNode>>& TopNodes() const { return top_; }
+    const std::vector<std::unique_ptr<kelvane::TTreeNode>>& topNodes() const { return top_; }
 
     kelvane::TTreeNode* GetFirstChild(kelvane::TTreeNode* node) const override;
     kelvane::TTreeNode* GetNextSibling(kelvane::TTreeNode* node) const override;
@@ -45,7 +45,7 @@ class HostTree final : public kelvane::IHostTree {
     void* GetNodeData(kelvane::TTreeNode* node) const override;
 
   private:
-    const std::vector<std::unique_ptr<kelvane::TTreeNode>>& SiblingsOf(
+    const std::vector<std::unique_ptr<kelvane::TTreeNode>>& siblingsOf(
         const kelvane::TTreeNode* node) const;
 
     std::vector<std::unique_ptr<kelvane::TTreeNode>> top_;

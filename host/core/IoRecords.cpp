@@ -1,13 +1,13 @@
-#include "IoRecords.h"
+#include "host/core/IoRecords.h"
 
 namespace host {
 
 namespace {
 
-std::size_t CountTags(const std::vector<IoNode>& nodes) {
+std::size_t countTags(const std::vector<IoNode>& nodes) {
     std::size_t count = 0;
     for (const IoNode& node : nodes) {
-        count += node.Tag ? 1 : CountTags(node.Children);
+        count += node.tag ? 1 : countTags(node.children);
     }
     return count;
 }
@@ -15,53 +15,53 @@ std::size_t CountTags(const std::vector<IoNode>& nodes) {
 }  // namespace
 
 IoRecords::IoRecords(const std::vector<IoNode>& tree)
-    : records_(std::make_unique<kelvane::TIOList[]>(CountTags(tree))) {
-    tags_.reserve(CountTags(tree));
-    AddNodes(tree, nullptr);
+    : records_(std::make_unique<kelvane::TIOList[]>(countTags(tree))) {
+    tags_.reserve(countTags(tree));
+    addNodes(tree, nullptr);
 }
 
-void IoRecords::AddNodes(const std::vector<IoNode>& nodes, kelvane::TTreeNode* parent) {
+void IoRecords::addNodes(const std::vector<IoNode>& nodes, kelvane::TTreeNode* parent) {
     for (const IoNode& node : nodes) {
         kelvane::TIONodeRecord& record = nodeRecords_.emplace_back();  // zeroed
-        if (node.Tag) {
+        if (node.tag) {
             record.Kind = kelvane::nkTag;
-            record.IO = MakeRecord(*node.Tag);
-            tags_.push_back({record.IO, &*node.Tag});
-            tree_.Add(parent, &record, static_cast<int>(CheckState::Checked), node.Name);
+            record.IO = makeRecord(*node.tag);
+            tags_.push_back({record.IO, &*node.tag});
+            tree_.add(parent, &record, static_cast<int>(CheckState::Checked), node.name);
         } else {
             record.Kind = kelvane::nkGroup;
             kelvane::TTreeNode* group =
-                tree_.Add(parent, &record, static_cast<int>(CheckState::Checked), node.Name);
-            AddNodes(node.Children, group);
+                tree_.add(parent, &record, static_cast<int>(CheckState::Checked), node.name);
+            addNodes(node.children, group);
         }
     }
 }
 
-kelvane::TIOList* IoRecords::MakeRecord(const TagSpec& spec) {
+kelvane::TIOList* IoRecords::makeRecord(const TagSpec& spec) {
     kelvane::TIOList& record = records_[recordCount_++];  // zeroed when allocated
-    record.Id = spec.Id;
-    if (spec.Guid) {
-        record.Guid = *spec.Guid;
+    record.Id = spec.id;
+    if (spec.guid) {
+        record.Guid = *spec.guid;
         record.HasGuid = 1;
     }
-    record.TagName = texts_.Add(spec.Name);
-    record.SigType = spec.SigType;
-    if (!spec.Values.empty()) {
-        auto& entries = valueEntries_.emplace_back(spec.Values.size());
-        for (std::size_t i = 0; i < spec.Values.size(); ++i) {
-            entries[i].Name = texts_.Add(spec.Values[i].Name);
-            entries[i].Value = spec.Values[i].Value;
+    record.TagName = texts_.add(spec.name);
+    record.SigType = spec.sigType;
+    if (!spec.values.empty()) {
+        auto& entries = valueEntries_.emplace_back(spec.values.size());
+        for (std::size_t i = 0; i < spec.values.size(); ++i) {
+            entries[i].Name = texts_.add(spec.values[i].name);
+            entries[i].Value = spec.values[i].value;
         }
         kelvane::TValueList& list = valueLists_.emplace_back();  // zeroed
         list.Count = static_cast<int32_t>(entries.size());
         list.Entries = entries.data();
         record.ValueList = &list;
     }
-    record.RW = spec.RW;
-    record.Unit = texts_.Add(spec.Unit);
-    record.Description = texts_.Add(spec.Description);
-    record.DataType = spec.DataType;
-    record.Current.Decimals = spec.Decimals;
+    record.RW = spec.rw;
+    record.Unit = texts_.add(spec.unit);
+    record.Description = texts_.add(spec.description);
+    record.DataType = spec.dataType;
+    record.Current.Decimals = spec.decimals;
     return &record;
 }
 

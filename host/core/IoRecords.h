@@ -5,9 +5,9 @@
 #include <memory>
 #include <vector>
 
-#include "HostTree.h"
-#include "ProjectModel.h"
-#include "TextPool.h"
+#include "host/core/HostTree.h"
+#include "host/core/ProjectModel.h"
+#include "host/core/TextPool.h"
 #include "kelvane/IORecords.h"
 
 namespace host {
@@ -15,8 +15,8 @@ namespace host {
 class IoRecords {
   public:
     struct Tag {
-        kelvane::TIOList* Record;
-        const TagSpec* Spec;
+        kelvane::TIOList* record;
+        const TagSpec* spec;
     };
 
     // The specs are referenced, not copied: the tree must outlive this object.
@@ -24,13 +24,13 @@ class IoRecords {
     IoRecords(const IoRecords&) = delete;
     IoRecords& operator=(const IoRecords&) = delete;
 
-    HostTree& Tree() { return tree_; }
+    HostTree& tree() { return tree_; }
     // Every tag, depth-first in tree order (the order of a DAQ run's map).
-    const std::vector<Tag>& Tags() const { return tags_; }
+    const std::vector<Tag>& tags() const { return tags_; }
 
   private:
-    void AddNodes(const std::vector<IoNode>& nodes, kelvane::TTreeNode* parent);
-    kelvane::TIOList* MakeRecord(const TagSpec& spec);
+    void addNodes(const std::vector<IoNode>& nodes, kelvane::TTreeNode* parent);
+    kelvane::TIOList* makeRecord(const TagSpec& spec);
 
     TextPool texts_;
     std::unique_ptr<kelvane::TIOList[]> records_;

@@ -1,37 +1,37 @@
-#include "LanguageTexts.h"
+#include "host/core/LanguageTexts.h"
 
 #include <cctype>
 #include <charconv>
 
-#include "FileError.h"
+#include "host/core/FileError.h"
 
 namespace host {
 
 namespace {
 
-bool IsLanguageCode(const std::string& choice) {
+bool isLanguageCode(const std::string& choice) {
     return choice.size() == 2 && std::islower(static_cast<unsigned char>(choice[0])) &&
            std::islower(static_cast<unsigned char>(choice[1]));
 }
 
-pugi::xml_node ServerNode(const pugi::xml_document& document) {
+pugi::xml_node serverNode(const pugi::xml_document& document) {
     return document.document_element().child(kServerLanguageNode);
 }
 
 }  // namespace
 
-LanguageTexts LanguageTexts::Load(const std::string& choice,
+LanguageTexts LanguageTexts::load(const std::string& choice,
                                   const std::filesystem::path& languageDir) {
-    return FromFile(IsLanguageCode(choice) ? languageDir / (choice + ".xml")
+    return fromFile(isLanguageCode(choice) ? languageDir / (choice + ".xml")
                                            : std::filesystem::path(choice));
 }
 
-LanguageTexts LanguageTexts::FromFile(const std::filesystem::path& path) {
-    XmlSource source = XmlSource::FromFile(path, kMaxLanguageFileBytes);
-    const pugi::xml_node root = source.Document().document_element();
-    const pugi::xml_node server = ServerNode(source.Document());
+LanguageTexts LanguageTexts::fromFile(const std::filesystem::path& path) {
+    XmlSource source = XmlSource::fromFile(path, kMaxLanguageFileBytes);
+    const pugi::xml_node root = source.document().document_element();
+    const pugi::xml_node server = serverNode(source.document());
     if (!server) {
-        source.Fail(root, std::string("expected a child element <") + kServerLanguageNode +
+        source.fail(root, std::string("expected a child element <") + kServerLanguageNode +
                               "> holding the server's texts inside <" + root.name() + ">");
     }
     std::size_t position = 0;
@@ -46,13 +46,13 @@ LanguageTexts LanguageTexts::FromFile(const std::filesystem::path& path) {
             const auto [end, error] =
                 std::from_chars(text.data(), text.data() + text.size(), value);
             if (error != std::errc() || end != text.data() + text.size() || value != position) {
-                source.Fail(entry, "entry number \"" + std::string(text) +
+                source.fail(entry, "entry number \"" + std::string(text) +
                                        "\" stands at position " + std::to_string(position) +
                                        "; expected n=\"" + std::to_string(position) + "\"");
             }
         }
         if (++position > kMaxLanguageEntries) {
-            source.Fail(entry,
+            source.fail(entry,
                         "more entries than the limit of " + std::to_string(kMaxLanguageEntries));
         }
     }
@@ -62,16 +62,16 @@ LanguageTexts LanguageTexts::FromFile(const std::filesystem::path& path) {
 LanguageTexts::LanguageTexts(XmlSource source)
     : source_(std::move(source)), nodes_(std::make_unique<XmlNodes>()) {}
 
-int LanguageTexts::EntryCount() const {
+int LanguageTexts::entryCount() const {
     int count = 0;
-    for (pugi::xml_node entry : ServerNode(source_.Document()).children()) {
+    for (pugi::xml_node entry : serverNode(source_.document()).children()) {
         count += entry.type() == pugi::node_element ? 1 : 0;
     }
     return count;
 }
 
-std::string LanguageTexts::Entry(int index) const {
-    for (pugi::xml_node entry : ServerNode(source_.Document()).children()) {
+std::string LanguageTexts::entry(int index) const {
+    for (pugi::xml_node entry : serverNode(source_.document()).children()) {
         if (entry.type() == pugi::node_element && index-- == 0) {
             return entry.text().get();
         }

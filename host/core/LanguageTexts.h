@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <string>
 
-#include "XmlNode.h"
-#include "XmlSource.h"
+#include "host/core/XmlNode.h"
+#include "host/core/XmlSource.h"
 
 namespace host {
 
@@ -19,14 +19,14 @@ class LanguageTexts {
   public:
     // choice: a language code ("en", "ko": lang/<code>.xml under languageDir) or a file path.
     // FileError when the file is missing, malformed or has no "_11" node.
-    static LanguageTexts Load(const std::string& choice, const std::filesystem::path& languageDir);
-    static LanguageTexts FromFile(const std::filesystem::path& path);
+    static LanguageTexts load(const std::string& choice, const std::filesystem::path& languageDir);
+    static LanguageTexts fromFile(const std::filesystem::path& path);
 
     // The root node handed to plug-ins with command 15.
-    kelvane::IXMLNode* Root() { return nodes_->Wrap(source_.Document().document_element()); }
+    kelvane::IXMLNode* root() { return nodes_->wrap(source_.document().document_element()); }
     // The server's entries (children of "_11"), for checks and tests.
-    int EntryCount() const;
-    std::string Entry(int index) const;
+    int entryCount() const;
+    std::string entry(int index) const;
 
   private:
     explicit LanguageTexts(XmlSource source);

@@ -1,12 +1,12 @@
-#include "Login.h"
+#include "host/core/Login.h"
 
 #include <QString>
 #include <cstdio>
 #include <set>
 #include <thread>
 
-#include "Passwords.h"
-#include "Utf16.h"
+#include "host/core/Passwords.h"
+#include "host/core/Utf16.h"
 #include "kelvane/Text.h"
 
 namespace host {
@@ -16,7 +16,7 @@ namespace {
 constexpr qsizetype kLoggedIdLength = 64;
 
 // A user id as it may appear in a log line: one line, printable, short.
-std::string LoggableId(std::u16string_view id) {
+std::string loggableId(std::u16string_view id) {
     QString text = QString::fromUtf16(id.data(), std::min<qsizetype>(id.size(), kLoggedIdLength));
     for (QChar& c : text) {
         if (!c.isPrint()) {
@@ -27,18 +27,18 @@ std::string LoggableId(std::u16string_view id) {
 }
 
 // The hash of `users` whose check costs the most; each setting is weighed once.
-const std::string* CostliestHash(const std::vector<UserSpec>& users,
+const std::string* costliestHash(const std::vector<UserSpec>& users,
                                  const std::function<double(const std::string&)>& cost) {
     std::set<std::string_view> weighed;
     const std::string* costliest = nullptr;
     double most = 0;
     for (const UserSpec& user : users) {
-        if (!weighed.insert(HashSetting(user.Hash)).second) {
+        if (!weighed.insert(hashSetting(user.hash)).second) {
             continue;
         }
-        const double work = cost(user.Hash);
+        const double work = cost(user.hash);
         if (costliest == nullptr || work > most) {
-            costliest = &user.Hash;
+            costliest = &user.hash;
             most = work;
         }
     }
@@ -48,18 +48,18 @@ const std::string* CostliestHash(const std::vector<UserSpec>& users,
 }  // namespace
 
 LoginService::LoginService(std::vector<UserSpec> users, PasswordWork work)
-    : users_(std::move(users)), work_(std::move(work)), decoy_(CostliestHash(users_, work_.Cost)) {}
+    : users_(std::move(users)), work_(std::move(work)), decoy_(costliestHash(users_, work_.cost)) {}
 
-const UserSpec* LoginService::Find(std::string_view id) const {
+const UserSpec* LoginService::find(std::string_view id) const {
     for (const UserSpec& user : users_) {
-        if (user.Id == id) {
+        if (user.id == id) {
             return &user;
         }
     }
     return nullptr;
 }
 
-void LoginService::Check(const kelvane::_TPinzSendParam* param) {
+void LoginService::check(const kelvane::_TPinzSendParam* param) {
     if (param == nullptr || param->Kind != kelvane::kPinzCommandKind || param->Command == nullptr ||
         param->Command->Code != kelvane::kLoginCommand) {
         return;
@@ -74,26 +74,26 @@ void LoginService::Check(const kelvane::_TPinzSendParam* param) {
         return;
     }
     const std::u16string_view id = kelvane::RefText(login->Id);
-    const std::string password = ToUtf8(kelvane::RefText(login->Password));
-    const UserSpec* user = Find(ToUtf8(id));
+    const std::string password = toUtf8(kelvane::RefText(login->Password));
+    const UserSpec* user = find(toUtf8(id));
     bool good = false;
     if (user != nullptr) {
-        good = work_.Check(password, user->Hash);
+        good = work_.check(password, user->hash);
     } else if (decoy_ != nullptr) {
         // An unknown user costs as much as the costliest known one: timing tells no ids apart.
-        static_cast<void>(work_.Check(password, *decoy_));
+        static_cast<void>(work_.check(password, *decoy_));
     }
     if (good) {
         ++accepted_;
         command.Data = &acceptedAnswer_;
-        if (user->MayWrite) {
+        if (user->mayWrite) {
             login->Flags[kelvane::kLoginWriteFlag] |= 1;
         }
         return;
     }
     ++refused_;
     command.Data = &refusedAnswer_;
-    std::fprintf(stderr, "kelvane-host: login refused for user \"%s\"\n", LoggableId(id).c_str());
+    std::fprintf(stderr, "kelvane-host: login refused for user \"%s\"\n", loggableId(id).c_str());
 }
 
 }  // namespace host

@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "Passwords.h"
-#include "ProjectModel.h"
+#include "host/core/Passwords.h"
+#include "host/core/ProjectModel.h"
 #include "kelvane/Pinz.h"
 
 namespace host {
@@ -17,10 +17,10 @@ namespace host {
 // How the service checks a password against a hash and weighs what a check costs; tests put in
 // their own.
 struct PasswordWork {
-    std::function<bool(std::string_view password, const std::string& hash)> Check = CheckPassword;
+    std::function<bool(std::string_view password, const std::string& hash)> check = checkPassword;
     // The work of one check against `hash`; only the order matters. Asked once per distinct
     // HashSetting when the service is made.
-    std::function<double(const std::string& hash)> Cost = CheckTime;
+    std::function<double(const std::string& hash)> cost = checkTime;
 };
 
 class LoginService {
@@ -32,24 +32,24 @@ class LoginService {
     LoginService& operator=(const LoginService&) = delete;
 
     // The closure handed over with command 111; valid while this object lives.
-    kelvane::TLoginEvent Callback() {
-        return kelvane::TLoginEvent::bind<&LoginService::Check>(this);
+    kelvane::TLoginEvent callback() {
+        return kelvane::TLoginEvent::bind<&LoginService::check>(this);
     }
 
     // Answers a login command (code 112): Data points at true for an accepted user (whose
     // write flag is set when the user may write) and at false otherwise. Thread-safe; the
     // password is never kept or logged.
-    void Check(const kelvane::_TPinzSendParam* param);
+    void check(const kelvane::_TPinzSendParam* param);
 
     // Every check takes this much longer from now on: the stand-in for a slow host. Set before
     // the plug-in is started.
-    void SetDelay(std::chrono::milliseconds delay) { delay_ = delay; }
+    void setDelay(std::chrono::milliseconds delay) { delay_ = delay; }
 
-    int Accepted() const { return accepted_.load(); }
-    int Refused() const { return refused_.load(); }
+    int accepted() const { return accepted_.load(); }
+    int refused() const { return refused_.load(); }
 
   private:
-    const UserSpec* Find(std::string_view id) const;
+    const UserSpec* find(std::string_view id) const;
 
     const std::vector<UserSpec> users_;
     const PasswordWork work_;

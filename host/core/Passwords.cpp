@@ -1,4 +1,4 @@
-#include "Passwords.h"
+#include "host/core/Passwords.h"
 
 #include <crypt.h>
 
@@ -12,7 +12,7 @@ namespace host {
 namespace {
 
 // crypt(3) takes a zero-terminated phrase: a password with a zero byte in it cannot match.
-bool Phrase(std::string_view password, std::string& phrase) {
+bool toPhrase(std::string_view password, std::string& phrase) {
     if (password.find('\0') != std::string_view::npos) {
         return false;
     }
@@ -20,7 +20,7 @@ bool Phrase(std::string_view password, std::string& phrase) {
     return true;
 }
 
-bool SameText(std::string_view a, std::string_view b) {
+bool sameText(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) {
         return false;
     }
@@ -33,10 +33,10 @@ bool SameText(std::string_view a, std::string_view b) {
 
 }  // namespace
 
-std::string HashPassword(std::string_view password, HashCost cost) {
+std::string hashPassword(std::string_view password, HashCost cost) {
     std::string phrase;
     char setting[CRYPT_GENSALT_OUTPUT_SIZE];
-    if (!Phrase(password, phrase) ||
+    if (!toPhrase(password, phrase) ||
         crypt_gensalt_rn("$y$", cost == HashCost::Light ? 1 : 0, nullptr, 0, setting,
                          sizeof setting) == nullptr) {
         throw std::runtime_error("cannot make a password hash");
@@ -49,17 +49,17 @@ std::string HashPassword(std::string_view password, HashCost cost) {
     return hash;
 }
 
-bool CheckPassword(std::string_view password, const std::string& hash) {
+bool checkPassword(std::string_view password, const std::string& hash) {
     std::string phrase;
-    if (!Phrase(password, phrase)) {
+    if (!toPhrase(password, phrase)) {
         return false;
     }
     auto data = std::make_unique<crypt_data>();
     const char* computed = crypt_rn(phrase.c_str(), hash.c_str(), data.get(), sizeof *data);
-    return computed != nullptr && SameText(computed, hash);
+    return computed != nullptr && sameText(computed, hash);
 }
 
-std::string_view HashSetting(std::string_view hash) {
+std::string_view hashSetting(std::string_view hash) {
     // $id$[parameters$]salt$checksum; bcrypt ($2a$, $2b$, $2y$) has salt and checksum in one
     // field.
     const int saltFields = hash.starts_with("$2") ? 1 : 2;
@@ -74,11 +74,11 @@ std::string_view HashSetting(std::string_view hash) {
     return hash.substr(0, end);
 }
 
-double CheckTime(const std::string& hash) {
+double checkTime(const std::string& hash) {
     double shortest = 0;
     for (int i = 0; i < 2; ++i) {
         const auto began = std::chrono::steady_clock::now();
-        static_cast<void>(CheckPassword({}, hash));
+        static_cast<void>(checkPassword({}, hash));
         const std::chrono::duration<double> took = std::chrono::steady_clock::now() - began;
         shortest = i == 0 ? took.count() : std::min(shortest, took.count());
     }

@@ -15,15 +15,15 @@ enum class HashCost {
 };
 
 // A salted hash ("$y$", yescrypt) with a fresh random salt.
-std::string HashPassword(std::string_view password, HashCost cost = HashCost::Default);
+std::string hashPassword(std::string_view password, HashCost cost = HashCost::Default);
 // True when the password gives the hash; the comparison takes the same time wherever the hashes
 // differ. Thread-safe.
-bool CheckPassword(std::string_view password, const std::string& hash);
+bool checkPassword(std::string_view password, const std::string& hash);
 
 // The part of a hash that fixes how much work a check takes: the method and its parameters,
 // without salt and checksum ("$y$j9T" of "$y$j9T$salt$checksum"; "$2b$12" of a bcrypt hash).
-std::string_view HashSetting(std::string_view hash);
+std::string_view hashSetting(std::string_view hash);
 // The work one check against `hash` takes, measured: the shorter of two checks, in seconds.
-double CheckTime(const std::string& hash);
+double checkTime(const std::string& hash);
 
 }  // namespace host

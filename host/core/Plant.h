@@ -2,10 +2,10 @@
 // and tree, the system tree with its units, and the system object that carries them.
 #pragma once
 
-#include "IoRecords.h"
-#include "ProjectModel.h"
-#include "SystemRecords.h"
-#include "TextPool.h"
+#include "host/core/IoRecords.h"
+#include "host/core/ProjectModel.h"
+#include "host/core/SystemRecords.h"
+#include "host/core/TextPool.h"
 #include "kelvane/SystemRecords.h"
 
 namespace host {
@@ -16,12 +16,12 @@ class Plant {
     Plant(const Plant&) = delete;
     Plant& operator=(const Plant&) = delete;
 
-    const Project& Model() const { return project_; }
-    IoRecords& Io() { return io_; }
-    SystemRecords& System() { return system_; }
-    kelvane::TProjectRecord* ProjectRecord() { return &projectRecord_; }
+    const Project& model() const { return project_; }
+    IoRecords& io() { return io_; }
+    SystemRecords& system() { return system_; }
+    kelvane::TProjectRecord* projectRecord() { return &projectRecord_; }
     // The system object of command 0: project record at 32, system tree at 40.
-    kelvane::THostSystem* HostSystem() { return &hostSystem_; }
+    kelvane::THostSystem* hostSystem() { return &hostSystem_; }
 
   private:
     Project project_;

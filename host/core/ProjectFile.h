@@ -7,9 +7,9 @@
 
 #include <pugixml.hpp>
 
-#include "ProjectLimits.h"
-#include "ProjectModel.h"
-#include "XmlSource.h"
+#include "host/core/ProjectLimits.h"
+#include "host/core/ProjectModel.h"
+#include "host/core/XmlSource.h"
 
 namespace host {
 
@@ -19,17 +19,17 @@ inline constexpr const char* kPluginSettings = "plugin-settings";
 class ProjectFile {
   public:
     // FileError (file, line, what was expected) for a missing, oversized or malformed file.
-    static ProjectFile Load(const std::filesystem::path& path, const ProjectLimits& limits = {});
-    static ProjectFile FromText(const std::string& text, std::string name,
+    static ProjectFile load(const std::filesystem::path& path, const ProjectLimits& limits = {});
+    static ProjectFile fromText(const std::string& text, std::string name,
                                 const ProjectLimits& limits = {});
 
-    const Project& Model() const { return model_; }
-    const std::string& Name() const { return source_.Name(); }
+    const Project& model() const { return model_; }
+    const std::string& name() const { return source_.name(); }
     // The node that holds the plug-in's own settings.
-    pugi::xml_node PluginSettings();
+    pugi::xml_node pluginSettings();
     // Writes the document (with the plug-in settings as they are now) to path, replacing the
     // file in one step.
-    void Save(const std::filesystem::path& path) const;
+    void save(const std::filesystem::path& path) const;
 
   private:
     ProjectFile(XmlSource source, Project model);
@@ -39,6 +39,6 @@ class ProjectFile {
 };
 
 // Reads the project out of a parsed project document; FileError names the line at fault.
-Project ReadProject(const XmlSource& source, const ProjectLimits& limits);
+Project readProject(const XmlSource& source, const ProjectLimits& limits);
 
 }  // namespace host

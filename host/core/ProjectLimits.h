@@ -6,16 +6,16 @@
 namespace host {
 
 struct ProjectLimits {
-    std::size_t MaxFileBytes = 64u << 20;  // 64 MiB
-    std::size_t MaxTags = 1'000'000;
-    std::size_t MaxGroups = 100'000;
-    std::size_t MaxUnits = 10'000;
-    std::size_t MaxParametersPerUnit = 10'000;
-    std::size_t MaxNamedValuesPerTag = 10'000;
-    std::size_t MaxItemsPerParameter = 10'000;
-    std::size_t MaxMessagesPerTag = 10'000;
-    std::size_t MaxUsers = 10'000;
-    int MaxTreeDepth = 32;  // nesting of groups, and of units
+    std::size_t maxFileBytes = 64u << 20;  // 64 MiB
+    std::size_t maxTags = 1'000'000;
+    std::size_t maxGroups = 100'000;
+    std::size_t maxUnits = 10'000;
+    std::size_t maxParametersPerUnit = 10'000;
+    std::size_t maxNamedValuesPerTag = 10'000;
+    std::size_t maxItemsPerParameter = 10'000;
+    std::size_t maxMessagesPerTag = 10'000;
+    std::size_t maxUsers = 10'000;
+    int maxTreeDepth = 32;  // nesting of groups, and of units
 };
 
 }  // namespace host

@@ -12,16 +12,16 @@
 namespace host {
 
 struct ProjectInfo {
-    std::string ProjectName;
-    std::string Company;
-    std::string Worker;
-    std::string Description;
+    std::string projectName;
+    std::string company;
+    std::string worker;
+    std::string description;
     bool operator==(const ProjectInfo&) const = default;
 };
 
 struct NamedValue {
-    std::string Name;
-    int32_t Value = 0;
+    std::string name;
+    int32_t value = 0;
     bool operator==(const NamedValue&) const = default;
 };
 
@@ -29,38 +29,38 @@ struct NamedValue {
 enum class DriveKind { Constant, Sine, Ramp, RandomWalk, Cycle, Text };
 
 struct ValueDrive {
-    DriveKind Kind = DriveKind::Constant;
-    int32_t ScanMs = 1000;              // a new value this often
-    double Minimum = 0.0;               // sine, ramp, random walk
-    double Maximum = 100.0;             // sine, ramp, random walk
-    int32_t PeriodMs = 60000;           // sine, ramp
-    double Step = 1.0;                  // random walk: largest change per scan
-    double Value = 0.0;                 // constant
-    std::string Text;                   // constant value text (text tags)
-    std::vector<std::string> Messages;  // text: shown in turn
+    DriveKind kind = DriveKind::Constant;
+    int32_t scanMs = 1000;              // a new value this often
+    double minimum = 0.0;               // sine, ramp, random walk
+    double maximum = 100.0;             // sine, ramp, random walk
+    int32_t periodMs = 60000;           // sine, ramp
+    double step = 1.0;                  // random walk: largest change per scan
+    double value = 0.0;                 // constant
+    std::string text;                   // constant value text (text tags)
+    std::vector<std::string> messages;  // text: shown in turn
     bool operator==(const ValueDrive&) const = default;
 };
 
 struct TagSpec {
-    int32_t Id = 0;
-    std::string Name;
-    std::optional<kelvane::TGuid> Guid;
-    int32_t SigType = kelvane::stNumeric;
-    std::vector<NamedValue> Values;
-    int32_t RW = 0;
-    std::string Unit;
-    std::string Description;
-    int32_t DataType = 0;
-    int32_t Decimals = 0;
-    ValueDrive Drive;
+    int32_t id = 0;
+    std::string name;
+    std::optional<kelvane::TGuid> guid;
+    int32_t sigType = kelvane::stNumeric;
+    std::vector<NamedValue> values;
+    int32_t rw = 0;
+    std::string unit;
+    std::string description;
+    int32_t dataType = 0;
+    int32_t decimals = 0;
+    ValueDrive drive;
     bool operator==(const TagSpec& other) const;
 };
 
 // A node of the IO tree: a group (no Tag, children) or a tag (Tag, no children).
 struct IoNode {
-    std::string Name;  // group name; a tag's node shows the tag name
-    std::optional<TagSpec> Tag;
-    std::vector<IoNode> Children;
+    std::string name;  // group name; a tag's node shows the tag name
+    std::optional<TagSpec> tag;
+    std::vector<IoNode> children;
     bool operator==(const IoNode&) const = default;
 };
 
@@ -71,86 +71,86 @@ enum class UnitKind { Interface, Station, Device };
 
 // What a unit answers to the group command (106) for one parameter.
 struct GroupAnswer {
-    enum Mode { Self, Given, Ignore } Kind = Self;
-    int32_t Index = 0;  // Given: this index (may be negative)
+    enum Mode { Self, Given, Ignore } kind = Self;
+    int32_t index = 0;  // Given: this index (may be negative)
     bool operator==(const GroupAnswer&) const = default;
 };
 
 enum class WriterMode { Normal, Raises, None };
 
 struct ParamRangeSpec {
-    bool Valid = true;
-    double Minimum = 0.0;
-    double Maximum = 0.0;
-    int32_t Decimals = 0;
+    bool valid = true;
+    double minimum = 0.0;
+    double maximum = 0.0;
+    int32_t decimals = 0;
     bool operator==(const ParamRangeSpec&) const = default;
 };
 
 struct ParameterSpec {
-    std::string Name;
-    int32_t PropType = 0;
-    std::string ValueText;
-    std::string UnitText;
-    int32_t ItemIndex = 0;
-    bool Enabled = true;
-    std::optional<std::vector<std::string>> Items;  // absent: the parameter has no item list
-    std::optional<ParamRangeSpec> Range;            // absent: the range record says "not valid"
-    GroupAnswer Group;
-    WriterMode Writer = WriterMode::Normal;
+    std::string name;
+    int32_t propType = 0;
+    std::string valueText;
+    std::string unitText;
+    int32_t itemIndex = 0;
+    bool enabled = true;
+    std::optional<std::vector<std::string>> items;  // absent: the parameter has no item list
+    std::optional<ParamRangeSpec> range;            // absent: the range record says "not valid"
+    GroupAnswer group;
+    WriterMode writer = WriterMode::Normal;
     bool operator==(const ParameterSpec&) const = default;
 };
 
 // Parent unit reference: the tree parent's unit, none, or a unit named by its key.
 struct ParentRef {
-    enum Mode { TreeParent, None, ByKey } Kind = TreeParent;
-    std::string Key;
+    enum Mode { TreeParent, None, ByKey } kind = TreeParent;
+    std::string key;
     bool operator==(const ParentRef&) const = default;
 };
 
 struct UnitSpec {
-    UnitKind Kind = UnitKind::Station;
-    std::string Key;  // optional; how other units name this one as their parent unit
-    uint64_t UnitId = 0;
-    int32_t PinKind = 0;
-    std::string StationName;                // stations only
-    std::optional<std::string> DeviceName;  // absent: no device record
-    int32_t DeviceKind = 0;
-    std::optional<std::string> Info;  // model name (station, device), description (interface)
-    std::optional<std::string> Extra;
-    CheckState Check = CheckState::Checked;
-    int32_t ConnectState = 1;
-    int32_t OfflineEveryMs = 0;  // the simulator takes the unit offline this often (0: never)
-    int32_t OfflineForMs = 0;    // ... for this long
-    ParentRef Parent;
-    bool HasUnitData = true;  // false: the tree node carries no unit record
-    bool HasPinz = true;      // false: the unit record has no plug-in object
-    std::vector<ParameterSpec> Parameters;
-    std::vector<UnitSpec> Children;
+    UnitKind kind = UnitKind::Station;
+    std::string key;  // optional; how other units name this one as their parent unit
+    uint64_t unitId = 0;
+    int32_t pinKind = 0;
+    std::string stationName;                // stations only
+    std::optional<std::string> deviceName;  // absent: no device record
+    int32_t deviceKind = 0;
+    std::optional<std::string> info;  // model name (station, device), description (interface)
+    std::optional<std::string> extra;
+    CheckState check = CheckState::Checked;
+    int32_t connectState = 1;
+    int32_t offlineEveryMs = 0;  // the simulator takes the unit offline this often (0: never)
+    int32_t offlineForMs = 0;    // ... for this long
+    ParentRef parent;
+    bool hasUnitData = true;  // false: the tree node carries no unit record
+    bool hasPinz = true;      // false: the unit record has no plug-in object
+    std::vector<ParameterSpec> parameters;
+    std::vector<UnitSpec> children;
     bool operator==(const UnitSpec&) const = default;
 };
 
 struct UserSpec {
-    std::string Id;
-    std::string Hash;  // crypt(3) hash of the password
-    bool MayWrite = false;
+    std::string id;
+    std::string hash;  // crypt(3) hash of the password
+    bool mayWrite = false;
     bool operator==(const UserSpec&) const = default;
 };
 
 struct MapOptions {
-    bool OpenFails = false;
+    bool openFails = false;
     bool operator==(const MapOptions&) const = default;
 };
 
 struct Project {
-    ProjectInfo Info;
-    std::vector<IoNode> IoTree;
-    std::vector<UnitSpec> SystemTree;
-    std::vector<UserSpec> Users;
-    MapOptions Map;
+    ProjectInfo info;
+    std::vector<IoNode> ioTree;
+    std::vector<UnitSpec> systemTree;
+    std::vector<UserSpec> users;
+    MapOptions map;
     bool operator==(const Project&) const = default;
 };
 
 // Pin kind a unit gets when the project does not say.
-int32_t DefaultPinKind(UnitKind kind);
+int32_t defaultPinKind(UnitKind kind);
 
 }  // namespace host

@@ -5,12 +5,12 @@
 
 #include <pugixml.hpp>
 
-#include "ProjectModel.h"
+#include "host/core/ProjectModel.h"
 
 namespace host {
 
 // Fills an empty document; the <plugin-settings> element is written empty for the caller.
-void WriteProject(const Project& project, pugi::xml_document& document);
-std::string DocumentText(const pugi::xml_document& document);
+void writeProject(const Project& project, pugi::xml_document& document);
+std::string documentText(const pugi::xml_document& document);
 
 }  // namespace host

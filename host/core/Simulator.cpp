@@ -1,34 +1,34 @@
-#include "Simulator.h"
+#include "host/core/Simulator.h"
 
 #include <atomic>
 
-#include "HostDateTime.h"
+#include "host/core/HostDateTime.h"
 #include "host/readmap/MapAccess.h"
 
 namespace host {
 
 Simulator::Simulator(Plant& plant, uint32_t seed) {
-    const auto& tags = plant.Io().Tags();
+    const auto& tags = plant.io().tags();
     drivers_.reserve(tags.size());
     for (std::size_t i = 0; i < tags.size(); ++i) {
-        drivers_.emplace_back(*tags[i].Spec, seed + static_cast<uint32_t>(i));
-        records_.push_back(tags[i].Record);
+        drivers_.emplace_back(*tags[i].spec, seed + static_cast<uint32_t>(i));
+        records_.push_back(tags[i].record);
     }
-    for (const SystemRecords::Unit& unit : plant.System().Units()) {
-        if (unit.Spec->OfflineEveryMs > 0) {
-            offline_.push_back({unit.ConnectState, unit.Spec->ConnectState,
-                                std::chrono::milliseconds(unit.Spec->OfflineEveryMs),
-                                std::chrono::milliseconds(unit.Spec->OfflineForMs)});
+    for (const SystemRecords::Unit& unit : plant.system().units()) {
+        if (unit.spec->offlineEveryMs > 0) {
+            offline_.push_back({unit.connectState, unit.spec->connectState,
+                                std::chrono::milliseconds(unit.spec->offlineEveryMs),
+                                std::chrono::milliseconds(unit.spec->offlineForMs)});
         }
     }
     batch_.reserve(drivers_.size());
 }
 
 Simulator::~Simulator() {
-    Stop();
+    stop();
 }
 
-void Simulator::Start() {
+void Simulator::start() {
     if (thread_.joinable()) {
         return;
     }
@@ -37,19 +37,18 @@ void Simulator::Start() {
         schedule_.push({start_, i});
     }
     for (std::size_t i = 0; i < offline_.size(); ++i) {
-        schedule_.push({start_ + offline_[i].Every - offline_[i].For, drivers_.size() + i});
+        schedule_.push({start_ + offline_[i].every - offline_[i].downFor, drivers_.size() + i});
     }
     stopping_ = false;
-    kelvane::readmap::SetMapOpenedEvent(
-        kelvane::readmap::MapOpenedEvent::bind<&Simulator::OnMapOpened>(this));
-    thread_ = std::thread(&Simulator::Run, this);
+    setMapOpenedEvent(MapOpenedEvent::bind<&Simulator::onMapOpened>(this));
+    thread_ = std::thread(&Simulator::run, this);
 }
 
-void Simulator::Stop() {
+void Simulator::stop() {
     if (!thread_.joinable()) {
         return;
     }
-    kelvane::readmap::SetMapOpenedEvent({});
+    setMapOpenedEvent({});
     {
         std::lock_guard lock(lock_);
         stopping_ = true;
@@ -59,12 +58,12 @@ void Simulator::Stop() {
     schedule_ = {};
 }
 
-uint64_t Simulator::HeadersWritten() const {
+uint64_t Simulator::headersWritten() const {
     std::lock_guard lock(lock_);
     return headersWritten_;
 }
 
-void Simulator::OnMapOpened() {
+void Simulator::onMapOpened() {
     {
         std::lock_guard lock(lock_);
         mapOpened_ = true;
@@ -72,7 +71,7 @@ void Simulator::OnMapOpened() {
     wake_.notify_all();
 }
 
-void Simulator::Run() {
+void Simulator::run() {
     std::unique_lock lock(lock_);
     while (!stopping_) {
         if (mapOpened_) {
@@ -80,15 +79,15 @@ void Simulator::Run() {
             mapOpened_ = false;
             lock.unlock();
             const auto now = Clock::now();
-            const double timeStamp = HostDateTime(std::chrono::system_clock::now());
+            const double timeStamp = hostDateTime(std::chrono::system_clock::now());
             for (std::size_t i = 0; i < drivers_.size(); ++i) {
                 batch_.push_back(
                     {records_[i],
-                     drivers_[i].Next(
+                     drivers_[i].next(
                          std::chrono::duration_cast<std::chrono::milliseconds>(now - start_),
                          timeStamp)});
             }
-            WriteBatch();
+            writeBatch();
             lock.lock();
             continue;
         }
@@ -97,45 +96,45 @@ void Simulator::Run() {
             wake_.wait(lock, woken);
             continue;
         }
-        if (wake_.wait_until(lock, schedule_.top().When, woken)) {
+        if (wake_.wait_until(lock, schedule_.top().when, woken)) {
             continue;
         }
         lock.unlock();
         const auto now = Clock::now();
-        const double timeStamp = HostDateTime(std::chrono::system_clock::now());
-        while (!schedule_.empty() && schedule_.top().When <= now) {
+        const double timeStamp = hostDateTime(std::chrono::system_clock::now());
+        while (!schedule_.empty() && schedule_.top().when <= now) {
             const Due due = schedule_.top();
             schedule_.pop();
-            Handle(due, now, timeStamp);
+            handle(due, now, timeStamp);
         }
-        WriteBatch();
+        writeBatch();
         lock.lock();
     }
 }
 
-void Simulator::Handle(const Due& due, Clock::time_point now, double timeStamp) {
+void Simulator::handle(const Due& due, Clock::time_point now, double timeStamp) {
     Clock::duration next{};
-    if (due.Event < drivers_.size()) {
-        TagDriver& driver = drivers_[due.Event];
+    if (due.event < drivers_.size()) {
+        TagDriver& driver = drivers_[due.event];
         batch_.push_back(
-            {records_[due.Event],
-             driver.Next(std::chrono::duration_cast<std::chrono::milliseconds>(now - start_),
+            {records_[due.event],
+             driver.next(std::chrono::duration_cast<std::chrono::milliseconds>(now - start_),
                          timeStamp)});
-        next = std::chrono::milliseconds(driver.Spec().Drive.ScanMs);
+        next = std::chrono::milliseconds(driver.spec().drive.scanMs);
     } else {
-        OfflineUnit& unit = offline_[due.Event - drivers_.size()];
-        unit.Offline = !unit.Offline;
+        OfflineUnit& unit = offline_[due.event - drivers_.size()];
+        unit.offline = !unit.offline;
         // Plug-ins read the state on their own threads: atomic stores keep each read whole.
-        std::atomic_ref<int32_t>(*unit.ConnectState)
-            .store(unit.Offline ? 0 : unit.OnlineState, std::memory_order_relaxed);
-        next = unit.Offline ? unit.For : unit.Every - unit.For;
+        std::atomic_ref<int32_t>(*unit.connectState)
+            .store(unit.offline ? 0 : unit.onlineState, std::memory_order_relaxed);
+        next = unit.offline ? unit.downFor : unit.every - unit.downFor;
     }
     // A simulation that fell behind skips the missed values rather than catching up.
-    schedule_.push({std::max(due.When + next, now), due.Event});
+    schedule_.push({std::max(due.when + next, now), due.event});
 }
 
-void Simulator::WriteBatch() {
-    const std::size_t written = kelvane::readmap::WriteHeaders(batch_.data(), batch_.size());
+void Simulator::writeBatch() {
+    const std::size_t written = writeHeaders(batch_.data(), batch_.size());
     batch_.clear();
     std::lock_guard lock(lock_);
     headersWritten_ += written;

@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "Plant.h"
-#include "TagDriver.h"
+#include "host/core/Plant.h"
+#include "host/core/TagDriver.h"
 #include "host/readmap/MapAccess.h"
 
 namespace host {
@@ -24,41 +24,41 @@ class Simulator {
     ~Simulator();
 
     // Starts the thread; a map that opens from now on gets every value at once.
-    void Start();
+    void start();
     // Returns when the thread has ended; no header is written afterwards.
-    void Stop();
+    void stop();
 
     // Values written into map headers so far.
-    uint64_t HeadersWritten() const;
+    uint64_t headersWritten() const;
 
   private:
     using Clock = std::chrono::steady_clock;
 
     struct Due {
-        Clock::time_point When;
-        std::size_t Event;  // a tag index, or tags + an offline-unit index
-        bool operator>(const Due& other) const { return When > other.When; }
+        Clock::time_point when;
+        std::size_t event;  // a tag index, or tags + an offline-unit index
+        bool operator>(const Due& other) const { return when > other.when; }
     };
 
     struct OfflineUnit {
-        int32_t* ConnectState;
-        int32_t OnlineState;
-        std::chrono::milliseconds Every;
-        std::chrono::milliseconds For;
-        bool Offline = false;
+        int32_t* connectState;
+        int32_t onlineState;
+        std::chrono::milliseconds every;
+        std::chrono::milliseconds downFor;
+        bool offline = false;
     };
 
-    void Run();
-    void OnMapOpened();
+    void run();
+    void onMapOpened();
     // Handles one due event and schedules its next time.
-    void Handle(const Due& due, Clock::time_point now, double timeStamp);
-    void WriteBatch();
+    void handle(const Due& due, Clock::time_point now, double timeStamp);
+    void writeBatch();
 
     std::vector<TagDriver> drivers_;
     std::vector<const kelvane::TIOList*> records_;
     std::vector<OfflineUnit> offline_;
     std::priority_queue<Due, std::vector<Due>, std::greater<>> schedule_;
-    std::vector<kelvane::readmap::HeaderUpdate> batch_;
+    std::vector<HeaderUpdate> batch_;
     Clock::time_point start_;
 
     mutable std::mutex lock_;

@@ -7,22 +7,22 @@
 #include <memory>
 #include <vector>
 
-#include "HostTree.h"
-#include "ProjectModel.h"
-#include "TextPool.h"
-#include "kelvane/SystemRecords.h"
+#include "host/core/HostTree.h"
+#include "host/core/ProjectModel.h"
+#include "host/core/TextPool.h"
 #include "host/units/UnitPinz.h"
+#include "kelvane/SystemRecords.h"
 
 namespace host {
 
 class SystemRecords {
   public:
     struct Unit {
-        const UnitSpec* Spec;
-        kelvane::TUnitData* Data;  // null when the node carries no unit record
-        UnitPinz* Pinz;            // null when the unit has no plug-in object
-        int32_t* ConnectState;     // written with atomic stores: plug-ins read it on IO threads
-        kelvane::TTreeNode* Node;
+        const UnitSpec* spec;
+        kelvane::TUnitData* data;  // null when the node carries no unit record
+        UnitPinz* pinz;            // null when the unit has no plug-in object
+        int32_t* connectState;     // written with atomic stores: plug-ins read it on IO threads
+        kelvane::TTreeNode* node;
     };
 
     // The specs are referenced, not copied: the tree must outlive this object.
@@ -30,16 +30,16 @@ class SystemRecords {
     SystemRecords(const SystemRecords&) = delete;
     SystemRecords& operator=(const SystemRecords&) = delete;
 
-    HostTree& Tree() { return tree_; }
+    HostTree& tree() { return tree_; }
     // Every unit, depth-first in tree order.
-    const std::vector<Unit>& Units() const { return units_; }
+    const std::vector<Unit>& units() const { return units_; }
     // The first unit whose station name (or, for other units, device name) is name; null if none.
-    const Unit* Find(std::string_view name) const;
+    const Unit* find(std::string_view name) const;
 
   private:
-    void AddUnits(const std::vector<UnitSpec>& specs, kelvane::TTreeNode* parent,
+    void addUnits(const std::vector<UnitSpec>& specs, kelvane::TTreeNode* parent,
                   kelvane::TUnitData* parentData);
-    void ResolveParentKeys();
+    void resolveParentKeys();
 
     TextPool texts_;
     std::deque<kelvane::TUnitData> data_;

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <random>
 
-#include "ProjectModel.h"
+#include "host/core/ProjectModel.h"
 #include "kelvane/IORecords.h"
 
 namespace host {
@@ -17,12 +17,12 @@ class TagDriver {
 
     // The next value at `elapsed` since the simulation began, stamped with timeStamp (host
     // date-time). Random walks, cycles and messages move one step per call.
-    kelvane::TCurrentValue Next(std::chrono::milliseconds elapsed, double timeStamp);
-    const TagSpec& Spec() const { return spec_; }
+    kelvane::TCurrentValue next(std::chrono::milliseconds elapsed, double timeStamp);
+    const TagSpec& spec() const { return spec_; }
 
   private:
-    double NumericValue(std::chrono::milliseconds elapsed);
-    std::string ValueText(double value) const;
+    double numericValue(std::chrono::milliseconds elapsed);
+    std::string valueText(double value) const;
 
     const TagSpec& spec_;
     std::minstd_rand random_;

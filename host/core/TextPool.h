@@ -5,14 +5,14 @@
 #include <string>
 #include <string_view>
 
-#include "Utf16.h"
+#include "host/core/Utf16.h"
 
 namespace host {
 
 class TextPool {
   public:
-    const char16_t* Add(std::string_view utf8) {
-        texts_.push_back(ToUtf16(utf8));
+    const char16_t* add(std::string_view utf8) {
+        texts_.push_back(toUtf16(utf8));
         return texts_.back().c_str();
     }
 

@@ -7,9 +7,9 @@
 
 namespace host {
 
-std::u16string ToUtf16(std::string_view utf8);
-std::string ToUtf8(std::u16string_view utf16);
+std::u16string toUtf16(std::string_view utf8);
+std::string toUtf8(std::u16string_view utf16);
 // Length in UTF-16 code units, as the text would take in a fixed record field.
-std::size_t Utf16Length(std::string_view utf8);
+std::size_t utf16Length(std::string_view utf8);
 
 }  // namespace host

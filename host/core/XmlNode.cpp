@@ -1,4 +1,4 @@
-#include "XmlNode.h"
+#include "host/core/XmlNode.h"
 
 #include <string>
 
@@ -7,7 +7,7 @@ namespace host {
 XmlNodes::XmlNodes() = default;
 XmlNodes::~XmlNodes() = default;
 
-kelvane::IXMLNode* XmlNodes::Wrap(pugi::xml_node node) {
+kelvane::IXMLNode* XmlNodes::wrap(pugi::xml_node node) {
     if (!node) {
         return nullptr;
     }
@@ -40,18 +40,18 @@ kelvane::IXMLNode* XmlNode::Child(int index) {
     }
     for (pugi::xml_node child = node_.first_child(); child; child = child.next_sibling()) {
         if (child.type() == pugi::node_element && index-- == 0) {
-            return nodes_.Wrap(child);
+            return nodes_.wrap(child);
         }
     }
     return nullptr;
 }
 
 kelvane::IXMLNode* XmlNode::ChildNode(std::string_view name) {
-    return nodes_.Wrap(node_.child(std::string(name).c_str()));
+    return nodes_.wrap(node_.child(std::string(name).c_str()));
 }
 
 kelvane::IXMLNode* XmlNode::AddChild(std::string_view name) {
-    return nodes_.Wrap(node_.append_child(std::string(name).c_str()));
+    return nodes_.wrap(node_.append_child(std::string(name).c_str()));
 }
 
 bool XmlNode::HasAttribute(std::string_view name) const {

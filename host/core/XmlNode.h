@@ -22,7 +22,7 @@ class XmlNodes {
     ~XmlNodes();
 
     // The same object for the same node every time; null for a null node.
-    kelvane::IXMLNode* Wrap(pugi::xml_node node);
+    kelvane::IXMLNode* wrap(pugi::xml_node node);
 
   private:
     std::unordered_map<pugi::xml_node_struct*, std::unique_ptr<XmlNode>> nodes_;

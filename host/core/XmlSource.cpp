@@ -1,15 +1,15 @@
-#include "XmlSource.h"
+#include "host/core/XmlSource.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
 
-#include "FileError.h"
+#include "host/core/FileError.h"
 
 namespace host {
 
-XmlSource XmlSource::FromFile(const std::filesystem::path& path, std::size_t maxBytes) {
+XmlSource XmlSource::fromFile(const std::filesystem::path& path, std::size_t maxBytes) {
     const std::string name = path.string();
     std::ifstream in(path, std::ios::binary);
     if (!in) {
@@ -24,10 +24,10 @@ XmlSource XmlSource::FromFile(const std::filesystem::path& path, std::size_t max
     if (in.bad()) {
         throw FileError(name, 0, "cannot read the file");
     }
-    return FromText(text, name, maxBytes);
+    return fromText(text, name, maxBytes);
 }
 
-XmlSource XmlSource::FromText(const std::string& text, std::string name, std::size_t maxBytes) {
+XmlSource XmlSource::fromText(const std::string& text, std::string name, std::size_t maxBytes) {
     if (text.size() > maxBytes) {
         throw FileError(
             name, 0, "the file is larger than the limit of " + std::to_string(maxBytes) + " bytes");
@@ -36,7 +36,7 @@ XmlSource XmlSource::FromText(const std::string& text, std::string name, std::si
     const pugi::xml_parse_result result = source.document_->load_buffer(
         text.data(), text.size(), pugi::parse_default, pugi::encoding_utf8);
     if (!result) {
-        throw FileError(source.name_, source.LineAt(result.offset),
+        throw FileError(source.name_, source.lineAt(result.offset),
                         std::string("malformed XML: ") + result.description());
     }
     if (!source.document_->document_element()) {
@@ -55,7 +55,7 @@ XmlSource::XmlSource(std::string name, const std::string& text)
     }
 }
 
-int XmlSource::LineAt(std::ptrdiff_t offset) const {
+int XmlSource::lineAt(std::ptrdiff_t offset) const {
     if (offset < 0) {
         return 0;
     }
@@ -64,12 +64,12 @@ int XmlSource::LineAt(std::ptrdiff_t offset) const {
     return static_cast<int>(after - lineStarts_.begin());
 }
 
-int XmlSource::LineOf(pugi::xml_node node) const {
-    return LineAt(node.offset_debug());
+int XmlSource::lineOf(pugi::xml_node node) const {
+    return lineAt(node.offset_debug());
 }
 
-void XmlSource::Fail(pugi::xml_node node, const std::string& message) const {
-    throw FileError(name_, LineOf(node), message);
+void XmlSource::fail(pugi::xml_node node, const std::string& message) const {
+    throw FileError(name_, lineOf(node), message);
 }
 
 }  // namespace host

@@ -15,22 +15,22 @@ class XmlSource {
   public:
     // Reads and parses the file; FileError when it is missing, larger than maxBytes or not
     // well-formed XML (with the line of the fault).
-    static XmlSource FromFile(const std::filesystem::path& path, std::size_t maxBytes);
+    static XmlSource fromFile(const std::filesystem::path& path, std::size_t maxBytes);
     // The same for a text in memory; name stands for the file in messages.
-    static XmlSource FromText(const std::string& text, std::string name, std::size_t maxBytes);
+    static XmlSource fromText(const std::string& text, std::string name, std::size_t maxBytes);
 
-    pugi::xml_document& Document() { return *document_; }
-    const pugi::xml_document& Document() const { return *document_; }
-    const std::string& Name() const { return name_; }
+    pugi::xml_document& document() { return *document_; }
+    const pugi::xml_document& document() const { return *document_; }
+    const std::string& name() const { return name_; }
 
     // 1-based line where the node starts in the text as read; 0 when unknown (a node added
     // after reading).
-    int LineOf(pugi::xml_node node) const;
-    [[noreturn]] void Fail(pugi::xml_node node, const std::string& message) const;
+    int lineOf(pugi::xml_node node) const;
+    [[noreturn]] void fail(pugi::xml_node node, const std::string& message) const;
 
   private:
     XmlSource(std::string name, const std::string& text);
-    int LineAt(std::ptrdiff_t offset) const;
+    int lineAt(std::ptrdiff_t offset) const;
 
     std::string name_;
     std::vector<std::size_t> lineStarts_;

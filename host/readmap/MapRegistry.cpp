@@ -1,20 +1,20 @@
-#include "MapRegistry.h"
+#include "host/readmap/MapRegistry.h"
 
 #include <algorithm>
 #include <atomic>
 
-namespace kelvane::readmap {
+namespace host {
 
 namespace {
-std::atomic<bool> openFailure{false};
+std::atomic<bool> failOpens{false};
 }
 
-MapRegistry& MapRegistry::Instance() {
+MapRegistry& MapRegistry::instance() {
     static MapRegistry registry;
     return registry;
 }
 
-void MapRegistry::Attach(OpenMap* map) {
+void MapRegistry::attach(OpenMap* map) {
     std::lock_guard lock(lock_);
     maps_.push_back(map);
     // Called under the registry lock so that a handler being removed is never running.
@@ -23,21 +23,21 @@ void MapRegistry::Attach(OpenMap* map) {
     }
 }
 
-void MapRegistry::Detach(OpenMap* map) {
+void MapRegistry::detach(OpenMap* map) {
     std::lock_guard lock(lock_);
     maps_.erase(std::remove(maps_.begin(), maps_.end(), map), maps_.end());
 }
 
-std::size_t MapRegistry::Write(const HeaderUpdate* updates, std::size_t count) {
+std::size_t MapRegistry::write(const HeaderUpdate* updates, std::size_t count) {
     std::size_t written = 0;
     std::lock_guard lock(lock_);
     for (OpenMap* map : maps_) {
-        std::lock_guard headerLock(*map->HeaderLock);
+        std::lock_guard headerLock(*map->headerLock);
         for (std::size_t u = 0; u < count; ++u) {
-            const auto [first, last] = map->EntriesOf.equal_range(updates[u].Record);
+            const auto [first, last] = map->entriesOf.equal_range(updates[u].record);
             for (auto entry = first; entry != last; ++entry) {
-                TMapHeader& header = map->Headers[entry->second];
-                header.Current = updates[u].Value;
+                kelvane::TMapHeader& header = map->headers[entry->second];
+                header.Current = updates[u].value;
                 header.Current.Updated = 1;
                 ++header.WriteCount;
                 ++written;
@@ -47,51 +47,51 @@ std::size_t MapRegistry::Write(const HeaderUpdate* updates, std::size_t count) {
     return written;
 }
 
-bool MapRegistry::Read(const TIOList* record, TCurrentValue* value) {
+bool MapRegistry::read(const kelvane::TIOList* record, kelvane::TCurrentValue* value) {
     std::lock_guard lock(lock_);
     for (OpenMap* map : maps_) {
-        const auto entry = map->EntriesOf.find(record);
-        if (entry != map->EntriesOf.end()) {
-            std::lock_guard headerLock(*map->HeaderLock);
-            *value = map->Headers[entry->second].Current;
+        const auto entry = map->entriesOf.find(record);
+        if (entry != map->entriesOf.end()) {
+            std::lock_guard headerLock(*map->headerLock);
+            *value = map->headers[entry->second].Current;
             return true;
         }
     }
     return false;
 }
 
-int32_t MapRegistry::OpenCount() {
+int32_t MapRegistry::openCount() {
     std::lock_guard lock(lock_);
     return static_cast<int32_t>(maps_.size());
 }
 
-void MapRegistry::SetOpenedEvent(MapOpenedEvent handler) {
+void MapRegistry::setOpenedEvent(MapOpenedEvent handler) {
     std::lock_guard lock(lock_);
     opened_ = handler;
 }
 
-std::size_t WriteHeaders(const HeaderUpdate* updates, std::size_t count) {
-    return MapRegistry::Instance().Write(updates, count);
+std::size_t writeHeaders(const HeaderUpdate* updates, std::size_t count) {
+    return MapRegistry::instance().write(updates, count);
 }
 
-bool ReadHeader(const TIOList* record, TCurrentValue* value) {
-    return MapRegistry::Instance().Read(record, value);
+bool readHeader(const kelvane::TIOList* record, kelvane::TCurrentValue* value) {
+    return MapRegistry::instance().read(record, value);
 }
 
-int32_t OpenMapCount() {
-    return MapRegistry::Instance().OpenCount();
+int32_t openMapCount() {
+    return MapRegistry::instance().openCount();
 }
 
-void SetOpenFailure(bool fail) {
-    openFailure.store(fail);
+void setOpenFailure(bool fail) {
+    failOpens.store(fail);
 }
 
-bool OpenFailure() {
-    return openFailure.load();
+bool openFailure() {
+    return failOpens.load();
 }
 
-void SetMapOpenedEvent(MapOpenedEvent handler) {
-    MapRegistry::Instance().SetOpenedEvent(handler);
+void setMapOpenedEvent(MapOpenedEvent handler) {
+    MapRegistry::instance().setOpenedEvent(handler);
 }
 
-}  // namespace kelvane::readmap
+}  // namespace host

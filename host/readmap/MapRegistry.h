@@ -6,31 +6,31 @@
 #include <unordered_map>
 #include <vector>
 
-#include "MapAccess.h"
+#include "host/readmap/MapAccess.h"
 
-namespace kelvane::readmap {
+namespace host {
 
 // Headers of one open map and where each IO record sits in them.
 struct OpenMap {
-    std::mutex* HeaderLock;
-    TMapHeader* Headers;
-    std::unordered_multimap<const TIOList*, int32_t> EntriesOf;
+    std::mutex* headerLock;
+    kelvane::TMapHeader* headers;
+    std::unordered_multimap<const kelvane::TIOList*, int32_t> entriesOf;
 };
 
 // Lock order: the registry lock, then a map's header lock (innermost).
 class MapRegistry {
   public:
-    static MapRegistry& Instance();
+    static MapRegistry& instance();
 
     // Makes the map's headers reachable, then tells the host that a map has opened.
-    void Attach(OpenMap* map);
+    void attach(OpenMap* map);
     // Once it returns, no writer touches the map's headers any more.
-    void Detach(OpenMap* map);
+    void detach(OpenMap* map);
 
-    std::size_t Write(const HeaderUpdate* updates, std::size_t count);
-    bool Read(const TIOList* record, TCurrentValue* value);
-    int32_t OpenCount();
-    void SetOpenedEvent(MapOpenedEvent handler);
+    std::size_t write(const HeaderUpdate* updates, std::size_t count);
+    bool read(const kelvane::TIOList* record, kelvane::TCurrentValue* value);
+    int32_t openCount();
+    void setOpenedEvent(MapOpenedEvent handler);
 
   private:
     std::mutex lock_;
@@ -38,4 +38,4 @@ class MapRegistry {
     MapOpenedEvent opened_{};
 };
 
-}  // namespace kelvane::readmap
+}  // namespace host

@@ -6,7 +6,7 @@
 #include <new>
 #include <vector>
 
-#include "MapRegistry.h"
+#include "host/readmap/MapRegistry.h"
 
 namespace kelvane {
 
@@ -16,7 +16,7 @@ struct TReadMapFile::Impl {
     // Present while the map is open; registered with the process's open maps meanwhile.
     std::unique_ptr<TMapHeader[]> headers;
     int32_t headerCount = 0;
-    std::unique_ptr<readmap::OpenMap> open;
+    std::unique_ptr<host::OpenMap> open;
 };
 
 TReadMapFile::TReadMapFile() : impl_(new Impl) {}
@@ -37,19 +37,19 @@ void TReadMapFile::Add(TIOList* io) {
 
 int32_t TReadMapFile::Open(bool /*create: headers are always made afresh*/) {
     Close();
-    if (readmap::OpenFailure()) {
+    if (host::openFailure()) {
         return 0;
     }
     const auto count = static_cast<int32_t>(impl_->entries.size());
     try {
         auto headers = std::make_unique<TMapHeader[]>(count);  // zeroed: no value yet
-        auto open = std::make_unique<readmap::OpenMap>();
-        open->HeaderLock = &impl_->headerLock;
-        open->Headers = headers.get();
-        open->EntriesOf.reserve(count);
+        auto open = std::make_unique<host::OpenMap>();
+        open->headerLock = &impl_->headerLock;
+        open->headers = headers.get();
+        open->entriesOf.reserve(count);
         for (int32_t i = 0; i < count; ++i) {
             headers[i].Index = i;
-            open->EntriesOf.emplace(impl_->entries[i], i);
+            open->entriesOf.emplace(impl_->entries[i], i);
         }
         {
             std::lock_guard lock(impl_->headerLock);
@@ -60,13 +60,13 @@ int32_t TReadMapFile::Open(bool /*create: headers are always made afresh*/) {
     } catch (const std::bad_alloc&) {
         return 0;
     }
-    readmap::MapRegistry::Instance().Attach(impl_->open.get());
+    host::MapRegistry::instance().attach(impl_->open.get());
     return 1;
 }
 
 void TReadMapFile::Close() {
     if (impl_->open) {
-        readmap::MapRegistry::Instance().Detach(impl_->open.get());
+        host::MapRegistry::instance().detach(impl_->open.get());
         impl_->open.reset();
     }
     std::lock_guard lock(impl_->headerLock);

@@ -27,12 +27,12 @@ enum HostCommand : int32_t {
     kListenerState = 202,
 };
 
-uint64_t Handle(const void* pointer) {
+uint64_t handle(const void* pointer) {
     return reinterpret_cast<uint64_t>(pointer);
 }
 
 // Deletes the widgets a plug-in left in a host widget, before its code is unloaded.
-void DeleteChildWidgets(QWidget* parent) {
+void deleteChildWidgets(QWidget* parent) {
     if (parent == nullptr) {
         return;
     }
@@ -48,20 +48,20 @@ HostSession::HostSession(kelvane::THostApplication& application, ProjectFile pro
     : application_(application),
       project_(std::move(project)),
       language_(std::move(language)),
-      plant_(std::make_unique<Plant>(project_.Model())),
-      login_(project_.Model().Users),
+      plant_(std::make_unique<Plant>(project_.model())),
+      login_(project_.model().users),
       simulator_(*plant_),
       library_(std::make_unique<PluginLibrary>(pluginPath)),
-      loginEvent_(login_.Callback()),
-      activeChangeEvent_(kelvane::TActivateEvent::bind<&HostSession::OnActiveChange>(this)) {
-    kelvane::readmap::SetOpenFailure(project_.Model().Map.OpenFails);
+      loginEvent_(login_.callback()),
+      activeChangeEvent_(kelvane::TActivateEvent::bind<&HostSession::onActiveChange>(this)) {
+    setOpenFailure(project_.model().map.openFails);
 }
 
 HostSession::~HostSession() {
-    Stop();
+    stop();
 }
 
-kelvane::TPinzCommand HostSession::Send(int32_t code, uint64_t value, void* data,
+kelvane::TPinzCommand HostSession::send(int32_t code, uint64_t value, void* data,
                                         const char16_t* text) {
     kelvane::TPinzCommand command{};
     command.Code = code;
@@ -75,33 +75,33 @@ kelvane::TPinzCommand HostSession::Send(int32_t code, uint64_t value, void* data
     return command;
 }
 
-void HostSession::ListenAt(std::optional<std::string> address, std::optional<uint16_t> port) {
+void HostSession::listenAt(std::optional<std::string> address, std::optional<uint16_t> port) {
     listenAddress_ = std::move(address);
     listenPort_ = port;
 }
 
-std::optional<ListenerState> HostSession::Listener() {
+std::optional<ListenerState> HostSession::listener() {
     if (instance_ == nullptr) {
         return std::nullopt;
     }
     // A plug-in that does not know the command leaves Data null.
-    const kelvane::TPinzCommand answer = Send(kListenerState, 0, nullptr);
+    const kelvane::TPinzCommand answer = send(kListenerState, 0, nullptr);
     if (answer.Data == nullptr) {
         return std::nullopt;
     }
     return ListenerState{answer.Result == 1, *static_cast<const std::string*>(answer.Data)};
 }
 
-void HostSession::OnActiveChange(void*) {
+void HostSession::onActiveChange(void*) {
     ++activeChanges_;
     std::fprintf(stderr, "kelvane-host: the server's active switch changed\n");
 }
 
-void HostSession::Start(QWidget* serverParent, QWidget* infoParent) {
+void HostSession::start(QWidget* serverParent, QWidget* infoParent) {
     if (instance_ != nullptr || !library_) {
         return;
     }
-    instance_ = library_->Create()(&application_, nullptr, 0, false, nullptr);
+    instance_ = library_->create()(&application_, nullptr, 0, false, nullptr);
     if (instance_ == nullptr) {
         throw std::runtime_error("the plug-in created no instance");
     }
@@ -112,64 +112,64 @@ void HostSession::Start(QWidget* serverParent, QWidget* infoParent) {
         }
         serverParent_ = serverParent;
         infoParent_ = infoParent;
-        Send(kEnableFlag, Handle(&enableFlag_), nullptr);
-        Send(kSystemObjects, Handle(static_cast<kelvane::IHostTree*>(&plant_->Io().Tree())),
-             plant_->HostSystem());
-        Send(kProjectRecord, 0, plant_->ProjectRecord());
-        Send(kLanguage, 0, language_.Root());
-        Send(kLoginCallback, 0, &loginEvent_);
-        Send(kActiveChange, Handle(&activeChangeEvent_), nullptr);
-        Send(kEmbedWindow, Handle(serverParent), nullptr);
+        send(kEnableFlag, handle(&enableFlag_), nullptr);
+        send(kSystemObjects, handle(static_cast<kelvane::IHostTree*>(&plant_->io().tree())),
+             plant_->hostSystem());
+        send(kProjectRecord, 0, plant_->projectRecord());
+        send(kLanguage, 0, language_.root());
+        send(kLoginCallback, 0, &loginEvent_);
+        send(kActiveChange, handle(&activeChangeEvent_), nullptr);
+        send(kEmbedWindow, handle(serverParent), nullptr);
         if (listenAddress_) {
-            Send(kListenAddress, 0, nullptr, ToUtf16(*listenAddress_).c_str());
+            send(kListenAddress, 0, nullptr, toUtf16(*listenAddress_).c_str());
         }
         if (listenPort_) {
-            Send(kListenPort, *listenPort_, nullptr);
+            send(kListenPort, *listenPort_, nullptr);
         }
         if (infoParent != nullptr) {
             instance_->InitInformForm(infoParent);
         }
-        instance_->ReadConfig(projectNodes_.Wrap(project_.PluginSettings()),
+        instance_->ReadConfig(projectNodes_.wrap(project_.pluginSettings()),
                               kelvane::TPinReadType{});
         instance_->Connect(nullptr);
-        simulator_.Start();
+        simulator_.start();
         instance_->DAQRun(kelvane::TDaqRunType{});
     } catch (...) {
-        simulator_.Stop();
-        Unload();
+        simulator_.stop();
+        unload();
         throw;
     }
 }
 
-void HostSession::Stop(const std::optional<std::filesystem::path>& saveTo) {
+void HostSession::stop(const std::optional<std::filesystem::path>& saveTo) {
     if (instance_ == nullptr) {
         return;
     }
     instance_->DAQStop(kelvane::TDaqRunType{});
     instance_->Disconnect();
-    simulator_.Stop();
+    simulator_.stop();
     if (saveTo) {
         // The plug-in writes its whole settings afresh.
-        pugi::xml_node settings = project_.PluginSettings();
+        pugi::xml_node settings = project_.pluginSettings();
         while (settings.first_child()) {
             settings.remove_child(settings.first_child());
         }
-        instance_->WriteConfig(projectNodes_.Wrap(settings));
+        instance_->WriteConfig(projectNodes_.wrap(settings));
     }
-    Unload();
+    unload();
     if (saveTo) {
-        project_.Save(*saveTo);
+        project_.save(*saveTo);
     }
 }
 
-void HostSession::Unload() {
+void HostSession::unload() {
     if (instance_ != nullptr) {
-        library_->Delete()(instance_);
+        library_->destroy()(instance_);
         instance_ = nullptr;
     }
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    DeleteChildWidgets(serverParent_);
-    DeleteChildWidgets(infoParent_);
+    deleteChildWidgets(serverParent_);
+    deleteChildWidgets(infoParent_);
     hiddenParent_.reset();
     serverParent_ = nullptr;
     infoParent_ = nullptr;

@@ -2,9 +2,9 @@
 // DAQ with the simulator writing values, and takes everything down again in order.
 //
 // Usable in-process (tests): create a THostApplication first, then
-//   HostSession session(app, ProjectFile::Load(path), LanguageTexts::Load("en", dir), pluginPath);
-//   session.Start();   ... the plug-in listens (port from config.ini in app.ExeDir()) ...
-//   session.Stop();
+//   HostSession session(app, ProjectFile::load(path), LanguageTexts::load("en", dir), pluginPath);
+//   session.start();   ... the plug-in listens (port from config.ini in app.ExeDir()) ...
+//   session.stop();
 // All calls on the GUI thread.
 #pragma once
 
@@ -19,9 +19,9 @@
 #include "host/core/ProjectFile.h"
 #include "host/core/Simulator.h"
 #include "host/core/XmlNode.h"
+#include "host/session/PluginLibrary.h"
 #include "kelvane/HostApplication.h"
 #include "kelvane/Pinz.h"
-#include "host/session/PluginLibrary.h"
 
 class QWidget;
 
@@ -29,9 +29,9 @@ namespace host {
 
 // The plug-in's listener as it reports it.
 struct ListenerState {
-    bool Listening = false;
+    bool listening = false;
     // Listening: "<address>:<port>", the port it bound. Otherwise why it does not listen.
-    std::string Text;
+    std::string text;
 };
 
 class HostSession {
@@ -45,37 +45,37 @@ class HostSession {
     // Stops first when still running.
     ~HostSession();
 
-    // Where the plug-in's listener is to listen, over its config.ini; sent by Start.
-    void ListenAt(std::optional<std::string> address, std::optional<uint16_t> port);
+    // Where the plug-in's listener is to listen, over its config.ini; sent by start().
+    void listenAt(std::optional<std::string> address, std::optional<uint16_t> port);
     // Creates the plug-in instance and drives it: commands 66, 0, 83, 15, 111, 57, 49, the
     // listen address and port when given, ReadConfig, Connect, DAQRun; the simulator runs from
     // just before the DAQ run. serverParent receives the server window (null: a hidden widget of
     // the session); infoParent, when given, receives the information form. On failure
     // everything started is taken down again before the exception leaves.
-    void Start(QWidget* serverParent = nullptr, QWidget* infoParent = nullptr);
+    void start(QWidget* serverParent = nullptr, QWidget* infoParent = nullptr);
     // DAQStop, Disconnect, the simulator stopped, WriteConfig into the project's plug-in
     // settings (only with saveTo), DeletePinzInstance, library unloaded; then the project file
     // is written to saveTo. Does nothing when not running.
-    void Stop(const std::optional<std::filesystem::path>& saveTo = std::nullopt);
+    void stop(const std::optional<std::filesystem::path>& saveTo = std::nullopt);
 
-    bool Running() const { return instance_ != nullptr; }
+    bool running() const { return instance_ != nullptr; }
     // Asks the running plug-in; nothing when it reports no listener (a plug-in without one).
-    std::optional<ListenerState> Listener();
-    Plant& GetPlant() { return *plant_; }
-    ProjectFile& Project() { return project_; }
-    LoginService& Login() { return login_; }
-    Simulator& GetSimulator() { return simulator_; }
-    kelvane::TPinzBase* Instance() { return instance_; }
+    std::optional<ListenerState> listener();
+    Plant& plant() { return *plant_; }
+    ProjectFile& project() { return project_; }
+    LoginService& login() { return login_; }
+    Simulator& simulator() { return simulator_; }
+    kelvane::TPinzBase* instance() { return instance_; }
     // How often the plug-in reported a change of its active switch (command 57's callback).
-    int ActiveChanges() const { return activeChanges_; }
+    int activeChanges() const { return activeChanges_; }
 
   private:
     // The command after the plug-in has handled it.
-    kelvane::TPinzCommand Send(int32_t code, uint64_t value, void* data,
+    kelvane::TPinzCommand send(int32_t code, uint64_t value, void* data,
                                const char16_t* text = u"");
-    void OnActiveChange(void* sender);
+    void onActiveChange(void* sender);
     // Deletes the instance, removes what it left in the host's widgets, unloads the library.
-    void Unload();
+    void unload();
 
     kelvane::THostApplication& application_;
     ProjectFile project_;

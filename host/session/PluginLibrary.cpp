@@ -10,7 +10,7 @@ namespace host {
 
 namespace {
 
-void* Symbol(void* handle, const char* name, const std::filesystem::path& path) {
+void* symbol(void* handle, const char* name, const std::filesystem::path& path) {
     dlerror();
     void* symbol = dlsym(handle, name);
     if (symbol == nullptr) {
@@ -32,9 +32,9 @@ PluginLibrary::PluginLibrary(const std::filesystem::path& path)
                             (reason != nullptr ? reason : "unknown reason"));
     }
     create_ = reinterpret_cast<kelvane::CreatePinzInstanceFn>(
-        Symbol(handle_, kelvane::kCreatePinzInstance, path));
+        symbol(handle_, kelvane::kCreatePinzInstance, path));
     delete_ = reinterpret_cast<kelvane::DeletePinzInstanceFn>(
-        Symbol(handle_, kelvane::kDeletePinzInstance, path));
+        symbol(handle_, kelvane::kDeletePinzInstance, path));
 }
 
 PluginLibrary::~PluginLibrary() {

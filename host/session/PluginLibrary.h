@@ -17,8 +17,8 @@ class PluginLibrary {
     // Unloads the library.
     ~PluginLibrary();
 
-    kelvane::CreatePinzInstanceFn Create() const { return create_; }
-    kelvane::DeletePinzInstanceFn Delete() const { return delete_; }
+    kelvane::CreatePinzInstanceFn create() const { return create_; }
+    kelvane::DeletePinzInstanceFn destroy() const { return delete_; }
 
   private:
     void* handle_;

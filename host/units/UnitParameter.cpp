@@ -6,25 +6,25 @@
 #include <stdexcept>
 
 #include "host/core/Utf16.h"
-#include "kelvane/Text.h"
 #include "host/units/UnitPinz.h"
+#include "kelvane/Text.h"
 
 namespace host {
 
 UnitParameter::UnitParameter(const ParameterSpec& spec, int32_t index, UnitPinz& owner)
     : owner_(owner),
-      ignoresGroup_(spec.Group.Kind == GroupAnswer::Ignore),
-      writerMode_(spec.Writer),
-      name_(spec.Name) {
-    record_.PropType = spec.PropType;
-    record_.ItemIndex = spec.ItemIndex;
-    kelvane::StoreText(record_.Name, ToUtf16(spec.Name));
-    kelvane::StoreText(record_.ValueText, ToUtf16(spec.ValueText));
-    kelvane::StoreText(record_.UnitText, ToUtf16(spec.UnitText));
-    record_.Enabled = spec.Enabled ? 1 : 0;
-    if (spec.Items) {
-        for (const std::string& item : *spec.Items) {
-            itemTexts_.push_back(ToUtf16(item));
+      ignoresGroup_(spec.group.kind == GroupAnswer::Ignore),
+      writerMode_(spec.writer),
+      name_(spec.name) {
+    record_.PropType = spec.propType;
+    record_.ItemIndex = spec.itemIndex;
+    kelvane::StoreText(record_.Name, toUtf16(spec.name));
+    kelvane::StoreText(record_.ValueText, toUtf16(spec.valueText));
+    kelvane::StoreText(record_.UnitText, toUtf16(spec.unitText));
+    record_.Enabled = spec.enabled ? 1 : 0;
+    if (spec.items) {
+        for (const std::string& item : *spec.items) {
+            itemTexts_.push_back(toUtf16(item));
         }
         for (const std::u16string& text : itemTexts_) {
             itemPointers_.push_back(text.c_str());
@@ -33,58 +33,58 @@ UnitParameter::UnitParameter(const ParameterSpec& spec, int32_t index, UnitPinz&
         items_.Texts = itemPointers_.data();
         record_.Items = &items_;
     }
-    const int32_t group = spec.Group.Kind == GroupAnswer::Given ? spec.Group.Index : index;
-    groupAnswer_ = ToUtf16(std::to_string(group));
-    if (spec.Range) {
-        range_.Valid = spec.Range->Valid ? 1 : 0;
-        range_.Minimum = spec.Range->Minimum;
-        range_.Maximum = spec.Range->Maximum;
-        range_.Decimals = spec.Range->Decimals;
+    const int32_t group = spec.group.kind == GroupAnswer::Given ? spec.group.index : index;
+    groupAnswer_ = toUtf16(std::to_string(group));
+    if (spec.range) {
+        range_.Valid = spec.range->valid ? 1 : 0;
+        range_.Minimum = spec.range->minimum;
+        range_.Maximum = spec.range->maximum;
+        range_.Decimals = spec.range->decimals;
     }
-    writer_ = kelvane::TParamWriteEvent::bind<&UnitParameter::Write>(this);
+    writer_ = kelvane::TParamWriteEvent::bind<&UnitParameter::write>(this);
 }
 
-const char16_t* UnitParameter::GroupAnswer() const {
+const char16_t* UnitParameter::groupAnswer() const {
     return ignoresGroup_ ? nullptr : groupAnswer_.c_str();
 }
 
-kelvane::TParamWriteEvent* UnitParameter::Writer() {
+kelvane::TParamWriteEvent* UnitParameter::writer() {
     return writerMode_ == WriterMode::None ? nullptr : &writer_;
 }
 
-void UnitParameter::Refuse(const std::string& reason) const {
+void UnitParameter::refuse(const std::string& reason) const {
     throw std::runtime_error("the unit refused the value of parameter \"" + name_ +
                              "\": " + reason);
 }
 
-void UnitParameter::Write(int32_t group, int32_t index, kelvane::TVariant* value, int32_t item) {
+void UnitParameter::write(int32_t group, int32_t index, kelvane::TVariant* value, int32_t item) {
     const std::u16string text(value != nullptr && value->Type == kelvane::TVariant::vtString
                                   ? kelvane::RefText(value->String)
                                   : std::u16string_view{});
-    owner_.RecordWrite(group, index, item, text);
+    owner_.recordWrite(group, index, item, text);
     if (writerMode_ == WriterMode::Raises) {
-        Refuse("it takes no value");
+        refuse("it takes no value");
     }
     // As a device would: nothing is applied that the parameter cannot hold as it was given.
-    if (!owner_.Online()) {
-        Refuse("the station is offline");
+    if (!owner_.online()) {
+        refuse("the station is offline");
     }
     if (!(record_.Enabled & 1)) {
-        Refuse("it is disabled");
+        refuse("it is disabled");
     }
     if (item >= 0) {
         if (record_.Items == nullptr || item >= items_.Count) {
-            Refuse("it has no item " + std::to_string(item));
+            refuse("it has no item " + std::to_string(item));
         }
         record_.ItemIndex = item;
         return;
     }
     // The record's text is zero-terminated: it holds one character less than its field.
     if (text.size() >= std::size(record_.ValueText)) {
-        Refuse("longer than " + std::to_string(std::size(record_.ValueText) - 1) + " characters");
+        refuse("longer than " + std::to_string(std::size(record_.ValueText) - 1) + " characters");
     }
     if (range_.Valid) {
-        const std::string digits = ToUtf8(text);
+        const std::string digits = toUtf8(text);
         double number = 0;
         const auto [end, error] =
             std::from_chars(digits.data(), digits.data() + digits.size(), number);
@@ -93,7 +93,7 @@ void UnitParameter::Write(int32_t group, int32_t index, kelvane::TVariant* value
             std::ostringstream reason;
             reason << '"' << digits << "\" is not a number from " << range_.Minimum << " to "
                    << range_.Maximum;
-            Refuse(reason.str());
+            refuse(reason.str());
         }
     }
     kelvane::StoreText(record_.ValueText, text);

@@ -18,19 +18,19 @@ class UnitParameter {
     UnitParameter(const UnitParameter&) = delete;
     UnitParameter& operator=(const UnitParameter&) = delete;
 
-    kelvane::TPropValue* Record() { return &record_; }
+    kelvane::TPropValue* record() { return &record_; }
     // Answer to the group command: the text to point the command at, or null to leave it.
-    const char16_t* GroupAnswer() const;
-    kelvane::TParamRange* Range() { return &range_; }
+    const char16_t* groupAnswer() const;
+    kelvane::TParamRange* range() { return &range_; }
     // Null when the unit hands out no writer for this parameter.
-    kelvane::TParamWriteEvent* Writer();
+    kelvane::TParamWriteEvent* writer();
 
   private:
     // The writer: a text into ValueText (item < 0), an item number into ItemIndex. Raises, and
     // applies nothing, while the station is offline or the parameter disabled, and for an item
     // number outside the items, a text longer than the field, or one outside a valid range.
-    void Write(int32_t group, int32_t index, kelvane::TVariant* value, int32_t item);
-    [[noreturn]] void Refuse(const std::string& reason) const;
+    void write(int32_t group, int32_t index, kelvane::TVariant* value, int32_t item);
+    [[noreturn]] void refuse(const std::string& reason) const;
 
     UnitPinz& owner_;
     kelvane::TPropValue record_{};

@@ -11,34 +11,34 @@ namespace host {
 namespace {
 
 // The decimal index a plug-in puts in a command's text; -1 when it is not one.
-int32_t IndexOf(const char16_t* text) {
-    const std::string digits = ToUtf8(kelvane::RefText(text));
+int32_t indexOf(const char16_t* text) {
+    const std::string digits = toUtf8(kelvane::RefText(text));
     int32_t index = -1;
     const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), index);
     return error == std::errc() && end == digits.data() + digits.size() ? index : -1;
 }
 
-std::string UnitTitle(const UnitSpec& spec) {
-    if (!spec.StationName.empty()) {
-        return spec.StationName;
+std::string unitTitle(const UnitSpec& spec) {
+    if (!spec.stationName.empty()) {
+        return spec.stationName;
     }
-    return spec.DeviceName.value_or(spec.Info.value_or("Unit"));
+    return spec.deviceName.value_or(spec.info.value_or("Unit"));
 }
 
 }  // namespace
 
 UnitPinz::UnitPinz(const UnitSpec& spec, int32_t& connectState)
-    : name_(ToUtf16(UnitTitle(spec))), connectState_(connectState) {
-    FPinKind = spec.PinKind;
-    FPinInfo.PinType = spec.PinKind;
+    : name_(toUtf16(unitTitle(spec))), connectState_(connectState) {
+    FPinKind = spec.pinKind;
+    FPinInfo.PinType = spec.pinKind;
     kelvane::StoreText(FPinInfo.Name, name_);
     kelvane::StoreText(FPinInfo.Version, u"1.0");
     kelvane::StoreText(FPinInfo.Description, u"Simulated unit of the stand-in host");
-    kelvane::StoreText(FPinInfo.TypeText, ToUtf16(spec.Info.value_or("")));
-    for (const ParameterSpec& parameter : spec.Parameters) {
+    kelvane::StoreText(FPinInfo.TypeText, toUtf16(spec.info.value_or("")));
+    for (const ParameterSpec& parameter : spec.parameters) {
         const auto index = static_cast<int32_t>(parameters_.size());
         parameters_.push_back(std::make_unique<UnitParameter>(parameter, index, *this));
-        if (properties_.Add(parameters_.back()->Record()) < 0) {
+        if (properties_.Add(parameters_.back()->record()) < 0) {
             throw std::bad_alloc();
         }
     }
@@ -47,31 +47,31 @@ UnitPinz::UnitPinz(const UnitSpec& spec, int32_t& connectState)
 
 UnitPinz::~UnitPinz() = default;
 
-UnitCalls UnitPinz::Calls() const {
+UnitCalls UnitPinz::calls() const {
     std::lock_guard lock(callsLock_);
     return calls_;
 }
 
-UnitParameter* UnitPinz::ParameterOf(const char16_t* indexText) {
-    const int32_t index = IndexOf(indexText);
+UnitParameter* UnitPinz::parameterOf(const char16_t* indexText) {
+    const int32_t index = indexOf(indexText);
     if (index < 0 || static_cast<std::size_t>(index) >= parameters_.size()) {
         return nullptr;
     }
     return parameters_[static_cast<std::size_t>(index)].get();
 }
 
-bool UnitPinz::Online() const {
+bool UnitPinz::online() const {
     // The host writes connect states with atomic stores while writes come on IO threads.
     return std::atomic_ref<int32_t>(connectState_).load(std::memory_order_relaxed) == 1;
 }
 
-void UnitPinz::RecordWrite(int32_t group, int32_t index, int32_t item, std::u16string value) {
+void UnitPinz::recordWrite(int32_t group, int32_t index, int32_t item, std::u16string value) {
     std::lock_guard lock(callsLock_);
-    ++calls_.Writes;
-    calls_.LastWriteGroup = group;
-    calls_.LastWriteIndex = index;
-    calls_.LastWriteItem = item;
-    calls_.LastWriteValue = std::move(value);
+    ++calls_.writes;
+    calls_.lastWriteGroup = group;
+    calls_.lastWriteIndex = index;
+    calls_.lastWriteItem = item;
+    calls_.lastWriteValue = std::move(value);
 }
 
 void UnitPinz::SendParam(const kelvane::_TPinzSendParam* param) {
@@ -82,26 +82,26 @@ void UnitPinz::SendParam(const kelvane::_TPinzSendParam* param) {
     std::lock_guard lock(callsLock_);
     switch (command.Code) {
         case 5:
-            ++calls_.Selects;
+            ++calls_.selects;
             break;
         case 106: {
-            ++calls_.GroupQueries;
-            UnitParameter* parameter = ParameterOf(command.Text);
-            if (parameter != nullptr && parameter->GroupAnswer() != nullptr) {
-                command.Text = parameter->GroupAnswer();
+            ++calls_.groupQueries;
+            UnitParameter* parameter = parameterOf(command.Text);
+            if (parameter != nullptr && parameter->groupAnswer() != nullptr) {
+                command.Text = parameter->groupAnswer();
             }
             break;
         }
         case 109: {
-            ++calls_.RangeQueries;
-            UnitParameter* parameter = ParameterOf(command.Text);
-            command.Data = parameter == nullptr ? nullptr : parameter->Range();
+            ++calls_.rangeQueries;
+            UnitParameter* parameter = parameterOf(command.Text);
+            command.Data = parameter == nullptr ? nullptr : parameter->range();
             break;
         }
         case 105: {
-            ++calls_.WriterQueries;
-            UnitParameter* parameter = ParameterOf(command.Text);
-            command.Data = parameter == nullptr ? nullptr : parameter->Writer();
+            ++calls_.writerQueries;
+            UnitParameter* parameter = parameterOf(command.Text);
+            command.Data = parameter == nullptr ? nullptr : parameter->writer();
             break;
         }
         default:
@@ -112,10 +112,10 @@ void UnitPinz::SendParam(const kelvane::_TPinzSendParam* param) {
 kelvane::TPropChangeResult UnitPinz::PropertyChange(kelvane::TPropValue* prop, int32_t index,
                                                     kelvane::TPropChangeType type, void*) {
     std::lock_guard lock(callsLock_);
-    ++calls_.PropertyChanges;
-    calls_.LastChangeIndex = index;
-    calls_.LastChangeType = type;
-    calls_.LastChangeRecord = prop;
+    ++calls_.propertyChanges;
+    calls_.lastChangeIndex = index;
+    calls_.lastChangeType = type;
+    calls_.lastChangeRecord = prop;
     return kelvane::pcrNone;
 }
 

@@ -9,26 +9,26 @@
 #include <vector>
 
 #include "host/core/ProjectModel.h"
-#include "kelvane/Pinz.h"
 #include "host/units/UnitParameter.h"
+#include "kelvane/Pinz.h"
 
 namespace host {
 
 // What the unit has been asked, for tests and the host's view. Commands arrive on IO threads.
 struct UnitCalls {
-    int Selects = 0;          // command 5
-    int GroupQueries = 0;     // command 106
-    int RangeQueries = 0;     // command 109
-    int WriterQueries = 0;    // command 105
-    int Writes = 0;           // writer calls, including those that raised
-    int PropertyChanges = 0;  // PropertyChange calls
-    int32_t LastWriteGroup = 0;
-    int32_t LastWriteIndex = 0;
-    int32_t LastWriteItem = 0;
-    std::u16string LastWriteValue;
-    int32_t LastChangeIndex = 0;
-    int32_t LastChangeType = 0;
-    const kelvane::TPropValue* LastChangeRecord = nullptr;
+    int selects = 0;          // command 5
+    int groupQueries = 0;     // command 106
+    int rangeQueries = 0;     // command 109
+    int writerQueries = 0;    // command 105
+    int writes = 0;           // writer calls, including those that raised
+    int propertyChanges = 0;  // PropertyChange calls
+    int32_t lastWriteGroup = 0;
+    int32_t lastWriteIndex = 0;
+    int32_t lastWriteItem = 0;
+    std::u16string lastWriteValue;
+    int32_t lastChangeIndex = 0;
+    int32_t lastChangeType = 0;
+    const kelvane::TPropValue* lastChangeRecord = nullptr;
 };
 
 class UnitPinz final : public kelvane::TPinzBase {
@@ -39,9 +39,9 @@ class UnitPinz final : public kelvane::TPinzBase {
     UnitPinz& operator=(const UnitPinz&) = delete;
     ~UnitPinz() override;
 
-    UnitCalls Calls() const;
-    int32_t ParameterCount() const { return properties_.Count(); }
-    kelvane::TPropValue* Parameter(int32_t index) { return properties_[index]; }
+    UnitCalls calls() const;
+    int32_t parameterCount() const { return properties_.Count(); }
+    kelvane::TPropValue* parameter(int32_t index) { return properties_[index]; }
 
     const char16_t* GetName() override;
     QImage* GetIcon() override;
@@ -75,10 +75,10 @@ class UnitPinz final : public kelvane::TPinzBase {
   private:
     friend class UnitParameter;
     // Parameter of a command's index text, or null when the text names none.
-    UnitParameter* ParameterOf(const char16_t* indexText);
-    void RecordWrite(int32_t group, int32_t index, int32_t item, std::u16string value);
+    UnitParameter* parameterOf(const char16_t* indexText);
+    void recordWrite(int32_t group, int32_t index, int32_t item, std::u16string value);
     // Whether the station is connected (connect state 1): an offline unit takes no writes.
-    bool Online() const;
+    bool online() const;
 
     std::u16string name_;
     int32_t& connectState_;

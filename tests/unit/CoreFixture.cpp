@@ -27,27 +27,27 @@ std::string answerText(const std::string& frame) {
 
 host::ParameterSpec textParameter(std::string name, int32_t propType, std::string value) {
     host::ParameterSpec spec;
-    spec.Name = std::move(name);
-    spec.PropType = propType;
-    spec.ValueText = std::move(value);
+    spec.name = std::move(name);
+    spec.propType = propType;
+    spec.valueText = std::move(value);
     return spec;
 }
 
 host::ParameterSpec itemParameter(std::string name, int32_t propType,
                                   std::vector<std::string> items, int32_t itemIndex) {
     host::ParameterSpec spec;
-    spec.Name = std::move(name);
-    spec.PropType = propType;
-    spec.Items = std::move(items);
-    spec.ItemIndex = itemIndex;
+    spec.name = std::move(name);
+    spec.propType = propType;
+    spec.items = std::move(items);
+    spec.itemIndex = itemIndex;
     return spec;
 }
 
 std::vector<host::UserSpec> testUsers() {
     // Hashing is slow on purpose; once per test program is enough.
     static const std::vector<host::UserSpec> users = {
-        {"admin", host::HashPassword("admin"), true},
-        {"viewer", host::HashPassword("viewer"), false},
+        {"admin", host::hashPassword("admin"), true},
+        {"viewer", host::hashPassword("viewer"), false},
     };
     return users;
 }
@@ -90,7 +90,7 @@ std::optional<std::string> CoreHarness::request(const std::shared_ptr<MemoryConn
 
 void CoreHarness::installLogin() {
     login_ = std::make_unique<host::LoginService>(testUsers());
-    core_.setLoginCallback(login_->Callback());
+    core_.setLoginCallback(login_->callback());
 }
 
 TraceCapture::TraceCapture() = default;

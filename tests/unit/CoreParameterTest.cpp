@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "host/core/SystemRecords.h"
-#include "tests/unit/CoreFixture.h"
 #include "kelvane/Text.h"
+#include "tests/unit/CoreFixture.h"
 
 namespace core_test {
 namespace {
@@ -39,47 +39,47 @@ const std::string kDenied = R"({"PS_ID":true,"RESULT":"FAILED","RESULT":"-2"})";
 std::vector<host::ParameterSpec> parameters() {
     std::vector<host::ParameterSpec> list;
     list.push_back(textParameter("Setpoint", 0, "12.5"));  // 0
-    list.back().UnitText = "bar";
+    list.back().unitText = "bar";
     list.push_back(textParameter("Hidden", 1, "h"));                     // 1
     list.push_back(itemParameter("Mode", 2, {"Off", "On", "Auto"}, 1));  // 2: its own group
     list.push_back(textParameter("Limit", 3, "5"));                      // 3
-    list.back().Range = host::ParamRangeSpec{true, 2.5, 10, 3};
-    list.back().Enabled = false;
+    list.back().range = host::ParamRangeSpec{true, 2.5, 10, 3};
+    list.back().enabled = false;
     list.push_back(textParameter("Secret", 6, "s"));  // 4
     list.push_back(textParameter("Odd", 20, "o"));    // 5
     list.push_back(textParameter("Speed", 11, "7"));  // 6: range not valid
-    list.back().Range = host::ParamRangeSpec{false, 0, 1, 1};
+    list.back().range = host::ParamRangeSpec{false, 0, 1, 1};
     list.push_back(itemParameter("Ramp", 9, {"Slow", "Fast"}, 0));  // 7: grouped under 0
-    list.back().Group = {host::GroupAnswer::Given, 0};
-    list.back().Range = host::ParamRangeSpec{true, -1, 1, 0};
+    list.back().group = {host::GroupAnswer::Given, 0};
+    list.back().range = host::ParamRangeSpec{true, -1, 1, 0};
     list.push_back(textParameter("Free", 0, "f"));  // 8: the unit ignores the group query
-    list.back().Group = {host::GroupAnswer::Ignore, 0};
+    list.back().group = {host::GroupAnswer::Ignore, 0};
     list.push_back(textParameter("Loose", 0, "l"));  // 9: no group
-    list.back().Group = {host::GroupAnswer::Given, -1};
+    list.back().group = {host::GroupAnswer::Given, -1};
     list.push_back(textParameter("Fragile", 13, "x"));  // 10: its writer raises
-    list.back().Writer = host::WriterMode::Raises;
+    list.back().writer = host::WriterMode::Raises;
     list.push_back(textParameter("Fixed", 14, "y"));  // 11: no writer
-    list.back().Writer = host::WriterMode::None;
+    list.back().writer = host::WriterMode::None;
     list.push_back(itemParameter("Empty", 4, {}, 0));  // 12: no items to choose
     return list;
 }
 
 std::vector<host::UnitSpec> systemTree() {
     host::UnitSpec ethernet;
-    ethernet.Kind = host::UnitKind::Interface;
-    ethernet.PinKind = 1;
-    ethernet.Info = "Ethernet";
+    ethernet.kind = host::UnitKind::Interface;
+    ethernet.pinKind = 1;
+    ethernet.info = "Ethernet";
     for (const char* name : {"ST1", "ST2"}) {
         host::UnitSpec unit;
-        unit.PinKind = 2;
-        unit.StationName = name;
-        unit.DeviceName = "PLC";
-        unit.Info = "Model";
-        unit.UnitId = name[2] == '1' ? 101 : 102;
-        unit.Parameters = name[2] == '1'
+        unit.pinKind = 2;
+        unit.stationName = name;
+        unit.deviceName = "PLC";
+        unit.info = "Model";
+        unit.unitId = name[2] == '1' ? 101 : 102;
+        unit.parameters = name[2] == '1'
                               ? parameters()
                               : std::vector<host::ParameterSpec>{textParameter("Other", 0, "o")};
-        ethernet.Children.push_back(unit);
+        ethernet.children.push_back(unit);
     }
     return {ethernet};
 }
@@ -88,12 +88,12 @@ class CoreParameters : public ::testing::Test {
   protected:
     CoreParameters() : tree(systemTree()), system(tree) {
         harness.installLogin();
-        harness.core().setSystemTree(&system.Tree());
+        harness.core().setSystemTree(&system.tree());
         harness.core().rebuildDeviceList();
         client = harness.connect();
     }
 
-    host::UnitPinz& unit(const char* station) { return *system.Find(station)->Pinz; }
+    host::UnitPinz& unit(const char* station) { return *system.find(station)->pinz; }
     void loginAdmin(const std::shared_ptr<MemoryConnection>& connection) {
         ASSERT_EQ(harness.request(connection, R"({"PS_ID":"LOGIN","ID":"admin","PW":"admin"})"),
                   R"({"PS_ID":true,"RESULT":true})");
@@ -109,9 +109,9 @@ TEST_F(CoreParameters, ListCountSelectsOnceAndKeepsTheSelection) {
     EXPECT_FALSE(harness.request(client, selectRequest("NONE")));
     EXPECT_EQ(harness.request(client, selectRequest("ST1")),
               R"({"PS_ID":true,"STATE":1,"PARAMREAD":true,"COUNT":13})");
-    EXPECT_EQ(unit("ST1").Calls().Selects, 1);
+    EXPECT_EQ(unit("ST1").calls().selects, 1);
     EXPECT_TRUE(harness.request(client, selectRequest("ST1")));
-    EXPECT_EQ(unit("ST1").Calls().Selects, 1);
+    EXPECT_EQ(unit("ST1").calls().selects, 1);
     // No match keeps the unit selected before.
     EXPECT_EQ(harness.request(client, selectRequest("NONE")),
               R"({"PS_ID":true,"STATE":1,"PARAMREAD":true,"COUNT":13})");
@@ -126,8 +126,8 @@ TEST_F(CoreParameters, SelectionBelongsToTheConnection) {
     auto other = harness.connect();
     ASSERT_TRUE(harness.request(client, selectRequest("ST1")));
     ASSERT_TRUE(harness.request(other, selectRequest("ST2")));
-    EXPECT_EQ(unit("ST1").Calls().Selects, 1);
-    EXPECT_EQ(unit("ST2").Calls().Selects, 1);
+    EXPECT_EQ(unit("ST1").calls().selects, 1);
+    EXPECT_EQ(unit("ST2").calls().selects, 1);
     const auto mine = harness.request(client, R"({"PS_ID":"PARAMETERLIST","LIST_SIZE":"1"})");
     ASSERT_TRUE(mine);
     EXPECT_NE(mine->find(R"("VALUE":"12.5bar")"), std::string::npos);
@@ -173,7 +173,7 @@ TEST_F(CoreParameters, ListLeavesHiddenTypesOutAndKeepsPositions) {
 
 TEST_F(CoreParameters, NoListWhileTheUnitIsNotConnected) {
     ASSERT_TRUE(harness.request(client, selectRequest("ST1")));
-    *system.Find("ST1")->ConnectState = 0;
+    *system.find("ST1")->connectState = 0;
     EXPECT_EQ(harness.request(client, R"({"PS_ID":"PARAMETERLIST","LIST_SIZE":"5"})"),
               R"({"PS_ID":true,"STATE":0,"PARAMREAD":true})");
 }
@@ -193,9 +193,9 @@ TEST_F(CoreParameters, DetailWithRangesItemsAndGroup) {
         harness.request(client, detailRequest("12")),
         R"({"PS_ID":true,"PARAMNAME":true,"PROPTYPE":4,"ISGROUP":true,"VALUE":0,"PARAMITEM":[]})");
     // Ranges are asked only for types 3, 9 and 11; the group for every detail.
-    const host::UnitCalls calls = unit("ST1").Calls();
-    EXPECT_EQ(calls.RangeQueries, 3);
-    EXPECT_EQ(calls.GroupQueries, 4);
+    const host::UnitCalls calls = unit("ST1").calls();
+    EXPECT_EQ(calls.rangeQueries, 3);
+    EXPECT_EQ(calls.groupQueries, 4);
 }
 
 TEST_F(CoreParameters, DetailOutsideTheParametersAnswersNothing) {
@@ -207,7 +207,7 @@ TEST_F(CoreParameters, DetailOutsideTheParametersAnswersNothing) {
         EXPECT_FALSE(harness.request(client, detailRequest(index))) << index;
     }
     EXPECT_FALSE(harness.request(client, R"({"PS_ID":"PARAMETERDETAIL"})"));
-    EXPECT_EQ(unit("ST1").Calls().GroupQueries, 0);
+    EXPECT_EQ(unit("ST1").calls().groupQueries, 0);
     EXPECT_TRUE(TraceCapture::contains(traces.take(), 2,
                                        "PARAMETERDETAIL : no parameter 13 among the unit's 13"));
 }
@@ -224,12 +224,12 @@ TEST_F(CoreParameters, DaqStatusTexts) {
 
 TEST_F(CoreParameters, WriteWithoutPermissionTouchesNoUnit) {
     ASSERT_TRUE(harness.request(client, selectRequest("ST1")));
-    const host::UnitCalls before = unit("ST1").Calls();
+    const host::UnitCalls before = unit("ST1").calls();
     EXPECT_EQ(harness.request(client, writeRequest(0, "42")), kDenied);
-    const host::UnitCalls after = unit("ST1").Calls();
-    EXPECT_EQ(after.GroupQueries, before.GroupQueries);
-    EXPECT_EQ(after.WriterQueries, before.WriterQueries);
-    EXPECT_EQ(after.Writes, before.Writes);
+    const host::UnitCalls after = unit("ST1").calls();
+    EXPECT_EQ(after.groupQueries, before.groupQueries);
+    EXPECT_EQ(after.writerQueries, before.writerQueries);
+    EXPECT_EQ(after.writes, before.writes);
 }
 
 TEST_F(CoreParameters, WriteAnswersAndWhatTheWriterGets) {
@@ -239,26 +239,26 @@ TEST_F(CoreParameters, WriteAnswersAndWhatTheWriterGets) {
 
     // A text parameter that is its own group: the request's group, item index -1.
     EXPECT_EQ(harness.request(client, writeRequest(0, "13.5", 4)), kOk);
-    EXPECT_EQ(st1.Calls().LastWriteGroup, 4);
-    EXPECT_EQ(st1.Calls().LastWriteItem, -1);
-    EXPECT_EQ(st1.Calls().LastWriteValue, u"13.5");
-    EXPECT_EQ(kelvane::FieldText(st1.Parameter(0)->ValueText), u"13.5");
+    EXPECT_EQ(st1.calls().lastWriteGroup, 4);
+    EXPECT_EQ(st1.calls().lastWriteItem, -1);
+    EXPECT_EQ(st1.calls().lastWriteValue, u"13.5");
+    EXPECT_EQ(kelvane::FieldText(st1.parameter(0)->ValueText), u"13.5");
 
     // A unit that ignores the group query answers the index itself.
     EXPECT_EQ(harness.request(client, writeRequest(8, "v", 6)), kOk);
-    EXPECT_EQ(st1.Calls().LastWriteGroup, 6);
+    EXPECT_EQ(st1.calls().lastWriteGroup, 6);
     // A negative group answer: the writer gets -1 whatever the request says.
     EXPECT_EQ(harness.request(client, writeRequest(9, "v", 6)), kOk);
-    EXPECT_EQ(st1.Calls().LastWriteGroup, -1);
+    EXPECT_EQ(st1.calls().lastWriteGroup, -1);
     // An item parameter grouped under another one goes to the writer with its item number.
     EXPECT_EQ(harness.request(client, writeRequest(7, "1", 2)), kOk);
-    EXPECT_EQ(st1.Calls().LastWriteGroup, 2);
-    EXPECT_EQ(st1.Calls().LastWriteItem, 1);
-    EXPECT_EQ(st1.Parameter(7)->ItemIndex, 1);
+    EXPECT_EQ(st1.calls().lastWriteGroup, 2);
+    EXPECT_EQ(st1.calls().lastWriteItem, 1);
+    EXPECT_EQ(st1.parameter(7)->ItemIndex, 1);
     // Indexes and values as JSON numbers, "+" signs included.
     EXPECT_EQ(harness.request(client, rawWrite(R"("GROUPINDEX":3,"PARAMINDEX":"+6","VALUE":-2.5)")),
               kOk);
-    EXPECT_EQ(kelvane::FieldText(st1.Parameter(6)->ValueText), u"-2.5");
+    EXPECT_EQ(kelvane::FieldText(st1.parameter(6)->ValueText), u"-2.5");
 }
 
 // Whatever the parameter cannot hold as it was sent, and every write that would not reach the
@@ -267,7 +267,7 @@ TEST_F(CoreParameters, WritesOfWhatCannotBeHeldFailAndChangeNothing) {
     ASSERT_TRUE(harness.request(client, selectRequest("ST1")));
     loginAdmin(client);
     host::UnitPinz& st1 = unit("ST1");
-    st1.Parameter(3)->Enabled = 1;  // "Limit", 2.500 to 10.000
+    st1.parameter(3)->Enabled = 1;  // "Limit", 2.500 to 10.000
     const char* const refused[] = {
         // No parameter index that is a decimal integer within 32 bits (13 is none either).
         R"("PARAMINDEX":"13.0","VALUE":"1")", R"("PARAMINDEX":13.0,"VALUE":"1")",
@@ -294,31 +294,31 @@ TEST_F(CoreParameters, WritesOfWhatCannotBeHeldFailAndChangeNothing) {
         R"("PARAMINDEX":11,"VALUE":"x")"};
     std::vector<std::u16string> texts;
     std::vector<int32_t> items;
-    for (int32_t i = 0; i < st1.ParameterCount(); ++i) {
-        texts.emplace_back(kelvane::FieldText(st1.Parameter(i)->ValueText));
-        items.push_back(st1.Parameter(i)->ItemIndex);
+    for (int32_t i = 0; i < st1.parameterCount(); ++i) {
+        texts.emplace_back(kelvane::FieldText(st1.parameter(i)->ValueText));
+        items.push_back(st1.parameter(i)->ItemIndex);
     }
-    const host::UnitCalls before = st1.Calls();
+    const host::UnitCalls before = st1.calls();
     for (const char* members : refused) {
         EXPECT_EQ(harness.request(client, rawWrite(members)), kFailed) << members;
     }
     // A disabled parameter and a unit that is not connected take nothing either.
-    st1.Parameter(3)->Enabled = 0;
+    st1.parameter(3)->Enabled = 0;
     EXPECT_EQ(harness.request(client, writeRequest(3, "5")), kFailed);
-    *system.Find("ST1")->ConnectState = 0;
+    *system.find("ST1")->connectState = 0;
     EXPECT_EQ(harness.request(client, writeRequest(0, "5")), kFailed);
     EXPECT_EQ(harness.request(client, writeRequest(2, "2")), kFailed);
 
-    const host::UnitCalls after = st1.Calls();
-    EXPECT_EQ(after.Writes, before.Writes);
-    EXPECT_EQ(after.PropertyChanges, before.PropertyChanges);
-    for (int32_t i = 0; i < st1.ParameterCount(); ++i) {
-        EXPECT_EQ(kelvane::FieldText(st1.Parameter(i)->ValueText), texts[i]) << i;
-        EXPECT_EQ(st1.Parameter(i)->ItemIndex, items[i]) << i;
+    const host::UnitCalls after = st1.calls();
+    EXPECT_EQ(after.writes, before.writes);
+    EXPECT_EQ(after.propertyChanges, before.propertyChanges);
+    for (int32_t i = 0; i < st1.parameterCount(); ++i) {
+        EXPECT_EQ(kelvane::FieldText(st1.parameter(i)->ValueText), texts[i]) << i;
+        EXPECT_EQ(st1.parameter(i)->ItemIndex, items[i]) << i;
     }
     // The bounds themselves are values the parameters hold.
-    *system.Find("ST1")->ConnectState = 1;
-    st1.Parameter(3)->Enabled = 1;
+    *system.find("ST1")->connectState = 1;
+    st1.parameter(3)->Enabled = 1;
     EXPECT_EQ(harness.request(client, writeRequest(3, "10")), kOk);
     EXPECT_EQ(harness.request(client, writeRequest(3, "2.5")), kOk);
     EXPECT_EQ(harness.request(client, writeRequest(2, "0")), kOk);
@@ -328,23 +328,23 @@ TEST_F(CoreParameters, ItemShortcutChangesTheRecordAndTellsTheUnit) {
     ASSERT_TRUE(harness.request(client, selectRequest("ST1")));
     loginAdmin(client);
     host::UnitPinz& st1 = unit("ST1");
-    const host::UnitCalls before = st1.Calls();
+    const host::UnitCalls before = st1.calls();
     EXPECT_EQ(harness.request(client, writeRequest(2, "2")), kOk);
-    host::UnitCalls after = st1.Calls();
-    EXPECT_EQ(st1.Parameter(2)->ItemIndex, 2);
-    EXPECT_EQ(after.PropertyChanges, before.PropertyChanges + 1);
-    EXPECT_EQ(after.LastChangeIndex, 2);
-    EXPECT_EQ(after.LastChangeType, kelvane::pcValueChanged);
-    EXPECT_EQ(after.LastChangeRecord, st1.Parameter(2));
-    EXPECT_EQ(after.WriterQueries, before.WriterQueries);
+    host::UnitCalls after = st1.calls();
+    EXPECT_EQ(st1.parameter(2)->ItemIndex, 2);
+    EXPECT_EQ(after.propertyChanges, before.propertyChanges + 1);
+    EXPECT_EQ(after.lastChangeIndex, 2);
+    EXPECT_EQ(after.lastChangeType, kelvane::pcValueChanged);
+    EXPECT_EQ(after.lastChangeRecord, st1.parameter(2));
+    EXPECT_EQ(after.writerQueries, before.writerQueries);
 
     // The current item number again goes through the writer.
     EXPECT_EQ(harness.request(client, writeRequest(2, "2", 5)), kOk);
-    after = st1.Calls();
-    EXPECT_EQ(after.PropertyChanges, before.PropertyChanges + 1);
-    EXPECT_EQ(after.WriterQueries, before.WriterQueries + 1);
-    EXPECT_EQ(after.LastWriteItem, 2);
-    EXPECT_EQ(after.LastWriteGroup, 5);
+    after = st1.calls();
+    EXPECT_EQ(after.propertyChanges, before.propertyChanges + 1);
+    EXPECT_EQ(after.writerQueries, before.writerQueries + 1);
+    EXPECT_EQ(after.lastWriteItem, 2);
+    EXPECT_EQ(after.lastWriteGroup, 5);
 }
 
 TEST_F(CoreParameters, FailedWrites) {
@@ -352,11 +352,11 @@ TEST_F(CoreParameters, FailedWrites) {
     ASSERT_TRUE(harness.request(client, selectRequest("ST1")));
     loginAdmin(client);
     EXPECT_EQ(harness.request(client, writeRequest(10, "x")), kFailed);
-    const host::UnitCalls before = unit("ST1").Calls();
+    const host::UnitCalls before = unit("ST1").calls();
     EXPECT_EQ(harness.request(client, writeRequest(13, "x")), kFailed);
     EXPECT_EQ(harness.request(client, writeRequest(-1, "x")), kFailed);
     // Indexes outside the unit's parameters reach no unit.
-    EXPECT_EQ(unit("ST1").Calls().GroupQueries, before.GroupQueries);
+    EXPECT_EQ(unit("ST1").calls().groupQueries, before.groupQueries);
     const auto lines = traces.take();
     EXPECT_TRUE(TraceCapture::contains(
         lines, 2, "TCP/IP DAQ Server Parameter Write error : the unit refused"));
@@ -417,7 +417,7 @@ class BareUnit final : public kelvane::TPinzBase {
 
 TEST_F(CoreParameters, UnitWithoutParameterListCountsNone) {
     BareUnit bare;
-    system.Find("ST2")->Data->Pinz = &bare;
+    system.find("ST2")->data->Pinz = &bare;
     harness.core().rebuildDeviceList();
     loginAdmin(client);
     EXPECT_EQ(harness.request(client, selectRequest("ST2")),

@@ -294,14 +294,14 @@ TEST_F(CoreSession, StopNoticeGoesUnframedToEveryLoggedInConnection) {
 TEST_F(CoreSession, WritePermissionBelongsToTheConnectionThatLoggedIn) {
     // A unit with one text parameter, selected by both connections.
     host::UnitSpec unit;
-    unit.StationName = "ST1";
-    unit.DeviceName = "PLC";
-    unit.Info = "Model";
-    unit.PinKind = 2;
-    unit.Parameters.push_back(textParameter("P0", 0, "1"));
+    unit.stationName = "ST1";
+    unit.deviceName = "PLC";
+    unit.info = "Model";
+    unit.pinKind = 2;
+    unit.parameters.push_back(textParameter("P0", 0, "1"));
     const std::vector<host::UnitSpec> tree{unit};
     host::SystemRecords system(tree);
-    harness.core().setSystemTree(&system.Tree());
+    harness.core().setSystemTree(&system.tree());
     harness.core().rebuildDeviceList();
 
     const std::string select =

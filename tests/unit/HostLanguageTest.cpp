@@ -14,15 +14,15 @@ const std::filesystem::path kLanguages = std::filesystem::path(DAQ_BIN_DIR) / "l
 
 // Every entry the server window reads, and the printf arguments each one must take.
 struct Use {
-    int Entry;
-    const char* Arguments;  // the conversions in order, e.g. "sd"
+    int entry;
+    const char* arguments;  // the conversions in order, e.g. "sd"
 };
 constexpr Use kUses[] = {{1, ""},  {2, ""},   {3, ""},   {5, ""},  {6, ""},    {10, ""}, {13, ""},
                          {14, ""}, {15, ""},  {16, ""},  {17, ""}, {18, ""},   {19, ""}, {22, "s"},
                          {23, ""}, {24, "s"}, {25, "s"}, {27, ""}, {29, "sd"}, {34, ""}, {35, ""},
                          {36, ""}, {37, ""},  {38, ""},  {39, ""}, {40, ""},   {42, ""}, {43, ""}};
 
-std::string Conversions(const std::string& text) {
+std::string conversions(const std::string& text) {
     std::string found;
     for (std::size_t i = 0; i + 1 < text.size(); ++i) {
         if (text[i] == '%') {
@@ -36,44 +36,44 @@ std::string Conversions(const std::string& text) {
 
 TEST(LanguageTexts, EnglishAndKoreanSupplyEveryEntryTheServerUses) {
     for (const char* code : {"en", "ko"}) {
-        const LanguageTexts texts = LanguageTexts::Load(code, kLanguages);
-        EXPECT_EQ(texts.EntryCount(), 44) << code;
+        const LanguageTexts texts = LanguageTexts::load(code, kLanguages);
+        EXPECT_EQ(texts.entryCount(), 44) << code;
         for (const Use& use : kUses) {
-            const std::string text = texts.Entry(use.Entry);
-            EXPECT_FALSE(text.empty()) << code << " entry " << use.Entry;
-            EXPECT_EQ(Conversions(text), use.Arguments) << code << " entry " << use.Entry;
+            const std::string text = texts.entry(use.entry);
+            EXPECT_FALSE(text.empty()) << code << " entry " << use.entry;
+            EXPECT_EQ(conversions(text), use.arguments) << code << " entry " << use.entry;
         }
     }
-    const LanguageTexts english = LanguageTexts::Load("en", kLanguages);
-    const LanguageTexts korean = LanguageTexts::Load("ko", kLanguages);
-    EXPECT_EQ(english.Entry(5), "Login Users");
-    EXPECT_EQ(korean.Entry(5), "로그인 사용자");
-    EXPECT_EQ(english.Entry(44), "") << "an entry the file lacks reads as empty";
+    const LanguageTexts english = LanguageTexts::load("en", kLanguages);
+    const LanguageTexts korean = LanguageTexts::load("ko", kLanguages);
+    EXPECT_EQ(english.entry(5), "Login Users");
+    EXPECT_EQ(korean.entry(5), "로그인 사용자");
+    EXPECT_EQ(english.entry(44), "") << "an entry the file lacks reads as empty";
 }
 
 TEST(LanguageTexts, FilesAreCheckedWhenRead) {
     TempDir dir;
     const auto misnumbered =
-        dir.Write("x.xml",
+        dir.write("x.xml",
                   "<language>\n<_11>\n<text n=\"0\">a</text>\n<text n=\"2\">b</text>\n"
                   "</_11>\n</language>\n");
     try {
-        LanguageTexts::Load(misnumbered.string(), kLanguages);
+        LanguageTexts::load(misnumbered.string(), kLanguages);
         FAIL() << "a misnumbered entry was accepted";
     } catch (const FileError& error) {
         EXPECT_EQ(error.line(), 4);
         EXPECT_NE(std::string(error.what()).find("expected n=\"1\""), std::string::npos);
     }
-    EXPECT_THROW(LanguageTexts::Load("xx", kLanguages), FileError) << "no such language";
-    const auto other = dir.Write("y.xml", "<language><_12><t>a</t></_12></language>");
-    EXPECT_THROW(LanguageTexts::Load(other.string(), kLanguages), FileError);
+    EXPECT_THROW(LanguageTexts::load("xx", kLanguages), FileError) << "no such language";
+    const auto other = dir.write("y.xml", "<language><_12><t>a</t></_12></language>");
+    EXPECT_THROW(LanguageTexts::load(other.string(), kLanguages), FileError);
 }
 
 TEST(XmlNode, PluginsReadAndWriteThroughTheNodeInterface) {
     pugi::xml_document document;
     document.load_string("<root><a x=\"1\">text</a><!-- note --><b/><a/></root>");
     XmlNodes nodes;
-    kelvane::IXMLNode* root = nodes.Wrap(document.document_element());
+    kelvane::IXMLNode* root = nodes.wrap(document.document_element());
     EXPECT_EQ(root->NodeName(), "root");
     EXPECT_EQ(root->ChildCount(), 3) << "elements only";
     EXPECT_EQ(root->Child(1)->NodeName(), "b");
@@ -94,5 +94,5 @@ TEST(XmlNode, PluginsReadAndWriteThroughTheNodeInterface) {
     added->SetAttribute("RunMode", "2");
     EXPECT_EQ(root->ChildCount(), 4);
     EXPECT_STREQ(document.document_element().child("TCPServer").attribute("RunMode").value(), "2");
-    EXPECT_EQ(nodes.Wrap(pugi::xml_node()), nullptr);
+    EXPECT_EQ(nodes.wrap(pugi::xml_node()), nullptr);
 }

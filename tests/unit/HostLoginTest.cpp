@@ -16,13 +16,13 @@ using namespace kelvane;
 namespace {
 
 struct Answer {
-    bool Answered = false;  // Data was set
-    bool Accepted = false;
-    bool MayWrite = false;
+    bool answered = false;  // Data was set
+    bool accepted = false;
+    bool mayWrite = false;
 };
 
 // Calls the callback the way the plug-in's login check does.
-Answer Login(const TLoginEvent& callback, const char16_t* id, const char16_t* password) {
+Answer login(const TLoginEvent& callback, const char16_t* id, const char16_t* password) {
     TPinzLoginUser user{u"", id, password, {}};
     TPinzCommand command{};
     command.Code = kLoginCommand;
@@ -33,15 +33,15 @@ Answer Login(const TLoginEvent& callback, const char16_t* id, const char16_t* pa
     param.Command = &command;
     callback(&param);
     Answer answer;
-    answer.Answered = command.Data != nullptr;
-    answer.Accepted = answer.Answered && (*static_cast<const bool*>(command.Data));
-    answer.MayWrite = (user.Flags[kLoginWriteFlag] & 1) != 0;
+    answer.answered = command.Data != nullptr;
+    answer.accepted = answer.answered && (*static_cast<const bool*>(command.Data));
+    answer.mayWrite = (user.Flags[kLoginWriteFlag] & 1) != 0;
     return answer;
 }
 
 class LoginTest : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() { users_ = new std::vector<UserSpec>(MakeDemoProject().Users); }
+    static void SetUpTestSuite() { users_ = new std::vector<UserSpec>(makeDemoProject().users); }
     static void TearDownTestSuite() { delete users_; }
 
     static std::vector<UserSpec>* users_;
@@ -53,36 +53,36 @@ std::vector<UserSpec>* LoginTest::users_ = nullptr;
 
 TEST_F(LoginTest, UsersAreCheckedAgainstTheirHashes) {
     LoginService service(*users_);
-    const TLoginEvent callback = service.Callback();
+    const TLoginEvent callback = service.callback();
 
-    const Answer admin = Login(callback, u"admin", u"admin");
-    EXPECT_TRUE(admin.Accepted);
-    EXPECT_TRUE(admin.MayWrite);
+    const Answer admin = login(callback, u"admin", u"admin");
+    EXPECT_TRUE(admin.accepted);
+    EXPECT_TRUE(admin.mayWrite);
 
-    const Answer viewer = Login(callback, u"viewer", u"viewer");
-    EXPECT_TRUE(viewer.Accepted);
-    EXPECT_FALSE(viewer.MayWrite);
+    const Answer viewer = login(callback, u"viewer", u"viewer");
+    EXPECT_TRUE(viewer.accepted);
+    EXPECT_FALSE(viewer.mayWrite);
 
-    const Answer wrong = Login(callback, u"admin", u"viewer");
-    EXPECT_TRUE(wrong.Answered);
-    EXPECT_FALSE(wrong.Accepted);
-    EXPECT_FALSE(wrong.MayWrite);
+    const Answer wrong = login(callback, u"admin", u"viewer");
+    EXPECT_TRUE(wrong.answered);
+    EXPECT_FALSE(wrong.accepted);
+    EXPECT_FALSE(wrong.mayWrite);
 
-    const Answer unknown = Login(callback, u"nobody", u"admin");
-    EXPECT_TRUE(unknown.Answered);
-    EXPECT_FALSE(unknown.Accepted);
+    const Answer unknown = login(callback, u"nobody", u"admin");
+    EXPECT_TRUE(unknown.answered);
+    EXPECT_FALSE(unknown.accepted);
 
-    EXPECT_FALSE(Login(callback, u"ADMIN", u"admin").Accepted) << "ids compare exactly";
-    EXPECT_FALSE(Login(callback, u"admin", nullptr).Accepted);
-    EXPECT_EQ(service.Accepted(), 2);
-    EXPECT_EQ(service.Refused(), 4);
+    EXPECT_FALSE(login(callback, u"ADMIN", u"admin").accepted) << "ids compare exactly";
+    EXPECT_FALSE(login(callback, u"admin", nullptr).accepted);
+    EXPECT_EQ(service.accepted(), 2);
+    EXPECT_EQ(service.refused(), 4);
 }
 
 TEST_F(LoginTest, RefusalsAreLoggedWithTheIdButNeverThePassword) {
     LoginService service(*users_);
     ::testing::internal::CaptureStderr();
-    Login(service.Callback(), u"mallory", u"s3cret-guess");
-    Login(service.Callback(), u"line\nbreak", u"other-secret");
+    login(service.callback(), u"mallory", u"s3cret-guess");
+    login(service.callback(), u"line\nbreak", u"other-secret");
     const std::string log = ::testing::internal::GetCapturedStderr();
     EXPECT_NE(log.find("login refused for user \"mallory\""), std::string::npos) << log;
     EXPECT_NE(log.find("\"line?break\""), std::string::npos) << "one line per refusal: " << log;
@@ -97,42 +97,42 @@ TEST_F(LoginTest, OtherCommandsAreNotAnswered) {
     _TPinzSendParam param{};
     param.Kind = kPinzCommandKind;
     param.Command = &command;
-    service.Check(&param);
+    service.check(&param);
     EXPECT_EQ(command.Data, nullptr);
-    EXPECT_EQ(service.Accepted() + service.Refused(), 0);
+    EXPECT_EQ(service.accepted() + service.refused(), 0);
 }
 
 // IO threads log in at the same time.
 TEST_F(LoginTest, ConcurrentLoginsGetTheirOwnAnswers) {
     LoginService service(*users_);
-    const TLoginEvent callback = service.Callback();
+    const TLoginEvent callback = service.callback();
     std::vector<std::thread> threads;
     std::vector<Answer> answers(4);
     for (std::size_t i = 0; i < answers.size(); ++i) {
         threads.emplace_back([&, i] {
-            answers[i] = i % 2 == 0 ? Login(callback, u"admin", u"admin")
-                                    : Login(callback, u"viewer", u"wrong");
+            answers[i] = i % 2 == 0 ? login(callback, u"admin", u"admin")
+                                    : login(callback, u"viewer", u"wrong");
         });
     }
     for (std::thread& thread : threads) {
         thread.join();
     }
     for (std::size_t i = 0; i < answers.size(); ++i) {
-        EXPECT_EQ(answers[i].Accepted, i % 2 == 0) << i;
-        EXPECT_EQ(answers[i].MayWrite, i % 2 == 0) << i;
+        EXPECT_EQ(answers[i].accepted, i % 2 == 0) << i;
+        EXPECT_EQ(answers[i].mayWrite, i % 2 == 0) << i;
     }
 }
 
 TEST_F(LoginTest, ADelaySlowsEveryCheckAndChangesNoAnswer) {
     LoginService service(*users_);
-    service.SetDelay(std::chrono::milliseconds(150));
-    const TLoginEvent callback = service.Callback();
+    service.setDelay(std::chrono::milliseconds(150));
+    const TLoginEvent callback = service.callback();
     for (const char16_t* password : {u"admin", u"wrong"}) {
         const auto began = std::chrono::steady_clock::now();
-        const Answer answer = Login(callback, u"admin", password);
+        const Answer answer = login(callback, u"admin", password);
         EXPECT_GE(std::chrono::steady_clock::now() - began, std::chrono::milliseconds(150));
-        EXPECT_TRUE(answer.Answered);
-        EXPECT_EQ(answer.Accepted, password[0] == u'a');
+        EXPECT_TRUE(answer.answered);
+        EXPECT_EQ(answer.accepted, password[0] == u'a');
     }
 }
 
@@ -140,26 +140,26 @@ TEST_F(LoginTest, ADelaySlowsEveryCheckAndChangesNoAnswer) {
 // ids apart, wherever that user stands in the project.
 TEST_F(LoginTest, UnknownIdsAreCheckedAgainstTheCostliestHash) {
     std::vector<UserSpec> users = *users_;  // light hashes, one setting
-    const UserSpec strong{"operator", HashPassword("operator"), false};
+    const UserSpec strong{"operator", hashPassword("operator"), false};
     users.push_back(strong);
-    users.push_back({"guest", HashPassword("guest", HashCost::Light), false});
-    ASSERT_NE(HashSetting(users.front().Hash), HashSetting(strong.Hash));
-    EXPECT_EQ(HashSetting(users.front().Hash), HashSetting(users.back().Hash));
+    users.push_back({"guest", hashPassword("guest", HashCost::Light), false});
+    ASSERT_NE(hashSetting(users.front().hash), hashSetting(strong.hash));
+    EXPECT_EQ(hashSetting(users.front().hash), hashSetting(users.back().hash));
 
     std::vector<std::string> checked;
     std::vector<std::string> weighed;
     PasswordWork work;
-    work.Check = [&](std::string_view password, const std::string& hash) {
+    work.check = [&](std::string_view password, const std::string& hash) {
         checked.push_back(hash);
-        return CheckPassword(password, hash);
+        return checkPassword(password, hash);
     };
-    work.Cost = [&](const std::string& hash) {
+    work.cost = [&](const std::string& hash) {
         weighed.push_back(hash);
-        return hash == strong.Hash ? 2.0 : 1.0;
+        return hash == strong.hash ? 2.0 : 1.0;
     };
     LoginService service(users, work);
-    EXPECT_EQ(weighed, (std::vector<std::string>{users.front().Hash, strong.Hash}));
-    EXPECT_FALSE(Login(service.Callback(), u"nobody", u"operator").Accepted);
-    EXPECT_TRUE(Login(service.Callback(), u"admin", u"admin").Accepted);
-    EXPECT_EQ(checked, (std::vector<std::string>{strong.Hash, users.front().Hash}));
+    EXPECT_EQ(weighed, (std::vector<std::string>{users.front().hash, strong.hash}));
+    EXPECT_FALSE(login(service.callback(), u"nobody", u"operator").accepted);
+    EXPECT_TRUE(login(service.callback(), u"admin", u"admin").accepted);
+    EXPECT_EQ(checked, (std::vector<std::string>{strong.hash, users.front().hash}));
 }

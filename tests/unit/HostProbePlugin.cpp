@@ -18,11 +18,11 @@ class ProbePinz final : public TPinzBase {
     explicit ProbePinz(TApplication* application) {
         FPinKind = 3;
         FPinInfo.PinType = 11;
-        Log("created exe-dir=" + (application != nullptr ? application->ExeDir() : ""));
+        log("created exe-dir=" + (application != nullptr ? application->ExeDir() : ""));
     }
     ~ProbePinz() override {
         delete label_;
-        Log("destroyed");
+        log("destroyed");
     }
 
     const char16_t* GetName() override { return u"Probe"; }
@@ -30,8 +30,8 @@ class ProbePinz final : public TPinzBase {
     void SetDynamicID(int32_t) override {}
     void SetParent(TPinzBase*) override {}
     void InitInformForm(QWidget* parent) override {
-        record_.InfoParent = parent;
-        Log("InitInformForm");
+        record_.infoParent = parent;
+        log("InitInformForm");
     }
     void ShowInformForm(bool) override {}
     void SetPropChangeResult(TPropChangeEvent) override {}
@@ -40,12 +40,12 @@ class ProbePinz final : public TPinzBase {
     bool SetDelChildPinz(TPinzBase*) override { return false; }
     void SetCopyPinz(TPinzBase*) override {}
     void ReadConfig(IXMLNode* node, TPinReadType) override {
-        Call("ReadConfig");
+        call("ReadConfig");
         IXMLNode* server = node == nullptr ? nullptr : node->ChildNode("TCPServer");
-        record_.RunMode = server == nullptr ? "" : server->Attribute("RunMode");
+        record_.runMode = server == nullptr ? "" : server->Attribute("RunMode");
     }
     void WriteConfig(IXMLNode* node) override {
-        Call("WriteConfig");
+        call("WriteConfig");
         IXMLNode* server = node->AddChild("TCPServer");
         server->SetAttribute("RunMode", "2");
         server->SetAttribute("Active", "1");
@@ -57,41 +57,41 @@ class ProbePinz final : public TPinzBase {
     bool CheckSupportPinz(TPinzBase*, TTreeNodeType) override { return true; }
     int32_t GetMaxChild(TPinzBase*) override { return 1; }
     int32_t Connect(void*) override {
-        Call("Connect");
+        call("Connect");
         return 1;
     }
-    void Disconnect() override { Call("Disconnect"); }
+    void Disconnect() override { call("Disconnect"); }
     void SendParam(const _TPinzSendParam* param) override {
         TPinzCommand& command = *param->Command;
         if (command.Code == kProbeRecordCode) {
             command.Data = &record_;
             return;
         }
-        Call("send " + std::to_string(command.Code));
+        call("send " + std::to_string(command.Code));
         switch (command.Code) {
             case 0:
-                record_.IoTree = reinterpret_cast<IHostTree*>(command.Value);
-                record_.System = static_cast<THostSystem*>(command.Data);
+                record_.ioTree = reinterpret_cast<IHostTree*>(command.Value);
+                record_.system = static_cast<THostSystem*>(command.Data);
                 break;
             case 15:
-                record_.Language = static_cast<IXMLNode*>(command.Data);
+                record_.language = static_cast<IXMLNode*>(command.Data);
                 break;
             case 49:
-                record_.ServerParent = reinterpret_cast<QWidget*>(command.Value);
-                label_ = new QLabel(QStringLiteral("probe server window"), record_.ServerParent);
+                record_.serverParent = reinterpret_cast<QWidget*>(command.Value);
+                label_ = new QLabel(QStringLiteral("probe server window"), record_.serverParent);
                 label_->show();
                 break;
             case 57:
-                record_.ActiveChange = *reinterpret_cast<TActivateEvent*>(command.Value);
+                record_.activeChange = *reinterpret_cast<TActivateEvent*>(command.Value);
                 break;
             case 66:
-                record_.EnableFlag = *reinterpret_cast<int32_t*>(command.Value);
+                record_.enableFlag = *reinterpret_cast<int32_t*>(command.Value);
                 break;
             case 83:
-                record_.Project = static_cast<TProjectRecord*>(command.Data);
+                record_.project = static_cast<TProjectRecord*>(command.Data);
                 break;
             case 111:
-                record_.Login = *static_cast<TLoginEvent*>(command.Data);
+                record_.login = *static_cast<TLoginEvent*>(command.Data);
                 break;
             default:
                 break;
@@ -103,31 +103,31 @@ class ProbePinz final : public TPinzBase {
     void SetAddReadEvent(TPinzBase*, TReadEvent) override {}
     void SetDelReadEvent(TPinzBase*, TReadEvent) override {}
     bool DAQRun(TDaqRunType) override {
-        Call("DAQRun");
-        record_.Map.Clear();
-        AddRecords(nullptr);
-        record_.OpenResult = record_.Map.Open(true);
-        if (record_.OpenResult == 0) {
-            record_.Map.Close();
+        call("DAQRun");
+        record_.map.Clear();
+        addRecords(nullptr);
+        record_.openResult = record_.map.Open(true);
+        if (record_.openResult == 0) {
+            record_.map.Close();
         }
-        Log("map count=" + std::to_string(record_.Map.GetCount()) +
-            " open=" + std::to_string(record_.OpenResult));
+        log("map count=" + std::to_string(record_.map.GetCount()) +
+            " open=" + std::to_string(record_.openResult));
         return true;
     }
     void DAQStop(TDaqRunType) override {
-        Call("DAQStop");
-        record_.Map.Clear();
+        call("DAQStop");
+        record_.map.Clear();
     }
 
   private:
-    static void Log(const std::string& line) {
+    static void log(const std::string& line) {
         if (const char* path = std::getenv(kProbeLogVariable)) {
             std::ofstream(path, std::ios::app) << line << '\n';
         }
     }
 
-    static void Call(const std::string& name) {
-        Log(name);
+    static void call(const std::string& name) {
+        log(name);
         const char* fail = std::getenv(kProbeFailVariable);
         if (fail != nullptr && name == fail) {
             throw std::runtime_error("probe refuses " + name);
@@ -135,15 +135,15 @@ class ProbePinz final : public TPinzBase {
     }
 
     // Depth-first over the host's IO tree, as a DAQ run builds its map.
-    void AddRecords(TTreeNode* parent) {
-        IHostTree& tree = *record_.IoTree;
+    void addRecords(TTreeNode* parent) {
+        IHostTree& tree = *record_.ioTree;
         for (TTreeNode* node = tree.GetFirstChild(parent); node != nullptr;
              node = tree.GetNextSibling(node)) {
             const TIONodeRecord* record = NodeRecord<TIONodeRecord>(tree, node);
             if (record->Kind == nkGroup) {
-                AddRecords(node);
+                addRecords(node);
             } else {
-                record_.Map.Add(record->IO);
+                record_.map.Add(record->IO);
             }
         }
     }

@@ -20,16 +20,16 @@ inline constexpr const char* kProbeFailVariable = "HOST_PROBE_FAIL";
 inline constexpr const char* kProbeLogVariable = "HOST_PROBE_LOG";
 
 struct ProbeRecord {
-    int32_t EnableFlag = -1;
-    kelvane::IHostTree* IoTree = nullptr;
-    kelvane::THostSystem* System = nullptr;
-    kelvane::TProjectRecord* Project = nullptr;
-    kelvane::IXMLNode* Language = nullptr;
-    kelvane::TLoginEvent Login{};
-    kelvane::TActivateEvent ActiveChange{};
-    QWidget* ServerParent = nullptr;
-    QWidget* InfoParent = nullptr;
-    std::string RunMode;  // "TCPServer" RunMode as ReadConfig found it
-    int32_t OpenResult = -1;
-    kelvane::TReadMapFile Map;
+    int32_t enableFlag = -1;
+    kelvane::IHostTree* ioTree = nullptr;
+    kelvane::THostSystem* system = nullptr;
+    kelvane::TProjectRecord* project = nullptr;
+    kelvane::IXMLNode* language = nullptr;
+    kelvane::TLoginEvent login{};
+    kelvane::TActivateEvent activeChange{};
+    QWidget* serverParent = nullptr;
+    QWidget* infoParent = nullptr;
+    std::string runMode;  // "TCPServer" RunMode as ReadConfig found it
+    int32_t openResult = -1;
+    kelvane::TReadMapFile map;
 };

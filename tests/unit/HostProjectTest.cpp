@@ -13,36 +13,36 @@ using namespace host;
 
 namespace {
 
-std::size_t CountTags(const std::vector<IoNode>& nodes, std::set<int32_t>& sigTypes) {
+std::size_t countTags(const std::vector<IoNode>& nodes, std::set<int32_t>& sigTypes) {
     std::size_t count = 0;
     for (const IoNode& node : nodes) {
-        if (node.Tag) {
+        if (node.tag) {
             ++count;
-            sigTypes.insert(node.Tag->SigType);
+            sigTypes.insert(node.tag->sigType);
         } else {
-            count += CountTags(node.Children, sigTypes);
+            count += countTags(node.children, sigTypes);
         }
     }
     return count;
 }
 
-void CollectUnits(const std::vector<UnitSpec>& units, std::vector<const UnitSpec*>& all) {
+void collectUnits(const std::vector<UnitSpec>& units, std::vector<const UnitSpec*>& all) {
     for (const UnitSpec& unit : units) {
         all.push_back(&unit);
-        CollectUnits(unit.Children, all);
+        collectUnits(unit.children, all);
     }
 }
 
 // A minimal project around a fragment placed inside the root element.
-std::string ProjectText(const std::string& inside) {
+std::string projectText(const std::string& inside) {
     return "<?xml version=\"1.0\"?>\n<kelvane-project format=\"1\">\n" + inside +
            "</kelvane-project>\n";
 }
 
 // The error a project text gives, with the file name "p.xml".
-FileError ErrorOf(const std::string& text, const ProjectLimits& limits = {}) {
+FileError errorOf(const std::string& text, const ProjectLimits& limits = {}) {
     try {
-        ProjectFile::FromText(text, "p.xml", limits);
+        ProjectFile::fromText(text, "p.xml", limits);
     } catch (const FileError& error) {
         return error;
     }
@@ -53,27 +53,27 @@ FileError ErrorOf(const std::string& text, const ProjectLimits& limits = {}) {
 }  // namespace
 
 TEST(ProjectFile, DemoProjectRoundTripsThroughItsFile) {
-    const Project demo = MakeDemoProject();
-    const ProjectFile file = ProjectFile::FromText(ProjectFileText(demo), "demo");
-    EXPECT_EQ(file.Model(), demo);
+    const Project demo = makeDemoProject();
+    const ProjectFile file = ProjectFile::fromText(projectFileText(demo), "demo");
+    EXPECT_EQ(file.model(), demo);
 }
 
 TEST(ProjectFile, DemoProjectIsASmallPlantWithEveryKindOfRecord) {
-    const Project demo = MakeDemoProject();
+    const Project demo = makeDemoProject();
     std::set<int32_t> sigTypes;
-    const std::size_t tags = CountTags(demo.IoTree, sigTypes);
+    const std::size_t tags = countTags(demo.ioTree, sigTypes);
     EXPECT_GE(tags, 30u);
     EXPECT_LE(tags, 100u);
     EXPECT_EQ(sigTypes, (std::set<int32_t>{0, 1, 2}));
 
     std::vector<const UnitSpec*> units;
-    CollectUnits(demo.SystemTree, units);
+    collectUnits(demo.systemTree, units);
     std::set<int32_t> propTypes;
     int interfaces = 0;
     for (const UnitSpec* unit : units) {
-        interfaces += unit->Kind == UnitKind::Interface ? 1 : 0;
-        for (const ParameterSpec& parameter : unit->Parameters) {
-            propTypes.insert(parameter.PropType);
+        interfaces += unit->kind == UnitKind::Interface ? 1 : 0;
+        for (const ParameterSpec& parameter : unit->parameters) {
+            propTypes.insert(parameter.propType);
         }
     }
     EXPECT_EQ(interfaces, 2);
@@ -84,46 +84,46 @@ TEST(ProjectFile, DemoProjectIsASmallPlantWithEveryKindOfRecord) {
         return type > 14;
     })) << "no parameter of another type";
 
-    ASSERT_EQ(demo.Users.size(), 2u);
-    EXPECT_EQ(demo.Users[0].Id, "admin");
-    EXPECT_TRUE(demo.Users[0].MayWrite);
-    EXPECT_TRUE(CheckPassword("admin", demo.Users[0].Hash));
-    EXPECT_EQ(demo.Users[1].Id, "viewer");
-    EXPECT_FALSE(demo.Users[1].MayWrite);
-    EXPECT_TRUE(CheckPassword("viewer", demo.Users[1].Hash));
-    EXPECT_FALSE(CheckPassword("admin", demo.Users[1].Hash));
+    ASSERT_EQ(demo.users.size(), 2u);
+    EXPECT_EQ(demo.users[0].id, "admin");
+    EXPECT_TRUE(demo.users[0].mayWrite);
+    EXPECT_TRUE(checkPassword("admin", demo.users[0].hash));
+    EXPECT_EQ(demo.users[1].id, "viewer");
+    EXPECT_FALSE(demo.users[1].mayWrite);
+    EXPECT_TRUE(checkPassword("viewer", demo.users[1].hash));
+    EXPECT_FALSE(checkPassword("admin", demo.users[1].hash));
 }
 
 TEST(ProjectFile, SyntheticProjectHasTheAskedNumberOfNumericTags) {
-    const Project project = MakeSyntheticProject(2500);
+    const Project project = makeSyntheticProject(2500);
     std::set<int32_t> sigTypes;
-    EXPECT_EQ(CountTags(project.IoTree, sigTypes), 2500u);
+    EXPECT_EQ(countTags(project.ioTree, sigTypes), 2500u);
     EXPECT_EQ(sigTypes, std::set<int32_t>{0});
-    EXPECT_EQ(project.IoTree.size(), 3u);
+    EXPECT_EQ(project.ioTree.size(), 3u);
 }
 
 TEST(ProjectFile, SavedFileKeepsThePluginSettings) {
     TempDir dir;
-    const auto path = dir.Write("plant.xml", ProjectFileText(MakeDemoProject()));
-    ProjectFile file = ProjectFile::Load(path);
-    pugi::xml_node settings = file.PluginSettings();
+    const auto path = dir.write("plant.xml", projectFileText(makeDemoProject()));
+    ProjectFile file = ProjectFile::load(path);
+    pugi::xml_node settings = file.pluginSettings();
     settings.remove_children();
     settings.append_child("TCPServer").append_attribute("RunMode").set_value("2");
-    file.Save(path);
+    file.save(path);
 
-    ProjectFile again = ProjectFile::Load(path);
-    EXPECT_STREQ(again.PluginSettings().child("TCPServer").attribute("RunMode").value(), "2");
-    EXPECT_EQ(again.Model(), file.Model());
+    ProjectFile again = ProjectFile::load(path);
+    EXPECT_STREQ(again.pluginSettings().child("TCPServer").attribute("RunMode").value(), "2");
+    EXPECT_EQ(again.model(), file.model());
     EXPECT_FALSE(std::filesystem::exists(path.string() + ".new"));
 }
 
 TEST(ProjectFileErrors, MissingFileNamesTheFile) {
     TempDir dir;
     try {
-        ProjectFile::Load(dir.Path() / "absent.xml");
+        ProjectFile::load(dir.path() / "absent.xml");
         FAIL() << "a missing file was accepted";
     } catch (const FileError& error) {
-        EXPECT_EQ(error.file(), (dir.Path() / "absent.xml").string());
+        EXPECT_EQ(error.file(), (dir.path() / "absent.xml").string());
         EXPECT_EQ(error.line(), 0);
         EXPECT_NE(std::string(error.what()).find("cannot open"), std::string::npos);
     }
@@ -131,10 +131,10 @@ TEST(ProjectFileErrors, MissingFileNamesTheFile) {
 
 TEST(ProjectFileErrors, MalformedXmlGivesFileAndLine) {
     TempDir dir;
-    const auto path = dir.Write("broken.xml", ProjectText("  <io-tree>\n    <group name=\"A\">\n"
+    const auto path = dir.write("broken.xml", projectText("  <io-tree>\n    <group name=\"A\">\n"
                                                           "  </io-tree>\n"));
     try {
-        ProjectFile::Load(path);
+        ProjectFile::load(path);
         FAIL() << "a malformed file was accepted";
     } catch (const FileError& error) {
         EXPECT_EQ(error.file(), path.string());
@@ -147,7 +147,7 @@ TEST(ProjectFileErrors, MalformedXmlGivesFileAndLine) {
 
 TEST(ProjectFileErrors, MissingAndBadAttributesNameLineAndExpectation) {
     FileError noName =
-        ErrorOf(ProjectText("<io-tree>\n<group name=\"G\">\n<tag id=\"1\"/>\n"
+        errorOf(projectText("<io-tree>\n<group name=\"G\">\n<tag id=\"1\"/>\n"
                             "</group>\n</io-tree>\n"));
     EXPECT_EQ(noName.line(), 5);
     EXPECT_NE(std::string(noName.what()).find("<tag> lacks the attribute \"name\""),
@@ -155,7 +155,7 @@ TEST(ProjectFileErrors, MissingAndBadAttributesNameLineAndExpectation) {
         << noName.what();
 
     FileError decimals =
-        ErrorOf(ProjectText("<io-tree>\n<tag name=\"T\" decimals=\"abc\"/>\n</io-tree>\n"));
+        errorOf(projectText("<io-tree>\n<tag name=\"T\" decimals=\"abc\"/>\n</io-tree>\n"));
     EXPECT_EQ(decimals.line(), 4);
     EXPECT_NE(std::string(decimals.what())
                   .find("attribute \"decimals\": expected an integer from -2 to 15, found \"abc\""),
@@ -163,23 +163,23 @@ TEST(ProjectFileErrors, MissingAndBadAttributesNameLineAndExpectation) {
         << decimals.what();
 
     FileError typo =
-        ErrorOf(ProjectText("<io-tree>\n<tag name=\"T\" decimal=\"2\"/>\n</io-tree>\n"));
+        errorOf(projectText("<io-tree>\n<tag name=\"T\" decimal=\"2\"/>\n</io-tree>\n"));
     EXPECT_NE(std::string(typo.what()).find("unknown attribute \"decimal\" on <tag>"),
               std::string::npos)
         << typo.what();
 
-    FileError guid = ErrorOf(ProjectText("<io-tree><tag name=\"T\" guid=\"{1234}\"/></io-tree>\n"));
+    FileError guid = errorOf(projectText("<io-tree><tag name=\"T\" guid=\"{1234}\"/></io-tree>\n"));
     EXPECT_NE(std::string(guid.what()).find("attribute \"guid\""), std::string::npos);
 
     FileError station =
-        ErrorOf(ProjectText("<system-tree>\n<interface>\n<station model=\"M\"/>\n"
+        errorOf(projectText("<system-tree>\n<interface>\n<station model=\"M\"/>\n"
                             "</interface>\n</system-tree>\n"));
     EXPECT_EQ(station.line(), 5);
     EXPECT_NE(std::string(station.what()).find("<station> lacks the attribute \"name\""),
               std::string::npos);
 
     FileError parameter =
-        ErrorOf(ProjectText("<system-tree><station name=\"S\">\n<parameter name=\"P\" type=\"2\" "
+        errorOf(projectText("<system-tree><station name=\"S\">\n<parameter name=\"P\" type=\"2\" "
                             "writer=\"sometimes\"/>\n</station></system-tree>\n"));
     EXPECT_NE(std::string(parameter.what())
                   .find("attribute \"writer\": expected one of normal, raises, none"),
@@ -188,24 +188,24 @@ TEST(ProjectFileErrors, MissingAndBadAttributesNameLineAndExpectation) {
 }
 
 TEST(ProjectFileErrors, InconsistentContentIsRefused) {
-    EXPECT_NE(std::string(ErrorOf("<other/>").what()).find("expected the root element"),
+    EXPECT_NE(std::string(errorOf("<other/>").what()).find("expected the root element"),
               std::string::npos);
-    EXPECT_NE(std::string(ErrorOf(ProjectText("<io-tree><tag name=\"T\" sig-type=\"1\"><drive "
+    EXPECT_NE(std::string(errorOf(projectText("<io-tree><tag name=\"T\" sig-type=\"1\"><drive "
                                               "kind=\"cycle\"/></tag></io-tree>"))
                               .what())
                   .find("needs the tag's <values>"),
               std::string::npos);
-    EXPECT_NE(std::string(ErrorOf(ProjectText("<system-tree><station name=\"S\" "
+    EXPECT_NE(std::string(errorOf(projectText("<system-tree><station name=\"S\" "
                                               "parent-unit=\"nowhere\"/></system-tree>"))
                               .what())
                   .find("no unit has the key \"nowhere\""),
               std::string::npos);
     EXPECT_NE(
-        std::string(ErrorOf(ProjectText("<users><user id=\"u\" hash=\"secret\"/></users>")).what())
+        std::string(errorOf(projectText("<users><user id=\"u\" hash=\"secret\"/></users>")).what())
             .find("crypt(3) password hash"),
         std::string::npos);
     EXPECT_NE(
-        std::string(ErrorOf(ProjectText("<system-tree><station name=\"S\"><parameter "
+        std::string(errorOf(projectText("<system-tree><station name=\"S\"><parameter "
                                         "name=\"P\" type=\"0\" unit=\"" +
                                         std::string(40, 'u') + "\"/></station></system-tree>"))
                         .what())
@@ -216,7 +216,7 @@ TEST(ProjectFileErrors, InconsistentContentIsRefused) {
 TEST(ProjectFileErrors, RepeatedSectionIsRefusedAtItsLine) {
     for (const std::string section :
          {"project", "map", "users", "io-tree", "system-tree", "plugin-settings"}) {
-        const FileError error = ErrorOf(ProjectText("<" + section + "/>\n<" + section + "/>\n"));
+        const FileError error = errorOf(projectText("<" + section + "/>\n<" + section + "/>\n"));
         EXPECT_EQ(error.line(), 4) << section;
         EXPECT_NE(std::string(error.what()).find("<" + section + "> appears twice"),
                   std::string::npos)
@@ -226,23 +226,23 @@ TEST(ProjectFileErrors, RepeatedSectionIsRefusedAtItsLine) {
 
 TEST(ProjectFileErrors, BoundsAreEnforced) {
     ProjectLimits small;
-    small.MaxFileBytes = 100;
-    EXPECT_NE(std::string(ErrorOf(ProjectText(std::string(200, ' ')), small).what())
+    small.maxFileBytes = 100;
+    EXPECT_NE(std::string(errorOf(projectText(std::string(200, ' ')), small).what())
                   .find("larger than the limit of 100 bytes"),
               std::string::npos);
 
     ProjectLimits twoTags;
-    twoTags.MaxTags = 2;
-    FileError tags = ErrorOf(
-        ProjectText(
+    twoTags.maxTags = 2;
+    FileError tags = errorOf(
+        projectText(
             "<io-tree>\n<tag name=\"A\"/>\n<tag name=\"B\"/>\n<tag name=\"C\"/>\n</io-tree>\n"),
         twoTags);
     EXPECT_EQ(tags.line(), 6);
     EXPECT_NE(std::string(tags.what()).find("more tags than the limit of 2"), std::string::npos);
 
     ProjectLimits shallow;
-    shallow.MaxTreeDepth = 2;
-    EXPECT_NE(std::string(ErrorOf(ProjectText("<io-tree><group name=\"1\"><group name=\"2\"><group "
+    shallow.maxTreeDepth = 2;
+    EXPECT_NE(std::string(errorOf(projectText("<io-tree><group name=\"1\"><group name=\"2\"><group "
                                               "name=\"3\"/></group></group></io-tree>"),
                                   shallow)
                               .what())

@@ -18,7 +18,7 @@ class HostApplicationEnvironment : public ::testing::Environment {
     }
     void TearDown() override { application_.reset(); }
 
-    static kelvane::THostApplication& Application() { return *application_; }
+    static kelvane::THostApplication& application() { return *application_; }
 
   private:
     inline static std::unique_ptr<kelvane::THostApplication> application_;

@@ -7,17 +7,17 @@
 #include <string>
 #include <thread>
 
-#include "tests/unit/HostTestSupport.h"
+#include "host/readmap/MapAccess.h"
 #include "kelvane/ReadMapFile.h"
 #include "kelvane/Text.h"
-#include "host/readmap/MapAccess.h"
+#include "tests/unit/HostTestSupport.h"
 
 using namespace kelvane;
-using kelvane::readmap::HeaderUpdate;
+using host::HeaderUpdate;
 
 namespace {
 
-TCurrentValue ValueBlock(double value, const std::u16string& text) {
+TCurrentValue valueBlock(double value, const std::u16string& text) {
     TCurrentValue block{};
     block.TimeStamp = 45000.5;
     block.Value = value;
@@ -28,7 +28,7 @@ TCurrentValue ValueBlock(double value, const std::u16string& text) {
 
 class ReadMapTest : public ::testing::Test {
   protected:
-    void TearDown() override { readmap::SetOpenFailure(false); }
+    void TearDown() override { host::setOpenFailure(false); }
 
     TIOList records_[3]{};
 };
@@ -48,10 +48,10 @@ TEST_F(ReadMapTest, EntriesHaveHeadersOnlyWhileOpen) {
     EXPECT_EQ(map.GetHeader(0), nullptr);
 
     ASSERT_NE(map.Open(true), 0);
-    EXPECT_EQ(readmap::OpenMapCount(), 1);
+    EXPECT_EQ(host::openMapCount(), 1);
     for (int32_t i = 0; i < 3; ++i) {
         ASSERT_NE(map.GetHeader(i), nullptr);
-        EXPECT_EQ(Value(map.GetHeader(i)->Index), i);
+        EXPECT_EQ(value(map.GetHeader(i)->Index), i);
         EXPECT_EQ(map.GetHeader(i)->Current.Updated, 0) << "no value before the host writes one";
     }
     EXPECT_EQ(map.GetHeader(3), nullptr);
@@ -63,26 +63,26 @@ TEST_F(ReadMapTest, EntriesHaveHeadersOnlyWhileOpen) {
     map.Close();
     EXPECT_EQ(map.GetHeader(0), nullptr);
     EXPECT_EQ(map.GetCount(), 3) << "closing keeps the entries";
-    EXPECT_EQ(readmap::OpenMapCount(), 0);
+    EXPECT_EQ(host::openMapCount(), 0);
 
     ASSERT_NE(map.Open(true), 0);
     map.Clear();
     EXPECT_EQ(map.GetCount(), 0);
     EXPECT_EQ(map.GetHeader(0), nullptr);
-    EXPECT_EQ(readmap::OpenMapCount(), 0);
+    EXPECT_EQ(host::openMapCount(), 0);
 }
 
 TEST_F(ReadMapTest, OpenFailsWhenTheProjectAsksForIt) {
     TReadMapFile map;
     map.Add(&records_[0]);
-    readmap::SetOpenFailure(true);
+    host::setOpenFailure(true);
     EXPECT_EQ(map.Open(true), 0);
     EXPECT_EQ(map.GetHeader(0), nullptr);
-    EXPECT_EQ(readmap::OpenMapCount(), 0);
+    EXPECT_EQ(host::openMapCount(), 0);
     map.Close();
     EXPECT_EQ(map.GetCount(), 1) << "the entries stay after a failed open";
 
-    readmap::SetOpenFailure(false);
+    host::setOpenFailure(false);
     EXPECT_NE(map.Open(true), 0);
 }
 
@@ -91,47 +91,47 @@ TEST_F(ReadMapTest, HostWritesReachEveryOpenEntryOfTheRecord) {
     map.Add(&records_[0]);
     map.Add(&records_[1]);
     map.Add(&records_[0]);  // the same record twice
-    const HeaderUpdate before{&records_[0], ValueBlock(1.0, u"1.00")};
-    EXPECT_EQ(readmap::WriteHeaders(&before, 1), 0u) << "nothing is open yet";
+    const HeaderUpdate before{&records_[0], valueBlock(1.0, u"1.00")};
+    EXPECT_EQ(host::writeHeaders(&before, 1), 0u) << "nothing is open yet";
 
     ASSERT_NE(map.Open(true), 0);
-    const HeaderUpdate updates[] = {{&records_[0], ValueBlock(3.14159, u"3.14")},
-                                    {&records_[2], ValueBlock(9.0, u"9.00")}};
-    EXPECT_EQ(readmap::WriteHeaders(updates, 2), 2u) << "record 2 is not in the map";
+    const HeaderUpdate updates[] = {{&records_[0], valueBlock(3.14159, u"3.14")},
+                                    {&records_[2], valueBlock(9.0, u"9.00")}};
+    EXPECT_EQ(host::writeHeaders(updates, 2), 2u) << "record 2 is not in the map";
 
     for (int32_t i : {0, 2}) {
         const TMapHeader* header = map.GetHeader(i);
         EXPECT_EQ(header->Current.Updated, 1);
-        EXPECT_DOUBLE_EQ(Value(header->Current.Value), 3.14159);
-        EXPECT_EQ(BlockText(header->Current), u"3.14");
-        EXPECT_EQ(Value(header->WriteCount), 1u);
+        EXPECT_DOUBLE_EQ(value(header->Current.Value), 3.14159);
+        EXPECT_EQ(blockText(header->Current), u"3.14");
+        EXPECT_EQ(value(header->WriteCount), 1u);
     }
     EXPECT_EQ(map.GetHeader(1)->Current.Updated, 0);
 
     TCurrentValue read{};
-    EXPECT_TRUE(readmap::ReadHeader(&records_[0], &read));
-    EXPECT_EQ(BlockText(read), u"3.14");
-    EXPECT_FALSE(readmap::ReadHeader(&records_[2], &read));
+    EXPECT_TRUE(host::readHeader(&records_[0], &read));
+    EXPECT_EQ(blockText(read), u"3.14");
+    EXPECT_FALSE(host::readHeader(&records_[2], &read));
 
     map.Clear();
-    EXPECT_EQ(readmap::WriteHeaders(updates, 2), 0u) << "a cleared map is no longer written";
+    EXPECT_EQ(host::writeHeaders(updates, 2), 0u) << "a cleared map is no longer written";
 }
 
 TEST_F(ReadMapTest, OpeningAMapTellsTheHost) {
     struct Counter {
         std::atomic<int> opened{0};
-        void OnOpened() { ++opened; }
+        void onOpened() { ++opened; }
     } counter;
-    readmap::SetMapOpenedEvent(readmap::MapOpenedEvent::bind<&Counter::OnOpened>(&counter));
+    host::setMapOpenedEvent(host::MapOpenedEvent::bind<&Counter::onOpened>(&counter));
     TReadMapFile map;
     map.Add(&records_[0]);
     ASSERT_NE(map.Open(true), 0);
     ASSERT_NE(map.Open(true), 0);
-    readmap::SetOpenFailure(true);
+    host::setOpenFailure(true);
     EXPECT_EQ(map.Open(true), 0);
     EXPECT_EQ(counter.opened, 2);
-    readmap::SetMapOpenedEvent({});
-    readmap::SetOpenFailure(false);
+    host::setMapOpenedEvent({});
+    host::setOpenFailure(false);
     ASSERT_NE(map.Open(true), 0);
     EXPECT_EQ(counter.opened, 2) << "a removed handler is not called";
 }
@@ -151,9 +151,9 @@ TEST_F(ReadMapTest, ConcurrentWriterAndReaderSeeWholeBlocks) {
             const std::u16string text(digits.begin(), digits.end());
             HeaderUpdate updates[3];
             for (int i = 0; i < 3; ++i) {
-                updates[i] = {&records_[i], ValueBlock(k, text)};
+                updates[i] = {&records_[i], valueBlock(k, text)};
             }
-            readmap::WriteHeaders(updates, 3);
+            host::writeHeaders(updates, 3);
         }
         done = true;
     });
@@ -173,7 +173,7 @@ TEST_F(ReadMapTest, ConcurrentWriterAndReaderSeeWholeBlocks) {
             }
             TCurrentValue copy;
             std::memcpy(&copy, &header->Current, sizeof copy);
-            const std::u16string text = BlockText(copy);
+            const std::u16string text = blockText(copy);
             const std::string expected = std::to_string(static_cast<int>(copy.Value));
             mismatches += std::u16string(expected.begin(), expected.end()) == text ? 0 : 1;
         }

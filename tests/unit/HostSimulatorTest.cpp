@@ -10,9 +10,9 @@
 #include "host/core/ProjectFile.h"
 #include "host/core/Simulator.h"
 #include "host/core/TagDriver.h"
-#include "tests/unit/HostTestSupport.h"
 #include "kelvane/ReadMapFile.h"
 #include "kelvane/Text.h"
+#include "tests/unit/HostTestSupport.h"
 
 using namespace host;
 using namespace kelvane;
@@ -20,49 +20,49 @@ using std::chrono::milliseconds;
 
 namespace {
 
-TagSpec Numeric(DriveKind kind, int32_t decimals) {
+TagSpec numeric(DriveKind kind, int32_t decimals) {
     TagSpec tag;
-    tag.Name = "T";
-    tag.Unit = "bar";
-    tag.Decimals = decimals;
-    tag.Drive.Kind = kind;
-    tag.Drive.Minimum = 10;
-    tag.Drive.Maximum = 20;
-    tag.Drive.PeriodMs = 1000;
-    tag.Drive.Step = 1;
+    tag.name = "T";
+    tag.unit = "bar";
+    tag.decimals = decimals;
+    tag.drive.kind = kind;
+    tag.drive.minimum = 10;
+    tag.drive.maximum = 20;
+    tag.drive.periodMs = 1000;
+    tag.drive.step = 1;
     return tag;
 }
 
-std::u16string TextOf(const TCurrentValue& value) {
-    return BlockText(value);
+std::u16string textOf(const TCurrentValue& value) {
+    return blockText(value);
 }
 
 }  // namespace
 
 TEST(TagDriver, SineAndRampFollowTheirPeriod) {
-    const TagSpec sine = Numeric(DriveKind::Sine, 2);
+    const TagSpec sine = numeric(DriveKind::Sine, 2);
     TagDriver sineDriver(sine, 1);
-    EXPECT_DOUBLE_EQ(sineDriver.Next(milliseconds(0), 1.0).Value, 15.0);
-    const TCurrentValue top = sineDriver.Next(milliseconds(250), 1.0);
+    EXPECT_DOUBLE_EQ(sineDriver.next(milliseconds(0), 1.0).Value, 15.0);
+    const TCurrentValue top = sineDriver.next(milliseconds(250), 1.0);
     EXPECT_DOUBLE_EQ(top.Value, 20.0);
-    EXPECT_EQ(TextOf(top), u"20.00");
-    EXPECT_NEAR(sineDriver.Next(milliseconds(750), 1.0).Value, 10.0, 1e-9);
-    EXPECT_NEAR(sineDriver.Next(milliseconds(1250), 1.0).Value, 20.0, 1e-9);
+    EXPECT_EQ(textOf(top), u"20.00");
+    EXPECT_NEAR(sineDriver.next(milliseconds(750), 1.0).Value, 10.0, 1e-9);
+    EXPECT_NEAR(sineDriver.next(milliseconds(1250), 1.0).Value, 20.0, 1e-9);
 
-    const TagSpec ramp = Numeric(DriveKind::Ramp, 1);
+    const TagSpec ramp = numeric(DriveKind::Ramp, 1);
     TagDriver rampDriver(ramp, 1);
-    EXPECT_DOUBLE_EQ(rampDriver.Next(milliseconds(500), 1.0).Value, 15.0);
-    EXPECT_DOUBLE_EQ(rampDriver.Next(milliseconds(1100), 1.0).Value, 11.0);
-    EXPECT_EQ(TextOf(rampDriver.Next(milliseconds(1100), 1.0)), u"11.0");
+    EXPECT_DOUBLE_EQ(rampDriver.next(milliseconds(500), 1.0).Value, 15.0);
+    EXPECT_DOUBLE_EQ(rampDriver.next(milliseconds(1100), 1.0).Value, 11.0);
+    EXPECT_EQ(textOf(rampDriver.next(milliseconds(1100), 1.0)), u"11.0");
 }
 
 TEST(TagDriver, RandomWalkStaysInItsBoundsAndMovesByItsStep) {
-    const TagSpec walk = Numeric(DriveKind::RandomWalk, 3);
+    const TagSpec walk = numeric(DriveKind::RandomWalk, 3);
     TagDriver driver(walk, 7);
     double previous = 15.0;
     bool moved = false;
     for (int i = 0; i < 1000; ++i) {
-        const double value = driver.Next(milliseconds(i), 1.0).Value;
+        const double value = driver.next(milliseconds(i), 1.0).Value;
         EXPECT_GE(value, 10.0);
         EXPECT_LE(value, 20.0);
         EXPECT_LE(std::abs(value - previous), 1.0 + 1e-12);
@@ -74,35 +74,35 @@ TEST(TagDriver, RandomWalkStaysInItsBoundsAndMovesByItsStep) {
 
 TEST(TagDriver, ListAndTextTagsStepThroughTheirEntries) {
     TagSpec list;
-    list.SigType = stList;
-    list.Values = {{"Stopped", 0}, {"Running", 1}, {"Fault", 7}};
-    list.Drive.Kind = DriveKind::Cycle;
+    list.sigType = stList;
+    list.values = {{"Stopped", 0}, {"Running", 1}, {"Fault", 7}};
+    list.drive.kind = DriveKind::Cycle;
     TagDriver cycle(list, 1);
     for (const auto& [name, value] : {std::pair{u"Stopped", 0.0}, std::pair{u"Running", 1.0},
                                       std::pair{u"Fault", 7.0}, std::pair{u"Stopped", 0.0}}) {
-        const TCurrentValue current = cycle.Next(milliseconds(0), 1.0);
-        EXPECT_EQ(TextOf(current), name);
+        const TCurrentValue current = cycle.next(milliseconds(0), 1.0);
+        EXPECT_EQ(textOf(current), name);
         EXPECT_DOUBLE_EQ(current.Value, value);
     }
 
     TagSpec text;
-    text.SigType = stText;
-    text.Decimals = -1;
-    text.Drive.Kind = DriveKind::Text;
-    text.Drive.Messages = {"Filter backwash started", std::string(40, 'm')};
+    text.sigType = stText;
+    text.decimals = -1;
+    text.drive.kind = DriveKind::Text;
+    text.drive.messages = {"Filter backwash started", std::string(40, 'm')};
     TagDriver messages(text, 1);
-    const TCurrentValue first = messages.Next(milliseconds(0), 1.0);
-    EXPECT_EQ(TextOf(first), u"Filter backwash started");
+    const TCurrentValue first = messages.next(milliseconds(0), 1.0);
+    EXPECT_EQ(textOf(first), u"Filter backwash started");
     EXPECT_EQ(first.Decimals, -1);
-    EXPECT_EQ(TextOf(messages.Next(milliseconds(0), 1.0)).size(), 31u)
+    EXPECT_EQ(textOf(messages.next(milliseconds(0), 1.0)).size(), 31u)
         << "cut to the block's text with its terminating zero";
 }
 
 TEST(TagDriver, ValueShownAsTextCarriesItsUnit) {
-    const TagSpec tag = Numeric(DriveKind::Ramp, -1);
+    const TagSpec tag = numeric(DriveKind::Ramp, -1);
     TagDriver driver(tag, 1);
-    const TCurrentValue value = driver.Next(milliseconds(500), 44000.25);
-    EXPECT_EQ(TextOf(value), u"15.00 bar");
+    const TCurrentValue value = driver.next(milliseconds(500), 44000.25);
+    EXPECT_EQ(textOf(value), u"15.00 bar");
     EXPECT_EQ(value.Decimals, -1);
     EXPECT_DOUBLE_EQ(value.TimeStamp, 44000.25);
     EXPECT_EQ(value.Updated, 1);
@@ -114,14 +114,14 @@ TEST(HostDateTime, DaysSince1899InLocalTime) {
     const std::time_t zero = 0;
     std::tm local{};
     localtime_r(&zero, &local);
-    EXPECT_NEAR(HostDateTime(epoch), 25569.0 + local.tm_gmtoff / 86400.0, 1e-9);
+    EXPECT_NEAR(hostDateTime(epoch), 25569.0 + local.tm_gmtoff / 86400.0, 1e-9);
     // Half a day and 123 ms later.
-    const double later = HostDateTime(epoch + hours(12) + milliseconds(123));
-    EXPECT_NEAR((later - HostDateTime(epoch)) * 86'400'000.0, 43'200'123.0, 1e-3);
+    const double later = hostDateTime(epoch + hours(12) + milliseconds(123));
+    EXPECT_NEAR((later - hostDateTime(epoch)) * 86'400'000.0, 43'200'123.0, 1e-3);
 }
 
 TEST(Simulator, WritesEveryTagIntoAMapAsSoonAsItOpensAndKeepsWriting) {
-    const ProjectFile file = ProjectFile::FromText(R"(<kelvane-project>
+    const ProjectFile file = ProjectFile::fromText(R"(<kelvane-project>
       <io-tree>
         <group name="G">
           <tag name="A" decimals="2"><drive kind="ramp" scan-ms="20" min="0" max="100"/></tag>
@@ -136,16 +136,16 @@ TEST(Simulator, WritesEveryTagIntoAMapAsSoonAsItOpensAndKeepsWriting) {
       </system-tree>
     </kelvane-project>)",
                                                    "sim.xml");
-    Plant plant(file.Model());
+    Plant plant(file.model());
     Simulator simulator(plant);
-    simulator.Start();
+    simulator.start();
 
     TReadMapFile map;
-    for (const IoRecords::Tag& tag : plant.Io().Tags()) {
-        map.Add(tag.Record);
+    for (const IoRecords::Tag& tag : plant.io().tags()) {
+        map.Add(tag.record);
     }
     ASSERT_NE(map.Open(true), 0);
-    const double opened = HostDateTime(std::chrono::system_clock::now());
+    const double opened = hostDateTime(std::chrono::system_clock::now());
 
     // The slow tag (one value an hour) has its value soon after the open; the fast one keeps
     // counting; the station goes offline and back.
@@ -154,21 +154,21 @@ TEST(Simulator, WritesEveryTagIntoAMapAsSoonAsItOpensAndKeepsWriting) {
     bool sawText = false;
     bool sawOffline = false;
     bool sawOnline = false;
-    const int32_t* state = plant.System().Units().front().ConnectState;
+    const int32_t* state = plant.system().units().front().connectState;
     while (std::chrono::steady_clock::now() < deadline &&
            !(sawText && fastWrites >= 5 && sawOffline && sawOnline)) {
         {
             std::lock_guard lock(map.HeaderLock());
-            fastWrites = Value(map.GetHeader(0)->WriteCount);
+            fastWrites = value(map.GetHeader(0)->WriteCount);
             const TCurrentValue& text = map.GetHeader(1)->Current;
-            sawText = text.Updated != 0 && TextOf(text) == u"hello";
+            sawText = text.Updated != 0 && textOf(text) == u"hello";
         }
         const int32_t now = std::atomic_ref<int32_t>(*const_cast<int32_t*>(state)).load();
         sawOffline = sawOffline || now == 0;
         sawOnline = sawOnline || (sawOffline && now == 1);
         std::this_thread::sleep_for(milliseconds(5));
     }
-    simulator.Stop();
+    simulator.stop();
     EXPECT_TRUE(sawText);
     EXPECT_GE(fastWrites, 5u);
     EXPECT_TRUE(sawOffline);
@@ -176,13 +176,13 @@ TEST(Simulator, WritesEveryTagIntoAMapAsSoonAsItOpensAndKeepsWriting) {
     {
         std::lock_guard lock(map.HeaderLock());
         const TCurrentValue& fast = map.GetHeader(0)->Current;
-        EXPECT_EQ(Value(fast.Decimals), 2);
-        EXPECT_NEAR(Value(fast.TimeStamp), opened, 11.0 / 86400.0);
+        EXPECT_EQ(value(fast.Decimals), 2);
+        EXPECT_NEAR(value(fast.TimeStamp), opened, 11.0 / 86400.0);
     }
-    EXPECT_GE(simulator.HeadersWritten(), fastWrites + 1);
+    EXPECT_GE(simulator.headersWritten(), fastWrites + 1);
 
     // Stopped: nothing is written any more.
-    const uint64_t after = Value(map.GetHeader(0)->WriteCount);
+    const uint64_t after = value(map.GetHeader(0)->WriteCount);
     std::this_thread::sleep_for(milliseconds(60));
-    EXPECT_EQ(Value(map.GetHeader(0)->WriteCount), after);
+    EXPECT_EQ(value(map.GetHeader(0)->WriteCount), after);
 }

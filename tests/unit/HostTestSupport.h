@@ -25,9 +25,9 @@ class TempDir {
         std::filesystem::remove_all(path_, ignored);
     }
 
-    const std::filesystem::path& Path() const { return path_; }
+    const std::filesystem::path& path() const { return path_; }
 
-    std::filesystem::path Write(const std::string& name, const std::string& text) const {
+    std::filesystem::path write(const std::string& name, const std::string& text) const {
         const std::filesystem::path file = path_ / name;
         std::ofstream(file, std::ios::binary) << text;
         return file;
@@ -40,11 +40,11 @@ class TempDir {
 // Host records are packed, so a field may sit at an address its type does not allow a reference
 // to (gtest's checks take references): read fields by value and texts by copying their bytes.
 template <typename T>
-T Value(T field) {
+T value(T field) {
     return field;
 }
 
-inline std::u16string BlockText(const kelvane::TCurrentValue& block) {
+inline std::u16string blockText(const kelvane::TCurrentValue& block) {
     char16_t text[sizeof(kelvane::TCurrentValue::ValueText) / sizeof(char16_t)];
     std::memcpy(text,
                 reinterpret_cast<const char*>(&block) + offsetof(kelvane::TCurrentValue, ValueText),

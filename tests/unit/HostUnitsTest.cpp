@@ -6,8 +6,8 @@
 
 #include "host/core/ProjectFile.h"
 #include "host/core/SystemRecords.h"
-#include "tests/unit/HostTestSupport.h"
 #include "kelvane/Text.h"
+#include "tests/unit/HostTestSupport.h"
 
 using namespace host;
 using namespace kelvane;
@@ -45,16 +45,16 @@ const char* const kProject = R"(<?xml version="1.0"?>
 class UnitsTest : public ::testing::Test {
   protected:
     UnitsTest()
-        : file_(ProjectFile::FromText(kProject, "units.xml")), system_(file_.Model().SystemTree) {}
+        : file_(ProjectFile::fromText(kProject, "units.xml")), system_(file_.model().systemTree) {}
 
-    const SystemRecords::Unit& UnitNamed(std::string_view name) {
-        const SystemRecords::Unit* unit = system_.Find(name);
+    const SystemRecords::Unit& unitNamed(std::string_view name) {
+        const SystemRecords::Unit* unit = system_.find(name);
         EXPECT_NE(unit, nullptr) << name;
         return *unit;
     }
 
     // Sends one command the way the plug-in does and returns it as the unit left it.
-    static TPinzCommand Send(TPinzBase& unit, int32_t code, const char16_t* text,
+    static TPinzCommand send(TPinzBase& unit, int32_t code, const char16_t* text,
                              int32_t kind = kPinzCommandKind) {
         TPinzCommand command{};
         command.Code = code;
@@ -74,25 +74,25 @@ class UnitsTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(UnitsTest, TreeCarriesUnitRecordsAsTheProjectSays) {
-    const SystemRecords::Unit& station = UnitNamed("ST01");
-    const SystemRecords::Unit& face = system_.Units().front();
-    ASSERT_NE(face.Data, nullptr);
-    EXPECT_EQ(face.Data->Pinz->PinKind(), kInterfacePinKind);
-    EXPECT_EQ(RefText(face.Data->Info), u"Ethernet 1");
+    const SystemRecords::Unit& station = unitNamed("ST01");
+    const SystemRecords::Unit& face = system_.units().front();
+    ASSERT_NE(face.data, nullptr);
+    EXPECT_EQ(face.data->Pinz->PinKind(), kInterfacePinKind);
+    EXPECT_EQ(RefText(face.data->Info), u"Ethernet 1");
 
-    HostTree& tree = system_.Tree();
+    HostTree& tree = system_.tree();
     TTreeNode* top = tree.GetFirstChild(nullptr);
     ASSERT_NE(top, nullptr);
-    EXPECT_EQ(NodeRecord<TUnitData>(tree, top), face.Data);
+    EXPECT_EQ(NodeRecord<TUnitData>(tree, top), face.data);
     TTreeNode* rack = tree.GetFirstChild(top);
     EXPECT_EQ(tree.GetCheckState(rack), static_cast<int>(CheckState::Pressed));
     EXPECT_NE(tree.GetCheckState(rack), kCheckedNormal);
     TTreeNode* st01 = tree.GetFirstChild(rack);
     EXPECT_EQ(tree.GetNodeLevel(st01), 2);
-    EXPECT_EQ(NodeRecord<TUnitData>(tree, st01), station.Data);
+    EXPECT_EQ(NodeRecord<TUnitData>(tree, st01), station.data);
 
     // Station record: name, device, model, unit id, live connect state, parent chain.
-    const TUnitData& data = *station.Data;
+    const TUnitData& data = *station.data;
     EXPECT_EQ(FieldText(data.UnitName), u"ST01");
     EXPECT_EQ(RefText(data.Device->DeviceName), u"Intake PLC");
     EXPECT_EQ(RefText(data.Info), u"PLC-1");
@@ -100,8 +100,8 @@ TEST_F(UnitsTest, TreeCarriesUnitRecordsAsTheProjectSays) {
     EXPECT_EQ(*data.ConnectState, 1);
     ASSERT_NE(data.ParentUnit, nullptr);
     EXPECT_EQ(RefText(data.ParentUnit->Device->DeviceName), u"Rack");
-    EXPECT_EQ(data.ParentUnit->ParentUnit, face.Data);
-    EXPECT_EQ(face.Data->ParentUnit, nullptr);
+    EXPECT_EQ(data.ParentUnit->ParentUnit, face.data);
+    EXPECT_EQ(face.data->ParentUnit, nullptr);
 
     // Siblings under the interface, in order, with what the project asked of each.
     TTreeNode* st02 = tree.GetNextSibling(rack);
@@ -117,7 +117,7 @@ TEST_F(UnitsTest, TreeCarriesUnitRecordsAsTheProjectSays) {
 }
 
 TEST_F(UnitsTest, PropertiesSitWhereThePluginReadsThem) {
-    UnitPinz& unit = *UnitNamed("ST01").Pinz;
+    UnitPinz& unit = *unitNamed("ST01").pinz;
     TPinzBase* base = &unit;
     const auto* raw = reinterpret_cast<const uint8_t*>(base);
     int32_t pinKind = 0;
@@ -141,79 +141,79 @@ TEST_F(UnitsTest, PropertiesSitWhereThePluginReadsThem) {
 }
 
 TEST_F(UnitsTest, SelectAndGroupAnswers) {
-    UnitPinz& unit = *UnitNamed("ST01").Pinz;
-    Send(unit, 5, u"");
-    Send(unit, 5, u"", 53);  // not a command envelope: ignored
-    EXPECT_EQ(unit.Calls().Selects, 1);
+    UnitPinz& unit = *unitNamed("ST01").pinz;
+    send(unit, 5, u"");
+    send(unit, 5, u"", 53);  // not a command envelope: ignored
+    EXPECT_EQ(unit.calls().selects, 1);
 
     auto group = [&](const char16_t* index) {
-        return std::u16string(RefText(Value(Send(unit, 106, index).Text)));
+        return std::u16string(RefText(value(send(unit, 106, index).Text)));
     };
     EXPECT_EQ(group(u"2"), u"2") << "its own group";
     EXPECT_EQ(group(u"3"), u"1") << "another parameter's group";
     EXPECT_EQ(group(u"4"), u"-1") << "no group";
     const char16_t* asked = u"5";
-    EXPECT_EQ(Value(Send(unit, 106, asked).Text), asked) << "a unit that ignores the command";
+    EXPECT_EQ(value(send(unit, 106, asked).Text), asked) << "a unit that ignores the command";
     const char16_t* outside = u"99";
-    EXPECT_EQ(Value(Send(unit, 106, outside).Text), outside);
-    EXPECT_EQ(unit.Calls().GroupQueries, 5);
+    EXPECT_EQ(value(send(unit, 106, outside).Text), outside);
+    EXPECT_EQ(unit.calls().groupQueries, 5);
 }
 
 TEST_F(UnitsTest, RangeAnswers) {
-    UnitPinz& unit = *UnitNamed("ST01").Pinz;
-    auto* range = static_cast<TParamRange*>(Send(unit, 109, u"2").Data);
+    UnitPinz& unit = *unitNamed("ST01").pinz;
+    auto* range = static_cast<TParamRange*>(send(unit, 109, u"2").Data);
     ASSERT_NE(range, nullptr);
     EXPECT_EQ(range->Valid, 1);
-    EXPECT_DOUBLE_EQ(Value(range->Minimum), 0.5);
-    EXPECT_DOUBLE_EQ(Value(range->Maximum), 3.5);
-    EXPECT_EQ(Value(range->Decimals), 3);
-    auto* none = static_cast<TParamRange*>(Send(unit, 109, u"0").Data);
+    EXPECT_DOUBLE_EQ(value(range->Minimum), 0.5);
+    EXPECT_DOUBLE_EQ(value(range->Maximum), 3.5);
+    EXPECT_EQ(value(range->Decimals), 3);
+    auto* none = static_cast<TParamRange*>(send(unit, 109, u"0").Data);
     ASSERT_NE(none, nullptr);
     EXPECT_EQ(none->Valid, 0);
-    EXPECT_EQ(Value(Send(unit, 109, u"8").Data), nullptr);
-    EXPECT_EQ(Value(Send(unit, 109, u"x").Data), nullptr);
+    EXPECT_EQ(value(send(unit, 109, u"8").Data), nullptr);
+    EXPECT_EQ(value(send(unit, 109, u"x").Data), nullptr);
 }
 
 TEST_F(UnitsTest, WritersApplyRaiseOrAreMissing) {
-    UnitPinz& unit = *UnitNamed("ST01").Pinz;
+    UnitPinz& unit = *unitNamed("ST01").pinz;
     auto writerOf = [&](const char16_t* index) {
-        return static_cast<TParamWriteEvent*>(Send(unit, 105, index).Data);
+        return static_cast<TParamWriteEvent*>(send(unit, 105, index).Data);
     };
     TVariant value{TVariant::vtString, 0, u"42"};
 
     TParamWriteEvent* text = writerOf(u"0");
     ASSERT_NE(text, nullptr);
     (*text)(-1, 0, &value, -1);
-    EXPECT_EQ(FieldText(unit.Parameter(0)->ValueText), u"42");
+    EXPECT_EQ(FieldText(unit.parameter(0)->ValueText), u"42");
 
     TParamWriteEvent* item = writerOf(u"1");
     ASSERT_NE(item, nullptr);
     (*item)(1, 1, &value, 2);
-    EXPECT_EQ(unit.Parameter(1)->ItemIndex, 2);
+    EXPECT_EQ(unit.parameter(1)->ItemIndex, 2);
 
     TParamWriteEvent* refusing = writerOf(u"6");
     ASSERT_NE(refusing, nullptr);
     EXPECT_THROW((*refusing)(-1, 6, &value, -1), std::runtime_error);
-    EXPECT_EQ(FieldText(unit.Parameter(6)->ValueText), u"") << "a refused value is not applied";
+    EXPECT_EQ(FieldText(unit.parameter(6)->ValueText), u"") << "a refused value is not applied";
 
     EXPECT_EQ(writerOf(u"7"), nullptr);
     EXPECT_EQ(writerOf(u"-1"), nullptr);
 
-    const UnitCalls calls = unit.Calls();
-    EXPECT_EQ(calls.WriterQueries, 5);
-    EXPECT_EQ(calls.Writes, 3);
-    EXPECT_EQ(calls.LastWriteIndex, 6);
-    EXPECT_EQ(calls.LastWriteItem, -1);
-    EXPECT_EQ(calls.LastWriteValue, u"42");
+    const UnitCalls calls = unit.calls();
+    EXPECT_EQ(calls.writerQueries, 5);
+    EXPECT_EQ(calls.writes, 3);
+    EXPECT_EQ(calls.lastWriteIndex, 6);
+    EXPECT_EQ(calls.lastWriteItem, -1);
+    EXPECT_EQ(calls.lastWriteValue, u"42");
 }
 
 // Like a device, a unit applies nothing its parameter cannot hold as it was given, and nothing
 // while the parameter is disabled or the station offline.
 TEST_F(UnitsTest, WritersRefuseWhatTheParameterCannotHold) {
-    const SystemRecords::Unit& st01 = UnitNamed("ST01");
-    UnitPinz& unit = *st01.Pinz;
+    const SystemRecords::Unit& st01 = unitNamed("ST01");
+    UnitPinz& unit = *st01.pinz;
     auto write = [&](const char16_t* index, const std::u16string& text, int32_t item) {
-        auto* writer = static_cast<TParamWriteEvent*>(Send(unit, 105, index).Data);
+        auto* writer = static_cast<TParamWriteEvent*>(send(unit, 105, index).Data);
         TVariant value{TVariant::vtString, 0, text.c_str()};
         (*writer)(-1, 0, &value, item);
     };
@@ -227,31 +227,31 @@ TEST_F(UnitsTest, WritersRefuseWhatTheParameterCannotHold) {
     EXPECT_THROW(write(u"1", u"7", 7), std::runtime_error) << "Mode has items 0 to 2";
     EXPECT_THROW(write(u"1", u"3", 3), std::runtime_error);
     EXPECT_THROW(write(u"0", u"1", 0), std::runtime_error) << "Address has no items";
-    EXPECT_EQ(FieldText(unit.Parameter(2)->ValueText), u"2.5");
-    EXPECT_EQ(FieldText(unit.Parameter(0)->ValueText), u"1");
-    EXPECT_EQ(unit.Parameter(1)->ItemIndex, 1);
+    EXPECT_EQ(FieldText(unit.parameter(2)->ValueText), u"2.5");
+    EXPECT_EQ(FieldText(unit.parameter(0)->ValueText), u"1");
+    EXPECT_EQ(unit.parameter(1)->ItemIndex, 1);
 
     write(u"2", u"3.5", -1);
-    EXPECT_EQ(FieldText(unit.Parameter(2)->ValueText), u"3.5");
+    EXPECT_EQ(FieldText(unit.parameter(2)->ValueText), u"3.5");
     write(u"0", longText.substr(1), -1);
-    EXPECT_EQ(FieldText(unit.Parameter(0)->ValueText).size(), 127u);
+    EXPECT_EQ(FieldText(unit.parameter(0)->ValueText).size(), 127u);
 
-    unit.Parameter(0)->Enabled = 0;
+    unit.parameter(0)->Enabled = 0;
     EXPECT_THROW(write(u"0", u"2", -1), std::runtime_error) << "disabled";
-    unit.Parameter(0)->Enabled = 1;
-    *st01.ConnectState = 0;
+    unit.parameter(0)->Enabled = 1;
+    *st01.connectState = 0;
     EXPECT_THROW(write(u"0", u"2", -1), std::runtime_error) << "offline";
     EXPECT_THROW(write(u"1", u"2", 2), std::runtime_error) << "offline";
-    EXPECT_EQ(FieldText(unit.Parameter(0)->ValueText).size(), 127u);
-    EXPECT_EQ(unit.Parameter(1)->ItemIndex, 1);
+    EXPECT_EQ(FieldText(unit.parameter(0)->ValueText).size(), 127u);
+    EXPECT_EQ(unit.parameter(1)->ItemIndex, 1);
 }
 
 TEST_F(UnitsTest, PropertyChangeIsRecorded) {
-    UnitPinz& unit = *UnitNamed("ST01").Pinz;
-    EXPECT_EQ(unit.PropertyChange(unit.Parameter(1), 1, pcValueChanged, nullptr), pcrNone);
-    const UnitCalls calls = unit.Calls();
-    EXPECT_EQ(calls.PropertyChanges, 1);
-    EXPECT_EQ(calls.LastChangeIndex, 1);
-    EXPECT_EQ(calls.LastChangeType, pcValueChanged);
-    EXPECT_EQ(calls.LastChangeRecord, unit.Parameter(1));
+    UnitPinz& unit = *unitNamed("ST01").pinz;
+    EXPECT_EQ(unit.PropertyChange(unit.parameter(1), 1, pcValueChanged, nullptr), pcrNone);
+    const UnitCalls calls = unit.calls();
+    EXPECT_EQ(calls.propertyChanges, 1);
+    EXPECT_EQ(calls.lastChangeIndex, 1);
+    EXPECT_EQ(calls.lastChangeType, pcValueChanged);
+    EXPECT_EQ(calls.lastChangeRecord, unit.parameter(1));
 }

@@ -36,8 +36,8 @@ TCurrentValue valueBlock(double value, char16_t mark) {
 }
 
 void writeHeader(const TIOList& record, const TCurrentValue& block) {
-    const kelvane::readmap::HeaderUpdate update{&record, block};
-    kelvane::readmap::WriteHeaders(&update, 1);
+    const host::HeaderUpdate update{&record, block};
+    host::writeHeaders(&update, 1);
 }
 
 template <typename Condition>
@@ -192,7 +192,7 @@ TEST(IoMapConcurrency, StopEmptiesTheMapWhileRefreshReadersAndHostRun) {
         }
     };
     auto host = [&] {
-        std::array<kelvane::readmap::HeaderUpdate, kEntries> updates{};
+        std::array<host::HeaderUpdate, kEntries> updates{};
         for (int round = 1; !done.load(); ++round) {
             for (int i = 0; i < kEntries; ++i) {
                 TCurrentValue block{};
@@ -201,7 +201,7 @@ TEST(IoMapConcurrency, StopEmptiesTheMapWhileRefreshReadersAndHostRun) {
                 block.Updated = 1;
                 updates[i] = {&records[i], block};
             }
-            kelvane::readmap::WriteHeaders(updates.data(), updates.size());
+            host::writeHeaders(updates.data(), updates.size());
             std::this_thread::yield();
         }
     };

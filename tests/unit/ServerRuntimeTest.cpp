@@ -71,13 +71,13 @@ class IoTree {
   public:
     kelvane::TTreeNode* group(kelvane::TTreeNode* parent) {
         nodes_.push_back({kelvane::nkGroup, {}, nullptr});
-        return tree_.Add(parent, &nodes_.back(), 0, "group");
+        return tree_.add(parent, &nodes_.back(), 0, "group");
     }
     kelvane::TIOList* tag(kelvane::TTreeNode* parent, int32_t id) {
         records_.emplace_back();
         records_.back().Id = id;
         nodes_.push_back({kelvane::nkTag, {}, &records_.back()});
-        tree_.Add(parent, &nodes_.back(), 0, "tag");
+        tree_.add(parent, &nodes_.back(), 0, "tag");
         return &records_.back();
     }
     host::HostTree& tree() { return tree_; }
@@ -94,7 +94,7 @@ class Runtime : public ::testing::Test {
         runtime.setListenAddress("127.0.0.1");
         runtime.setListenPort(0);  // a free port
     }
-    ~Runtime() override { kelvane::readmap::SetOpenFailure(false); }
+    ~Runtime() override { host::setOpenFailure(false); }
 
     // Enabled and, through the project settings and the host's calls, in the given run mode.
     void enterRunMode(int32_t mode) {
@@ -239,7 +239,7 @@ TEST_F(Runtime, FailedMapOpenIsTracedAndTheRunGoesOn) {
     io.tag(nullptr, 2);
     runtime.setIoTree(&io.tree());
     enterRunMode(daq::rmDisconnected);
-    kelvane::readmap::SetOpenFailure(true);
+    host::setOpenFailure(true);
     core_test::TraceCapture traces;
     runtime.SetDAQRun(true);
     EXPECT_EQ(runtime.runMode(), daq::rmDaqRunning);

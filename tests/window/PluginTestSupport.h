@@ -135,9 +135,9 @@ class HostXml {
     static constexpr std::size_t kMaxBytes = 1 << 20;
 
     explicit HostXml(const std::string& text)
-        : source_(host::XmlSource::FromText(text, "test.xml", kMaxBytes)) {}
-    kelvane::IXMLNode* root() { return nodes_.Wrap(source_.Document().document_element()); }
-    pugi::xml_node element() { return source_.Document().document_element(); }
+        : source_(host::XmlSource::fromText(text, "test.xml", kMaxBytes)) {}
+    kelvane::IXMLNode* root() { return nodes_.wrap(source_.document().document_element()); }
+    pugi::xml_node element() { return source_.document().document_element(); }
 
   private:
     host::XmlSource source_;

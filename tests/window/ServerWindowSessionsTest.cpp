@@ -44,8 +44,8 @@ std::string notificationTexts() {
 }
 
 std::vector<host::UserSpec> users() {
-    return {{"admin", host::HashPassword("admin", host::HashCost::Light), true},
-            {"<b>op</b>", host::HashPassword("op", host::HashCost::Light), false}};
+    return {{"admin", host::hashPassword("admin", host::HashCost::Light), true},
+            {"<b>op</b>", host::hashPassword("op", host::HashCost::Light), false}};
 }
 
 class Sessions : public ::testing::Test {
@@ -59,7 +59,7 @@ class Sessions : public ::testing::Test {
         window = std::make_unique<TfrmDAQTray>(&HostApplicationEnvironment::application(), options);
         texts.load(language.root(), 11);
         window->applyTexts(&texts);
-        window->runtime().setLoginCallback(login.Callback());
+        window->runtime().setLoginCallback(login.callback());
         window->runtime().setEnableFlag(&enableFlag);
         HostXml settings(R"(<plugin><TCPServer RunMode="1"/></plugin>)");
         window->runtime().ReadConfig(settings.root());

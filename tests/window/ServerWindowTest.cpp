@@ -112,13 +112,13 @@ class IoTree {
   public:
     kelvane::TTreeNode* group(kelvane::TTreeNode* parent) {
         nodes_.push_back({kelvane::nkGroup, {}, nullptr});
-        return tree_.Add(parent, &nodes_.back(), 0, "group");
+        return tree_.add(parent, &nodes_.back(), 0, "group");
     }
     kelvane::TIOList* tag(kelvane::TTreeNode* parent, int32_t id) {
         records_.emplace_back();
         records_.back().Id = id;
         nodes_.push_back({kelvane::nkTag, {}, &records_.back()});
-        tree_.Add(parent, &nodes_.back(), 0, "tag");
+        tree_.add(parent, &nodes_.back(), 0, "tag");
         return &records_.back();
     }
     host::HostTree& tree() { return tree_; }
@@ -134,7 +134,7 @@ class ServerWindow : public ::testing::Test {
     void SetUp() override { removeConfig(); }
     void TearDown() override {
         window.reset();
-        kelvane::readmap::SetOpenFailure(false);
+        host::setOpenFailure(false);
         removeConfig();
     }
 
@@ -495,8 +495,8 @@ TEST_F(ServerWindow, RunningRefreshCopiesUpdatedValuesOnly) {
     value.Value = 42.5;
     value.Decimals = 1;
     value.Updated = 1;
-    const kelvane::readmap::HeaderUpdate update{updated, value};
-    ASSERT_EQ(kelvane::readmap::WriteHeaders(&update, 1), 1u);
+    const host::HeaderUpdate update{updated, value};
+    ASSERT_EQ(host::writeHeaders(&update, 1), 1u);
     auto valueOf = [&](int index) {
         double value = 0;
         window->runtime().ioMap().read(
