@@ -13,20 +13,6 @@ namespace host {
 
 namespace {
 
-// Command codes the host sends to the plug-in.
-enum HostCommand : int32_t {
-    kSystemObjects = 0,
-    kLanguage = 15,
-    kEmbedWindow = 49,
-    kActiveChange = 57,
-    kEnableFlag = 66,
-    kProjectRecord = 83,
-    kLoginCallback = 111,
-    kListenAddress = 200,
-    kListenPort = 201,
-    kListenerState = 202,
-};
-
 uint64_t handle(const void* pointer) {
     return reinterpret_cast<uint64_t>(pointer);
 }
@@ -85,7 +71,7 @@ std::optional<ListenerState> HostSession::listener() {
         return std::nullopt;
     }
     // A plug-in that does not know the command leaves Data null.
-    const kelvane::TPinzCommand answer = send(kListenerState, 0, nullptr);
+    const kelvane::TPinzCommand answer = send(kelvane::cmdListenerState, 0, nullptr);
     if (answer.Data == nullptr) {
         return std::nullopt;
     }
@@ -112,19 +98,19 @@ void HostSession::start(QWidget* serverParent, QWidget* infoParent) {
         }
         serverParent_ = serverParent;
         infoParent_ = infoParent;
-        send(kEnableFlag, handle(&enableFlag_), nullptr);
-        send(kSystemObjects, handle(static_cast<kelvane::IHostTree*>(&plant_->io().tree())),
-             plant_->hostSystem());
-        send(kProjectRecord, 0, plant_->projectRecord());
-        send(kLanguage, 0, language_.root());
-        send(kLoginCallback, 0, &loginEvent_);
-        send(kActiveChange, handle(&activeChangeEvent_), nullptr);
-        send(kEmbedWindow, handle(serverParent), nullptr);
+        send(kelvane::cmdEnableFlag, handle(&enableFlag_), nullptr);
+        send(kelvane::cmdHostObjects,
+             handle(static_cast<kelvane::IHostTree*>(&plant_->io().tree())), plant_->hostSystem());
+        send(kelvane::cmdProject, 0, plant_->projectRecord());
+        send(kelvane::cmdLanguage, 0, language_.root());
+        send(kelvane::cmdLoginCallback, 0, &loginEvent_);
+        send(kelvane::cmdActiveChange, handle(&activeChangeEvent_), nullptr);
+        send(kelvane::cmdEmbedWindow, handle(serverParent), nullptr);
         if (listenAddress_) {
-            send(kListenAddress, 0, nullptr, toUtf16(*listenAddress_).c_str());
+            send(kelvane::cmdListenAddress, 0, nullptr, toUtf16(*listenAddress_).c_str());
         }
         if (listenPort_) {
-            send(kListenPort, *listenPort_, nullptr);
+            send(kelvane::cmdListenPort, *listenPort_, nullptr);
         }
         if (infoParent != nullptr) {
             instance_->InitInformForm(infoParent);

@@ -69,28 +69,28 @@ class ProbePinz final : public TPinzBase {
         }
         call("send " + std::to_string(command.Code));
         switch (command.Code) {
-            case 0:
+            case cmdHostObjects:
                 record_.ioTree = reinterpret_cast<IHostTree*>(command.Value);
                 record_.system = static_cast<THostSystem*>(command.Data);
                 break;
-            case 15:
+            case cmdLanguage:
                 record_.language = static_cast<IXMLNode*>(command.Data);
                 break;
-            case 49:
+            case cmdEmbedWindow:
                 record_.serverParent = reinterpret_cast<QWidget*>(command.Value);
                 label_ = new QLabel(QStringLiteral("probe server window"), record_.serverParent);
                 label_->show();
                 break;
-            case 57:
+            case cmdActiveChange:
                 record_.activeChange = *reinterpret_cast<TActivateEvent*>(command.Value);
                 break;
-            case 66:
+            case cmdEnableFlag:
                 record_.enableFlag = *reinterpret_cast<int32_t*>(command.Value);
                 break;
-            case 83:
+            case cmdProject:
                 record_.project = static_cast<TProjectRecord*>(command.Data);
                 break;
-            case 111:
+            case cmdLoginCallback:
                 record_.login = *static_cast<TLoginEvent*>(command.Data);
                 break;
             default:
