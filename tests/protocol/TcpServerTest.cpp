@@ -289,7 +289,7 @@ std::string readSlowly(test::RawSocket& client, std::size_t expected, std::size_
 // room, so the close waits on as long as the client takes some of them.
 TEST(TcpServer, HalfClosedClientGetsEveryAnswerBeforeTheClose) {
     constexpr std::size_t kAnswer = 6'000'000;
-    EchoServer echo({.maxOutputBacklog = 64 * 1024 * 1024, .closeDrainTimeout = 40ms});
+    EchoServer echo({.maxOutputBacklog = 64 * 1024 * 1024, .closeDrainTimeout = 100ms});
     test::RawSocket client;
     ASSERT_TRUE(client.connect(echo.port(), 4096));
     ASSERT_TRUE(client.send(repeatedFrames("BIG:" + std::to_string(kAnswer), 1) +
