@@ -3,7 +3,6 @@
 // that get none.
 #pragma once
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -14,8 +13,6 @@
 #include <string_view>
 #include <vector>
 
-#include <rapidjson/document.h>
-
 #include "tests/support/HostProcess.h"
 #include "tests/support/TraceCapture.h"
 #include "tools/client/DaqClient.h"
@@ -23,7 +20,6 @@
 
 namespace daq::test {
 
-using client::Answer;
 using client::DaqClient;
 using namespace std::chrono_literals;
 
@@ -40,19 +36,20 @@ inline constexpr const char* kViewer = "viewer";
 // users and the server following the host's connect and DAQ run.
 std::string projectFile(std::string_view sections);
 
+// Options of a host with this project file (empty: the host's built-in demo project) and these
+// lines in the "config" section of its config.ini.
+HostOptions hostWith(std::string projectXml, std::vector<std::string> configLines = {});
+
 // A running host with its trace messages captured from its first one.
 class SuiteHost {
   public:
-    // Starts the host with the project file (empty: the host's built-in demo project).
-    explicit SuiteHost(std::string projectXml);
-    // Starts the host with these options (config.ini lines, arguments, project file).
     explicit SuiteHost(HostOptions options);
 
     bool started() const { return started_; }
     // Why the host did not start, with its log.
     std::string failure() const;
     // Stops the host with SIGTERM: success when it exits normally (a sanitizer's report on
-    // the way out is a failure too), with the log otherwise.
+    // the way out is a failure too), with the log otherwise. started() is false afterwards.
     ::testing::AssertionResult stop();
     uint16_t port() const { return process_.port(); }
     HostProcess& process() { return process_; }
@@ -67,12 +64,11 @@ class SuiteHost {
     bool started_ = false;
 };
 
-// A fixture whose test cases share one host, started for the suite with Suite::project() (a
-// project file, or HostOptions).
+// A fixture whose test cases share one host, started for the suite with Suite::options().
 template <typename Suite>
 class SharedHostTest : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() { host_ = std::make_unique<SuiteHost>(Suite::project()); }
+    static void SetUpTestSuite() { host_ = std::make_unique<SuiteHost>(Suite::options()); }
     static void TearDownTestSuite() {
         if (host_->started()) {
             EXPECT_TRUE(host_->stop());
@@ -96,14 +92,8 @@ class SharedHostTest : public ::testing::Test {
 // STX, the text, ETX: a request frame as a client sends it.
 std::string requestFrame(std::string_view json);
 
-// The member names of an object, in order, duplicates kept.
-std::vector<std::string> memberNames(const rapidjson::Value& object);
-// A member's value as text: the characters of a string; empty for anything else, so that a
-// comparison with the wanted text fails when the value is not a string.
-std::string text(const rapidjson::Value& value);
-// The member named `name` of `object` (the first of that name), or a null value when `object`
-// is no object or has no such member.
-const rapidjson::Value& at(const rapidjson::Value& object, const char* name);
+// Sends the request and gives the text of the next answer frame, or "(none: why)".
+std::string ask(DaqClient& client, std::string_view request);
 
 // Whether `answer` is the answer to "ALIVE": exactly "PS_ID" true and a "TIME" text.
 ::testing::AssertionResult isAliveAnswer(const std::optional<std::string>& answer);

@@ -62,14 +62,6 @@ class EventLog {
     std::size_t answered = 0;  // messages whose answer is queued
     std::size_t events = 0;
 
-    std::size_t countOf(const std::vector<std::uint64_t>& ids, std::uint64_t id) const {
-        std::size_t n = 0;
-        for (auto each : ids) {
-            n += each == id ? 1 : 0;
-        }
-        return n;
-    }
-
     std::mutex& mutex() { return mutex_; }
 
   private:

@@ -8,6 +8,8 @@
 #include <chrono>
 #include <future>
 #include <memory>
+#include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -59,42 +61,51 @@ std::unique_ptr<ClientConnection> connectTo(const EchoServer& echo) {
     return connection;
 }
 
-TEST(TcpServer, ConnectDataAndDisconnectAreReportedOncePerConnection) {
-    EchoServer echo;
-    EXPECT_TRUE(echo.server.active());
-    ASSERT_NE(echo.port(), kNoPort);
-    ASSERT_TRUE(echo.log.waitUntil([&] { return !echo.log.statuses.empty(); }));
-    EXPECT_EQ(echo.log.statuses.front(), "listening on 127.0.0.1:" + std::to_string(echo.port()));
+// Connect, data and disconnect are reported once per connection, whichever side closes (the
+// server sends its queued output first); activation after a deactivation listens again with
+// fresh ids, and a connection held past its server's end takes writes and closes quietly.
+TEST(TcpServer, ConnectionsAreReportedOnceFromListeningToTheServersEnd) {
+    ConnectionPtr kept;
+    {
+        EchoServer echo;
+        ASSERT_TRUE(echo.log.waitUntil([&] { return !echo.log.statuses.empty(); }));
+        EXPECT_EQ(echo.log.statuses.front(),
+                  "listening on 127.0.0.1:" + std::to_string(echo.port()));
+        auto client = connectTo(echo);
+        auto closed = connectTo(echo);
+        ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.connects.size() == 2; }));
+        const auto connections = echo.server.connections();
+        ASSERT_EQ(connections.size(), 2U);
+        ASSERT_TRUE(client->sendMessage("ping"));
+        EXPECT_EQ(client->readFrame(), "ping");
+        ASSERT_TRUE(closed->sendMessage("CLOSE"));
+        EXPECT_EQ(closed->readUntilClosed(), R"({"PS_ID":true})");
+        client->close();
+        ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.disconnects.size() == 2; }));
+        for (const auto& connection : connections) {
+            EXPECT_EQ(connection->peerAddress(), "127.0.0.1");
+            EXPECT_NE(connection->peerPort(), kNoPort);
+            EXPECT_FALSE(connection->connected());
+        }
+        EXPECT_EQ(echo.server.connectionCount(), 0U);
 
-    auto client = connectTo(echo);
-    ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.connects.size() == 1; }));
-    const auto connections = echo.server.connections();
-    ASSERT_EQ(connections.size(), 1U);
-    EXPECT_EQ(connections[0]->peerAddress(), "127.0.0.1");
-    EXPECT_NE(connections[0]->peerPort(), kNoPort);
-    EXPECT_TRUE(connections[0]->connected());
-
-    ASSERT_TRUE(client->sendMessage(R"({"PS_ID":"ALIVE"})"));
-    EXPECT_EQ(client->readFrame(), R"({"PS_ID":"ALIVE"})");
-
-    client->close();
-    ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.disconnects.size() == 1; }));
-    EXPECT_FALSE(connections[0]->connected());
-    EXPECT_EQ(echo.server.connectionCount(), 0U);
-
-    echo.server.deactivate();
-    EXPECT_EQ(echo.log.disconnects, echo.log.connects);
-    EXPECT_TRUE(echo.log.exceptions.empty());
-}
-
-TEST(TcpServer, ServerSideCloseSendsQueuedOutputFirstAndDisconnectsOnce) {
-    EchoServer echo;
-    auto client = connectTo(echo);
-    ASSERT_TRUE(client->sendMessage("CLOSE"));
-    EXPECT_EQ(client->readUntilClosed(), R"({"PS_ID":true})");
-    ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.disconnects.size() == 1; }));
-    echo.server.deactivate();
-    EXPECT_EQ(echo.log.disconnects.size(), 1U);
+        echo.server.deactivate();
+        echo.server.activate();
+        auto again = connectTo(echo);
+        ASSERT_TRUE(again->sendMessage("again"));
+        EXPECT_EQ(again->readFrame(), "again");
+        std::lock_guard lock(echo.log.mutex());
+        EXPECT_EQ(std::set(echo.log.disconnects.begin(), echo.log.disconnects.end()),
+                  std::set(echo.log.connects.begin(), echo.log.connects.begin() + 2));
+        EXPECT_GT(echo.log.connects.at(2), std::max(echo.log.connects[0], echo.log.connects[1]));
+        EXPECT_TRUE(echo.log.exceptions.empty());
+        kept = echo.server.connections().at(0);
+        kept->setUserData(std::make_shared<int>(7));
+    }
+    EXPECT_FALSE(kept->connected());
+    kept->write("after the end");
+    kept->close();
+    EXPECT_EQ(*std::static_pointer_cast<int>(kept->userData()), 7);
 }
 
 TEST(TcpServer, WritesGoOutWholeAndInOrder) {
@@ -106,20 +117,51 @@ TEST(TcpServer, WritesGoOutWholeAndInOrder) {
     }
 }
 
-TEST(TcpServer, HandlerExceptionIsReportedAndEndsOnlyThatConnection) {
-    EchoServer echo;
-    auto failing = connectTo(echo);
-    auto other = connectTo(echo);
-    ASSERT_TRUE(failing->sendMessage("THROW"));
-    EXPECT_EQ(failing->readUntilClosed(), "");
-    ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.disconnects.size() == 1; }));
-    ASSERT_EQ(echo.log.exceptions.size(), 1U);
-    EXPECT_EQ(echo.log.exceptions[0].code, -1);
-    EXPECT_EQ(echo.log.exceptions[0].message, "handler failed");
-    EXPECT_EQ(echo.log.exceptions[0].connectionId, echo.log.disconnects[0]);
+// A failure is reported with its code and ends only its own connection (an accept's, or one
+// over the cap: the one being accepted, with no connection id); the others go on, and a place
+// a connection frees is taken again.
+TEST(TcpServer, FailuresAreReportedAndEndOnlyTheirConnection) {
+    const struct {
+        TcpServerSettings settings;
+        std::optional<TcpFault> fault;
+        const char* sent;  // nullptr: the failure comes with the connect
+        int code;          // -1: not a SocketError
+    } cases[] = {
+        {{}, std::nullopt, "THROW", -1},
+        {{}, TcpFault::NextWrite, "lost", 10054},
+        {{}, TcpFault::NextAccept, nullptr, 10053},
+        {{.maxConnections = 1}, std::nullopt, nullptr, 10024},
+    };
+    for (const auto& each : cases) {
+        SCOPED_TRACE(each.code);
+        EchoServer echo(each.settings);
+        auto other = connectTo(echo);
+        ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.connects.size() == 1; }));
+        if (each.fault) {
+            echo.server.injectFault(*each.fault);
+        }
+        auto failing = connectTo(echo);
+        if (each.sent != nullptr) {
+            ASSERT_TRUE(failing->sendMessage(each.sent));
+        }
+        EXPECT_EQ(failing->readUntilClosed(), "");
+        ASSERT_TRUE(echo.log.waitUntil([&] { return !echo.log.exceptions.empty(); }));
+        const testing::ExceptionRecord failure = echo.log.exceptions.at(0);
+        EXPECT_EQ(failure.code, each.code);
+        const std::size_t accepted = each.sent != nullptr ? 2 : 1;
+        ASSERT_TRUE(
+            echo.log.waitUntil([&] { return echo.log.disconnects.size() == accepted - 1; }));
+        EXPECT_EQ(echo.log.connects.size(), accepted);
+        EXPECT_EQ(failure.connectionId, accepted == 2 ? echo.log.connects[1] : 0U);
 
-    ASSERT_TRUE(other->sendMessage("still here"));
-    EXPECT_EQ(other->readFrame(), "still here");
+        ASSERT_TRUE(other->sendMessage("still here"));
+        EXPECT_EQ(other->readFrame(), "still here");
+        other->close();
+        ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.disconnects.size() == accepted; }));
+        auto next = connectTo(echo);
+        ASSERT_TRUE(next->sendMessage("next"));
+        EXPECT_EQ(next->readFrame(), "next");
+    }
 }
 
 class TcpServerThreads : public ::testing::TestWithParam<std::size_t> {};
@@ -156,7 +198,9 @@ TEST(TcpServer, ClientThatNeverReadsIsHeldAtItsBacklogBoundUntilTheUnfinishedInp
     constexpr std::size_t kBound = 1024 * 1024;
     constexpr int kRequests = 64;  // 16 MiB of answers
     TestClock clock;
+    // The close gives up on the answers the client does not take after the drain time-out.
     EchoServer echo({.maxOutputBacklog = kBound,
+                     .closeDrainTimeout = 10ms,
                      .unfinishedInputTimeout = 30s,
                      .timeoutSweepPeriod = 5ms,
                      .clock = clock.source()});
@@ -174,11 +218,11 @@ TEST(TcpServer, ClientThatNeverReadsIsHeldAtItsBacklogBoundUntilTheUnfinishedInp
         EXPECT_TRUE(echo.log.exceptions.empty()) << echo.log.exceptions[0].message;
         EXPECT_LT(echo.log.messages, std::size_t{20 + kRequests}) << "every request was answered";
     }
-    // The first look may still see the kernel move a last part to the client.
+    // The first looks may still see the kernel move a last part to the client.
     bool closed = false;
-    for (int look = 0; look < 3 && !closed; ++look) {
+    for (int look = 0; look < 20 && !closed; ++look) {
         clock.advance(31s);
-        closed = echo.log.waitUntil([&] { return echo.log.disconnects.size() == 1; }, 1s);
+        closed = echo.log.waitUntil([&] { return echo.log.disconnects.size() == 1; }, 100ms);
     }
     ASSERT_TRUE(closed);
     ASSERT_EQ(echo.log.exceptions.size(), 1U);
@@ -251,7 +295,7 @@ TEST(TcpServer, HalfClosedClientGetsEveryAnswerBeforeTheClose) {
     ASSERT_TRUE(client.send(repeatedFrames("BIG:" + std::to_string(kAnswer), 1) +
                             repeatedFrames("last", 1)));
     client.shutdownSending();
-    const std::string received = readSlowly(client, kAnswer + 3 + 7, 512 * 1024, 100ms);
+    const std::string received = readSlowly(client, kAnswer + 3 + 7, 512 * 1024, 20ms);
     ASSERT_EQ(received.size(), kAnswer + 3 + 7);
     EXPECT_TRUE(received.ends_with("\x02last\x03\0"s));
     EXPECT_TRUE(client.receiveUntilClosed(5s, 16).closed);
@@ -262,24 +306,24 @@ TEST(TcpServer, HalfClosedClientGetsEveryAnswerBeforeTheClose) {
 // time-out runs only while the client takes none of them, however long one answer takes.
 TEST(TcpServer, SlowReaderOfPipelinedAnswersIsNotTimedOut) {
     constexpr int kAnswers = 6;  // 12 MB, three times the bound
-    constexpr std::size_t kPart = 256 * 1024;
+    constexpr std::size_t kPart = 512 * 1024;
     constexpr std::size_t kExpected = kAnswers * (2'000'000 + 3);
     TestClock clock;
     EchoServer echo({.maxOutputBacklog = 4 * 1024 * 1024,
                      .unfinishedInputTimeout = 30s,
-                     .timeoutSweepPeriod = 5ms,
+                     .timeoutSweepPeriod = 1ms,
                      .clock = clock.source()});
     test::RawSocket client;
     ASSERT_TRUE(client.connect(echo.port(), 4096));
     ASSERT_TRUE(client.send(repeatedFrames("BIG:2000000", kAnswers)));
     std::size_t received = 0;
-    // Ten seconds of the server's clock for every part read: each answer takes 80.
+    // Ten seconds of the server's clock for every part read: each answer takes 40.
     for (int i = 0; i < 1000 && received < kExpected; ++i) {
         const std::string bytes = client.receive(std::min(kPart, kExpected - received), 5s);
         ASSERT_FALSE(bytes.empty()) << "closed after " << received << " bytes";
         received += bytes.size();
         clock.advance(10s);
-        std::this_thread::sleep_for(10ms);  // sweeps at the advanced time
+        std::this_thread::sleep_for(3ms);  // sweeps at the advanced time
     }
     EXPECT_EQ(received, kExpected);
     std::lock_guard lock(echo.log.mutex());
@@ -290,7 +334,7 @@ TEST(TcpServer, DeactivateClosesLiveConnectionsAndWaitsForTheirHandlers) {
     EchoServer echo;
     std::atomic<int> finished{0};
     echo.onDisconnectHook = [&] {
-        std::this_thread::sleep_for(50ms);  // a slow handler deactivate must wait for
+        std::this_thread::sleep_for(10ms);  // a slow handler deactivate must wait for
         ++finished;
     };
     std::vector<std::unique_ptr<ClientConnection>> clients;
@@ -324,29 +368,16 @@ TEST(TcpServer, DeactivateClosesLiveConnectionsAndWaitsForTheirHandlers) {
 }
 
 TEST(TcpServer, DeactivateGivesUpOnOutputThatAPeerDoesNotTake) {
-    constexpr std::size_t kAnswer = 32 * 1024 * 1024;  // more than the socket buffers hold
-    EchoServer echo({.maxOutputBacklog = 2 * kAnswer, .closeDrainTimeout = 100ms});
-    auto stuck = connectTo(echo);
-    ASSERT_TRUE(stuck->sendMessage("BIG:" + std::to_string(kAnswer)));
-    // Building 32 MiB takes over 10 s under ThreadSanitizer.
+    constexpr std::size_t kAnswer = 8 * 1024 * 1024;  // more than the socket buffers hold
+    EchoServer echo({.maxOutputBacklog = 2 * kAnswer, .closeDrainTimeout = 20ms});
+    test::RawSocket stuck;
+    ASSERT_TRUE(stuck.connect(echo.port(), 4096));
+    ASSERT_TRUE(stuck.send(repeatedFrames("BIG:" + std::to_string(kAnswer), 1)));
+    // Building the answer takes seconds under ThreadSanitizer.
     ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.answered == 1; }, 60s));
     echo.server.deactivate();
     EXPECT_EQ(echo.log.disconnects.size(), 1U);
     EXPECT_TRUE(echo.log.exceptions.empty());
-}
-
-TEST(TcpServer, ReactivationListensAgainWithFreshIds) {
-    EchoServer echo;
-    auto first = connectTo(echo);
-    ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.connects.size() == 1; }));
-    echo.server.deactivate();
-    echo.server.activate();
-    ASSERT_TRUE(echo.server.active());
-    auto second = connectTo(echo);
-    ASSERT_TRUE(second->sendMessage("again"));
-    EXPECT_EQ(second->readFrame(), "again");
-    ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.connects.size() == 2; }));
-    EXPECT_GT(echo.log.connects[1], echo.log.connects[0]);
 }
 
 TEST(TcpServer, DeactivateFromAnIoThreadIsRefused) {
@@ -409,57 +440,6 @@ TEST(TcpServer, ActivationFailuresCarryWindowsSocketsCodes) {
     EXPECT_TRUE(server.active());
 }
 
-TEST(TcpServer, ConnectionsOverTheCapAreClosedAtOnceAndReported) {
-    EchoServer echo({.maxConnections = 2});
-    auto first = connectTo(echo);
-    auto second = connectTo(echo);
-    ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.connects.size() == 2; }));
-
-    auto third = connectTo(echo);
-    EXPECT_EQ(third->readUntilClosed(), "");
-    ASSERT_TRUE(echo.log.waitUntil([&] { return !echo.log.exceptions.empty(); }));
-    EXPECT_EQ(echo.log.exceptions[0].connectionId, 0U);
-    EXPECT_EQ(echo.log.exceptions[0].code, 10024);
-    EXPECT_EQ(echo.log.connects.size(), 2U);
-
-    ASSERT_TRUE(second->sendMessage("served"));
-    EXPECT_EQ(second->readFrame(), "served");
-    // A freed place is taken again.
-    first->close();
-    ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.disconnects.size() == 1; }));
-    auto fourth = connectTo(echo);
-    ASSERT_TRUE(fourth->sendMessage("in"));
-    EXPECT_EQ(fourth->readFrame(), "in");
-}
-
-TEST(TcpServer, InjectedWriteFailureClosesItsConnection) {
-    EchoServer echo;
-    auto client = connectTo(echo);
-    ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.connects.size() == 1; }));
-    echo.server.injectFault(TcpFault::NextWrite);
-    ASSERT_TRUE(client->sendMessage("lost"));
-    EXPECT_EQ(client->readUntilClosed(), "");
-    ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.disconnects.size() == 1; }));
-    ASSERT_EQ(echo.log.exceptions.size(), 1U);
-    EXPECT_EQ(echo.log.exceptions[0].code, 10054);
-    EXPECT_EQ(echo.log.exceptions[0].connectionId, echo.log.connects[0]);
-}
-
-TEST(TcpServer, InjectedAcceptFailureIsReportedAndTheListenerGoesOn) {
-    EchoServer echo;
-    echo.server.injectFault(TcpFault::NextAccept);
-    auto refused = connectTo(echo);
-    EXPECT_EQ(refused->readUntilClosed(), "");
-    ASSERT_TRUE(echo.log.waitUntil([&] { return !echo.log.exceptions.empty(); }));
-    EXPECT_EQ(echo.log.exceptions[0].connectionId, 0U);
-    EXPECT_EQ(echo.log.exceptions[0].code, 10053);
-    EXPECT_TRUE(echo.log.connects.empty());
-
-    auto accepted = connectTo(echo);
-    ASSERT_TRUE(accepted->sendMessage("next"));
-    EXPECT_EQ(accepted->readFrame(), "next");
-}
-
 TEST(TcpServer, TimeOutSweepRunsAtAQuarterOfTheShortestTimeOutAtMostEverySecond) {
     TcpServerSettings settings;
     settings.idleTimeout = 60s;
@@ -512,7 +492,8 @@ TEST(TcpServer, UnfinishedInputAndIdleTimeOutsCloseTheirConnection) {
         ASSERT_TRUE(kept->sendRaw("\x03"));
         EXPECT_EQ(kept->readFrame(), "ping");
         echo.server.deactivate();
-        EXPECT_EQ(echo.log.countOf(echo.log.disconnects, closedId), 1U);
+        EXPECT_EQ(std::count(echo.log.disconnects.begin(), echo.log.disconnects.end(), closedId),
+                  1);
     }
 }
 
@@ -531,21 +512,6 @@ TEST(TcpServer, IdleConnectionIsReportedOncePerIdlePeriod) {
         std::lock_guard lock(echo.log.mutex());
         EXPECT_EQ(echo.log.idles.size(), period);
     }
-}
-
-TEST(TcpServer, ConnectionOutlivesItsServer) {
-    ConnectionPtr kept;
-    {
-        EchoServer echo;
-        auto client = connectTo(echo);
-        ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.connects.size() == 1; }));
-        kept = echo.server.connections().at(0);
-        kept->setUserData(std::make_shared<int>(7));
-    }
-    EXPECT_FALSE(kept->connected());
-    kept->write("after the end");
-    kept->close();
-    EXPECT_EQ(*std::static_pointer_cast<int>(kept->userData()), 7);
 }
 
 }  // namespace

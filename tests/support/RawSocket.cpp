@@ -77,27 +77,14 @@ bool RawSocket::send(std::string_view bytes) {
     return true;
 }
 
-std::string RawSocket::receive(std::size_t count, std::chrono::milliseconds timeout) {
-    const auto deadline = Clock::now() + timeout;
-    std::string received;
-    char chunk[64 * 1024];
-    while (received.size() < count && readable(fd_, deadline)) {
-        const ssize_t size = ::recv(fd_, chunk, std::min(sizeof chunk, count - received.size()), 0);
-        if (size <= 0) {
-            break;
-        }
-        received.append(chunk, static_cast<std::size_t>(size));
-    }
-    return received;
-}
-
 RawSocket::Drained RawSocket::receiveUntilClosed(std::chrono::milliseconds timeout,
                                                  std::size_t limit) {
     const auto deadline = Clock::now() + timeout;
     Drained drained;
     char chunk[64 * 1024];
     while (drained.bytes.size() < limit && readable(fd_, deadline)) {
-        const ssize_t size = ::recv(fd_, chunk, sizeof chunk, 0);
+        const ssize_t size =
+            ::recv(fd_, chunk, std::min(sizeof chunk, limit - drained.bytes.size()), 0);
         if (size < 0 && errno == EINTR) {
             continue;
         }

@@ -22,16 +22,17 @@ class RawSocket {
     // that a client that does not read holds little in its own kernel.
     bool connect(uint16_t port, int receiveBufferBytes = 0);
     bool send(std::string_view bytes);
-    // Reads until `count` bytes have arrived, the peer closed or the time-out passed; gives
-    // what arrived.
-    std::string receive(std::size_t count, std::chrono::milliseconds timeout);
-
     struct Drained {
         std::string bytes;
         bool closed = false;  // the peer closed (end of stream or reset) within the time-out
     };
     // Reads everything until the peer closes, at most `timeout` and `limit` bytes.
     Drained receiveUntilClosed(std::chrono::milliseconds timeout, std::size_t limit);
+    // Reads until `count` bytes have arrived, the peer closed or the time-out passed; gives
+    // what arrived.
+    std::string receive(std::size_t count, std::chrono::milliseconds timeout) {
+        return receiveUntilClosed(timeout, count).bytes;
+    }
 
     // Ends what this side sends (a half-close); the peer may still send.
     void shutdownSending();
