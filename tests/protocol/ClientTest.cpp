@@ -2,8 +2,6 @@
 // answers show what the client put on the wire.
 #include <gtest/gtest.h>
 
-#include <asio/ip/tcp.hpp>
-
 #include <chrono>
 #include <string>
 #include <vector>
@@ -169,21 +167,6 @@ TEST_F(DaqClientTest, AnswerOfAClosedConnectionIsReportedAsClosed) {
     echo.server.connections().at(0)->close();
     EXPECT_FALSE(client.connection().readFrame());
     EXPECT_EQ(client.connection().lastErrorKind(), ClientErrorKind::Closed);
-}
-
-TEST(DaqClient, ConnectToAPortWithoutListenerFails) {
-    std::uint16_t freePort = 0;
-    {
-        asio::io_context io;
-        asio::ip::tcp::acceptor probe(io, {asio::ip::make_address("127.0.0.1"), 0});
-        freePort = probe.local_endpoint().port();
-    }
-    DaqClient client;
-    EXPECT_FALSE(client.connect("127.0.0.1", freePort));
-    EXPECT_EQ(client.connection().lastErrorKind(), ClientErrorKind::Network);
-    EXPECT_FALSE(client.isOpen());
-    EXPECT_FALSE(client.alive());
-    EXPECT_EQ(client.lastErrorKind(), ClientErrorKind::Closed);
 }
 
 }  // namespace

@@ -3,13 +3,14 @@
 // free port), its own trace socket path and, optionally, a project file.
 #pragma once
 
-#include <sys/types.h>
-
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "tests/support/ProgramRun.h"
 
 namespace daq::test {
 
@@ -18,6 +19,7 @@ struct HostOptions {
     std::vector<std::string> extraArgs;
     // More lines of the "config" section of config.ini ("MaxConnections=4").
     std::vector<std::string> configLines;
+    EnvChanges env;  // for the host, beside its trace socket path and the offscreen platform
     std::chrono::milliseconds startTimeout{15000};
 };
 
@@ -29,36 +31,38 @@ class HostProcess {
     HostProcess& operator=(const HostProcess&) = delete;
 
     // Starts the host on a free port that it binds itself and waits (bounded) until its start
-    // line names it.
+    // line names it; false when it ended first.
     bool start();
     // SIGTERM, then waits (bounded) for the exit; returns the exit status, -1 on a time-out.
+    // The status of a host that ended by itself is returned as it is.
     int stop(std::chrono::milliseconds timeout = std::chrono::milliseconds(10000));
     // Stops the host and starts it again on the same port, as an operator restarts a server.
     bool restart();
 
     uint16_t port() const { return port_; }
-    pid_t pid() const { return pid_; }
+    pid_t pid() const { return program_ ? program_->pid() : -1; }
     const std::filesystem::path& dir() const { return dir_; }
     // Where the host's trace channel sends its messages (bind a TraceCapture there before
     // start() to read them).
     std::filesystem::path traceSocketPath() const { return dir_ / "trace.sock"; }
-    // What the host wrote to stderr so far (for failure messages).
+    // What the host wrote to stderr so far: its start line, the server's events, its errors.
     std::string log() const;
+    // True once the log holds `text` (bounded; the host lists an event on a queue timer).
+    bool waitForLog(const std::string& text,
+                    std::chrono::milliseconds timeout = std::chrono::milliseconds(10000));
 
     // A TCP port on 127.0.0.1 that was free a moment ago.
     static uint16_t freePort();
 
   private:
-    // Writes the config directory and starts the host on port_ (0: a free port).
+    // Writes the config directory, starts the host on port_ (0: a free port) and waits
+    // (bounded) until its start line names the port it serves on (port_ then).
     bool spawn();
-    // Waits (bounded) until the host's start line names the port it serves on (port_ then), or
-    // the host ends.
-    bool awaitServer();
 
     HostOptions options_;
     std::filesystem::path dir_;
     uint16_t port_ = 0;
-    pid_t pid_ = -1;
+    std::unique_ptr<Program> program_;
 };
 
 }  // namespace daq::test
