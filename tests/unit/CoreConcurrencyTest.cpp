@@ -18,17 +18,8 @@ namespace {
 constexpr int kRounds = 200;
 
 std::vector<host::UnitSpec> twoUnits() {
-    std::vector<host::UnitSpec> units;
-    for (const char* name : {"ST1", "ST2"}) {
-        host::UnitSpec unit;
-        unit.PinKind = 2;
-        unit.StationName = name;
-        unit.DeviceName = "PLC";
-        unit.Info = "Model";
-        unit.Parameters = {textParameter("P", 0, "0")};
-        units.push_back(unit);
-    }
-    return units;
+    return {stationUnit("ST1", {textParameter("P", 0, "0")}),
+            stationUnit("ST2", {textParameter("P", 0, "0")})};
 }
 
 TEST(CoreConcurrency, TwoClientsWriteToTheirOwnUnitsAtTheSameTime) {
@@ -41,7 +32,7 @@ TEST(CoreConcurrency, TwoClientsWriteToTheirOwnUnitsAtTheSameTime) {
 
     auto run = [&](const char* station, const char* value) {
         auto client = harness.connect();
-        harness.request(client, R"({"PS_ID":"LOGIN","ID":"admin","PW":"admin"})");
+        harness.request(client, loginRequest("admin", "admin"));
         harness.request(
             client, std::string(R"({"PS_ID":"PARAMETERLISTCOUNT","DEVICENAME":"PLC","STATION":")") +
                         station + "\"}");
@@ -132,7 +123,7 @@ TEST(CoreConcurrency, RequestsWhileTheMapRefreshesStopsAndTheWindowDrains) {
                     client, R"({"PS_ID":"DAQLIST","START_INDEX":60,"LIST_SIZE":8})"));
                 EXPECT_TRUE(harness.request(client, R"({"PS_ID":"DEVICELIST"})"));
                 if (i % 50 == 0) {
-                    harness.request(client, R"({"PS_ID":"LOGIN","ID":"viewer","PW":"viewer"})");
+                    harness.request(client, loginRequest("viewer", "viewer"));
                 }
             }
             harness.disconnect(client);

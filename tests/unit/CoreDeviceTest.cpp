@@ -21,9 +21,7 @@ host::UnitSpec interfaceUnit(std::string info, std::string key = {}) {
 
 host::UnitSpec station(std::string name, std::string device = "PLC",
                        std::optional<std::string> info = "Model") {
-    host::UnitSpec unit;
-    unit.PinKind = 2;
-    unit.StationName = std::move(name);
+    host::UnitSpec unit = stationUnit(std::move(name));
     unit.DeviceName = std::move(device);
     unit.Info = std::move(info);
     return unit;
