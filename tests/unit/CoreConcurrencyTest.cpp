@@ -18,17 +18,8 @@ namespace {
 constexpr int kRounds = 200;
 
 std::vector<host::UnitSpec> twoUnits() {
-    std::vector<host::UnitSpec> units;
-    for (const char* name : {"ST1", "ST2"}) {
-        host::UnitSpec unit;
-        unit.pinKind = 2;
-        unit.stationName = name;
-        unit.deviceName = "PLC";
-        unit.info = "Model";
-        unit.parameters = {textParameter("P", 0, "0")};
-        units.push_back(unit);
-    }
-    return units;
+    return {stationUnit("ST1", {textParameter("P", 0, "0")}),
+            stationUnit("ST2", {textParameter("P", 0, "0")})};
 }
 
 TEST(CoreConcurrency, TwoClientsWriteToTheirOwnUnitsAtTheSameTime) {
@@ -36,12 +27,12 @@ TEST(CoreConcurrency, TwoClientsWriteToTheirOwnUnitsAtTheSameTime) {
     host::SystemRecords system(tree);
     CoreHarness harness;
     harness.installLogin();
-    harness.core().setSystemTree(&system.tree());
+    harness.core().setSystemTree(&system.Tree());
     harness.core().rebuildDeviceList();
 
     auto run = [&](const char* station, const char* value) {
         auto client = harness.connect();
-        harness.request(client, R"({"PS_ID":"LOGIN","ID":"admin","PW":"admin"})");
+        harness.request(client, loginRequest("admin", "admin"));
         harness.request(
             client, std::string(R"({"PS_ID":"PARAMETERLISTCOUNT","DEVICENAME":"PLC","STATION":")") +
                         station + "\"}");
@@ -58,10 +49,10 @@ TEST(CoreConcurrency, TwoClientsWriteToTheirOwnUnitsAtTheSameTime) {
     first.join();
     second.join();
     for (const auto& [station, value] : {std::pair{"ST1", u"one"}, std::pair{"ST2", u"two"}}) {
-        const host::UnitCalls calls = system.find(station)->pinz->calls();
-        EXPECT_EQ(calls.writes, kRounds) << station;
-        EXPECT_EQ(calls.lastWriteValue, value) << station;
-        EXPECT_EQ(calls.selects, 1) << station;
+        const host::UnitCalls calls = system.Find(station)->Pinz->Calls();
+        EXPECT_EQ(calls.Writes, kRounds) << station;
+        EXPECT_EQ(calls.LastWriteValue, value) << station;
+        EXPECT_EQ(calls.Selects, 1) << station;
     }
 }
 
@@ -69,21 +60,21 @@ TEST(CoreConcurrency, RequestsWhileTheMapRefreshesStopsAndTheWindowDrains) {
     std::vector<host::IoNode> ioTree;
     for (int i = 0; i < 64; ++i) {
         host::TagSpec tag;
-        tag.name = "T" + std::to_string(i);
-        tag.decimals = 1;
-        ioTree.push_back({tag.name, tag, {}});
+        tag.Name = "T" + std::to_string(i);
+        tag.Decimals = 1;
+        ioTree.push_back({tag.Name, tag, {}});
     }
     host::IoRecords io(ioTree);
     const std::vector<host::UnitSpec> units = twoUnits();
     host::SystemRecords system(units);
     CoreHarness harness;
     harness.installLogin();
-    harness.core().setSystemTree(&system.tree());
+    harness.core().setSystemTree(&system.Tree());
     harness.setDaqRunning(true);
 
     auto fillMap = [&] {
-        for (const auto& tag : io.tags()) {
-            harness.ioMap().add(tag.record);
+        for (const auto& tag : io.Tags()) {
+            harness.ioMap().add(tag.Record);
         }
         ASSERT_NE(harness.ioMap().open(), 0);
     };
@@ -132,7 +123,7 @@ TEST(CoreConcurrency, RequestsWhileTheMapRefreshesStopsAndTheWindowDrains) {
                     client, R"({"PS_ID":"DAQLIST","START_INDEX":60,"LIST_SIZE":8})"));
                 EXPECT_TRUE(harness.request(client, R"({"PS_ID":"DEVICELIST"})"));
                 if (i % 50 == 0) {
-                    harness.request(client, R"({"PS_ID":"LOGIN","ID":"viewer","PW":"viewer"})");
+                    harness.request(client, loginRequest("viewer", "viewer"));
                 }
             }
             harness.disconnect(client);

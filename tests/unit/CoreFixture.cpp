@@ -43,6 +43,16 @@ host::ParameterSpec itemParameter(std::string name, int32_t propType,
     return spec;
 }
 
+host::UnitSpec stationUnit(std::string name, std::vector<host::ParameterSpec> parameters) {
+    host::UnitSpec unit;
+    unit.PinKind = 2;
+    unit.StationName = std::move(name);
+    unit.DeviceName = "PLC";
+    unit.Info = "Model";
+    unit.Parameters = std::move(parameters);
+    return unit;
+}
+
 std::vector<host::UserSpec> testUsers() {
     // Hashing is slow on purpose; once per test program is enough.
     static const std::vector<host::UserSpec> users = {
@@ -50,6 +60,19 @@ std::vector<host::UserSpec> testUsers() {
         {"viewer", host::hashPassword("viewer"), false},
     };
     return users;
+}
+
+std::string loginRequest(std::string_view id, std::string_view password) {
+    return R"({"PS_ID":"LOGIN","ID":")" + std::string(id) + R"(","PW":")" + std::string(password) +
+           "\"}";
+}
+
+void expectExchanges(CoreHarness& harness, const std::shared_ptr<MemoryConnection>& connection,
+                     std::span<const Exchange> exchanges) {
+    for (const Exchange& exchange : exchanges) {
+        EXPECT_EQ(harness.request(connection, exchange.request), exchange.answer)
+            << exchange.request;
+    }
 }
 
 CoreHarness::CoreHarness(daq::ServerLimits limits) : core_(ioMap_, daqRunning_, timers_, limits) {}

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,8 +36,12 @@ host::ParameterSpec textParameter(std::string name, int32_t propType, std::strin
 host::ParameterSpec itemParameter(std::string name, int32_t propType,
                                   std::vector<std::string> items, int32_t itemIndex);
 
+// A station "PLC" of model "Model" with the given parameters.
+host::UnitSpec stationUnit(std::string name, std::vector<host::ParameterSpec> parameters = {});
+
 // Users of every login test: "admin"/"admin" may write, "viewer"/"viewer" may not.
 std::vector<host::UserSpec> testUsers();
+std::string loginRequest(std::string_view id, std::string_view password);
 
 class CoreHarness {
   public:
@@ -77,6 +82,16 @@ class CoreHarness {
     std::unique_ptr<host::LoginService> login_;
     std::atomic<std::uint64_t> nextId_{1};  // tests connect from several threads
 };
+
+// One line of a request table: the request and its answer (nullopt: none).
+struct Exchange {
+    std::string request;
+    std::optional<std::string> answer;
+};
+
+// Sends the requests in order on one connection and checks each answer.
+void expectExchanges(CoreHarness& harness, const std::shared_ptr<MemoryConnection>& connection,
+                     std::span<const Exchange> exchanges);
 
 // One trace message, split into the fields the server sets.
 struct TraceLine {

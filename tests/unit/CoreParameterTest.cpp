@@ -39,48 +39,38 @@ const std::string kDenied = R"({"PS_ID":true,"RESULT":"FAILED","RESULT":"-2"})";
 std::vector<host::ParameterSpec> parameters() {
     std::vector<host::ParameterSpec> list;
     list.push_back(textParameter("Setpoint", 0, "12.5"));  // 0
-    list.back().unitText = "bar";
+    list.back().UnitText = "bar";
     list.push_back(textParameter("Hidden", 1, "h"));                     // 1
     list.push_back(itemParameter("Mode", 2, {"Off", "On", "Auto"}, 1));  // 2: its own group
     list.push_back(textParameter("Limit", 3, "5"));                      // 3
-    list.back().range = host::ParamRangeSpec{true, 2.5, 10, 3};
-    list.back().enabled = false;
+    list.back().Range = host::ParamRangeSpec{true, 2.5, 10, 3};
+    list.back().Enabled = false;
     list.push_back(textParameter("Secret", 6, "s"));  // 4
     list.push_back(textParameter("Odd", 20, "o"));    // 5
     list.push_back(textParameter("Speed", 11, "7"));  // 6: range not valid
-    list.back().range = host::ParamRangeSpec{false, 0, 1, 1};
+    list.back().Range = host::ParamRangeSpec{false, 0, 1, 1};
     list.push_back(itemParameter("Ramp", 9, {"Slow", "Fast"}, 0));  // 7: grouped under 0
-    list.back().group = {host::GroupAnswer::Given, 0};
-    list.back().range = host::ParamRangeSpec{true, -1, 1, 0};
+    list.back().Group = {host::GroupAnswer::Given, 0};
+    list.back().Range = host::ParamRangeSpec{true, -1, 1, 0};
     list.push_back(textParameter("Free", 0, "f"));  // 8: the unit ignores the group query
-    list.back().group = {host::GroupAnswer::Ignore, 0};
+    list.back().Group = {host::GroupAnswer::Ignore, 0};
     list.push_back(textParameter("Loose", 0, "l"));  // 9: no group
-    list.back().group = {host::GroupAnswer::Given, -1};
+    list.back().Group = {host::GroupAnswer::Given, -1};
     list.push_back(textParameter("Fragile", 13, "x"));  // 10: its writer raises
-    list.back().writer = host::WriterMode::Raises;
+    list.back().Writer = host::WriterMode::Raises;
     list.push_back(textParameter("Fixed", 14, "y"));  // 11: no writer
-    list.back().writer = host::WriterMode::None;
+    list.back().Writer = host::WriterMode::None;
     list.push_back(itemParameter("Empty", 4, {}, 0));  // 12: no items to choose
     return list;
 }
 
 std::vector<host::UnitSpec> systemTree() {
     host::UnitSpec ethernet;
-    ethernet.kind = host::UnitKind::Interface;
-    ethernet.pinKind = 1;
-    ethernet.info = "Ethernet";
-    for (const char* name : {"ST1", "ST2"}) {
-        host::UnitSpec unit;
-        unit.pinKind = 2;
-        unit.stationName = name;
-        unit.deviceName = "PLC";
-        unit.info = "Model";
-        unit.unitId = name[2] == '1' ? 101 : 102;
-        unit.parameters = name[2] == '1'
-                              ? parameters()
-                              : std::vector<host::ParameterSpec>{textParameter("Other", 0, "o")};
-        ethernet.children.push_back(unit);
-    }
+    ethernet.Kind = host::UnitKind::Interface;
+    ethernet.PinKind = 1;
+    ethernet.Info = "Ethernet";
+    ethernet.Children = {stationUnit("ST1", parameters()),
+                         stationUnit("ST2", {textParameter("Other", 0, "o")})};
     return {ethernet};
 }
 
@@ -88,14 +78,15 @@ class CoreParameters : public ::testing::Test {
   protected:
     CoreParameters() : tree(systemTree()), system(tree) {
         harness.installLogin();
-        harness.core().setSystemTree(&system.tree());
+        harness.core().setSystemTree(&system.Tree());
         harness.core().rebuildDeviceList();
         client = harness.connect();
     }
 
-    host::UnitPinz& unit(const char* station) { return *system.find(station)->pinz; }
-    void loginAdmin(const std::shared_ptr<MemoryConnection>& connection) {
-        ASSERT_EQ(harness.request(connection, R"({"PS_ID":"LOGIN","ID":"admin","PW":"admin"})"),
+    host::UnitPinz& unit(const char* station) { return *system.Find(station)->Pinz; }
+    void selectAs(const std::shared_ptr<MemoryConnection>& connection, const char* user) {
+        ASSERT_TRUE(harness.request(connection, selectRequest("ST1")));
+        ASSERT_EQ(harness.request(connection, loginRequest(user, user)),
                   R"({"PS_ID":true,"RESULT":true})");
     }
 
@@ -105,111 +96,100 @@ class CoreParameters : public ::testing::Test {
     std::shared_ptr<MemoryConnection> client;
 };
 
-TEST_F(CoreParameters, ListCountSelectsOnceAndKeepsTheSelection) {
-    EXPECT_FALSE(harness.request(client, selectRequest("NONE")));
-    EXPECT_EQ(harness.request(client, selectRequest("ST1")),
-              R"({"PS_ID":true,"STATE":1,"PARAMREAD":true,"COUNT":13})");
-    EXPECT_EQ(unit("ST1").calls().selects, 1);
-    EXPECT_TRUE(harness.request(client, selectRequest("ST1")));
-    EXPECT_EQ(unit("ST1").calls().selects, 1);
-    // No match keeps the unit selected before.
-    EXPECT_EQ(harness.request(client, selectRequest("NONE")),
-              R"({"PS_ID":true,"STATE":1,"PARAMREAD":true,"COUNT":13})");
-    // Texts compare exactly.
-    EXPECT_EQ(harness.request(client, selectRequest("st2")),
-              R"({"PS_ID":true,"STATE":1,"PARAMREAD":true,"COUNT":13})");
-    EXPECT_EQ(harness.request(client, selectRequest("ST2")),
-              R"({"PS_ID":true,"STATE":1,"PARAMREAD":true,"COUNT":1})");
-}
+TEST_F(CoreParameters, ListCountSelectsAUnitForThisConnectionOnly) {
+    const std::string st1 = R"({"PS_ID":true,"STATE":1,"PARAMREAD":true,"COUNT":13})";
+    const Exchange exchanges[] = {
+        {selectRequest("NONE"), std::nullopt},
+        {selectRequest("ST1"), st1},
+        {selectRequest("ST1"), st1},
+        {selectRequest("NONE"), st1},  // no match keeps the unit selected before
+        {selectRequest("st2"), st1},   // texts compare exactly
+        {R"({"PS_ID":"PARAMETERLIST","LIST_SIZE":"1"})",
+         R"({"PS_ID":true,"STATE":1,"PARAMREAD":true,"LIST":[)"
+         R"({"PARAMNAME":true,"PROPTYPE":0,"VALUE":"12.5bar","ENABLE":true,"PARAMETERTYPE":true,"PARAMINDEX":"0"}]})"},
+    };
+    expectExchanges(harness, client, exchanges);
+    EXPECT_EQ(unit("ST1").Calls().Selects, 1);  // once, however often it is asked for
 
-TEST_F(CoreParameters, SelectionBelongsToTheConnection) {
     auto other = harness.connect();
-    ASSERT_TRUE(harness.request(client, selectRequest("ST1")));
-    ASSERT_TRUE(harness.request(other, selectRequest("ST2")));
-    EXPECT_EQ(unit("ST1").calls().selects, 1);
-    EXPECT_EQ(unit("ST2").calls().selects, 1);
-    const auto mine = harness.request(client, R"({"PS_ID":"PARAMETERLIST","LIST_SIZE":"1"})");
-    ASSERT_TRUE(mine);
-    EXPECT_NE(mine->find(R"("VALUE":"12.5bar")"), std::string::npos);
-    // A third connection has selected nothing.
-    auto third = harness.connect();
-    EXPECT_FALSE(harness.request(third, R"({"PS_ID":"PARAMETERLIST","LIST_SIZE":"5"})"));
-    EXPECT_FALSE(harness.request(third, detailRequest("0")));
-    EXPECT_FALSE(harness.request(third, writeRequest(0, "1")));
+    EXPECT_EQ(harness.request(other, selectRequest("ST2")),
+              R"({"PS_ID":true,"STATE":1,"PARAMREAD":true,"COUNT":1})");
+    EXPECT_EQ(unit("ST2").Calls().Selects, 1);
+    EXPECT_EQ(harness.request(client, R"({"PS_ID":"PARAMETERLISTCOUNT"})"), st1);
+    // A connection that has selected nothing gets nothing.
+    const Exchange unselected[] = {
+        {R"({"PS_ID":"PARAMETERLIST","LIST_SIZE":"5"})", std::nullopt},
+        {detailRequest("0"), std::nullopt},
+        {writeRequest(0, "1"), std::nullopt},
+    };
+    expectExchanges(harness, harness.connect(), unselected);
 }
 
-TEST_F(CoreParameters, ListLeavesHiddenTypesOutAndKeepsPositions) {
+TEST_F(CoreParameters, ListAndDetailAnswers) {
     ASSERT_TRUE(harness.request(client, selectRequest("ST1")));
-    EXPECT_EQ(
-        harness.request(client, R"({"PS_ID":"PARAMETERLIST","START_INDEX":"0","LIST_SIZE":"6"})"),
-        R"({"PS_ID":true,"STATE":1,"PARAMREAD":true,"LIST":[)"
-        R"({"PARAMNAME":true,"PROPTYPE":0,"VALUE":"12.5bar","ENABLE":true,"PARAMETERTYPE":true,"PARAMINDEX":"0"},)"
-        R"({"PARAMNAME":true,"PROPTYPE":2,"VALUE":"On","ENABLE":true,"PARAMETERTYPE":true,"PARAMINDEX":"2"},)"
-        R"({"PARAMNAME":true,"PROPTYPE":3,"VALUE":"5","ENABLE":true,"PARAMINDEX":"3"},)"
-        R"({"PARAMNAME":true,"PROPTYPE":20,"ENABLE":true,"PARAMETERTYPE":true,"PARAMINDEX":"5"}]})");
-    // A negative start reads from 0; the window ends at the parameter count.
-    const auto fromZero =
-        harness.request(client, R"({"PS_ID":"PARAMETERLIST","START_INDEX":-3,"LIST_SIZE":4})");
-    ASSERT_TRUE(fromZero);
-    EXPECT_NE(fromZero->find(R"("PARAMINDEX":"0")"), std::string::npos);
-    const auto tail =
-        harness.request(client, R"({"PS_ID":"PARAMETERLIST","START_INDEX":12,"LIST_SIZE":100})");
-    EXPECT_EQ(
-        tail,
-        R"({"PS_ID":true,"STATE":1,"PARAMREAD":true,"LIST":[)"
-        R"({"PARAMNAME":true,"PROPTYPE":4,"VALUE":"","ENABLE":true,"PARAMETERTYPE":true,"PARAMINDEX":"12"}]})");
-    for (const char* request :
-         {R"({"PS_ID":"PARAMETERLIST"})",
-          R"({"PS_ID":"PARAMETERLIST","START_INDEX":"13","LIST_SIZE":"5"})",
-          R"({"PS_ID":"PARAMETERLIST","START_INDEX":"2147483647","LIST_SIZE":"2147483647"})",
-          // A start that is no integer names no parameter, not parameter 0.
-          R"({"PS_ID":"PARAMETERLIST","START_INDEX":"0.0","LIST_SIZE":"5"})",
-          R"({"PS_ID":"PARAMETERLIST","START_INDEX":null,"LIST_SIZE":"5"})"}) {
-        EXPECT_EQ(harness.request(client, request),
-                  R"({"PS_ID":true,"STATE":1,"PARAMREAD":true,"LIST":[]})")
-            << request;
-    }
-}
-
-TEST_F(CoreParameters, NoListWhileTheUnitIsNotConnected) {
-    ASSERT_TRUE(harness.request(client, selectRequest("ST1")));
-    *system.find("ST1")->connectState = 0;
-    EXPECT_EQ(harness.request(client, R"({"PS_ID":"PARAMETERLIST","LIST_SIZE":"5"})"),
-              R"({"PS_ID":true,"STATE":0,"PARAMREAD":true})");
-}
-
-TEST_F(CoreParameters, DetailWithRangesItemsAndGroup) {
-    ASSERT_TRUE(harness.request(client, selectRequest("ST1")));
-    EXPECT_EQ(
-        harness.request(client, detailRequest("\"3\"")),
-        R"({"PS_ID":true,"PARAMNAME":true,"PROPTYPE":3,"ISGROUP":true,"MINRANGE":"2.500","MAXRANGE":"10.000","VALUE":true})");
-    EXPECT_EQ(harness.request(client, detailRequest("6")),
-              R"({"PS_ID":true,"PARAMNAME":true,"PROPTYPE":11,"ISGROUP":true,"VALUE":true})");
-    EXPECT_EQ(
-        harness.request(client, detailRequest("7")),
-        R"({"PS_ID":true,"PARAMNAME":true,"PROPTYPE":9,"ISGROUP":true,"MINRANGE":"-1","MAXRANGE":"1",)"
-        R"("VALUE":0,"PARAMITEM":[{"VALUE":"0","TEXT":"Slow"},{"VALUE":"1","TEXT":"Fast"}]})");
-    EXPECT_EQ(
-        harness.request(client, detailRequest("12")),
-        R"({"PS_ID":true,"PARAMNAME":true,"PROPTYPE":4,"ISGROUP":true,"VALUE":0,"PARAMITEM":[]})");
-    // Ranges are asked only for types 3, 9 and 11; the group for every detail.
-    const host::UnitCalls calls = unit("ST1").calls();
-    EXPECT_EQ(calls.rangeQueries, 3);
-    EXPECT_EQ(calls.groupQueries, 4);
-}
-
-TEST_F(CoreParameters, DetailOutsideTheParametersAnswersNothing) {
+    const std::string empty = R"({"PS_ID":true,"STATE":1,"PARAMREAD":true,"LIST":[]})";
+    const Exchange exchanges[] = {
+        // Hidden types (1, 6, 11 and higher than 20) are left out; indexes keep their places.
+        {R"({"PS_ID":"PARAMETERLIST","START_INDEX":"0","LIST_SIZE":"6"})",
+         R"({"PS_ID":true,"STATE":1,"PARAMREAD":true,"LIST":[)"
+         R"({"PARAMNAME":true,"PROPTYPE":0,"VALUE":"12.5bar","ENABLE":true,"PARAMETERTYPE":true,"PARAMINDEX":"0"},)"
+         R"({"PARAMNAME":true,"PROPTYPE":2,"VALUE":"On","ENABLE":true,"PARAMETERTYPE":true,"PARAMINDEX":"2"},)"
+         R"({"PARAMNAME":true,"PROPTYPE":3,"VALUE":"5","ENABLE":true,"PARAMINDEX":"3"},)"
+         R"({"PARAMNAME":true,"PROPTYPE":20,"ENABLE":true,"PARAMETERTYPE":true,"PARAMINDEX":"5"}]})"},
+        // A window starting below 0 is cut at 0, one past the count at the count.
+        {R"({"PS_ID":"PARAMETERLIST","START_INDEX":-3,"LIST_SIZE":4})",
+         R"({"PS_ID":true,"STATE":1,"PARAMREAD":true,"LIST":[)"
+         R"({"PARAMNAME":true,"PROPTYPE":0,"VALUE":"12.5bar","ENABLE":true,"PARAMETERTYPE":true,"PARAMINDEX":"0"}]})"},
+        {R"({"PS_ID":"PARAMETERLIST","START_INDEX":12,"LIST_SIZE":100})",
+         R"({"PS_ID":true,"STATE":1,"PARAMREAD":true,"LIST":[)"
+         R"({"PARAMNAME":true,"PROPTYPE":4,"VALUE":"","ENABLE":true,"PARAMETERTYPE":true,"PARAMINDEX":"12"}]})"},
+        {R"({"PS_ID":"PARAMETERLIST"})", empty},
+        {R"({"PS_ID":"PARAMETERLIST","START_INDEX":"13","LIST_SIZE":"5"})", empty},
+        {R"({"PS_ID":"PARAMETERLIST","START_INDEX":"2147483647","LIST_SIZE":"2147483647"})", empty},
+        // A start that is no integer names no parameter, not parameter 0.
+        {R"({"PS_ID":"PARAMETERLIST","START_INDEX":"0.0","LIST_SIZE":"5"})", empty},
+        {R"({"PS_ID":"PARAMETERLIST","START_INDEX":null,"LIST_SIZE":"5"})", empty},
+        // Ranges for types 3, 9 and 11 when valid; items for item types.
+        {detailRequest("\"3\""),
+         R"({"PS_ID":true,"PARAMNAME":true,"PROPTYPE":3,"ISGROUP":true,"MINRANGE":"2.500","MAXRANGE":"10.000","VALUE":true})"},
+        {detailRequest("6"),
+         R"({"PS_ID":true,"PARAMNAME":true,"PROPTYPE":11,"ISGROUP":true,"VALUE":true})"},
+        {detailRequest("7"),
+         R"({"PS_ID":true,"PARAMNAME":true,"PROPTYPE":9,"ISGROUP":true,"MINRANGE":"-1","MAXRANGE":"1",)"
+         R"("VALUE":0,"PARAMITEM":[{"VALUE":"0","TEXT":"Slow"},{"VALUE":"1","TEXT":"Fast"}]})"},
+        {detailRequest("12"),
+         R"({"PS_ID":true,"PARAMNAME":true,"PROPTYPE":4,"ISGROUP":true,"VALUE":0,"PARAMITEM":[]})"},
+        {R"({"PS_ID":"DAQPERMISSION"})", std::nullopt},
+    };
+    expectExchanges(harness, client, exchanges);
+    host::UnitCalls calls = unit("ST1").Calls();
+    EXPECT_EQ(calls.RangeQueries, 3);
+    EXPECT_EQ(calls.GroupQueries, 4);
     TraceCapture traces;
-    ASSERT_TRUE(harness.request(client, selectRequest("ST1")));
+    EXPECT_FALSE(harness.request(client, detailRequest("13")));
+    EXPECT_TRUE(TraceCapture::contains(traces.take(), 2,
+                                       "PARAMETERDETAIL : no parameter 13 among the unit's 13"));
     // Texts that are no decimal integer within 32 bits name no parameter, not parameter 0.
     for (const char* index :
-         {"13", "-1", R"("x")", R"("0.0")", "0.0", R"(" 0")", "4294967296", "null", R"("")"}) {
+         {"-1", R"("x")", R"("0.0")", "0.0", R"(" 0")", "4294967296", "null", R"("")"}) {
         EXPECT_FALSE(harness.request(client, detailRequest(index))) << index;
     }
     EXPECT_FALSE(harness.request(client, R"({"PS_ID":"PARAMETERDETAIL"})"));
-    EXPECT_EQ(unit("ST1").calls().groupQueries, 0);
-    EXPECT_TRUE(TraceCapture::contains(traces.take(), 2,
-                                       "PARAMETERDETAIL : no parameter 13 among the unit's 13"));
+    EXPECT_EQ(unit("ST1").Calls().GroupQueries, 4);
+}
+
+TEST_F(CoreParameters, UnitThatIsNotConnectedListsNothingAndTakesNoWrite) {
+    selectAs(client, "admin");
+    *system.Find("ST1")->ConnectState = 0;
+    const Exchange exchanges[] = {
+        {R"({"PS_ID":"PARAMETERLIST","LIST_SIZE":"5"})",
+         R"({"PS_ID":true,"STATE":0,"PARAMREAD":true})"},
+        {writeRequest(0, "5"), kFailed},
+        {writeRequest(2, "2"), kFailed},
+    };
+    expectExchanges(harness, client, exchanges);
+    EXPECT_EQ(unit("ST1").Calls().Writes, 0);
+    EXPECT_EQ(unit("ST1").Calls().PropertyChanges, 0);
 }
 
 TEST_F(CoreParameters, DaqStatusTexts) {
@@ -222,58 +202,81 @@ TEST_F(CoreParameters, DaqStatusTexts) {
     }
 }
 
-TEST_F(CoreParameters, WriteWithoutPermissionTouchesNoUnit) {
-    ASSERT_TRUE(harness.request(client, selectRequest("ST1")));
-    const host::UnitCalls before = unit("ST1").calls();
-    EXPECT_EQ(harness.request(client, writeRequest(0, "42")), kDenied);
-    const host::UnitCalls after = unit("ST1").calls();
-    EXPECT_EQ(after.groupQueries, before.groupQueries);
-    EXPECT_EQ(after.writerQueries, before.writerQueries);
-    EXPECT_EQ(after.writes, before.writes);
+// The permission of the last accepted login on the connection; a refused login changes nothing.
+// A write without it reaches no unit.
+TEST_F(CoreParameters, WritePermissionBelongsToTheConnectionThatLoggedIn) {
+    auto viewer = harness.connect();
+    auto stranger = harness.connect();
+    selectAs(client, "admin");
+    selectAs(viewer, "viewer");
+    ASSERT_TRUE(harness.request(stranger, selectRequest("ST1")));
+    const host::UnitCalls before = unit("ST1").Calls();
+    EXPECT_EQ(harness.request(stranger, writeRequest(0, "42")), kDenied);
+    EXPECT_EQ(harness.request(viewer, writeRequest(0, "42")), kDenied);
+    const host::UnitCalls after = unit("ST1").Calls();
+    EXPECT_EQ(after.GroupQueries, before.GroupQueries);
+    EXPECT_EQ(after.WriterQueries, before.WriterQueries);
+    EXPECT_EQ(after.Writes, before.Writes);
+    EXPECT_EQ(harness.request(client, writeRequest(0, "7")), kOk);
+    harness.request(client, loginRequest("admin", "bad"));
+    EXPECT_EQ(harness.request(client, writeRequest(0, "7")), kOk);
+    harness.request(client, loginRequest("viewer", "viewer"));
+    EXPECT_EQ(harness.request(client, writeRequest(0, "7")), kDenied);
 }
 
-TEST_F(CoreParameters, WriteAnswersAndWhatTheWriterGets) {
-    ASSERT_TRUE(harness.request(client, selectRequest("ST1")));
-    loginAdmin(client);
+TEST_F(CoreParameters, WritesReachTheWriterWithTheirGroupAndItem) {
+    selectAs(client, "admin");
     host::UnitPinz& st1 = unit("ST1");
-
-    // A text parameter that is its own group: the request's group, item index -1.
-    EXPECT_EQ(harness.request(client, writeRequest(0, "13.5", 4)), kOk);
-    EXPECT_EQ(st1.calls().lastWriteGroup, 4);
-    EXPECT_EQ(st1.calls().lastWriteItem, -1);
-    EXPECT_EQ(st1.calls().lastWriteValue, u"13.5");
-    EXPECT_EQ(kelvane::FieldText(st1.parameter(0)->ValueText), u"13.5");
-
-    // A unit that ignores the group query answers the index itself.
-    EXPECT_EQ(harness.request(client, writeRequest(8, "v", 6)), kOk);
-    EXPECT_EQ(st1.calls().lastWriteGroup, 6);
-    // A negative group answer: the writer gets -1 whatever the request says.
-    EXPECT_EQ(harness.request(client, writeRequest(9, "v", 6)), kOk);
-    EXPECT_EQ(st1.calls().lastWriteGroup, -1);
+    const struct {
+        std::string request;
+        int32_t index;
+        int32_t group;
+        int32_t item;
+        std::u16string stored;
+    } cases[] = {
+        // A text parameter that is its own group: the request's group, item index -1.
+        {writeRequest(0, "13.5", 4), 0, 4, -1, u"13.5"},
+        // A unit that ignores the group query answers the index itself.
+        {writeRequest(8, "v", 6), 8, 6, -1, u"v"},
+        // A negative group answer: the writer gets -1 whatever the request says.
+        {writeRequest(9, "v", 6), 9, -1, -1, u"v"},
+        // Indexes and values as JSON numbers, "+" signs included.
+        {rawWrite(R"("GROUPINDEX":3,"PARAMINDEX":"+6","VALUE":-2.5)"), 6, 3, -1, u"-2.5"},
+        // The bounds of a range are values the parameter holds.
+        {writeRequest(3, "10"), 3, 9, -1, u"10"},
+        {writeRequest(3, "2.5"), 3, 9, -1, u"2.5"},
+    };
+    st1.Parameter(3)->Enabled = 1;
+    for (const auto& each : cases) {
+        EXPECT_EQ(harness.request(client, each.request), kOk) << each.request;
+        EXPECT_EQ(st1.Calls().LastWriteGroup, each.group) << each.request;
+        EXPECT_EQ(st1.Calls().LastWriteItem, each.item) << each.request;
+        EXPECT_EQ(st1.Calls().LastWriteValue, each.stored) << each.request;
+        EXPECT_EQ(kelvane::FieldText(st1.Parameter(each.index)->ValueText), each.stored);
+    }
     // An item parameter grouped under another one goes to the writer with its item number.
     EXPECT_EQ(harness.request(client, writeRequest(7, "1", 2)), kOk);
-    EXPECT_EQ(st1.calls().lastWriteGroup, 2);
-    EXPECT_EQ(st1.calls().lastWriteItem, 1);
-    EXPECT_EQ(st1.parameter(7)->ItemIndex, 1);
-    // Indexes and values as JSON numbers, "+" signs included.
-    EXPECT_EQ(harness.request(client, rawWrite(R"("GROUPINDEX":3,"PARAMINDEX":"+6","VALUE":-2.5)")),
-              kOk);
-    EXPECT_EQ(kelvane::FieldText(st1.parameter(6)->ValueText), u"-2.5");
+    EXPECT_EQ(st1.Calls().LastWriteGroup, 2);
+    EXPECT_EQ(st1.Calls().LastWriteItem, 1);
+    EXPECT_EQ(st1.Parameter(7)->ItemIndex, 1);
 }
 
 // Whatever the parameter cannot hold as it was sent, and every write that would not reach the
 // unit, answers "FAILED" and leaves the unit's records as they were.
 TEST_F(CoreParameters, WritesOfWhatCannotBeHeldFailAndChangeNothing) {
-    ASSERT_TRUE(harness.request(client, selectRequest("ST1")));
-    loginAdmin(client);
+    selectAs(client, "admin");
     host::UnitPinz& st1 = unit("ST1");
-    st1.parameter(3)->Enabled = 1;  // "Limit", 2.500 to 10.000
-    const char* const refused[] = {
-        // No parameter index that is a decimal integer within 32 bits (13 is none either).
-        R"("PARAMINDEX":"13.0","VALUE":"1")", R"("PARAMINDEX":13.0,"VALUE":"1")",
-        R"("PARAMINDEX":" 13","VALUE":"1")", R"("PARAMINDEX":4294967309,"VALUE":"1")",
+    st1.Parameter(3)->Enabled = 1;  // "Limit", 2.500 to 10.000
+    // No parameter index that is a decimal integer within 32 bits among the unit's 13: these
+    // reach no unit at all.
+    const char* const badIndexes[] = {
+        R"("PARAMINDEX":"13.0","VALUE":"1")",  R"("PARAMINDEX":13.0,"VALUE":"1")",
+        R"("PARAMINDEX":" 13","VALUE":"1")",   R"("PARAMINDEX":4294967309,"VALUE":"1")",
         R"("PARAMINDEX":"1e400","VALUE":"1")", R"("PARAMINDEX":null,"VALUE":"1")",
-        R"("PARAMINDEX":"","VALUE":"1")", R"("VALUE":"1")", R"("PARAMINDEX":"0.0","VALUE":"1")",
+        R"("PARAMINDEX":"","VALUE":"1")",      R"("VALUE":"1")",
+        R"("PARAMINDEX":"0.0","VALUE":"1")",   R"("PARAMINDEX":13,"VALUE":"1")",
+        R"("PARAMINDEX":-1,"VALUE":"1")"};
+    const char* const refused[] = {
         R"("PARAMINDEX":0,"GROUPINDEX":"x","VALUE":"1")", R"("PARAMINDEX":0,"VALUE":null)",
         R"("PARAMINDEX":0,"VALUE":true)",
         // "Mode": items 0 to 2.
@@ -294,76 +297,59 @@ TEST_F(CoreParameters, WritesOfWhatCannotBeHeldFailAndChangeNothing) {
         R"("PARAMINDEX":11,"VALUE":"x")"};
     std::vector<std::u16string> texts;
     std::vector<int32_t> items;
-    for (int32_t i = 0; i < st1.parameterCount(); ++i) {
-        texts.emplace_back(kelvane::FieldText(st1.parameter(i)->ValueText));
-        items.push_back(st1.parameter(i)->ItemIndex);
+    for (int32_t i = 0; i < st1.ParameterCount(); ++i) {
+        texts.emplace_back(kelvane::FieldText(st1.Parameter(i)->ValueText));
+        items.push_back(st1.Parameter(i)->ItemIndex);
     }
-    const host::UnitCalls before = st1.calls();
+    const host::UnitCalls before = st1.Calls();
+    for (const char* members : badIndexes) {
+        EXPECT_EQ(harness.request(client, rawWrite(members)), kFailed) << members;
+    }
+    EXPECT_EQ(st1.Calls().GroupQueries, before.GroupQueries);
+    EXPECT_EQ(st1.Calls().WriterQueries, before.WriterQueries);
     for (const char* members : refused) {
         EXPECT_EQ(harness.request(client, rawWrite(members)), kFailed) << members;
     }
-    // A disabled parameter and a unit that is not connected take nothing either.
-    st1.parameter(3)->Enabled = 0;
+    st1.Parameter(3)->Enabled = 0;  // a disabled parameter takes nothing either
     EXPECT_EQ(harness.request(client, writeRequest(3, "5")), kFailed);
-    *system.find("ST1")->connectState = 0;
-    EXPECT_EQ(harness.request(client, writeRequest(0, "5")), kFailed);
-    EXPECT_EQ(harness.request(client, writeRequest(2, "2")), kFailed);
 
-    const host::UnitCalls after = st1.calls();
-    EXPECT_EQ(after.writes, before.writes);
-    EXPECT_EQ(after.propertyChanges, before.propertyChanges);
-    for (int32_t i = 0; i < st1.parameterCount(); ++i) {
-        EXPECT_EQ(kelvane::FieldText(st1.parameter(i)->ValueText), texts[i]) << i;
-        EXPECT_EQ(st1.parameter(i)->ItemIndex, items[i]) << i;
+    const host::UnitCalls after = st1.Calls();
+    EXPECT_EQ(after.Writes, before.Writes);
+    EXPECT_EQ(after.PropertyChanges, before.PropertyChanges);
+    for (int32_t i = 0; i < st1.ParameterCount(); ++i) {
+        EXPECT_EQ(kelvane::FieldText(st1.Parameter(i)->ValueText), texts[i]) << i;
+        EXPECT_EQ(st1.Parameter(i)->ItemIndex, items[i]) << i;
     }
-    // The bounds themselves are values the parameters hold.
-    *system.find("ST1")->connectState = 1;
-    st1.parameter(3)->Enabled = 1;
-    EXPECT_EQ(harness.request(client, writeRequest(3, "10")), kOk);
-    EXPECT_EQ(harness.request(client, writeRequest(3, "2.5")), kOk);
-    EXPECT_EQ(harness.request(client, writeRequest(2, "0")), kOk);
 }
 
 TEST_F(CoreParameters, ItemShortcutChangesTheRecordAndTellsTheUnit) {
-    ASSERT_TRUE(harness.request(client, selectRequest("ST1")));
-    loginAdmin(client);
+    selectAs(client, "admin");
     host::UnitPinz& st1 = unit("ST1");
-    const host::UnitCalls before = st1.calls();
+    const host::UnitCalls before = st1.Calls();
     EXPECT_EQ(harness.request(client, writeRequest(2, "2")), kOk);
-    host::UnitCalls after = st1.calls();
-    EXPECT_EQ(st1.parameter(2)->ItemIndex, 2);
-    EXPECT_EQ(after.propertyChanges, before.propertyChanges + 1);
-    EXPECT_EQ(after.lastChangeIndex, 2);
-    EXPECT_EQ(after.lastChangeType, kelvane::pcValueChanged);
-    EXPECT_EQ(after.lastChangeRecord, st1.parameter(2));
-    EXPECT_EQ(after.writerQueries, before.writerQueries);
+    host::UnitCalls after = st1.Calls();
+    EXPECT_EQ(st1.Parameter(2)->ItemIndex, 2);
+    EXPECT_EQ(after.PropertyChanges, before.PropertyChanges + 1);
+    EXPECT_EQ(after.LastChangeIndex, 2);
+    EXPECT_EQ(after.LastChangeType, kelvane::pcValueChanged);
+    EXPECT_EQ(after.LastChangeRecord, st1.Parameter(2));
+    EXPECT_EQ(after.WriterQueries, before.WriterQueries);
 
     // The current item number again goes through the writer.
     EXPECT_EQ(harness.request(client, writeRequest(2, "2", 5)), kOk);
-    after = st1.calls();
-    EXPECT_EQ(after.propertyChanges, before.propertyChanges + 1);
-    EXPECT_EQ(after.writerQueries, before.writerQueries + 1);
-    EXPECT_EQ(after.lastWriteItem, 2);
-    EXPECT_EQ(after.lastWriteGroup, 5);
+    after = st1.Calls();
+    EXPECT_EQ(after.PropertyChanges, before.PropertyChanges + 1);
+    EXPECT_EQ(after.WriterQueries, before.WriterQueries + 1);
+    EXPECT_EQ(after.LastWriteItem, 2);
+    EXPECT_EQ(after.LastWriteGroup, 5);
 }
 
-TEST_F(CoreParameters, FailedWrites) {
+TEST_F(CoreParameters, EachFailedWriteTracesItsReason) {
     TraceCapture traces;
-    ASSERT_TRUE(harness.request(client, selectRequest("ST1")));
-    loginAdmin(client);
-    EXPECT_EQ(harness.request(client, writeRequest(10, "x")), kFailed);
-    const host::UnitCalls before = unit("ST1").calls();
-    EXPECT_EQ(harness.request(client, writeRequest(13, "x")), kFailed);
-    EXPECT_EQ(harness.request(client, writeRequest(-1, "x")), kFailed);
-    // Indexes outside the unit's parameters reach no unit.
-    EXPECT_EQ(unit("ST1").calls().groupQueries, before.groupQueries);
-    const auto lines = traces.take();
-    EXPECT_TRUE(TraceCapture::contains(
-        lines, 2, "TCP/IP DAQ Server Parameter Write error : the unit refused"));
-    EXPECT_TRUE(
-        TraceCapture::contains(lines, 2, "TCP/IP DAQ Server Parameter Write error : parameter 13"));
-    // Each refusal says why.
+    selectAs(client, "admin");
     const std::pair<std::string, const char*> refusals[] = {
+        {writeRequest(10, "x"), "the unit refused"},
+        {writeRequest(13, "x"), "parameter 13"},
         {rawWrite(R"("PARAMINDEX":"2.0","VALUE":"1")"), "PARAMINDEX is not an integer"},
         {writeRequest(2, "Off"), R"(parameter 2 has no item "Off" among its 3 items)"},
         {writeRequest(6, "fast"), R"(parameter 6 takes a number, not "fast")"},
@@ -417,9 +403,9 @@ class BareUnit final : public kelvane::TPinzBase {
 
 TEST_F(CoreParameters, UnitWithoutParameterListCountsNone) {
     BareUnit bare;
-    system.find("ST2")->data->Pinz = &bare;
+    system.Find("ST2")->Data->Pinz = &bare;
     harness.core().rebuildDeviceList();
-    loginAdmin(client);
+    harness.request(client, loginRequest("admin", "admin"));
     EXPECT_EQ(harness.request(client, selectRequest("ST2")),
               R"({"PS_ID":true,"STATE":1,"PARAMREAD":true,"COUNT":0})");
     EXPECT_EQ(harness.request(client, R"({"PS_ID":"PARAMETERLIST","LIST_SIZE":"5"})"),

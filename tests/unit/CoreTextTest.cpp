@@ -13,58 +13,57 @@ namespace {
 
 using daq::formatFixed;
 
-std::string fixed(double value, int decimals) {
-    return std::string(formatFixed(value, decimals).view());
-}
-
-TEST(CoreNumberFormat, DecimalsAfterTheSeparator) {
+TEST(CoreNumberFormat, FixedPointAsTheHostShowsIt) {
     EXPECT_EQ(daq::decimalSeparator(), ".");
-    EXPECT_EQ(fixed(3.14159, 2), "3.14");
-    EXPECT_EQ(fixed(2.5, 3), "2.500");
-    EXPECT_EQ(fixed(-1.5, 0), "-2");
-    EXPECT_EQ(fixed(0, 0), "0");
-    EXPECT_EQ(fixed(0.006, 2), "0.01");
-    EXPECT_EQ(fixed(0.0004, 2), "0.00");
-    // Halves round away from zero, as the host shows them.
-    EXPECT_EQ(fixed(0.125, 2), "0.13");
-    EXPECT_EQ(fixed(-0.125, 2), "-0.13");
-    EXPECT_EQ(fixed(99.995, 2), "100.00");
-    // Rounding works on the shortest text of the double, not on its binary expansion.
-    EXPECT_EQ(fixed(2.675, 2), "2.68");
-    EXPECT_EQ(fixed(1.005, 2), "1.01");
-    EXPECT_EQ(fixed(2.5, 0), "3");
-    EXPECT_EQ(fixed(-2.5, 0), "-3");
-    EXPECT_EQ(fixed(123.456, 2), "123.46");
-    EXPECT_EQ(fixed(0.000123, 5), "0.00012");
-    EXPECT_EQ(fixed(-0.000123, 4), "-0.0001");
-}
-
-TEST(CoreNumberFormat, NoNegativeZero) {
-    EXPECT_EQ(fixed(-0.0, 2), "0.00");
-    EXPECT_EQ(fixed(-0.001, 2), "0.00");
-}
-
-TEST(CoreNumberFormat, TenSignificantDigitsThenZeros) {
-    EXPECT_EQ(fixed(123456.789012, 6), "123456.789000");
-    EXPECT_EQ(fixed(0.1234567890123, 15), "0.123456789000000");
-    EXPECT_EQ(fixed(1e-5, 18), "0.000010000000000000");
-    EXPECT_EQ(fixed(9999999999.4, 0), "9999999999");
-}
-
-TEST(CoreNumberFormat, ExponentFormPastTenIntegerDigits) {
-    EXPECT_EQ(fixed(12345678901.0, 2), "1.234567890E+10");
-    EXPECT_EQ(fixed(-12345678901.0, 0), "-1.234567890E+10");
-    EXPECT_EQ(fixed(12345678901.0, 6), "1.234567890E+0010");
-    EXPECT_EQ(fixed(9999999999.6, 0), "1.000000000E+10");
-    EXPECT_EQ(fixed(1e300, 1), "1.000000000E+300");
-}
-
-TEST(CoreNumberFormat, DecimalsOutsideTheirRangeAndSpecialValues) {
-    EXPECT_EQ(fixed(3.14159, -5), "3");
-    EXPECT_EQ(fixed(1.0, 40), "1.000000000000000000");
-    EXPECT_EQ(fixed(std::numeric_limits<double>::quiet_NaN(), 2), "NAN");
-    EXPECT_EQ(fixed(std::numeric_limits<double>::infinity(), 2), "INF");
-    EXPECT_EQ(fixed(-std::numeric_limits<double>::infinity(), 2), "-INF");
+    constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+    constexpr double kInf = std::numeric_limits<double>::infinity();
+    const struct {
+        double value;
+        int decimals;
+        const char* text;
+    } cases[] = {
+        {3.14159, 2, "3.14"},
+        {2.5, 3, "2.500"},
+        {-1.5, 0, "-2"},
+        {0, 0, "0"},
+        {0.006, 2, "0.01"},
+        {0.0004, 2, "0.00"},
+        {123.456, 2, "123.46"},
+        {0.000123, 5, "0.00012"},
+        {-0.000123, 4, "-0.0001"},
+        // Halves round away from zero, on the shortest text of the double.
+        {0.125, 2, "0.13"},
+        {-0.125, 2, "-0.13"},
+        {99.995, 2, "100.00"},
+        {2.675, 2, "2.68"},
+        {1.005, 2, "1.01"},
+        {2.5, 0, "3"},
+        {-2.5, 0, "-3"},
+        // No negative zero.
+        {-0.0, 2, "0.00"},
+        {-0.001, 2, "0.00"},
+        // Ten significant digits, then zeros.
+        {123456.789012, 6, "123456.789000"},
+        {0.1234567890123, 15, "0.123456789000000"},
+        {1e-5, 18, "0.000010000000000000"},
+        {9999999999.4, 0, "9999999999"},
+        // The exponent form past ten integer digits.
+        {12345678901.0, 2, "1.234567890E+10"},
+        {-12345678901.0, 0, "-1.234567890E+10"},
+        {12345678901.0, 6, "1.234567890E+0010"},
+        {9999999999.6, 0, "1.000000000E+10"},
+        {1e300, 1, "1.000000000E+300"},
+        // Decimals outside 0..18, and the special values.
+        {3.14159, -5, "3"},
+        {1.0, 40, "1.000000000000000000"},
+        {kNaN, 2, "NAN"},
+        {kInf, 2, "INF"},
+        {-kInf, 2, "-INF"},
+    };
+    for (const auto& each : cases) {
+        EXPECT_EQ(formatFixed(each.value, each.decimals).view(), each.text)
+            << each.value << ", " << each.decimals;
+    }
 }
 
 TEST(CoreDateTime, EncodeDecodeAndBothFormats) {

@@ -1,4 +1,4 @@
-// Frame reassembly and frame building.
+// Frame reassembly and frame building: the frame rules, tested here once.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -12,9 +12,10 @@ namespace daq::protocol {
 namespace {
 
 using namespace std::string_literals;
+using Messages = std::vector<std::string>;
 
 struct Outcome {
-    std::vector<std::string> messages;
+    Messages messages;
     int dropped = 0;
 };
 
@@ -38,135 +39,78 @@ Outcome feedAll(FrameReader& reader, const std::vector<std::string>& chunks) {
     return outcome;
 }
 
-Outcome feedAll(const std::vector<std::string>& chunks, std::size_t bound = 1024) {
-    FrameReader reader(bound);
-    return feedAll(reader, chunks);
-}
-
 std::string frame(std::string_view text) {
     return "\x02"s + std::string(text) + "\x03"s;
 }
 
 const std::string kRequest = R"({"PS_ID":"DAQ_DATA","DAQ_INDEX":[0,1]})";
 
-TEST(FrameReader, FrameInOnePieceIsDeliveredOnce) {
-    FrameReader reader;
-    const std::string chunk = frame(kRequest);
-    const FrameStep step = reader.feed(chunk);
-    EXPECT_EQ(step.status, FrameStatus::Good);
-    EXPECT_EQ(step.consumed, chunk.size());
-    EXPECT_EQ(reader.message(), kRequest);
-}
-
 TEST(FrameReader, FrameSplitAtAnyByteIsDeliveredOnceWhenEtxArrives) {
     const std::string whole = frame(kRequest);
-    for (std::size_t cut = 1; cut < whole.size(); ++cut) {
+    for (std::size_t cut = 0; cut < whole.size(); ++cut) {
         FrameReader reader;
-        EXPECT_EQ(reader.feed(whole.substr(0, cut)).status, FrameStatus::NeedMore) << cut;
-        const Outcome rest = feedAll(reader, {whole.substr(cut)});
-        ASSERT_EQ(rest.messages.size(), 1U) << "cut at " << cut;
-        EXPECT_EQ(rest.messages[0], kRequest);
+        if (cut > 0) {
+            EXPECT_EQ(reader.feed(whole.substr(0, cut)).status, FrameStatus::NeedMore) << cut;
+        }
+        EXPECT_EQ(feedAll(reader, {whole.substr(cut)}).messages, Messages{kRequest}) << cut;
     }
-}
-
-TEST(FrameReader, FrameFedByteByByteIsDeliveredOnce) {
     std::vector<std::string> bytes;
-    for (char c : frame(kRequest)) {
+    for (char c : whole) {
         bytes.emplace_back(1, c);
     }
-    const Outcome outcome = feedAll(bytes);
-    ASSERT_EQ(outcome.messages.size(), 1U);
-    EXPECT_EQ(outcome.messages[0], kRequest);
+    FrameReader reader;
+    EXPECT_EQ(feedAll(reader, bytes).messages, Messages{kRequest});
 }
 
-TEST(FrameReader, EveryFrameOfAChunkIsDeliveredInOrder) {
-    for (int count = 2; count <= 5; ++count) {
-        std::string chunk;
-        std::vector<std::string> sent;
-        for (int i = 0; i < count; ++i) {
-            sent.push_back(R"({"PS_ID":"ALIVE","N":)" + std::to_string(i) + "}");
-            chunk += frame(sent.back());
-        }
-        EXPECT_EQ(feedAll({chunk}).messages, sent) << count << " frames";
+// Chunks in, messages and drops out; messages of at most 16 bytes.
+TEST(FrameReader, Rules) {
+    const struct {
+        const char* rule;
+        std::vector<std::string> chunks;
+        Messages messages;
+        int dropped = 0;
+    } cases[] = {
+        {"every frame of a chunk, in order",
+         {frame("A") + frame("B") + frame("C")},
+         {"A", "B", "C"}},
+        {"a frame and the start of the next keep their own bytes",
+         {frame("A") + "\x02" + "B1", "B2\x03"},
+         {"A", "B1B2"}},
+        {"bytes outside frames belong to no message",
+         {"noise" + frame("A") + "\0"s + "junk\x03" + frame("B"), "tail"},
+         {"A", "B"}},
+        {"a frame without STX does not repeat the previous one",
+         {frame("A"), "{\"PS_ID\":\"ALIVE\"}\x03", frame("B")},
+         {"A", "B"}},
+        {"an STX inside an unfinished frame starts it afresh",
+         {"\x02" + "abandoned"s, "\x02" + "kept\x03"s},
+         {"kept"}},
+        {"a zero byte ends the message", {frame("ab\0cd"s)}, {"ab"}},
+        {"what follows the zero is not the message",
+         {"\x02" + "ab\0c"s, "d\x03" + frame("next")},
+         {"ab", "next"}},
+        {"an STX after the zero starts a new frame", {"\x02" + "ab\0c\x02"s + "new\x03"s}, {"new"}},
+        {"an empty frame", {"\x02\x03"}, {""}},
+        {"a message at the bound", {frame(std::string(16, 'x'))}, {std::string(16, 'x')}},
+        {"an oversized frame is dropped",
+         {frame(std::string(17, 'x')) + frame("good")},
+         {"good"},
+         1},
+        {"the rest of a dropped frame is skipped up to the next STX",
+         {"\x02" + std::string(10, 'x'), std::string(10, 'y'), "zz\x03" + frame("good")},
+         {"good"},
+         1},
+        {"a stream without ETX is dropped once",
+         {"\x02", std::string(100, 'x'), std::string(100, 'x'), frame("after")},
+         {"after"},
+         1},
+    };
+    for (const auto& each : cases) {
+        FrameReader reader(16);
+        const Outcome outcome = feedAll(reader, each.chunks);
+        EXPECT_EQ(outcome.messages, each.messages) << each.rule;
+        EXPECT_EQ(outcome.dropped, each.dropped) << each.rule;
     }
-}
-
-TEST(FrameReader, FrameAndStartOfNextInOneChunkKeepTheirOwnBytes) {
-    const std::string second = R"({"PS_ID":"DAQSTATUS"})";
-    const std::string chunk = frame(kRequest) + "\x02" + second.substr(0, 7);
-    const Outcome outcome = feedAll({chunk, second.substr(7) + "\x03"});
-    EXPECT_EQ(outcome.messages, (std::vector<std::string>{kRequest, second}));
-}
-
-TEST(FrameReader, BytesOutsideFramesBelongToNoMessage) {
-    // Leading noise, the server-style trailing zero, noise between frames.
-    const Outcome outcome =
-        feedAll({"noise" + frame("A") + "\0"s + "junk\x03" + frame("B"), "tail"});
-    EXPECT_EQ(outcome.messages, (std::vector<std::string>{"A", "B"}));
-    EXPECT_EQ(outcome.dropped, 0);
-}
-
-TEST(FrameReader, FrameWithoutStxIsIgnoredAndDoesNotRepeatThePreviousOne) {
-    const Outcome outcome = feedAll({frame(kRequest), "{\"PS_ID\":\"ALIVE\"}\x03", frame("B")});
-    EXPECT_EQ(outcome.messages, (std::vector<std::string>{kRequest, "B"}));
-}
-
-TEST(FrameReader, StxInsideAnUnfinishedFrameStartsItAfresh) {
-    EXPECT_EQ(feedAll({"\x02"
-                       "abandoned",
-                       "\x02"
-                       "kept\x03"})
-                  .messages,
-              (std::vector<std::string>{"kept"}));
-}
-
-TEST(FrameReader, ZeroByteEndsTheMessage) {
-    EXPECT_EQ(feedAll({frame("ab\0cd"s)}).messages, (std::vector<std::string>{"ab"}));
-    // The zero and the ETX in different chunks; what follows the zero is not the message.
-    EXPECT_EQ(feedAll({"\x02"
-                       "ab\0c"s,
-                       "d\x03" + frame("next")})
-                  .messages,
-              (std::vector<std::string>{"ab", "next"}));
-    // An STX after the zero starts a new frame.
-    EXPECT_EQ(feedAll({"\x02"
-                       "ab\0c\x02"
-                       "new\x03"s})
-                  .messages,
-              (std::vector<std::string>{"new"}));
-}
-
-TEST(FrameReader, EmptyFrameGivesAnEmptyMessage) {
-    EXPECT_EQ(feedAll({"\x02\x03"}).messages, (std::vector<std::string>{""}));
-}
-
-TEST(FrameReader, MessageAtTheBoundIsKept) {
-    const std::string text(16, 'x');
-    EXPECT_EQ(feedAll({frame(text)}, 16).messages, (std::vector<std::string>{text}));
-}
-
-TEST(FrameReader, OversizedFrameIsDroppedAndTheNextFrameIsDelivered) {
-    const Outcome inOneChunk = feedAll({frame(std::string(17, 'x')) + frame("good")}, 16);
-    EXPECT_EQ(inOneChunk.dropped, 1);
-    EXPECT_EQ(inOneChunk.messages, (std::vector<std::string>{"good"}));
-
-    // The oversized frame spans chunks: its rest, ETX included, is skipped up to the next STX.
-    const Outcome acrossChunks = feedAll(
-        {"\x02" + std::string(10, 'x'), std::string(10, 'y'), "zz\x03" + frame("good")}, 16);
-    EXPECT_EQ(acrossChunks.dropped, 1);
-    EXPECT_EQ(acrossChunks.messages, (std::vector<std::string>{"good"}));
-}
-
-TEST(FrameReader, OversizedStreamWithoutEtxIsReportedOnce) {
-    FrameReader reader(16);
-    std::vector<std::string> chunks{"\x02"};
-    for (int i = 0; i < 100; ++i) {
-        chunks.push_back(std::string(100, 'x'));
-    }
-    const Outcome outcome = feedAll(reader, chunks);
-    EXPECT_EQ(outcome.dropped, 1);
-    EXPECT_TRUE(outcome.messages.empty());
-    EXPECT_EQ(feedAll(reader, {frame("after")}).messages, (std::vector<std::string>{"after"}));
 }
 
 // Whether input is pending after each chunk: what the unfinished-frame time-out runs on.
@@ -196,28 +140,15 @@ TEST(FrameReader, InputIsPendingUntilAFrameCompletesWithNothingLeft) {
     }
 }
 
-TEST(BuildFrame, ServerFrameEndsWithEtxAndZero) {
-    std::string out;
-    buildFrame(R"({"PS_ID":true})", out);
-    EXPECT_EQ(out, "\x02{\"PS_ID\":true}\x03\0"s);
-}
-
-TEST(BuildFrame, EmptyTextStillGivesAFrame) {
-    std::string out;
-    buildFrame("", out);
-    EXPECT_EQ(out, "\x02\x03\0"s);
-}
-
-TEST(BuildFrame, ClientFrameHasNoTrailingZeroAndTheBufferIsReused) {
+TEST(BuildFrame, ServerFramesEndWithEtxAndZeroClientFramesWithEtx) {
     std::string out = "left over from an earlier, longer response";
     buildFrame("{}", out, FrameTrailer::None);
     EXPECT_EQ(out, "\x02{}\x03");
-}
-
-TEST(BuildFrame, ReaderGetsBackWhatWasFramed) {
-    std::string out;
+    buildFrame("", out);
+    EXPECT_EQ(out, "\x02\x03\0"s);
     buildFrame(kRequest, out);
-    EXPECT_EQ(feedAll({out + out}).messages, (std::vector<std::string>{kRequest, kRequest}));
+    FrameReader reader;
+    EXPECT_EQ(feedAll(reader, {out + out}).messages, (Messages{kRequest, kRequest}));
 }
 
 }  // namespace

@@ -21,59 +21,42 @@ std::optional<rapidjson::Document> parse(std::string_view text) {
     return parseJsonMessage(text);
 }
 
-TEST(GetJsonString, NestedPathsNameMembersOfNestedObjects) {
+// Paths name members of nested objects; texts come back byte for byte, numbers and literal
+// words as their text; absent paths give the caller's default; objects and arrays throw.
+TEST(GetJsonString, ReadsByPath) {
     const auto request = parse(
-        R"({"PS_ID":"LOGIN","DEVICE":{"OS":"Linux","MODEL NAME":"X1","INNER":{"DEEP":"yes"}}})");
+        "{\"PS_ID\":\"LOGIN\",\"DEVICE\":{\"OS\":\"Linux\",\"MODEL NAME\":\"X1\","
+        "\"INNER\":{\"DEEP\":\"yes\"}},\"DEVICE.VERSION\":\"flat\",\"ID\":\"\xEC\x82\xAC\","
+        "\"ESC\":\"a\\u0000b\\u0002\\\"\",\"ID\":\"second\",\"A\":1.50,\"B\":-0,\"C\":1E3,"
+        "\"D\":12345678901234567890123,\"E\":0.1000000000000000055511151231257827,"
+        "\"T\":true,\"F\":false,\"N\":null,\"O\":{\"X\":\"1\"},\"L\":[1,2]}");
     ASSERT_TRUE(request);
-    EXPECT_EQ(getJsonString(request, "PS_ID"), "LOGIN");
-    EXPECT_EQ(getJsonString(request, "DEVICE.OS"), "Linux");
-    EXPECT_EQ(getJsonString(request, "DEVICE.MODEL NAME"), "X1");
-    EXPECT_EQ(getJsonString(request, "DEVICE.INNER.DEEP"), "yes");
-}
-
-TEST(GetJsonString, AbsentPathsGiveTheCallersDefault) {
-    const auto request = parse(R"({"PS_ID":"LOGIN","DEVICE.OS":"flat","ID":"u"})");
-    ASSERT_TRUE(request);
-    // A flat member whose name holds a dot is not the nested path.
-    EXPECT_EQ(getJsonString(request, "DEVICE.OS"), "");
-    EXPECT_EQ(getJsonString(request, "PARAMINDEX", "0"), "0");
-    // A step through a string is absent too.
-    EXPECT_EQ(getJsonString(request, "ID.X", "none"), "none");
-    EXPECT_EQ(getJsonString(std::optional<rapidjson::Document>{}, "PS_ID", "unparsed"), "unparsed");
-    const auto array = parse(R"(["PS_ID"])");
-    ASSERT_TRUE(array);
-    EXPECT_EQ(getJsonString(array, "PS_ID"), "");
-}
-
-TEST(GetJsonString, NumbersReadAsTheirLiteralDigits) {
-    const auto request = parse(
-        R"({"A":1.50,"B":-0,"C":1E3,"D":12345678901234567890123,"E":0.1000000000000000055511151231257827})");
-    ASSERT_TRUE(request);
-    EXPECT_EQ(getJsonString(request, "A"), "1.50");
-    EXPECT_EQ(getJsonString(request, "B"), "-0");
-    EXPECT_EQ(getJsonString(request, "C"), "1E3");
-    EXPECT_EQ(getJsonString(request, "D"), "12345678901234567890123");
-    EXPECT_EQ(getJsonString(request, "E"), "0.1000000000000000055511151231257827");
-}
-
-TEST(GetJsonString, OtherKindsReadAsLiteralWordsOrFail) {
-    const auto request = parse(R"({"T":true,"F":false,"N":null,"O":{"X":"1"},"L":[1,2]})");
-    ASSERT_TRUE(request);
-    EXPECT_EQ(getJsonString(request, "T"), "true");
-    EXPECT_EQ(getJsonString(request, "F"), "false");
-    EXPECT_EQ(getJsonString(request, "N"), "null");
+    const std::pair<const char*, std::string> cases[] = {
+        {"PS_ID", "LOGIN"},
+        {"DEVICE.OS", "Linux"},
+        {"DEVICE.MODEL NAME", "X1"},
+        {"DEVICE.INNER.DEEP", "yes"},
+        {"DEVICE.VERSION", "default"},  // a flat member whose name holds a dot is another one
+        {"ID", "\xEC\x82\xAC"},         // of duplicated names the first counts
+        {"ID.X", "default"},            // a step through a text
+        {"ESC", "a\0b\x02\""s},
+        {"A", "1.50"},
+        {"B", "-0"},
+        {"C", "1E3"},
+        {"D", "12345678901234567890123"},
+        {"E", "0.1000000000000000055511151231257827"},
+        {"T", "true"},
+        {"F", "false"},
+        {"N", "null"},
+        {"PARAMINDEX", "default"},
+    };
+    for (const auto& [path, text] : cases) {
+        EXPECT_EQ(getJsonString(request, path, "default"), text) << path;
+    }
     EXPECT_THROW(getJsonString(request, "O"), std::runtime_error);
     EXPECT_THROW(getJsonString(request, "L"), std::runtime_error);
-}
-
-TEST(GetJsonString, TextsComeBackByteForByte) {
-    const auto request = parse(
-        "{\"ID\":\"\xEC\x82\xAC\xEC\x9A\xA9\xEC\x9E\x90\",\"ESC\":\"a\\u0000b\\u0002\\\"\","
-        "\"ID\":\"second\"}");
-    ASSERT_TRUE(request);
-    // Korean text stays UTF-8; escapes are decoded; of duplicated names the first counts.
-    EXPECT_EQ(getJsonString(request, "ID"), "\xEC\x82\xAC\xEC\x9A\xA9\xEC\x9E\x90");
-    EXPECT_EQ(getJsonString(request, "ESC"), "a\0b\x02\""s);
+    EXPECT_EQ(getJsonString(std::optional<rapidjson::Document>{}, "PS_ID", "unparsed"), "unparsed");
+    EXPECT_EQ(getJsonString(parse(R"(["PS_ID"])"), "PS_ID"), "");
 }
 
 TEST(ParseJsonMessage, MalformedUtf8GivesNoDocument) {
