@@ -27,7 +27,7 @@ TEST(CoreConcurrency, TwoClientsWriteToTheirOwnUnitsAtTheSameTime) {
     host::SystemRecords system(tree);
     CoreHarness harness;
     harness.installLogin();
-    harness.core().setSystemTree(&system.Tree());
+    harness.core().setSystemTree(&system.tree());
     harness.core().rebuildDeviceList();
 
     auto run = [&](const char* station, const char* value) {
@@ -49,10 +49,10 @@ TEST(CoreConcurrency, TwoClientsWriteToTheirOwnUnitsAtTheSameTime) {
     first.join();
     second.join();
     for (const auto& [station, value] : {std::pair{"ST1", u"one"}, std::pair{"ST2", u"two"}}) {
-        const host::UnitCalls calls = system.Find(station)->Pinz->Calls();
-        EXPECT_EQ(calls.Writes, kRounds) << station;
-        EXPECT_EQ(calls.LastWriteValue, value) << station;
-        EXPECT_EQ(calls.Selects, 1) << station;
+        const host::UnitCalls calls = system.find(station)->pinz->calls();
+        EXPECT_EQ(calls.writes, kRounds) << station;
+        EXPECT_EQ(calls.lastWriteValue, value) << station;
+        EXPECT_EQ(calls.selects, 1) << station;
     }
 }
 
@@ -60,21 +60,21 @@ TEST(CoreConcurrency, RequestsWhileTheMapRefreshesStopsAndTheWindowDrains) {
     std::vector<host::IoNode> ioTree;
     for (int i = 0; i < 64; ++i) {
         host::TagSpec tag;
-        tag.Name = "T" + std::to_string(i);
-        tag.Decimals = 1;
-        ioTree.push_back({tag.Name, tag, {}});
+        tag.name = "T" + std::to_string(i);
+        tag.decimals = 1;
+        ioTree.push_back({tag.name, tag, {}});
     }
     host::IoRecords io(ioTree);
     const std::vector<host::UnitSpec> units = twoUnits();
     host::SystemRecords system(units);
     CoreHarness harness;
     harness.installLogin();
-    harness.core().setSystemTree(&system.Tree());
+    harness.core().setSystemTree(&system.tree());
     harness.setDaqRunning(true);
 
     auto fillMap = [&] {
-        for (const auto& tag : io.Tags()) {
-            harness.ioMap().add(tag.Record);
+        for (const auto& tag : io.tags()) {
+            harness.ioMap().add(tag.record);
         }
         ASSERT_NE(harness.ioMap().open(), 0);
     };

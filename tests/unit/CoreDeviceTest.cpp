@@ -12,29 +12,29 @@ namespace {
 
 host::UnitSpec interfaceUnit(std::string info, std::string key = {}) {
     host::UnitSpec unit;
-    unit.Kind = host::UnitKind::Interface;
-    unit.PinKind = 1;
-    unit.Info = std::move(info);
-    unit.Key = std::move(key);
+    unit.kind = host::UnitKind::Interface;
+    unit.pinKind = 1;
+    unit.info = std::move(info);
+    unit.key = std::move(key);
     return unit;
 }
 
 host::UnitSpec station(std::string name, std::string device = "PLC",
                        std::optional<std::string> info = "Model") {
     host::UnitSpec unit = stationUnit(std::move(name));
-    unit.DeviceName = std::move(device);
-    unit.Info = std::move(info);
+    unit.deviceName = std::move(device);
+    unit.info = std::move(info);
     return unit;
 }
 
 host::UnitSpec deviceOnly(std::string device) {
     host::UnitSpec unit = station({}, std::move(device));
-    unit.Kind = host::UnitKind::Device;
+    unit.kind = host::UnitKind::Device;
     return unit;
 }
 
 host::UnitSpec withChildren(host::UnitSpec unit, std::vector<host::UnitSpec> children) {
-    unit.Children = std::move(children);
+    unit.children = std::move(children);
     return unit;
 }
 
@@ -56,17 +56,17 @@ std::vector<std::string> listed(CoreHarness& harness) {
 
 TEST(CoreDeviceList, WalkRules) {
     host::UnitSpec hidden = station("HIDDEN");
-    hidden.Check = host::CheckState::Unchecked;
+    hidden.check = host::CheckState::Unchecked;
     host::UnitSpec pressed = station("PRESSED");
-    pressed.Check = host::CheckState::Pressed;
+    pressed.check = host::CheckState::Pressed;
     host::UnitSpec disabled = station("DISABLED");
-    disabled.Check = host::CheckState::Disabled;
+    disabled.check = host::CheckState::Disabled;
     host::UnitSpec noUnitData = station("NODATA");
-    noUnitData.HasUnitData = false;
+    noUnitData.hasUnitData = false;
     host::UnitSpec noPinz = station("NOPINZ");
-    noPinz.HasPinz = false;
+    noPinz.hasPinz = false;
     host::UnitSpec noDevice = deviceOnly("X");
-    noDevice.DeviceName.reset();
+    noDevice.deviceName.reset();
 
     const std::vector<host::UnitSpec> tree = {
         withChildren(
@@ -81,7 +81,7 @@ TEST(CoreDeviceList, WalkRules) {
     };
     host::SystemRecords system(tree);
     CoreHarness harness;
-    harness.core().setSystemTree(&system.Tree());
+    harness.core().setSystemTree(&system.tree());
     harness.core().rebuildDeviceList();
     EXPECT_EQ(listed(harness), (std::vector<std::string>{"ST1", "ST2", "ST3", "TOP"}));
     // Two rebuilds leave one copy of each entry.
@@ -91,9 +91,9 @@ TEST(CoreDeviceList, WalkRules) {
 
 TEST(CoreDeviceList, InterfaceComesFromTheUnitsOwnParentChain) {
     host::UnitSpec byKey = station("KEYED");
-    byKey.Parent = {host::ParentRef::ByKey, "serial"};
+    byKey.parent = {host::ParentRef::ByKey, "serial"};
     host::UnitSpec orphan = station("ORPHAN");
-    orphan.Parent = {host::ParentRef::None, {}};
+    orphan.parent = {host::ParentRef::None, {}};
     const std::vector<host::UnitSpec> tree = {
         interfaceUnit("Serial line", "serial"),
         withChildren(interfaceUnit("Ethernet"),
@@ -101,7 +101,7 @@ TEST(CoreDeviceList, InterfaceComesFromTheUnitsOwnParentChain) {
     };
     host::SystemRecords system(tree);
     CoreHarness harness;
-    harness.core().setSystemTree(&system.Tree());
+    harness.core().setSystemTree(&system.tree());
     harness.core().rebuildDeviceList();
     auto client = harness.connect();
     EXPECT_EQ(
@@ -112,7 +112,7 @@ TEST(CoreDeviceList, InterfaceComesFromTheUnitsOwnParentChain) {
         R"({"INTERFACE":"Serial line","DEVICENAME":"PLC","MODELNAME":"Model","STATION":"KEYED","CONNECTSTATE":"1"},)"
         R"({"INTERFACE":"","DEVICENAME":"PLC","MODELNAME":"Model","STATION":"ORPHAN","CONNECTSTATE":"1"}]})");
     // The connect state is read afresh.
-    *system.Find("DEEP")->ConnectState = 0;
+    *system.find("DEEP")->connectState = 0;
     const auto again = harness.request(client, R"({"PS_ID":"DEVICELIST"})");
     ASSERT_TRUE(again);
     EXPECT_NE(again->find(R"("STATION":"DEEP","CONNECTSTATE":"0")"), std::string::npos);
@@ -121,17 +121,17 @@ TEST(CoreDeviceList, InterfaceComesFromTheUnitsOwnParentChain) {
 TEST(CoreDeviceList, WalkTraces) {
     TraceCapture traces;
     host::UnitSpec labelled = deviceOnly("Drive");
-    labelled.DeviceKind = 2;
-    labelled.Info = "Drive model";
+    labelled.deviceKind = 2;
+    labelled.info = "Drive model";
     host::UnitSpec extra = station("ST1");
-    extra.Extra = "note";
+    extra.extra = "note";
     const std::vector<host::UnitSpec> tree = {
         withChildren(interfaceUnit("Ethernet"), {extra}),
         labelled,
     };
     host::SystemRecords system(tree);
     CoreHarness harness;
-    harness.core().setSystemTree(&system.Tree());
+    harness.core().setSystemTree(&system.tree());
     harness.core().rebuildDeviceList();
     const auto lines = traces.take();
     EXPECT_TRUE(TraceCapture::contains(lines, 0, "[TCP_SERVER] Set MySysytemVst Pointer : "));
@@ -154,10 +154,10 @@ TEST(CoreDeviceList, EmptyWithoutTreeAndErrorWithoutDeviceRecord) {
 
     TraceCapture traces;
     host::UnitSpec noDevice = station("ST1");
-    noDevice.DeviceName.reset();
+    noDevice.deviceName.reset();
     const std::vector<host::UnitSpec> tree = {noDevice};
     host::SystemRecords system(tree);
-    harness.core().setSystemTree(&system.Tree());
+    harness.core().setSystemTree(&system.tree());
     harness.core().rebuildDeviceList();
     EXPECT_FALSE(harness.request(client, R"({"PS_ID":"DEVICELIST"})"));
     EXPECT_TRUE(TraceCapture::contains(traces.take(), 2, "Device Info Error : "));

@@ -45,11 +45,11 @@ host::ParameterSpec itemParameter(std::string name, int32_t propType,
 
 host::UnitSpec stationUnit(std::string name, std::vector<host::ParameterSpec> parameters) {
     host::UnitSpec unit;
-    unit.PinKind = 2;
-    unit.StationName = std::move(name);
-    unit.DeviceName = "PLC";
-    unit.Info = "Model";
-    unit.Parameters = std::move(parameters);
+    unit.pinKind = 2;
+    unit.stationName = std::move(name);
+    unit.deviceName = "PLC";
+    unit.info = "Model";
+    unit.parameters = std::move(parameters);
     return unit;
 }
 

@@ -16,13 +16,13 @@ namespace {
 
 host::IoNode tagNode(std::string name, int32_t sigType = kelvane::stNumeric, int32_t decimals = 2) {
     host::TagSpec tag;
-    tag.Name = name;
-    tag.SigType = sigType;
-    tag.Decimals = decimals;
-    tag.Unit = "bar";
-    tag.Description = "Pressure " + name;
-    tag.RW = 1;
-    tag.DataType = 4;
+    tag.name = name;
+    tag.sigType = sigType;
+    tag.decimals = decimals;
+    tag.unit = "bar";
+    tag.description = "Pressure " + name;
+    tag.rw = 1;
+    tag.dataType = 4;
     return {name, tag, {}};
 }
 
@@ -41,19 +41,19 @@ class CoreIo : public ::testing::Test {
             tree.push_back(tagNode("T" + std::to_string(i)));
         }
         host::IoNode list = tagNode("MODE", kelvane::stList);
-        list.Tag->Values = {{"Off", 0}, {"Manual", 1}, {"Auto", 2}};
+        list.tag->values = {{"Off", 0}, {"Manual", 1}, {"Auto", 2}};
         tree.push_back(list);
         tree.push_back(tagNode("MSG", kelvane::stText));
-        tree.front().Tag->Guid = kelvane::TGuid{
+        tree.front().tag->guid = kelvane::TGuid{
             0x1234ABCD, 0x0102, 0xA0B0, {0xDE, 0xAD, 0xBE, 0xEF, 0x00, 0x11, 0x22, 0x33}};
         records = std::make_unique<host::IoRecords>(tree);
-        for (const auto& tag : records->Tags()) {
-            harness.ioMap().add(tag.Record);
+        for (const auto& tag : records->tags()) {
+            harness.ioMap().add(tag.record);
         }
         client = harness.connect();
     }
 
-    kelvane::TIOList& record(int i) { return *records->Tags()[i].Record; }
+    kelvane::TIOList& record(int i) { return *records->tags()[i].record; }
 
     CoreHarness harness;
     std::vector<host::IoNode> tree;
@@ -183,8 +183,8 @@ TEST_F(CoreIo, AnswersAreCutToTheirBounds) {
         limits.maxOutputBacklog = each.maxOutputBacklog;
         limits.maxDaqDataIndexes = each.maxDaqDataIndexes;
         CoreHarness bounded(limits);
-        for (const auto& tag : records->Tags()) {
-            bounded.ioMap().add(tag.Record);
+        for (const auto& tag : records->tags()) {
+            bounded.ioMap().add(tag.record);
         }
         const auto cut = bounded.request(bounded.connect(), each.request);
         const auto whole = harness.request(client, each.request);
@@ -237,14 +237,14 @@ TEST_F(CoreIo, DataEntriesFollowTheMapAndTheDaqRun) {
     EXPECT_EQ(unitOfEntry(), R"("UNIT":"mbar")");
 
     std::vector<host::IoNode> otherTree{tagNode("OTHER")};
-    otherTree[0].Tag->Unit = "kPa";
+    otherTree[0].tag->unit = "kPa";
     host::IoRecords other(otherTree);
     harness.ioMap().clear();
-    harness.ioMap().add(other.Tags()[0].Record);
+    harness.ioMap().add(other.tags()[0].record);
     EXPECT_EQ(unitOfEntry(), R"("UNIT":"kPa")");
 
     const std::u16string quoted = u"kPa \"g\"";
-    other.Tags()[0].Record->Unit = quoted.c_str();
+    other.tags()[0].record->Unit = quoted.c_str();
     harness.setDaqRunning(true);
     EXPECT_EQ(unitOfEntry(), R"("UNIT":"kPa \"g\"")");
 

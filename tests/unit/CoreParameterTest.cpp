@@ -39,37 +39,37 @@ const std::string kDenied = R"({"PS_ID":true,"RESULT":"FAILED","RESULT":"-2"})";
 std::vector<host::ParameterSpec> parameters() {
     std::vector<host::ParameterSpec> list;
     list.push_back(textParameter("Setpoint", 0, "12.5"));  // 0
-    list.back().UnitText = "bar";
+    list.back().unitText = "bar";
     list.push_back(textParameter("Hidden", 1, "h"));                     // 1
     list.push_back(itemParameter("Mode", 2, {"Off", "On", "Auto"}, 1));  // 2: its own group
     list.push_back(textParameter("Limit", 3, "5"));                      // 3
-    list.back().Range = host::ParamRangeSpec{true, 2.5, 10, 3};
-    list.back().Enabled = false;
+    list.back().range = host::ParamRangeSpec{true, 2.5, 10, 3};
+    list.back().enabled = false;
     list.push_back(textParameter("Secret", 6, "s"));  // 4
     list.push_back(textParameter("Odd", 20, "o"));    // 5
     list.push_back(textParameter("Speed", 11, "7"));  // 6: range not valid
-    list.back().Range = host::ParamRangeSpec{false, 0, 1, 1};
+    list.back().range = host::ParamRangeSpec{false, 0, 1, 1};
     list.push_back(itemParameter("Ramp", 9, {"Slow", "Fast"}, 0));  // 7: grouped under 0
-    list.back().Group = {host::GroupAnswer::Given, 0};
-    list.back().Range = host::ParamRangeSpec{true, -1, 1, 0};
+    list.back().group = {host::GroupAnswer::Given, 0};
+    list.back().range = host::ParamRangeSpec{true, -1, 1, 0};
     list.push_back(textParameter("Free", 0, "f"));  // 8: the unit ignores the group query
-    list.back().Group = {host::GroupAnswer::Ignore, 0};
+    list.back().group = {host::GroupAnswer::Ignore, 0};
     list.push_back(textParameter("Loose", 0, "l"));  // 9: no group
-    list.back().Group = {host::GroupAnswer::Given, -1};
+    list.back().group = {host::GroupAnswer::Given, -1};
     list.push_back(textParameter("Fragile", 13, "x"));  // 10: its writer raises
-    list.back().Writer = host::WriterMode::Raises;
+    list.back().writer = host::WriterMode::Raises;
     list.push_back(textParameter("Fixed", 14, "y"));  // 11: no writer
-    list.back().Writer = host::WriterMode::None;
+    list.back().writer = host::WriterMode::None;
     list.push_back(itemParameter("Empty", 4, {}, 0));  // 12: no items to choose
     return list;
 }
 
 std::vector<host::UnitSpec> systemTree() {
     host::UnitSpec ethernet;
-    ethernet.Kind = host::UnitKind::Interface;
-    ethernet.PinKind = 1;
-    ethernet.Info = "Ethernet";
-    ethernet.Children = {stationUnit("ST1", parameters()),
+    ethernet.kind = host::UnitKind::Interface;
+    ethernet.pinKind = 1;
+    ethernet.info = "Ethernet";
+    ethernet.children = {stationUnit("ST1", parameters()),
                          stationUnit("ST2", {textParameter("Other", 0, "o")})};
     return {ethernet};
 }
@@ -78,12 +78,12 @@ class CoreParameters : public ::testing::Test {
   protected:
     CoreParameters() : tree(systemTree()), system(tree) {
         harness.installLogin();
-        harness.core().setSystemTree(&system.Tree());
+        harness.core().setSystemTree(&system.tree());
         harness.core().rebuildDeviceList();
         client = harness.connect();
     }
 
-    host::UnitPinz& unit(const char* station) { return *system.Find(station)->Pinz; }
+    host::UnitPinz& unit(const char* station) { return *system.find(station)->pinz; }
     void selectAs(const std::shared_ptr<MemoryConnection>& connection, const char* user) {
         ASSERT_TRUE(harness.request(connection, selectRequest("ST1")));
         ASSERT_EQ(harness.request(connection, loginRequest(user, user)),
@@ -109,12 +109,12 @@ TEST_F(CoreParameters, ListCountSelectsAUnitForThisConnectionOnly) {
          R"({"PARAMNAME":true,"PROPTYPE":0,"VALUE":"12.5bar","ENABLE":true,"PARAMETERTYPE":true,"PARAMINDEX":"0"}]})"},
     };
     expectExchanges(harness, client, exchanges);
-    EXPECT_EQ(unit("ST1").Calls().Selects, 1);  // once, however often it is asked for
+    EXPECT_EQ(unit("ST1").calls().selects, 1);  // once, however often it is asked for
 
     auto other = harness.connect();
     EXPECT_EQ(harness.request(other, selectRequest("ST2")),
               R"({"PS_ID":true,"STATE":1,"PARAMREAD":true,"COUNT":1})");
-    EXPECT_EQ(unit("ST2").Calls().Selects, 1);
+    EXPECT_EQ(unit("ST2").calls().selects, 1);
     EXPECT_EQ(harness.request(client, R"({"PS_ID":"PARAMETERLISTCOUNT"})"), st1);
     // A connection that has selected nothing gets nothing.
     const Exchange unselected[] = {
@@ -162,9 +162,9 @@ TEST_F(CoreParameters, ListAndDetailAnswers) {
         {R"({"PS_ID":"DAQPERMISSION"})", std::nullopt},
     };
     expectExchanges(harness, client, exchanges);
-    host::UnitCalls calls = unit("ST1").Calls();
-    EXPECT_EQ(calls.RangeQueries, 3);
-    EXPECT_EQ(calls.GroupQueries, 4);
+    host::UnitCalls calls = unit("ST1").calls();
+    EXPECT_EQ(calls.rangeQueries, 3);
+    EXPECT_EQ(calls.groupQueries, 4);
     TraceCapture traces;
     EXPECT_FALSE(harness.request(client, detailRequest("13")));
     EXPECT_TRUE(TraceCapture::contains(traces.take(), 2,
@@ -175,12 +175,12 @@ TEST_F(CoreParameters, ListAndDetailAnswers) {
         EXPECT_FALSE(harness.request(client, detailRequest(index))) << index;
     }
     EXPECT_FALSE(harness.request(client, R"({"PS_ID":"PARAMETERDETAIL"})"));
-    EXPECT_EQ(unit("ST1").Calls().GroupQueries, 4);
+    EXPECT_EQ(unit("ST1").calls().groupQueries, 4);
 }
 
 TEST_F(CoreParameters, UnitThatIsNotConnectedListsNothingAndTakesNoWrite) {
     selectAs(client, "admin");
-    *system.Find("ST1")->ConnectState = 0;
+    *system.find("ST1")->connectState = 0;
     const Exchange exchanges[] = {
         {R"({"PS_ID":"PARAMETERLIST","LIST_SIZE":"5"})",
          R"({"PS_ID":true,"STATE":0,"PARAMREAD":true})"},
@@ -188,8 +188,8 @@ TEST_F(CoreParameters, UnitThatIsNotConnectedListsNothingAndTakesNoWrite) {
         {writeRequest(2, "2"), kFailed},
     };
     expectExchanges(harness, client, exchanges);
-    EXPECT_EQ(unit("ST1").Calls().Writes, 0);
-    EXPECT_EQ(unit("ST1").Calls().PropertyChanges, 0);
+    EXPECT_EQ(unit("ST1").calls().writes, 0);
+    EXPECT_EQ(unit("ST1").calls().propertyChanges, 0);
 }
 
 TEST_F(CoreParameters, DaqStatusTexts) {
@@ -210,13 +210,13 @@ TEST_F(CoreParameters, WritePermissionBelongsToTheConnectionThatLoggedIn) {
     selectAs(client, "admin");
     selectAs(viewer, "viewer");
     ASSERT_TRUE(harness.request(stranger, selectRequest("ST1")));
-    const host::UnitCalls before = unit("ST1").Calls();
+    const host::UnitCalls before = unit("ST1").calls();
     EXPECT_EQ(harness.request(stranger, writeRequest(0, "42")), kDenied);
     EXPECT_EQ(harness.request(viewer, writeRequest(0, "42")), kDenied);
-    const host::UnitCalls after = unit("ST1").Calls();
-    EXPECT_EQ(after.GroupQueries, before.GroupQueries);
-    EXPECT_EQ(after.WriterQueries, before.WriterQueries);
-    EXPECT_EQ(after.Writes, before.Writes);
+    const host::UnitCalls after = unit("ST1").calls();
+    EXPECT_EQ(after.groupQueries, before.groupQueries);
+    EXPECT_EQ(after.writerQueries, before.writerQueries);
+    EXPECT_EQ(after.writes, before.writes);
     EXPECT_EQ(harness.request(client, writeRequest(0, "7")), kOk);
     harness.request(client, loginRequest("admin", "bad"));
     EXPECT_EQ(harness.request(client, writeRequest(0, "7")), kOk);
@@ -246,19 +246,19 @@ TEST_F(CoreParameters, WritesReachTheWriterWithTheirGroupAndItem) {
         {writeRequest(3, "10"), 3, 9, -1, u"10"},
         {writeRequest(3, "2.5"), 3, 9, -1, u"2.5"},
     };
-    st1.Parameter(3)->Enabled = 1;
+    st1.parameter(3)->Enabled = 1;
     for (const auto& each : cases) {
         EXPECT_EQ(harness.request(client, each.request), kOk) << each.request;
-        EXPECT_EQ(st1.Calls().LastWriteGroup, each.group) << each.request;
-        EXPECT_EQ(st1.Calls().LastWriteItem, each.item) << each.request;
-        EXPECT_EQ(st1.Calls().LastWriteValue, each.stored) << each.request;
-        EXPECT_EQ(kelvane::FieldText(st1.Parameter(each.index)->ValueText), each.stored);
+        EXPECT_EQ(st1.calls().lastWriteGroup, each.group) << each.request;
+        EXPECT_EQ(st1.calls().lastWriteItem, each.item) << each.request;
+        EXPECT_EQ(st1.calls().lastWriteValue, each.stored) << each.request;
+        EXPECT_EQ(kelvane::FieldText(st1.parameter(each.index)->ValueText), each.stored);
     }
     // An item parameter grouped under another one goes to the writer with its item number.
     EXPECT_EQ(harness.request(client, writeRequest(7, "1", 2)), kOk);
-    EXPECT_EQ(st1.Calls().LastWriteGroup, 2);
-    EXPECT_EQ(st1.Calls().LastWriteItem, 1);
-    EXPECT_EQ(st1.Parameter(7)->ItemIndex, 1);
+    EXPECT_EQ(st1.calls().lastWriteGroup, 2);
+    EXPECT_EQ(st1.calls().lastWriteItem, 1);
+    EXPECT_EQ(st1.parameter(7)->ItemIndex, 1);
 }
 
 // Whatever the parameter cannot hold as it was sent, and every write that would not reach the
@@ -266,7 +266,7 @@ TEST_F(CoreParameters, WritesReachTheWriterWithTheirGroupAndItem) {
 TEST_F(CoreParameters, WritesOfWhatCannotBeHeldFailAndChangeNothing) {
     selectAs(client, "admin");
     host::UnitPinz& st1 = unit("ST1");
-    st1.Parameter(3)->Enabled = 1;  // "Limit", 2.500 to 10.000
+    st1.parameter(3)->Enabled = 1;  // "Limit", 2.500 to 10.000
     // No parameter index that is a decimal integer within 32 bits among the unit's 13: these
     // reach no unit at all.
     const char* const badIndexes[] = {
@@ -297,51 +297,51 @@ TEST_F(CoreParameters, WritesOfWhatCannotBeHeldFailAndChangeNothing) {
         R"("PARAMINDEX":11,"VALUE":"x")"};
     std::vector<std::u16string> texts;
     std::vector<int32_t> items;
-    for (int32_t i = 0; i < st1.ParameterCount(); ++i) {
-        texts.emplace_back(kelvane::FieldText(st1.Parameter(i)->ValueText));
-        items.push_back(st1.Parameter(i)->ItemIndex);
+    for (int32_t i = 0; i < st1.parameterCount(); ++i) {
+        texts.emplace_back(kelvane::FieldText(st1.parameter(i)->ValueText));
+        items.push_back(st1.parameter(i)->ItemIndex);
     }
-    const host::UnitCalls before = st1.Calls();
+    const host::UnitCalls before = st1.calls();
     for (const char* members : badIndexes) {
         EXPECT_EQ(harness.request(client, rawWrite(members)), kFailed) << members;
     }
-    EXPECT_EQ(st1.Calls().GroupQueries, before.GroupQueries);
-    EXPECT_EQ(st1.Calls().WriterQueries, before.WriterQueries);
+    EXPECT_EQ(st1.calls().groupQueries, before.groupQueries);
+    EXPECT_EQ(st1.calls().writerQueries, before.writerQueries);
     for (const char* members : refused) {
         EXPECT_EQ(harness.request(client, rawWrite(members)), kFailed) << members;
     }
-    st1.Parameter(3)->Enabled = 0;  // a disabled parameter takes nothing either
+    st1.parameter(3)->Enabled = 0;  // a disabled parameter takes nothing either
     EXPECT_EQ(harness.request(client, writeRequest(3, "5")), kFailed);
 
-    const host::UnitCalls after = st1.Calls();
-    EXPECT_EQ(after.Writes, before.Writes);
-    EXPECT_EQ(after.PropertyChanges, before.PropertyChanges);
-    for (int32_t i = 0; i < st1.ParameterCount(); ++i) {
-        EXPECT_EQ(kelvane::FieldText(st1.Parameter(i)->ValueText), texts[i]) << i;
-        EXPECT_EQ(st1.Parameter(i)->ItemIndex, items[i]) << i;
+    const host::UnitCalls after = st1.calls();
+    EXPECT_EQ(after.writes, before.writes);
+    EXPECT_EQ(after.propertyChanges, before.propertyChanges);
+    for (int32_t i = 0; i < st1.parameterCount(); ++i) {
+        EXPECT_EQ(kelvane::FieldText(st1.parameter(i)->ValueText), texts[i]) << i;
+        EXPECT_EQ(st1.parameter(i)->ItemIndex, items[i]) << i;
     }
 }
 
 TEST_F(CoreParameters, ItemShortcutChangesTheRecordAndTellsTheUnit) {
     selectAs(client, "admin");
     host::UnitPinz& st1 = unit("ST1");
-    const host::UnitCalls before = st1.Calls();
+    const host::UnitCalls before = st1.calls();
     EXPECT_EQ(harness.request(client, writeRequest(2, "2")), kOk);
-    host::UnitCalls after = st1.Calls();
-    EXPECT_EQ(st1.Parameter(2)->ItemIndex, 2);
-    EXPECT_EQ(after.PropertyChanges, before.PropertyChanges + 1);
-    EXPECT_EQ(after.LastChangeIndex, 2);
-    EXPECT_EQ(after.LastChangeType, kelvane::pcValueChanged);
-    EXPECT_EQ(after.LastChangeRecord, st1.Parameter(2));
-    EXPECT_EQ(after.WriterQueries, before.WriterQueries);
+    host::UnitCalls after = st1.calls();
+    EXPECT_EQ(st1.parameter(2)->ItemIndex, 2);
+    EXPECT_EQ(after.propertyChanges, before.propertyChanges + 1);
+    EXPECT_EQ(after.lastChangeIndex, 2);
+    EXPECT_EQ(after.lastChangeType, kelvane::pcValueChanged);
+    EXPECT_EQ(after.lastChangeRecord, st1.parameter(2));
+    EXPECT_EQ(after.writerQueries, before.writerQueries);
 
     // The current item number again goes through the writer.
     EXPECT_EQ(harness.request(client, writeRequest(2, "2", 5)), kOk);
-    after = st1.Calls();
-    EXPECT_EQ(after.PropertyChanges, before.PropertyChanges + 1);
-    EXPECT_EQ(after.WriterQueries, before.WriterQueries + 1);
-    EXPECT_EQ(after.LastWriteItem, 2);
-    EXPECT_EQ(after.LastWriteGroup, 5);
+    after = st1.calls();
+    EXPECT_EQ(after.propertyChanges, before.propertyChanges + 1);
+    EXPECT_EQ(after.writerQueries, before.writerQueries + 1);
+    EXPECT_EQ(after.lastWriteItem, 2);
+    EXPECT_EQ(after.lastWriteGroup, 5);
 }
 
 TEST_F(CoreParameters, EachFailedWriteTracesItsReason) {
@@ -403,7 +403,7 @@ class BareUnit final : public kelvane::TPinzBase {
 
 TEST_F(CoreParameters, UnitWithoutParameterListCountsNone) {
     BareUnit bare;
-    system.Find("ST2")->Data->Pinz = &bare;
+    system.find("ST2")->data->Pinz = &bare;
     harness.core().rebuildDeviceList();
     harness.request(client, loginRequest("admin", "admin"));
     EXPECT_EQ(harness.request(client, selectRequest("ST2")),
