@@ -20,46 +20,30 @@ BenchOptions parse(const std::string& commandLine) {
     return options;
 }
 
-TEST(DaqbenchOptions, DefaultsGiveOneClosedLoopConnectionSendingAlive) {
-    const BenchOptions options = parse("");
-    EXPECT_EQ(options.host, "127.0.0.1");
-    EXPECT_EQ(options.port, 5050);
-    EXPECT_EQ(options.connections, 1);
-    EXPECT_EQ(options.threads, 1);
-    EXPECT_EQ(options.mode(), LoadMode::Closed);
-    ASSERT_EQ(options.mix.size(), 1u);
-    EXPECT_EQ(options.mix[0].kind, RequestKind::Alive);
-    EXPECT_EQ(options.mix[0].weight, 1);
-}
-
-TEST(DaqbenchOptions, MixHostModesAndThreadClamp) {
-    BenchOptions options =
-        parse("-h 10.1.2.3 -p 6000 -c 16 -t 4 -r daq_data:3 -r ALIVE -k 100 -d 2.5 -n 1000");
-    EXPECT_EQ(options.host, "10.1.2.3");  // -h is the host, not the help
-    EXPECT_EQ(options.port, 6000);
-    EXPECT_EQ(options.threads, 4);
-    EXPECT_EQ(options.indexes, 100);
-    EXPECT_DOUBLE_EQ(options.durationSeconds, 2.5);
-    EXPECT_EQ(options.maxRequests, 1000u);
-    ASSERT_EQ(options.mix.size(), 2u);
-    EXPECT_EQ(options.mix[0].kind, RequestKind::DaqData);
-    EXPECT_EQ(options.mix[0].weight, 3);
-    EXPECT_EQ(options.mix[1].kind, RequestKind::Alive);
-
-    EXPECT_EQ(parse("-c 2 -t 8").threads, 2);  // never more threads than connections
-    EXPECT_EQ(parse("--rate 1000 -c 10").mode(), LoadMode::Open);
-    EXPECT_EQ(parse("--idle -c 1000").mode(), LoadMode::Idle);
-    EXPECT_EQ(parse("-r login -u admin -P admin").mix[0].kind, RequestKind::Login);
-    EXPECT_TRUE(parse("--login-first -u viewer").loginFirst);
-    EXPECT_EQ(parse("--stuck -r daq_data -k 1000").mode(), LoadMode::Stuck);
-    const BenchOptions endless = parse("--endless-frame --chunk-bytes 512 --chunk-interval 20");
-    EXPECT_EQ(endless.mode(), LoadMode::Endless);
-    EXPECT_EQ(endless.chunkBytes, 512);
-    EXPECT_EQ(endless.chunkIntervalMs, 20);
-    const BenchOptions storm = parse("--storm -c 200 --hold 0 --cycle 100 --login-first -u a");
-    EXPECT_EQ(storm.mode(), LoadMode::Storm);
-    EXPECT_EQ(storm.holdMs, 0);
-    EXPECT_EQ(storm.cycleMs, 100);
+TEST(DaqbenchOptions, ModesMixAndThreads) {
+    const struct {
+        const char* line;
+        LoadMode mode;
+        int threads;
+        RequestKind firstKind;
+    } rows[] = {
+        {"", LoadMode::Closed, 1, RequestKind::Alive},
+        {"-c 16 -t 4 -r daq_data:3 -r ALIVE", LoadMode::Closed, 4, RequestKind::DaqData},
+        {"-c 2 -t 8", LoadMode::Closed, 2, RequestKind::Alive},  // no more than connections
+        {"--rate 1000 -c 10", LoadMode::Open, 1, RequestKind::Alive},
+        {"--idle -c 1000", LoadMode::Idle, 1, RequestKind::Alive},
+        {"-r login -u admin -P admin", LoadMode::Closed, 1, RequestKind::Login},
+        {"--stuck -r daq_data -k 1000", LoadMode::Stuck, 1, RequestKind::DaqData},
+        {"--endless-frame --chunk-bytes 512", LoadMode::Endless, 1, RequestKind::Alive},
+        {"--storm -c 200 --hold 0 --login-first -u a", LoadMode::Storm, 1, RequestKind::Alive},
+    };
+    for (const auto& row : rows) {
+        const BenchOptions options = parse(row.line);
+        EXPECT_EQ(options.mode(), row.mode) << row.line;
+        EXPECT_EQ(options.threads, row.threads) << row.line;
+        EXPECT_EQ(options.mix.at(0).kind, row.firstKind) << row.line;
+    }
+    EXPECT_EQ(parse("-h 10.1.2.3").host, "10.1.2.3");  // -h is the host, not the help
 }
 
 TEST(DaqbenchOptions, RefusesWhatCannotRun) {

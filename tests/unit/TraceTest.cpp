@@ -3,7 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
+#include <barrier>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -11,7 +11,6 @@
 #include <filesystem>
 #include <functional>
 #include <future>
-#include <latch>
 #include <ostream>
 #include <string>
 #include <thread>
@@ -35,130 +34,97 @@ class TraceChannelTest : public ::testing::Test {
     TraceSocketDirectory directory;
 };
 
-TEST_F(TraceChannelTest, LocationIsSentOnceWithTheNextMessage) {
-    TraceReceiver viewer(directory.socketPath());
-
-    daq::setTraceLocation(522, "SetDAQRun", "FormTray");
-    daq::trace(daq::kTraceError, "TCPIP Server ReadMap fail! : IONum=%d", 0);
-    daq::trace(daq::kTraceInfo, "daqlist map : %d", 3);
-    daq::setTraceLocation(0, "ignored", "ignored");
-    daq::trace(daq::kTraceInfo, "%s", "no location | bars kept");
-
-    EXPECT_EQ(viewer.next(), datagram("TCPIP Server ReadMap fail! : IONum=0" +
-                                      locationSuffix(2, 522, "SetDAQRun", "FormTray")));
-    EXPECT_EQ(viewer.next(), datagram("daqlist map : 3"));
-    EXPECT_EQ(viewer.next(), datagram("no location | bars kept"));
-}
-
-TEST_F(TraceChannelTest, MacroReportsItsOwnLine) {
-    TraceReceiver viewer(directory.socketPath());
-
-    const int line = __LINE__ + 1;
-    DAQ_TRACE(daq::kTraceError, "open_Server", "FormTray", "TCP/IP Server : active error [%s]",
-              "busy");
-
-    EXPECT_EQ(viewer.next(), datagram("TCP/IP Server : active error [busy]" +
-                                      locationSuffix(2, line, "open_Server", "FormTray")));
-}
-
-TEST_F(TraceChannelTest, LongNamesAreCutToTheirFields) {
-    TraceReceiver viewer(directory.socketPath());
-    const std::string function(300, 'f');
-    const std::string file(250, 'F');
-
-    daq::setTraceLocation(7, function.c_str(), file.c_str());
-    daq::trace(daq::kTraceInfo, "x");
-
-    EXPECT_EQ(viewer.next(),
-              datagram("x" + locationSuffix(0, 7, std::string(daq::kTraceNameLimit, 'f'),
-                                            std::string(daq::kTraceNameLimit, 'F'))));
-}
-
-TEST_F(TraceChannelTest, SuffixOverwritesTheEndOfATextAtTheLimit) {
-    TraceReceiver viewer(directory.socketPath());
-    const std::string text(daq::kTraceMessageLimit, 'a');
-    const std::string location = locationSuffix(2, 9, "IdTCPServer1Execute", "FormTray");
-
-    daq::setTraceLocation(9, "IdTCPServer1Execute", "FormTray");
-    daq::trace(daq::kTraceError, "%s", text.c_str());
-
-    const std::string expected(daq::kTraceMessageLimit - location.size(), 'a');
-    EXPECT_EQ(viewer.next(), datagram(expected + location));
-}
-
-TEST_F(TraceChannelTest, LongTextsAreCutOnACharacterBoundary) {
-    TraceReceiver viewer(directory.socketPath());
-    const std::string ascii(daq::kTraceMessageLimit + 5000, 'b');
+// What the viewer receives for what is traced: the location goes with the next message only,
+// names are cut to their fields, and a long text is cut on a character boundary, the suffix
+// overwriting its end.
+TEST_F(TraceChannelTest, MessagesCarryTheirLocationAndAreCutToTheLimits) {
+    const std::string longName(300, 'f');
+    const std::string full(daq::kTraceMessageLimit, 'a');
     // "é" is two bytes; after the odd first byte the limit falls inside one.
     std::string accented = "x";
     for (std::size_t i = 0; i < daq::kTraceMessageLimit / 2 + 10; ++i) {
         accented += "\xc3\xa9";
     }
-
-    daq::trace(daq::kTraceInfo, "%s", ascii.c_str());
-    daq::trace(daq::kTraceInfo, "%s", accented.c_str());
-    daq::setTraceLocation(4, "f", "g");
-    daq::trace(daq::kTraceInfo, "%s", accented.c_str());
-
-    EXPECT_EQ(viewer.next(), datagram(std::string(daq::kTraceMessageLimit, 'b')));
-    EXPECT_EQ(viewer.next(), datagram(accented.substr(0, daq::kTraceMessageLimit - 1)));
-    const std::string location = locationSuffix(0, 4, "f", "g");
-    // 1 + 2n bytes of text before the suffix, as many as fit.
-    const std::size_t textBytes = (daq::kTraceMessageLimit - location.size() - 1) / 2 * 2 + 1;
-    EXPECT_EQ(viewer.next(), datagram(accented.substr(0, textBytes) + location));
-}
-
-TEST_F(TraceChannelTest, ViewerStartedLaterGetsTheNextMessage) {
-    daq::trace(daq::kTraceInfo, "nobody listens");
-    daq::trace(daq::kTraceInfo, "still nobody");
-
+    const std::string shortSuffix = locationSuffix(0, 4, "f", "g");
+    const int macroLine = __LINE__ + 17;  // the DAQ_TRACE line below
+    struct Row {
+        const char* what;
+        std::function<void()> send;
+        std::vector<std::string> received;
+    };
+    const Row rows[] = {
+        {"location once",
+         [] {
+             daq::setTraceLocation(522, "SetDAQRun", "FormTray");
+             daq::trace(daq::kTraceError, "ReadMap fail! : IONum=%d", 0);
+             daq::trace(daq::kTraceInfo, "%s", "no location | bars kept");
+         },
+         {"ReadMap fail! : IONum=0" + locationSuffix(2, 522, "SetDAQRun", "FormTray"),
+          "no location | bars kept"}},
+        {"macro",
+         [] {
+             DAQ_TRACE(daq::kTraceError, "open_Server", "FormTray", "active error [%s]", "busy");
+         },
+         {"active error [busy]" + locationSuffix(2, macroLine, "open_Server", "FormTray")}},
+        {"line 0 is no location",
+         [] {
+             daq::setTraceLocation(0, "ignored", "ignored");
+             daq::trace(daq::kTraceInfo, "bare");
+         },
+         {"bare"}},
+        {"long names",
+         [&] {
+             daq::setTraceLocation(7, longName.c_str(), std::string(250, 'F').c_str());
+             daq::trace(daq::kTraceInfo, "x");
+         },
+         {"x" + locationSuffix(0, 7, std::string(daq::kTraceNameLimit, 'f'),
+                               std::string(daq::kTraceNameLimit, 'F'))}},
+        {"suffix over a full text",
+         [&] {
+             daq::setTraceLocation(9, "IdTCPServer1Execute", "FormTray");
+             daq::trace(daq::kTraceError, "%s", full.c_str());
+         },
+         {full.substr(0, daq::kTraceMessageLimit -
+                             locationSuffix(2, 9, "IdTCPServer1Execute", "FormTray").size()) +
+          locationSuffix(2, 9, "IdTCPServer1Execute", "FormTray")}},
+        {"long texts",
+         [&] {
+             daq::trace(daq::kTraceInfo, "%s", (full + std::string(5000, 'a')).c_str());
+             daq::trace(daq::kTraceInfo, "%s", accented.c_str());
+             daq::setTraceLocation(4, "f", "g");
+             daq::trace(daq::kTraceInfo, "%s", accented.c_str());
+         },
+         // 1 + 2n bytes of text before the suffix, as many as fit.
+         {full, accented.substr(0, daq::kTraceMessageLimit - 1),
+          accented.substr(0, (daq::kTraceMessageLimit - shortSuffix.size() - 1) / 2 * 2 + 1) +
+              shortSuffix}},
+    };
     TraceReceiver viewer(directory.socketPath());
-    daq::trace(daq::kTraceInfo, "found");
-
-    EXPECT_EQ(viewer.next(), datagram("found"));
-    EXPECT_EQ(viewer.next(100ms), std::nullopt);
-}
-
-TEST_F(TraceChannelTest, RestartedViewerGetsTheNextMessage) {
-    auto first = std::make_unique<TraceReceiver>(directory.socketPath());
-    daq::trace(daq::kTraceInfo, "one");
-    ASSERT_EQ(first->next(), datagram("one"));
-
-    // Restarted at once: the next message reaches the new viewer.
-    first.reset();
-    TraceReceiver second(directory.socketPath());
-    daq::trace(daq::kTraceInfo, "two");
-    ASSERT_EQ(second.next(), datagram("two"));
-
-    // Killed, leaving its socket file; the replacement removes the file and binds again.
-    second.close(false);
-    daq::trace(daq::kTraceInfo, "lost");
-    unlink(directory.socketPath().c_str());
-    TraceReceiver third(directory.socketPath());
-    daq::trace(daq::kTraceInfo, "three");
-    EXPECT_EQ(third.next(), datagram("three"));
-    EXPECT_EQ(third.next(100ms), std::nullopt);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        row.send();
+        for (const std::string& message : row.received) {
+            EXPECT_EQ(viewer.next(), datagram(message));
+        }
+    }
 }
 
 TEST_F(TraceChannelTest, FullViewerDropsMessagesWithoutBlockingAndIsKept) {
     TraceReceiver viewer(directory.socketPath());
     viewer.setReceiveBuffer(1);
     constexpr int kMessages = 1000;
-
     auto sending = std::async(std::launch::async, [] {
         for (int i = 0; i < kMessages; ++i) {
             daq::trace(daq::kTraceInfo, "flood %d", i);
         }
     });
     ASSERT_EQ(sending.wait_for(10s), std::future_status::ready);
-
     int received = 0;
-    while (received <= kMessages && viewer.next(100ms)) {
+    while (received <= kMessages && viewer.next(20ms)) {
         ++received;
     }
     EXPECT_GT(received, 0);
     EXPECT_LT(received, kMessages);
-
     daq::trace(daq::kTraceInfo, "after the flood");
     EXPECT_EQ(viewer.next(), datagram("after the flood"));
 }
@@ -167,7 +133,6 @@ TEST_F(TraceChannelTest, CallerErrnoIsKept) {
     errno = EILSEQ;
     daq::trace(daq::kTraceInfo, "no viewer");
     EXPECT_EQ(errno, EILSEQ);
-
     TraceReceiver viewer(directory.socketPath());
     viewer.setReceiveBuffer(1);
     // Enough to fill the viewer's queue, so the last sends fail with EAGAIN.
@@ -177,47 +142,26 @@ TEST_F(TraceChannelTest, CallerErrnoIsKept) {
         daq::trace(daq::kTraceInfo, "message %d", i);
         ASSERT_EQ(errno, EILSEQ) << "message " << i;
     }
-    EXPECT_TRUE(viewer.next().has_value());
 }
 
-TEST_F(TraceChannelTest, EachThreadSendsItsOwnLocation) {
-    TraceReceiver viewer(directory.socketPath());
-    std::latch bothLocated(2);
-    auto tracer = [&](int id) {
-        const std::string name = "op" + std::to_string(id);
-        daq::setTraceLocation(100 + id, name.c_str(), "FormTray");
-        bothLocated.arrive_and_wait();
-        daq::trace(daq::kTraceInfo, "thread %d", id);
-    };
-    std::thread first(tracer, 1);
-    std::thread second(tracer, 2);
-    first.join();
-    second.join();
-
-    std::vector<std::string> messages;
-    for (int i = 0; i < 2; ++i) {
-        messages.push_back(viewer.next().value_or(""));
-    }
-    std::sort(messages.begin(), messages.end());
-    EXPECT_EQ(messages[0], datagram("thread 1" + locationSuffix(0, 101, "op1", "FormTray")));
-    EXPECT_EQ(messages[1], datagram("thread 2" + locationSuffix(0, 102, "op2", "FormTray")));
-}
-
-TEST_F(TraceChannelTest, ConcurrentTracesArriveWhole) {
+// Threads that set their locations at the same time and then trace: each message arrives whole
+// with its own thread's location.
+TEST_F(TraceChannelTest, ConcurrentTracesArriveWholeWithTheirThreadsLocation) {
     TraceReceiver viewer(directory.socketPath());
     constexpr int kThreads = 4;
-    constexpr int kPerThread = 200;
+    constexpr int kPerThread = 50;
+    std::barrier located(kThreads);
     std::vector<std::thread> tracers;
     for (int t = 0; t < kThreads; ++t) {
-        tracers.emplace_back([t] {
+        tracers.emplace_back([t, &located] {
             const std::string name = "op" + std::to_string(t);
             for (int i = 0; i < kPerThread; ++i) {
                 daq::setTraceLocation(t + 1, name.c_str(), "FormTray");
+                located.arrive_and_wait();
                 daq::trace(daq::kTraceInfo, "%d:%d", t, i);
             }
         });
     }
-
     int received = 0;
     while (received < kThreads * kPerThread) {
         const std::optional<std::string> message = viewer.next(200ms);
@@ -279,7 +223,7 @@ TEST_P(RefusedPlaceTest, GetsNoMessage) {
     }
 
     daq::trace(daq::kTraceInfo, "refused");
-    EXPECT_EQ(viewer.next(100ms), std::nullopt);
+    EXPECT_EQ(viewer.next(20ms), std::nullopt);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -17,7 +17,6 @@
 
 #include "tests/unit/TraceReceiver.h"
 #include "trace/Trace.h"
-#include "trace/ViewerGeneration.h"
 
 extern char** environ;
 
@@ -139,7 +138,7 @@ class ViewerProcess {
 class TraceViewerProgramTest : public ::testing::Test {
   protected:
     // Starts a viewer on the channel's socket and waits until it listens.
-    std::unique_ptr<ViewerProcess> startViewer(std::vector<std::string> arguments = {}) {
+    std::unique_ptr<ViewerProcess> startViewer(std::vector<std::string> arguments) {
         arguments.insert(arguments.begin(), {"--socket", directory.socketPath()});
         auto viewer = std::make_unique<ViewerProcess>(arguments);
         EXPECT_EQ(viewer->errorLine(), "trace-viewer: listening on " + directory.socketPath());
@@ -149,64 +148,39 @@ class TraceViewerProgramTest : public ::testing::Test {
     TraceSocketDirectory directory;
 };
 
-TEST_F(TraceViewerProgramTest, PrintsMessagesAndRemovesItsSocketWhenTerminated) {
-    auto viewer = startViewer();
-
-    const int line = __LINE__ + 1;
-    DAQ_TRACE(daq::kTraceError, "open_Server", "FormTray", "TCP/IP Server : active error [%s]",
-              "busy");
-    daq::trace(daq::kTraceInfo, "daqlist map : %d", 3);
-
-    const std::regex located(R"(\d\d:\d\d:\d\d\.\d\d\d  )" + senderHex() +
-                             R"( +error    open_Server  FormTray:)" + std::to_string(line) +
-                             R"(  TCP/IP Server : active error \[busy\])");
-    const std::regex bare(R"(\d\d:\d\d:\d\d\.\d\d\d  daqlist map : 3)");
-    EXPECT_TRUE(std::regex_match(viewer->outputLine().value_or(""), located));
-    EXPECT_TRUE(std::regex_match(viewer->outputLine().value_or(""), bare));
-
-    EXPECT_EQ(viewer->stop(SIGTERM), 0);
-    EXPECT_FALSE(std::filesystem::exists(directory.socketPath()));
-}
-
-TEST_F(TraceViewerProgramTest, ShowsOnlyTheChosenLevelAndAbove) {
-    auto viewer = startViewer({"--level", "2"});
-
-    DAQ_TRACE(daq::kTraceInfo, "getClientIndex", "FormTray", "DAQ Server getClientIndex : %d/%d", 0,
-              1);
-    daq::trace(daq::kTraceInfo, "bare text counts as information");
-    DAQ_TRACE(daq::kTraceError, "SetDAQRun", "FormTray", "TCPIP Server ReadMap fail! : IONum=%d",
-              0);
-
-    const std::string line = viewer->outputLine().value_or("");
-    EXPECT_TRUE(line.ends_with("TCPIP Server ReadMap fail! : IONum=0")) << line;
-    EXPECT_EQ(viewer->stop(SIGINT), 0);
-}
-
-TEST_F(TraceViewerProgramTest, RawPrintsTheBytesAsReceived) {
-    auto viewer = startViewer({"--raw"});
-
-    daq::setTraceLocation(12, "sendData", "FormTray");
-    daq::trace(daq::kTraceError, "tcp server send error : %s", "Broken pipe | peer gone");
-
-    const std::string expected = "tcp server send error : Broken pipe | peer gone" +
-                                 locationSuffix(2, 12, "sendData", "FormTray") + '\0' + '\n';
-    EXPECT_EQ(viewer->outputBytes(expected.size()), expected);
-    EXPECT_EQ(viewer->stop(SIGTERM), 0);
-}
-
-TEST_F(TraceViewerProgramTest, ReplacesAStaleSocketButNotALiveViewer) {
+// A viewer replaces a stale socket, keeps a second viewer off its own, shows the chosen level
+// and above, and removes its socket when terminated; the next one, started in raw mode, is found
+// through the generation file.
+TEST_F(TraceViewerProgramTest, ShowsWhatTheChannelSendsAndHandsTheSocketOn) {
     TraceReceiver killed(directory.socketPath());
     killed.close(false);
-
-    auto viewer = startViewer();
+    auto viewer = startViewer({"--level", "2"});
     ViewerProcess second({"--socket", directory.socketPath()});
     EXPECT_EQ(second.errorLine(),
               "trace-viewer: another trace viewer listens on " + directory.socketPath());
     EXPECT_EQ(second.stop(0), 1);
 
-    daq::trace(daq::kTraceInfo, "still here");
-    EXPECT_TRUE(viewer->outputLine().value_or("").ends_with("  still here"));
+    DAQ_TRACE(daq::kTraceInfo, "getClientIndex", "FormTray", "below the level");
+    daq::trace(daq::kTraceInfo, "bare text counts as information");
+    const int line = __LINE__ + 1;
+    DAQ_TRACE(daq::kTraceError, "open_Server", "FormTray", "active error [%s]", "busy");
+    const std::regex located(R"(\d\d:\d\d:\d\d\.\d\d\d  )" + senderHex() +
+                             R"( +error    open_Server  FormTray:)" + std::to_string(line) +
+                             R"(  active error \[busy\])");
+    const std::string shown = viewer->outputLine().value_or("");
+    EXPECT_TRUE(std::regex_match(shown, located)) << shown;
     EXPECT_EQ(viewer->stop(SIGTERM), 0);
+    EXPECT_FALSE(std::filesystem::exists(directory.socketPath()));
+
+    // The channel now waits on the file's counter, which only a viewer that counts itself moves.
+    daq::trace(daq::kTraceInfo, "nobody listens");
+    auto raw = startViewer({"--raw"});
+    daq::setTraceLocation(12, "sendData", "FormTray");
+    daq::trace(daq::kTraceError, "send error : %s", "Broken pipe | peer gone");
+    const std::string expected = "send error : Broken pipe | peer gone" +
+                                 locationSuffix(2, 12, "sendData", "FormTray") + '\0' + '\n';
+    EXPECT_EQ(raw->outputBytes(expected.size()), expected);
+    EXPECT_EQ(raw->stop(SIGINT), 0);
 }
 
 TEST_F(TraceViewerProgramTest, RefusesADirectoryOthersCanWrite) {
@@ -218,23 +192,6 @@ TEST_F(TraceViewerProgramTest, RefusesADirectoryOthersCanWrite) {
                                       " is not a directory of this user that only it can write; "
                                       "senders send no traces there");
     EXPECT_EQ(viewer.stop(0), 1);
-}
-
-TEST_F(TraceViewerProgramTest, RestartedViewerIsFoundThroughItsGenerationFile) {
-    auto first = startViewer();
-    daq::trace(daq::kTraceInfo, "to the first");
-    EXPECT_TRUE(first->outputLine().value_or("").ends_with("  to the first"));
-    EXPECT_EQ(first->stop(SIGTERM), 0);
-    const std::string generation = daq::viewerGenerationPath(directory.socketPath());
-    EXPECT_EQ(std::filesystem::status(generation).permissions(),
-              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
-
-    // The channel now waits on the file's counter, which only a viewer that counts itself moves.
-    daq::trace(daq::kTraceInfo, "nobody listens");
-    auto second = startViewer();
-    daq::trace(daq::kTraceInfo, "to the second");
-    EXPECT_TRUE(second->outputLine().value_or("").ends_with("  to the second"));
-    EXPECT_EQ(second->stop(SIGTERM), 0);
 }
 
 }  // namespace

@@ -4,9 +4,9 @@
 #include <chrono>
 #include <string>
 
-#include "tests/unit/TraceReceiver.h"
 #include "tools/trace-viewer/TraceLine.h"
 #include "tools/trace-viewer/TraceMessage.h"
+#include "trace/Trace.h"
 
 namespace {
 
@@ -54,60 +54,31 @@ TEST(TraceViewerTest, MessagesWithoutALocationAreAllText) {
     }
 }
 
-TEST(TraceViewerTest, ReadsWhatTheChannelSends) {
-    TraceSocketDirectory directory;
-    TraceReceiver viewer(directory.socketPath());
-
-    const int line = __LINE__ + 1;
-    DAQ_TRACE(daq::kTraceError, "SetDAQRun", "FormTray", "TCPIP Server ReadMap fail! : IONum=%d",
-              0);
-    const std::optional<std::string> datagram = viewer.next();
-    ASSERT_TRUE(datagram.has_value());
-
-    const traceviewer::TraceMessage message = traceviewer::parseTraceMessage(*datagram);
-    EXPECT_TRUE(message.located);
-    EXPECT_EQ(message.text, "TCPIP Server ReadMap fail! : IONum=0");
-    EXPECT_EQ(message.sender, senderHex());
-    EXPECT_EQ(message.level, daq::kTraceError);
-    EXPECT_EQ(message.line, line);
-    EXPECT_EQ(message.operation, "SetDAQRun");
-    EXPECT_EQ(message.file, "FormTray");
-}
-
+// Located and bare lines, levels coloured only when asked, control characters escaped.
 TEST(TraceViewerTest, PrintsOneLinePerMessage) {
-    const traceviewer::TraceMessage located = traceviewer::parseTraceMessage(
-        "Prev Item Val : 1, Present Item Val : 3|14|Kelvane 1a2b|0|0|-1|1487|"
-        "setParamWrite|FormTray");
-    EXPECT_EQ(traceviewer::formatTraceLine(located, "12:00:00.250", false),
-              "12:00:00.250  1a2b      info     setParamWrite  FormTray:1487  "
-              "Prev Item Val : 1, Present Item Val : 3");
-
-    const traceviewer::TraceMessage bare = traceviewer::parseTraceMessage("daqlist map : 3");
-    EXPECT_EQ(traceviewer::formatTraceLine(bare, "12:00:00.250", true),
-              "12:00:00.250  daqlist map : 3");
-}
-
-TEST(TraceViewerTest, ColoursLevelsOnlyWhenAsked) {
-    const traceviewer::TraceMessage error =
-        traceviewer::parseTraceMessage("failed|14|Kelvane 1a2b|0|2|-1|9|open_Server|FormTray");
-    const traceviewer::TraceMessage warning =
-        traceviewer::parseTraceMessage("odd|14|Kelvane 1a2b|0|1|-1|9|open_Server|FormTray");
-
-    EXPECT_EQ(traceviewer::formatTraceLine(error, "t", true),
-              "t  1a2b      \x1b[31merror  \x1b[0m  open_Server  FormTray:9  failed");
-    EXPECT_EQ(traceviewer::formatTraceLine(warning, "t", true),
-              "t  1a2b      \x1b[33mlevel 1\x1b[0m  open_Server  FormTray:9  odd");
-    EXPECT_EQ(traceviewer::formatTraceLine(error, "t", false),
-              "t  1a2b      error    open_Server  FormTray:9  failed");
-}
-
-TEST(TraceViewerTest, ControlCharactersCannotReachTheTerminal) {
-    const traceviewer::TraceMessage message = traceviewer::parseTraceMessage(
-        "a\x1b[2Jb\tc\x7f \xc2\x9b"
-        "31m é");
-
-    EXPECT_EQ(traceviewer::formatTraceLine(message, "t", false),
-              "t  a\\x1b[2Jb\\x09c\\x7f \\xc2\\x9b31m é");
+    const struct {
+        const char* datagram;
+        bool colour;
+        const char* line;
+    } rows[] = {
+        {"Prev Item Val : 1|14|Kelvane 1a2b|0|0|-1|1487|setParamWrite|FormTray", false,
+         "t  1a2b      info     setParamWrite  FormTray:1487  Prev Item Val : 1"},
+        {"daqlist map : 3", true, "t  daqlist map : 3"},
+        {"failed|14|Kelvane 1a2b|0|2|-1|9|open_Server|FormTray", true,
+         "t  1a2b      \x1b[31merror  \x1b[0m  open_Server  FormTray:9  failed"},
+        {"odd|14|Kelvane 1a2b|0|1|-1|9|open_Server|FormTray", true,
+         "t  1a2b      \x1b[33mlevel 1\x1b[0m  open_Server  FormTray:9  odd"},
+        {"failed|14|Kelvane 1a2b|0|2|-1|9|open_Server|FormTray", false,
+         "t  1a2b      error    open_Server  FormTray:9  failed"},
+        {"a\x1b[2Jb\tc\x7f \xc2\x9b"
+         "31m é",
+         false, "t  a\\x1b[2Jb\\x09c\\x7f \\xc2\\x9b31m é"},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(traceviewer::formatTraceLine(traceviewer::parseTraceMessage(row.datagram), "t",
+                                               row.colour),
+                  row.line);
+    }
 }
 
 TEST(TraceViewerTest, ReceiveTimeShowsMilliseconds) {

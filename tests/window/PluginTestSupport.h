@@ -24,6 +24,7 @@
 #include "host/core/XmlNode.h"
 #include "host/core/XmlSource.h"
 #include "kelvane/HostApplication.h"
+#include "kelvane/Pinz.h"
 #include "tests/unit/TraceReceiver.h"
 
 class HostApplicationEnvironment : public ::testing::Environment {
@@ -90,17 +91,14 @@ bool processEventsUntil(Condition condition, int timeoutMs = 5000) {
     return true;
 }
 
-inline void processEventsFor(int ms) {
-    processEventsUntil([] { return false; }, ms);
-}
-
 // The trace viewer stand-in of one test: every message the process sends meanwhile.
 class TraceCapture {
   public:
     TraceCapture() : receiver_(directory_.socketPath()) {}
 
-    // The messages that arrive until none has come for `quietMs`.
-    std::vector<std::string> collect(int quietMs = 200) {
+    // The messages that arrive until none has come for `quietMs` (a trace is sent before the
+    // call that traces returns, so a short pause finds them all).
+    std::vector<std::string> collect(int quietMs = 20) {
         std::vector<std::string> messages;
         while (auto message = receiver_.next(std::chrono::milliseconds(quietMs))) {
             // A message travels with its terminating zero.
@@ -128,6 +126,20 @@ inline std::vector<std::string> matching(const std::vector<std::string>& message
     }
     return found;
 }
+
+// The calls of the host's Active-change handler.
+struct ActiveChanges {
+    int calls = 0;
+    void* sender = nullptr;
+    kelvane::TActivateEvent closure() {
+        return {[](void* data, void* sender) {
+                    auto* self = static_cast<ActiveChanges*>(data);
+                    ++self->calls;
+                    self->sender = sender;
+                },
+                this};
+    }
+};
 
 // An XML document of the host, with its nodes as the plug-in sees them.
 class HostXml {
