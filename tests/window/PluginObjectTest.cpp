@@ -168,13 +168,13 @@ TEST_F(PluginObject, ReadEventsAreKeptOncePerCodeAndDataPointerUntilDisconnect) 
 
 TEST_F(PluginObject, ChildRemovalGoesByPinType) {
     host::UnitSpec spec;
-    spec.PinKind = 11;
+    spec.pinKind = 11;
     int32_t connected = 1;
     host::UnitPinz firstServer(spec, connected);
     host::UnitPinz secondServer(spec, connected);
-    spec.PinKind = 5;
+    spec.pinKind = 5;
     host::UnitPinz other(spec, connected);
-    spec.PinKind = 7;
+    spec.pinKind = 7;
     host::UnitPinz stranger(spec, connected);
     pinz->SetAddChildPinz(&firstServer);
     pinz->SetAddChildPinz(&other);
@@ -338,8 +338,8 @@ TEST_F(PluginObject, HostObjectsReachTheWindowAndTheRun) {
     kelvane::TIONodeRecord nodes[2] = {{kelvane::nkTag, {}, &records[0]},
                                        {kelvane::nkTag, {}, &records[1]}};
     host::HostTree ioTree;
-    ioTree.Add(nullptr, &nodes[0], 0, "first");
-    ioTree.Add(nullptr, &nodes[1], 0, "second");
+    ioTree.add(nullptr, &nodes[0], 0, "first");
+    ioTree.add(nullptr, &nodes[1], 0, "second");
     host::HostTree systemTree;
     kelvane::TProjectRecord project{u"Plant", u"Maker", u"Worker", u"Description"};
     kelvane::THostSystem system{};
