@@ -22,11 +22,8 @@ namespace daq::test {
 
 struct TraceLine {
     std::string text;
-    bool located = false;  // the message carried a location suffix; the fields below are set
+    bool located = false;  // the message carried a location suffix; its level is set
     int level = 0;
-    int line = 0;
-    std::string operation;
-    std::string file;
 };
 
 class TraceCapture {
