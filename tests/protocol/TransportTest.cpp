@@ -157,7 +157,7 @@ TEST_F(Transport, TimeOutsCloseSilentAndUnfinishedInputButNotPollingClients) {
     const auto start = Clock::now();
     ASSERT_TRUE(poller->connection().sendRaw("\x02" + alive));
     std::optional<Clock::duration> closedAfter[2];
-    for (int tick = 0; tick < 40 && !(closedAfter[0] && closedAfter[1]) &&
+    for (int tick = 0; tick < 100 && !(closedAfter[0] && closedAfter[1]) &&
                        Clock::now() - start < kTimeout + kSweepSlack;
          ++tick) {
         ASSERT_TRUE(poller->connection().sendRaw("\x03\r\n\x02" + alive));
