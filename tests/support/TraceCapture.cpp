@@ -107,20 +107,6 @@ std::size_t TraceCapture::waitForCount(const Match& match, std::size_t count,
     return found;
 }
 
-std::optional<TraceLine> TraceCapture::waitFor(const Match& match,
-                                               std::chrono::milliseconds timeout) {
-    if (waitForCount(match, 1, timeout) == 0) {
-        return std::nullopt;
-    }
-    std::lock_guard lock(mutex_);
-    for (const TraceLine& line : lines_) {
-        if (match(line)) {
-            return line;
-        }
-    }
-    return std::nullopt;
-}
-
 std::vector<TraceLine> TraceCapture::matching(const Match& match) const {
     std::lock_guard lock(mutex_);
     std::vector<TraceLine> found;

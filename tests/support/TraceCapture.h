@@ -13,7 +13,6 @@
 #include <filesystem>
 #include <functional>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -41,8 +40,10 @@ class TraceCapture {
     // matched then.
     std::size_t waitForCount(const Match& match, std::size_t count,
                              std::chrono::milliseconds timeout);
-    // The first received message that matches, waiting at most `timeout` for one.
-    std::optional<TraceLine> waitFor(const Match& match, std::chrono::milliseconds timeout);
+    // Whether a received message matches, waiting at most `timeout` for one.
+    bool waitFor(const Match& match, std::chrono::milliseconds timeout) {
+        return waitForCount(match, 1, timeout) > 0;
+    }
     // Messages received so far that match.
     std::vector<TraceLine> matching(const Match& match) const;
 
