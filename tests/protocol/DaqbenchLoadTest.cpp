@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <chrono>
 #include <future>
-#include <optional>
 #include <string>
 #include <thread>
 
@@ -235,67 +234,56 @@ std::string readFor(int fd, std::chrono::milliseconds time, std::size_t limit) {
     return bytes;
 }
 
-TEST(DaqbenchFaults, EndlessFrameSendsStxThenChunksWithoutEtxUntilTheServerCloses) {
-    Listener listener;
-    const auto mix = mixOf(daqbench::RequestKind::Alive, false);
-    daqbench::WorkerPlan plan = planFor(listener.address(), daqbench::LoadMode::Endless, mix);
-    plan.chunkBytes = 100;
-    plan.chunkInterval = 10ms;
-    daqbench::SilentWriter writer(plan);
-    writer.connectAll();
-    ASSERT_EQ(writer.result().ready, 1);
-    const auto timeline = timelineOf(5s);
-    auto running = std::async(std::launch::async, [&] { writer.run(timeline); });
-
-    const int server = listener.accept(2s);
-    ASSERT_GE(server, 0);
-    const std::string bytes = readFor(server, 300ms, 1 << 20);
-    ASSERT_FALSE(bytes.empty());
-    EXPECT_EQ(bytes.front(), daq::protocol::kStx);
-    EXPECT_EQ(bytes.find(daq::protocol::kEtx), std::string::npos);
-    EXPECT_EQ(bytes.find(daq::protocol::kStx, 1), std::string::npos);
-    // About 30 chunks in 300 ms; a loaded machine gets fewer, never more than one per 10 ms.
-    EXPECT_GE(bytes.size(), 1u + 5 * 100);
-    EXPECT_LE(bytes.size(), 1u + 35 * 100);
-    ::close(server);
-
-    ASSERT_EQ(running.wait_for(3s), std::future_status::ready) << "the close went unseen";
-    const daqbench::WorkerResult& result = writer.result();
-    EXPECT_EQ(result.serverCloses, 1u);
-    EXPECT_GE(result.closeAfter.max(), 300'000'000u * 97 / 100);  // histogram precision
-    EXPECT_LT(result.finishedAt, timeline.stopAt);
-    EXPECT_GE(result.bytesOut, bytes.size());
-    EXPECT_EQ(result.errors.total(), 0u);
-}
-
-TEST(DaqbenchFaults, StuckWriterLogsInThenPipelinesRequestsAndSeesTheCloseWithoutReading) {
-    Listener listener;
+// The writers that never read go on until the server closes and see the close without reading:
+// an endless frame (STX, then chunks and never an ETX) and a stuck client (its login, then
+// requests pipelined until both socket buffers are full).
+TEST(DaqbenchFaults, SilentWritersSendUntilTheServerClosesAndSeeTheClose) {
     const auto mix = mixOf(daqbench::RequestKind::Alive, true);
-    daqbench::WorkerPlan plan = planFor(listener.address(), daqbench::LoadMode::Stuck, mix);
-    plan.loginFirst = true;
-    daqbench::SilentWriter writer(plan);
-    writer.connectAll();
-    const auto timeline = timelineOf(5s);
-    auto running = std::async(std::launch::async, [&] { writer.run(timeline); });
-
-    const int server = listener.accept(2s);
-    ASSERT_GE(server, 0);
-    // Unread for a while: the writer fills both socket buffers and waits, then this side
-    // takes a little and closes with the rest unread.
-    std::this_thread::sleep_for(200ms);
-    const std::string& login = mix.loginFrame();
     const std::string& alive = mix.at(0).frames.front();
-    const std::string head = readFor(server, 100ms, login.size() + 3 * alive.size());
-    ASSERT_EQ(head.size(), login.size() + 3 * alive.size());
-    EXPECT_EQ(head, login + alive + alive + alive);
-    ::close(server);
+    const std::string head = mix.loginFrame() + alive + alive + alive;
+    for (const auto mode : {daqbench::LoadMode::Endless, daqbench::LoadMode::Stuck}) {
+        const bool endless = mode == daqbench::LoadMode::Endless;
+        SCOPED_TRACE(endless ? "endless" : "stuck");
+        Listener listener;
+        daqbench::WorkerPlan plan = planFor(listener.address(), mode, mix);
+        plan.loginFirst = !endless;
+        plan.chunkBytes = 100;
+        plan.chunkInterval = 10ms;
+        daqbench::SilentWriter writer(plan);
+        writer.connectAll();
+        ASSERT_EQ(writer.result().ready, 1);
+        const auto timeline = timelineOf(5s);
+        auto running = std::async(std::launch::async, [&] { writer.run(timeline); });
+        const int server = listener.accept(2s);
+        ASSERT_GE(server, 0);
+        // The endless frame is read as it comes; the stuck client's requests stay unread until
+        // it has filled the buffers and waits, then this side takes a little and closes.
+        std::this_thread::sleep_for(endless ? 0ms : 200ms);
+        const std::string bytes =
+            readFor(server, endless ? 300ms : 100ms, endless ? 1 << 20 : head.size());
+        ::close(server);
 
-    ASSERT_EQ(running.wait_for(3s), std::future_status::ready) << "the close went unseen";
-    const daqbench::WorkerResult& result = writer.result();
-    EXPECT_EQ(result.serverCloses, 1u);
-    // Far more than the frames read: the writer went on until the buffers were full.
-    EXPECT_GT(result.bytesOut, 64u * 1024);
-    EXPECT_EQ(result.errors.total(), 0u);
+        ASSERT_EQ(running.wait_for(3s), std::future_status::ready) << "the close went unseen";
+        const daqbench::WorkerResult& result = writer.result();
+        EXPECT_EQ(result.serverCloses, 1u);
+        EXPECT_LT(result.finishedAt, timeline.stopAt);
+        EXPECT_EQ(result.errors.total(), 0u);
+        if (!endless) {
+            EXPECT_EQ(bytes, head);
+            // Far more than the frames read: the writer went on until the buffers were full.
+            EXPECT_GT(result.bytesOut, 64u * 1024);
+            continue;
+        }
+        ASSERT_FALSE(bytes.empty());
+        EXPECT_EQ(bytes.front(), daq::protocol::kStx);
+        EXPECT_EQ(bytes.find(daq::protocol::kEtx), std::string::npos);
+        EXPECT_EQ(bytes.find(daq::protocol::kStx, 1), std::string::npos);
+        // About 30 chunks in 300 ms; a loaded machine gets fewer, never more than one per 10 ms.
+        EXPECT_GE(bytes.size(), 1u + 5 * 100);
+        EXPECT_LE(bytes.size(), 1u + 35 * 100);
+        EXPECT_GE(result.closeAfter.max(), 300'000'000u * 97 / 100);  // histogram precision
+        EXPECT_GE(result.bytesOut, bytes.size());
+    }
 }
 
 TEST(DaqbenchFaults, StormCountsConnectionsTheServerClosesAtOnce) {
