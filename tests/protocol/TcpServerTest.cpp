@@ -298,10 +298,14 @@ TEST(TcpServer, SlowReaderOfPipelinedAnswersLargerThanTheBoundGetsThemAll) {
 }
 
 // Deactivation closes every connection, gives up on output a peer does not take and returns
-// once every handler has run; it is refused from an IO thread.
+// once every handler has run; it is refused from an IO thread. Connections held past it, and
+// past the server's end, take writes and closes quietly.
 TEST(TcpServer, DeactivateClosesLiveConnectionsAndWaitsForTheirHandlers) {
     constexpr std::size_t kAnswer = 8 * 1024 * 1024;  // more than the socket buffers hold
-    EchoServer echo({.maxOutputBacklog = 2 * kAnswer, .closeDrainTimeout = 20ms});
+    std::vector<ConnectionPtr> held;
+    auto echoServer = std::make_unique<EchoServer>(
+        TcpServerSettings{.maxOutputBacklog = 2 * kAnswer, .closeDrainTimeout = 20ms});
+    EchoServer& echo = *echoServer;
     std::atomic<int> finished{0};
     echo.onDisconnectHook = [&] {
         std::this_thread::sleep_for(10ms);  // a slow handler deactivate must wait for
@@ -327,7 +331,7 @@ TEST(TcpServer, DeactivateClosesLiveConnectionsAndWaitsForTheirHandlers) {
     ASSERT_TRUE(stuck.send(repeatedFrames("BIG:" + std::to_string(kAnswer), 1)));
     // Building the answer takes seconds under ThreadSanitizer.
     ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.answered == 2; }, 60s));
-    const auto held = echo.server.connections();
+    held = echo.server.connections();
     const std::uint16_t port = echo.port();
 
     echo.server.deactivate();
@@ -337,7 +341,7 @@ TEST(TcpServer, DeactivateClosesLiveConnectionsAndWaitsForTheirHandlers) {
     EXPECT_EQ(echo.server.localPort(), kNoPort);
     const std::size_t eventsAtReturn = echo.log.events;
 
-    // Connections held past the end take writes and closes quietly; clients see the close.
+    // Writes and closes on held connections raise no event; clients see the close.
     for (const auto& connection : held) {
         EXPECT_FALSE(connection->connected());
         connection->write("late");
@@ -346,11 +350,17 @@ TEST(TcpServer, DeactivateClosesLiveConnectionsAndWaitsForTheirHandlers) {
     for (auto& client : clients) {
         EXPECT_EQ(client->readUntilClosed(), "");
     }
-    std::lock_guard lock(echo.log.mutex());
+    std::unique_lock lock(echo.log.mutex());
     EXPECT_EQ(echo.log.events, eventsAtReturn);
     EXPECT_EQ(echo.log.disconnects.size(), 4U);
     EXPECT_TRUE(echo.log.exceptions.empty());
     EXPECT_EQ(echo.log.statuses.back(), "stopped listening on 127.0.0.1:" + std::to_string(port));
+    lock.unlock();
+    echoServer.reset();
+    for (const auto& connection : held) {
+        connection->write("after the end");
+        connection->close();
+    }
 }
 
 TEST(TcpServer, ActivationFailuresCarryWindowsSocketsCodes) {
