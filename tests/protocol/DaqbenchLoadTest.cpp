@@ -248,7 +248,7 @@ TEST(DaqbenchFaults, SilentWritersSendUntilTheServerClosesAndSeeTheClose) {
         daqbench::WorkerPlan plan = planFor(listener.address(), mode, mix);
         plan.loginFirst = !endless;
         plan.chunkBytes = 100;
-        plan.chunkInterval = 10ms;
+        plan.chunkInterval = 5ms;
         daqbench::SilentWriter writer(plan);
         writer.connectAll();
         ASSERT_EQ(writer.result().ready, 1);
@@ -258,9 +258,9 @@ TEST(DaqbenchFaults, SilentWritersSendUntilTheServerClosesAndSeeTheClose) {
         ASSERT_GE(server, 0);
         // The endless frame is read as it comes; the stuck client's requests stay unread until
         // it has filled the buffers and waits, then this side takes a little and closes.
-        std::this_thread::sleep_for(endless ? 0ms : 200ms);
+        std::this_thread::sleep_for(endless ? 0ms : 100ms);
         const std::string bytes =
-            readFor(server, endless ? 300ms : 100ms, endless ? 1 << 20 : head.size());
+            readFor(server, endless ? 150ms : 50ms, endless ? 1 << 20 : head.size());
         ::close(server);
 
         ASSERT_EQ(running.wait_for(3s), std::future_status::ready) << "the close went unseen";
@@ -278,10 +278,10 @@ TEST(DaqbenchFaults, SilentWritersSendUntilTheServerClosesAndSeeTheClose) {
         EXPECT_EQ(bytes.front(), daq::protocol::kStx);
         EXPECT_EQ(bytes.find(daq::protocol::kEtx), std::string::npos);
         EXPECT_EQ(bytes.find(daq::protocol::kStx, 1), std::string::npos);
-        // About 30 chunks in 300 ms; a loaded machine gets fewer, never more than one per 10 ms.
+        // About 30 chunks in 150 ms; a loaded machine gets fewer, never more than one per 5 ms.
         EXPECT_GE(bytes.size(), 1u + 5 * 100);
         EXPECT_LE(bytes.size(), 1u + 35 * 100);
-        EXPECT_GE(result.closeAfter.max(), 300'000'000u * 97 / 100);  // histogram precision
+        EXPECT_GE(result.closeAfter.max(), 150'000'000u * 97 / 100);  // histogram precision
         EXPECT_GE(result.bytesOut, bytes.size());
     }
 }
@@ -291,14 +291,14 @@ TEST(DaqbenchFaults, StormCountsConnectionsTheServerClosesAtOnce) {
     const auto mix = mixOf(daqbench::RequestKind::Alive, false);
     daqbench::WorkerPlan plan = planFor(listener.address(), daqbench::LoadMode::Storm, mix);
     plan.hold = 1000ms;
-    plan.cycle = 100ms;
+    plan.cycle = 50ms;
     daqbench::StormWorker storm(plan);
-    const auto timeline = timelineOf(600ms);
+    const auto timeline = timelineOf(300ms);
     auto running = std::async(std::launch::async, [&] { storm.run(timeline); });
     int closed = 0;
-    // Accepted and closed at once for 350 ms; later ones wait unaccepted until the run ends.
-    for (int i = 0; i < 10 && Clock::now() < timeline.start + 350ms; ++i) {
-        const int server = listener.accept(50ms);
+    // Accepted and closed at once for 200 ms; later ones wait unaccepted until the run ends.
+    for (int i = 0; i < 10 && Clock::now() < timeline.start + 200ms; ++i) {
+        const int server = listener.accept(25ms);
         if (server >= 0) {
             ::close(server);
             ++closed;
@@ -306,7 +306,7 @@ TEST(DaqbenchFaults, StormCountsConnectionsTheServerClosesAtOnce) {
     }
     running.get();
     const daqbench::WorkerResult& result = storm.result();
-    EXPECT_GE(closed, 3);  // one start per 100 ms
+    EXPECT_GE(closed, 3);  // one start per 50 ms
     EXPECT_EQ(result.serverCloses, static_cast<std::uint64_t>(closed));
     EXPECT_EQ(result.answers, 0u) << "no cycle held its second";
     EXPECT_LT(result.closeAfter.max(), 200'000'000u);
