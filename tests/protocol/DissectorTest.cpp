@@ -8,9 +8,7 @@
 #include <chrono>
 #include <filesystem>
 #include <memory>
-#include <sstream>
 #include <string>
-#include <vector>
 
 #include "tests/support/HostProcess.h"
 #include "tests/support/ProgramRun.h"
@@ -22,17 +20,6 @@ using namespace std::chrono_literals;
 using ::testing::HasSubstr;
 
 constexpr const char* kTshark = "/usr/bin/tshark";
-
-// One dissected packet: the fields asked of tshark, in order; a packet with several frames has
-// their values comma-separated.
-struct Dissected {
-    std::string info;
-    std::string kind;  // 1 request, 2 answer
-    std::string psId;
-    std::string trailer;
-    std::string outsideText;
-    std::string members;  // json.member_with_value
-};
 
 // Starts tshark on loopback for the port and waits until it sees packets; nothing when it may
 // not capture here.
@@ -59,7 +46,10 @@ std::unique_ptr<daq::test::Program> startCapture(uint16_t port, const std::files
     return nullptr;
 }
 
-std::vector<Dissected> dissect(const std::filesystem::path& file, uint16_t port) {
+// The packets tshark shows, one line each: the info column, daq.kind (1 request, 2 answer),
+// daq.ps_id, daq.trailer, daq.outside_text and json.member_with_value, tab-separated; a packet
+// with several frames has their values comma-separated.
+std::string dissect(const std::filesystem::path& file, uint16_t port) {
     daq::test::Args args{kTshark,
                          "-r",
                          file,
@@ -78,18 +68,7 @@ std::vector<Dissected> dissect(const std::filesystem::path& file, uint16_t port)
     const auto run = daq::test::runProgram(args);
     EXPECT_EQ(run.code, 0) << run.err;
     EXPECT_THAT(run.err, ::testing::Not(HasSubstr("Lua: Error")));
-    std::vector<Dissected> packets;
-    std::istringstream in(run.out);
-    for (std::string line; std::getline(in, line);) {
-        std::vector<std::string> f;
-        std::istringstream fields(line);
-        for (std::string field; std::getline(fields, field, '\t');) {
-            f.push_back(field);
-        }
-        f.resize(6);
-        packets.push_back({f[0], f[1], f[2], f[3], f[4], f[5]});
-    }
-    return packets;
+    return run.out;
 }
 
 TEST(Dissector, ReassemblesFramesShowsIdsAndMarksServerTrailers) {
@@ -132,48 +111,27 @@ TEST(Dissector, ReassemblesFramesShowsIdsAndMarksServerTrailers) {
     EXPECT_TRUE(capture->waitForOutput("[RST", 10s)) << capture->out();
     EXPECT_EQ(capture->stop(SIGINT), 0) << capture->err();
 
-    std::vector<Dissected> requests;
-    std::vector<Dissected> answers;
-    std::vector<Dissected> outside;
-    for (Dissected& packet : dissect(file, host.port())) {
-        auto& group = packet.kind.starts_with("1")   ? requests
-                      : packet.kind.starts_with("2") ? answers
-                                                     : outside;
-        group.push_back(std::move(packet));
+    // Each packet in turn (regular expressions, one a line); answers sent together may share a
+    // packet.
+    const char* const packets[] = {
+        "DAQ ALIVE\t1\tALIVE\t\t\tPS_ID:ALIVE",
+        "DAQ answer\t2\t\t0x00\t\tPS_ID:true,TIME:[^,]+",
+        "DAQ LOGIN\t1\tLOGIN\t\t\tPS_ID:LOGIN,.*ID:admin,.*",
+        "DAQ answer\t2\t\t0x00\t\tPS_ID:true,RESULT:true",
+        // Reassembled from its two segments.
+        "DAQ DAQ_DATA\t1\tDAQ_DATA\t\t\tPS_ID:DAQ_DATA,\\[\\]:0,\\[\\]:5",
+        "DAQ answer\t2\t\t0x00\t\tPS_ID:true,.*INDEX:5.*",
+        "DAQ outside frames, DAQSTATUS, ALIVE\t1,1\tDAQSTATUS,ALIVE\t\tjunk\t.*",
+        "DAQ answer(, answer)?\t2(,2)?\t\t0x00(,0x00)?\t\tPS_ID:true,STATUS:RUNNING[^\n]*"
+        "(\nDAQ answer\t2\t\t0x00\t\tPS_ID:true,TIME:[^\n]+)?",
+        // The stop notice: text outside any frame.
+        "DAQ outside frames\t\t\t\t\\{\"PS_ID\":true\\}\t",
+    };
+    std::string pattern;
+    for (const char* packet : packets) {
+        pattern += std::string(packet) + "\n";
     }
-    // Requests: the id in the info column and in daq.ps_id; the JSON text to the JSON dissector.
-    ASSERT_EQ(requests.size(), 4u);
-    EXPECT_EQ(requests[0].info, "DAQ ALIVE");
-    EXPECT_EQ(requests[0].members, "PS_ID:ALIVE");
-    EXPECT_EQ(requests[1].psId, "LOGIN");
-    EXPECT_THAT(requests[1].members, HasSubstr("ID:admin"));
-    // Reassembled from its two segments.
-    EXPECT_EQ(requests[2].info, "DAQ DAQ_DATA");
-    EXPECT_EQ(requests[2].members, "PS_ID:DAQ_DATA,[]:0,[]:5");
-    EXPECT_EQ(requests[3].info, "DAQ outside frames, DAQSTATUS, ALIVE");
-    EXPECT_EQ(requests[3].kind, "1,1");
-    EXPECT_EQ(requests[3].outsideText, "junk");
-    EXPECT_EQ(requests[3].psId, "DAQSTATUS,ALIVE");
-    // Answers: "answer" in the info column, each frame's trailing zero marked.
-    std::string kinds;
-    std::string trailers;
-    std::string members;
-    for (const Dissected& packet : answers) {
-        EXPECT_THAT(packet.info, ::testing::MatchesRegex("DAQ answer(, answer)*"));
-        EXPECT_THAT(packet.members, ::testing::StartsWith("PS_ID:true"));
-        kinds += packet.kind + ",";
-        trailers += packet.trailer + ",";
-        members += packet.members + ",";
-    }
-    EXPECT_EQ(kinds, "2,2,2,2,2,");
-    EXPECT_EQ(trailers, "0x00,0x00,0x00,0x00,0x00,");
-    EXPECT_THAT(members, HasSubstr("PS_ID:true,RESULT:true,"));
-    EXPECT_THAT(members, HasSubstr("INDEX:5"));
-    EXPECT_THAT(members, HasSubstr("STATUS:RUNNING"));
-    // The stop notice: text outside any frame.
-    ASSERT_EQ(outside.size(), 1u);
-    EXPECT_EQ(outside[0].info, "DAQ outside frames");
-    EXPECT_EQ(outside[0].outsideText, R"({"PS_ID":true})");
+    EXPECT_THAT(dissect(file, host.port()), ::testing::MatchesRegex(pattern));
 }
 
 }  // namespace

@@ -58,7 +58,6 @@ class EventLog {
     std::vector<std::uint64_t> idles;
     std::vector<ExceptionRecord> exceptions;
     std::vector<std::string> statuses;
-    std::size_t messages = 0;
     std::size_t answered = 0;  // messages whose answer is queued
     std::size_t events = 0;
 
@@ -102,7 +101,6 @@ class EchoServer {
                 const auto step = reader->feed(bytes.substr(taken));
                 taken += step.consumed;
                 if (step.status == protocol::FrameStatus::Good) {
-                    log.record([&] { ++log.messages; });
                     if (reader->message() == "HOLD" && onHold) {
                         onHold();
                     }

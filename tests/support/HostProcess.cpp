@@ -83,13 +83,12 @@ bool HostProcess::spawn() {
         std::ofstream(project) << options_.projectXml;
         args.insert(args.end(), {"--project", project.string()});
     }
-    args.insert(args.end(), options_.extraArgs.begin(), options_.extraArgs.end());
     EnvChanges env{"QT_QPA_PLATFORM=offscreen",
                    "KELVANE_TRACE_SOCKET=" + traceSocketPath().string(), "DISPLAY",
                    "WAYLAND_DISPLAY"};
     env.insert(env.end(), options_.env.begin(), options_.env.end());
     program_ = std::make_unique<Program>(args, env);
-    if (!program_->waitForOutput(std::string(kListening), options_.startTimeout)) {
+    if (!program_->waitForOutput(std::string(kListening), std::chrono::seconds(15))) {
         return false;
     }
     port_ = listeningPort(log());

@@ -16,11 +16,9 @@ namespace daq::test {
 
 struct HostOptions {
     std::string projectXml;  // empty: the host's built-in demo project
-    std::vector<std::string> extraArgs;
     // More lines of the "config" section of config.ini ("MaxConnections=4").
     std::vector<std::string> configLines;
     EnvChanges env;  // for the host, beside its trace socket path and the offscreen platform
-    std::chrono::milliseconds startTimeout{15000};
 };
 
 class HostProcess {

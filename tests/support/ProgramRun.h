@@ -55,7 +55,6 @@ struct ProgramRun {
     int code = -1;  // exit status, or 128 + the signal; -1 when it did not end within the limit
     std::string out;
     std::string err;
-    std::chrono::steady_clock::duration took{};
 };
 
 // Runs a program to its end; kills it when it outlives `limit`.

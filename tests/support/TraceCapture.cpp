@@ -23,18 +23,6 @@ constexpr int kReceiveBufferBytes = 8 * 1024 * 1024;
 // A message is at most 65534 bytes and its terminating zero.
 constexpr std::size_t kDatagramBytes = 65536;
 
-TraceLine toLine(std::string_view datagram) {
-    const traceviewer::TraceMessage message = traceviewer::parseTraceMessage(datagram);
-    TraceLine line;
-    line.text = message.text;
-    line.located = message.located;
-    line.level = message.level;
-    line.line = message.line;
-    line.operation = message.operation;
-    line.file = message.file;
-    return line;
-}
-
 }  // namespace
 
 TraceCapture::TraceCapture(std::filesystem::path socketPath) : path_(std::move(socketPath)) {
@@ -94,7 +82,9 @@ void TraceCapture::receive() {
         if (size <= 0) {
             continue;
         }
-        TraceLine line = toLine({buffer.data(), static_cast<std::size_t>(size)});
+        const auto message =
+            traceviewer::parseTraceMessage({buffer.data(), static_cast<std::size_t>(size)});
+        TraceLine line{std::string(message.text), message.located, message.level};
         {
             std::lock_guard lock(mutex_);
             lines_.push_back(std::move(line));
@@ -115,20 +105,6 @@ std::size_t TraceCapture::waitForCount(const Match& match, std::size_t count,
         return found >= count;
     });
     return found;
-}
-
-std::optional<TraceLine> TraceCapture::waitFor(const Match& match,
-                                               std::chrono::milliseconds timeout) {
-    if (waitForCount(match, 1, timeout) == 0) {
-        return std::nullopt;
-    }
-    std::lock_guard lock(mutex_);
-    for (const TraceLine& line : lines_) {
-        if (match(line)) {
-            return line;
-        }
-    }
-    return std::nullopt;
 }
 
 std::vector<TraceLine> TraceCapture::matching(const Match& match) const {

@@ -13,7 +13,6 @@
 #include <filesystem>
 #include <functional>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,11 +21,8 @@ namespace daq::test {
 
 struct TraceLine {
     std::string text;
-    bool located = false;  // the message carried a location suffix; the fields below are set
+    bool located = false;  // the message carried a location suffix; its level is set
     int level = 0;
-    int line = 0;
-    std::string operation;
-    std::string file;
 };
 
 class TraceCapture {
@@ -44,8 +40,10 @@ class TraceCapture {
     // matched then.
     std::size_t waitForCount(const Match& match, std::size_t count,
                              std::chrono::milliseconds timeout);
-    // The first received message that matches, waiting at most `timeout` for one.
-    std::optional<TraceLine> waitFor(const Match& match, std::chrono::milliseconds timeout);
+    // Whether a received message matches, waiting at most `timeout` for one.
+    bool waitFor(const Match& match, std::chrono::milliseconds timeout) {
+        return waitForCount(match, 1, timeout) > 0;
+    }
     // Messages received so far that match.
     std::vector<TraceLine> matching(const Match& match) const;
 
