@@ -54,10 +54,10 @@ host::UnitSpec stationUnit(std::string name, std::vector<host::ParameterSpec> pa
 }
 
 std::vector<host::UserSpec> testUsers() {
-    // Hashing is slow on purpose; once per test program is enough.
+    // The light cost, as the demo's users: every login of the tests is checked.
     static const std::vector<host::UserSpec> users = {
-        {"admin", host::hashPassword("admin"), true},
-        {"viewer", host::hashPassword("viewer"), false},
+        {"admin", host::hashPassword("admin", host::HashCost::Light), true},
+        {"viewer", host::hashPassword("viewer", host::HashCost::Light), false},
     };
     return users;
 }
@@ -142,6 +142,7 @@ std::vector<TraceLine> TraceCapture::take() {
         line.text = text;
         if (fields.size() == kSuffixFields) {
             line.level = std::stoi(fields[3]);
+            line.line = std::stoi(fields[5]);
             line.operation = fields[6];
             line.file = fields[7];
         }
