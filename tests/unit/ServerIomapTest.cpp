@@ -1,6 +1,6 @@
 // The guarded IO map over the host's IO-map library: a refresh pass copies only the updated
-// blocks, slice by slice, and a DAQ stop empties the map while the refresh thread, request
-// readers and the host's writer are all at work.
+// blocks, slice by slice; the refresh thread follows the run; and a DAQ stop empties the map
+// while the refresh thread, request readers and the host's writer are all at work.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -57,6 +57,34 @@ TEST(IoMap, RefreshCopiesOnlyTheUpdatedBlocks) {
         const TCurrentValue expected = i % 2 == 0 ? valueBlock(100.0 + i, u'n') : old;
         EXPECT_EQ(std::memcmp(&records[i].Current, &expected, sizeof expected), 0) << i;
     }
+}
+
+// The thread refreshes while the run is on; once it is off, each wake gives one pass.
+TEST(RefreshThread, PassesWhileTheRunIsOnAndOnceAWakeAfter) {
+    kelvane::TReadMapFile readMap;
+    IoMap ioMap(readMap);
+    std::atomic<bool> running{true};
+    RefreshThread thread(ioMap, running, 1);
+    thread.start();
+    EXPECT_EQ(thread.passes(), 0u);  // idle until the run event
+    const auto passesReach = [&](std::uint64_t count) {
+        for (int i = 0; i < 10000 && thread.passes() < count; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return thread.passes() >= count;
+    };
+    thread.wake();
+    ASSERT_TRUE(passesReach(3));
+    running.store(false);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the last pass of the run ends
+    const std::uint64_t settled = thread.passes();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(thread.passes(), settled);
+    thread.wake();
+    EXPECT_TRUE(passesReach(settled + 1));
+    thread.requestEnd();
+    thread.wake();
+    thread.join();
 }
 
 // A DAQ stop empties the map (and a new run rebuilds it) while the refresh thread copies, two
