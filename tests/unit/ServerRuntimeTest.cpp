@@ -106,7 +106,7 @@ class Runtime : public ::testing::Test {
         if (mode == daq::rmDisabled) {
             runtime.setEnableFlag(nullptr);
         } else if (mode != daq::rmUncoupled) {
-            coupleDisconnected();
+            *runtime.runModeAddress() = daq::rmDisconnected;  // as the project settings couple it
             if (mode == daq::rmConnected) {
                 runtime.Connect();
             } else if (mode == daq::rmDaqRunning) {
@@ -115,7 +115,6 @@ class Runtime : public ::testing::Test {
         }
         ASSERT_EQ(runtime.runMode(), mode);
     }
-    void coupleDisconnected();
     std::vector<const kelvane::TIOList*> mapped() {
         std::vector<const kelvane::TIOList*> records;
         runtime.ioMap().read([&](const daq::protocol::IoSnapshot& map) {
@@ -132,32 +131,6 @@ class Runtime : public ::testing::Test {
     RecordingView view;
     ServerRuntime runtime{&application, {}, view};
 };
-
-// The plug-in's element of the host's project settings, <TCPServer RunMode="..."/>, as the
-// plug-in reads it (one node standing for the settings and the element).
-class SettingsNode final : public kelvane::IXMLNode {
-  public:
-    explicit SettingsNode(std::string runMode) : runMode_(std::move(runMode)) {}
-    std::string NodeName() const override { return "TCPServer"; }
-    std::string Text() const override { return {}; }
-    int ChildCount() const override { return 1; }
-    kelvane::IXMLNode* Child(int index) override { return index == 0 ? this : nullptr; }
-    kelvane::IXMLNode* ChildNode(std::string_view name) override {
-        return name == "TCPServer" ? this : nullptr;
-    }
-    kelvane::IXMLNode* AddChild(std::string_view) override { return this; }
-    bool HasAttribute(std::string_view name) const override { return name == "RunMode"; }
-    std::string Attribute(std::string_view) const override { return runMode_; }
-    void SetAttribute(std::string_view, std::string_view) override {}
-
-  private:
-    std::string runMode_;
-};
-
-void Runtime::coupleDisconnected() {
-    SettingsNode settings("1");
-    runtime.ReadConfig(&settings);
-}
 
 }  // namespace
 
