@@ -1,10 +1,9 @@
-// Host SDK: list semantics, closures, texts and the layouts no header asserts.
+// Host SDK: list semantics, texts and the layouts no header asserts.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
-#include "kelvane/Closure.h"
 #include "kelvane/IORecords.h"
 #include "kelvane/PinRecords.h"
 #include "kelvane/Pinz.h"
@@ -35,27 +34,6 @@ TEST(TTList, DeleteMovesLaterElementsDown) {
     EXPECT_EQ(list[0], "a");
     EXPECT_EQ(list[1], "c");
     EXPECT_EQ(list[2], "d");
-}
-
-namespace {
-struct Counter {
-    int total = 0;
-    void add(int n) { total += n; }
-};
-}  // namespace
-
-TEST(Closure, BindsMemberAndComparesBothPointers) {
-    Counter first;
-    Counter second;
-    auto a = TClosure<void(int)>::bind<&Counter::add>(&first);
-    auto b = TClosure<void(int)>::bind<&Counter::add>(&second);
-    a(3);
-    a(4);
-    EXPECT_EQ(first.total, 7);
-    EXPECT_EQ(second.total, 0);
-    EXPECT_FALSE(a == b);
-    EXPECT_TRUE(a == TClosure<void(int)>::bind<&Counter::add>(&first));
-    EXPECT_FALSE(TClosure<void(int)>{});
 }
 
 TEST(Text, StoreCutsToFieldWithoutTerminator) {
