@@ -264,6 +264,8 @@ TEST_F(Runtime, ListenerChangesBecomeStatusLinesAndAnOpenThatFailsEndsAtItsTimeO
     EXPECT_FALSE(view.addressChoice);
     runtime.IdTCPServer1Status("listening");
     EXPECT_EQ(lastLine(), "2|DAQServer|TCP/IP Server status : listening|");
+    EXPECT_TRUE(runtime.open_Server(ServerRuntime::kOpenTimeoutMs));  // open already: no line
+    EXPECT_EQ(lastLine(), "2|DAQServer|TCP/IP Server status : listening|");
 
     ServerRuntime second(&application, {}, view);  // on the port the first one holds
     const std::string port = std::to_string(runtime.listener().localPort());
@@ -276,6 +278,13 @@ TEST_F(Runtime, ListenerChangesBecomeStatusLinesAndAnOpenThatFailsEndsAtItsTimeO
     EXPECT_TRUE(view.addressChoice);
     EXPECT_TRUE(
         TraceCapture::contains(traces.take(), daq::kTraceError, "TCP/IP Server : active error ["));
+    {
+        ServerRuntime third(&application, {}, view);
+        third.setListenAddress("127.0.0.1");
+        third.setListenPort(0);
+        ASSERT_TRUE(third.open_Server(ServerRuntime::kOpenTimeoutMs));
+    }  // its destruction closes its listener
+    EXPECT_EQ(lastLine(), "2|DAQServer|TCP/IP Server inactive : 127.0.0.1:0|");
 }
 
 // The host's unhandled-exception event: socket errors are traced with their table's line, other
@@ -289,7 +298,7 @@ TEST_F(Runtime, OnlySocketErrorsAreTracedWithTheirTableLine) {
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].text, "10054, 서버에서 강제로 연결을 종료하였습니다.");
     EXPECT_EQ(lines[0].line, 383);
-    EXPECT_EQ(lines[0].operation, "ApplicationEventsException");
+    EXPECT_EQ(lines[0].operation + "|" + lines[0].file, "ApplicationEventsException|FormTray");
     {
         ServerRuntime other(&application, {}, view);
         EXPECT_FALSE(application.OnException() == handler);
