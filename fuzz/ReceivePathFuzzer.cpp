@@ -15,10 +15,9 @@
 // The payload goes in as one data event per chunk and the rest in a last one: frames arrive cut
 // anywhere, as reads of a socket cut them.
 //
-// Checked on every input: each write is STX, a JSON object in valid UTF-8 whose first member is
-// "PS_ID": true, ETX and a zero byte; the payload gets no more answers than it holds STX bytes;
-// the login of the header gets its answer; after the disconnect no client stays booked.
-// A failed check aborts, which the fuzzer and the replay both report.
+// Checked on every input (a failed check aborts): each write is STX, a JSON object in valid UTF-8
+// led by "PS_ID": true, ETX and a zero byte; no more answers than the payload's STX bytes; the
+// header's login gets its answer; after the disconnect no client stays booked.
 #include <crypt.h>
 
 #include <algorithm>
@@ -68,19 +67,19 @@ daq::ServerLimits tightLimits() {
     return limits;
 }
 
+[[noreturn]] void fail(const char* what, std::string_view bytes) {
+    std::fprintf(stderr, "receive_path: %s: \"%.*s\"\n", what, static_cast<int>(bytes.size()),
+                 bytes.data());
+    std::abort();
+}
+
 // sha512-crypt at its lowest round count: a login costs well under a millisecond, where the
 // demo's yescrypt hashes would cost several per input.
 std::string quickHash(const char* password) {
-    constexpr unsigned long kRounds = 1000;
-    char setting[CRYPT_GENSALT_OUTPUT_SIZE];
-    auto data = std::make_unique<crypt_data>();
-    const char* hash = nullptr;
-    if (crypt_gensalt_rn("$6$", kRounds, nullptr, 0, setting, sizeof setting) != nullptr) {
-        hash = crypt_rn(password, setting, data.get(), sizeof *data);
-    }
-    if (hash == nullptr) {
-        std::fputs("receive_path: cannot make a password hash\n", stderr);
-        std::abort();
+    static crypt_data data{};
+    const char* hash = crypt_rn(password, "$6$rounds=1000$fuzz$", &data, sizeof data);
+    if (hash == nullptr || hash[0] == '*') {
+        fail("cannot make a password hash", password);
     }
     return hash;
 }
@@ -91,45 +90,33 @@ host::Project fuzzProject() {
     return project;
 }
 
-[[noreturn]] void fail(const char* what, std::string_view bytes) {
-    std::fprintf(stderr, "receive_path: %s: \"%.*s\"\n", what, static_cast<int>(bytes.size()),
-                 bytes.data());
-    std::abort();
-}
-
 std::string frame(std::string_view text) {
     std::string bytes;
     daq::protocol::buildFrame(text, bytes, daq::protocol::FrameTrailer::None);
     return bytes;
 }
 
-// The answer text of one write; aborts unless it is a framed JSON object led by "PS_ID": true.
-std::string checkedAnswer(const std::string& write) {
-    using daq::protocol::kEtx;
-    using daq::protocol::kMessageEnd;
-    using daq::protocol::kStx;
-    if (write.size() < 4 || write.front() != kStx || write[write.size() - 2] != kEtx ||
-        write.back() != kMessageEnd) {
-        fail("a write is no answer frame", write);
-    }
-    std::string text = write.substr(1, write.size() - 3);
-    rapidjson::Document answer;
-    answer.Parse<rapidjson::kParseValidateEncodingFlag>(text.c_str(), text.size());
-    if (answer.HasParseError()) {
-        fail(rapidjson::GetParseError_En(answer.GetParseError()), text);
-    }
-    if (!answer.IsObject() || answer.MemberCount() == 0 ||
-        std::string_view(answer.MemberBegin()->name.GetString()) != "PS_ID" ||
-        !answer.MemberBegin()->value.IsTrue()) {
-        fail("an answer does not begin with \"PS_ID\": true", text);
-    }
-    return text;
-}
-
+// The answer texts of the connection's writes; aborts unless each is a framed JSON object led by
+// "PS_ID": true.
 std::vector<std::string> checkedAnswers(daq::test::MemoryConnection& connection) {
+    using namespace daq::protocol;
     std::vector<std::string> answers;
     for (const std::string& write : connection.takeWrites()) {
-        answers.push_back(checkedAnswer(write));
+        if (write.size() < 4 || write.front() != kStx || write[write.size() - 2] != kEtx ||
+            write.back() != kMessageEnd) {
+            fail("a write is no answer frame", write);
+        }
+        const std::string& text = answers.emplace_back(write.substr(1, write.size() - 3));
+        rapidjson::Document answer;
+        answer.Parse<rapidjson::kParseValidateEncodingFlag>(text.c_str(), text.size());
+        if (answer.HasParseError()) {
+            fail(rapidjson::GetParseError_En(answer.GetParseError()), text);
+        }
+        if (!answer.IsObject() || answer.MemberCount() == 0 ||
+            std::string_view(answer.MemberBegin()->name.GetString()) != "PS_ID" ||
+            !answer.MemberBegin()->value.IsTrue()) {
+            fail("an answer does not begin with \"PS_ID\": true", text);
+        }
     }
     return answers;
 }
@@ -138,19 +125,6 @@ struct Input {
     unsigned flags = 0;
     std::string payload;
     std::vector<std::size_t> cuts;  // lengths of the chunks before the last
-
-    // The payload in data events: the cut chunks, then the rest.
-    std::vector<std::string_view> chunks() const {
-        std::vector<std::string_view> chunks;
-        std::string_view rest(payload);
-        for (const std::size_t length : cuts) {
-            const std::size_t taken = std::min(length, rest.size());
-            chunks.push_back(rest.substr(0, taken));
-            rest.remove_prefix(taken);
-        }
-        chunks.push_back(rest);
-        return chunks;
-    }
 };
 
 Input readInput(const std::uint8_t* data, std::size_t size) {
@@ -207,9 +181,13 @@ class Harness {
             core.onData(connection, frame(kSelectRequest));
             checkedAnswers(*connection);
         }
-        for (const std::string_view chunk : input.chunks()) {
-            daq::test::deliverAll(
-                chunk, [&](std::string_view rest) { return core.onData(connection, rest); });
+        std::string_view rest(input.payload);
+        for (std::size_t c = 0; c <= input.cuts.size(); ++c) {
+            const std::size_t taken = c < input.cuts.size() ? input.cuts[c] : rest.size();
+            daq::test::deliverAll(rest.substr(0, taken), [&](std::string_view bytes) {
+                return core.onData(connection, bytes);
+            });
+            rest.remove_prefix(std::min(taken, rest.size()));
         }
         const std::size_t answers = checkedAnswers(*connection).size();
         if (answers > static_cast<std::size_t>(std::count(
@@ -221,7 +199,12 @@ class Harness {
         if (core.clientCount() != 0) {
             fail("a client stays booked after its disconnect", input.payload);
         }
-        drainWindow(core);
+        // What the window's timers do: take every queue, then empty the "Login Users" list.
+        core.takeLogins();
+        core.takeLogouts();
+        core.takeEvents();
+        core.takePopups();
+        core.rowsCleared();
         if (parameterWrites() != 0) {
             connectPlant();  // written parameters stay within their input
         }
@@ -235,7 +218,7 @@ class Harness {
     void logIn(daq::ServerCore& core,
                const std::shared_ptr<daq::test::MemoryConnection>& connection, unsigned login) {
         static constexpr std::string_view kLogins[] = {
-            {},
+            {},  // no login
             R"({"PS_ID":"LOGIN","ID":"admin","PW":"admin","DEVICE":{"OS":"Linux"}})",
             R"({"PS_ID":"LOGIN","ID":"viewer","PW":"viewer"})",
             R"({"PS_ID":"LOGIN","ID":"admin","PW":"wrong"})",
@@ -278,15 +261,6 @@ class Harness {
             count += unit.pinz != nullptr ? unit.pinz->calls().writes : 0;
         }
         return count;
-    }
-
-    // What the window's timers do: take every queue, then empty the "Login Users" list.
-    static void drainWindow(daq::ServerCore& core) {
-        core.takeLogins();
-        core.takeLogouts();
-        core.takeEvents();
-        core.takePopups();
-        core.rowsCleared();
     }
 
     const host::Project project_;

@@ -134,15 +134,12 @@ TEST(CoreDeviceList, WalkTraces) {
     harness.core().setSystemTree(&system.tree());
     harness.core().rebuildDeviceList();
     const auto lines = traces.take();
-    EXPECT_TRUE(TraceCapture::contains(lines, 0, "[TCP_SERVER] Set MySysytemVst Pointer : "));
-    EXPECT_TRUE(TraceCapture::contains(
-        lines, 0, " [TCP_SERVER] getMySystemNode.. Interface Info : Ethernet"));
-    EXPECT_TRUE(TraceCapture::contains(lines, 0, " [TCP_SERVER] getMySystemNode..3 : ST1"));
-    EXPECT_TRUE(TraceCapture::contains(lines, 0, " [TCP_SERVER] getMySystemNode..4 :  - note"));
-    EXPECT_TRUE(TraceCapture::contains(lines, 0, " [TCP_SERVER] getMySystemNode..5 : Model"));
-    EXPECT_TRUE(
-        TraceCapture::contains(lines, 0, " [TCP_SERVER] getMySystemNode..Device Name : 2:Drive"));
-    EXPECT_TRUE(TraceCapture::contains(lines, 0, " [TCP_SERVER] getMySystemNode..7 : Drive model"));
+    for (const char* text :
+         {"[TCP_SERVER] Set MySysytemVst Pointer : ", "getMySystemNode.. Interface Info : Ethernet",
+          "getMySystemNode..3 : ST1", "getMySystemNode..4 :  - note", "getMySystemNode..5 : Model",
+          "getMySystemNode..Device Name : 2:Drive", "getMySystemNode..7 : Drive model"}) {
+        EXPECT_TRUE(TraceCapture::contains(lines, 0, text)) << text;
+    }
 }
 
 TEST(CoreDeviceList, EmptyWithoutTreeAndErrorWithoutDeviceRecord) {

@@ -54,10 +54,10 @@ host::UnitSpec stationUnit(std::string name, std::vector<host::ParameterSpec> pa
 }
 
 std::vector<host::UserSpec> testUsers() {
-    // Hashing is slow on purpose; once per test program is enough.
+    // The light cost, as the demo's users: every login of the tests is checked.
     static const std::vector<host::UserSpec> users = {
-        {"admin", host::hashPassword("admin"), true},
-        {"viewer", host::hashPassword("viewer"), false},
+        {"admin", host::hashPassword("admin", host::HashCost::Light), true},
+        {"viewer", host::hashPassword("viewer", host::HashCost::Light), false},
     };
     return users;
 }
@@ -124,7 +124,8 @@ std::vector<TraceLine> TraceCapture::take() {
     constexpr int kMaxMessages = 100000;
     std::vector<TraceLine> lines;
     for (int n = 0; n < kMaxMessages; ++n) {
-        const std::optional<std::string> message = receiver_.next(std::chrono::milliseconds(100));
+        // The channel sends from the caller's thread: what the test caused is queued already.
+        const std::optional<std::string> message = receiver_.next(std::chrono::milliseconds(10));
         if (!message) {
             break;
         }
@@ -142,6 +143,7 @@ std::vector<TraceLine> TraceCapture::take() {
         line.text = text;
         if (fields.size() == kSuffixFields) {
             line.level = std::stoi(fields[3]);
+            line.line = std::stoi(fields[5]);
             line.operation = fields[6];
             line.file = fields[7];
         }

@@ -57,7 +57,6 @@ class CoreHarness {
         daqRunning_ = running;
     }
     daq::IoMap& ioMap() { return ioMap_; }
-    kelvane::TReadMapFile& readMap() { return readMap_; }
     TimerLog& timers() { return timers_; }
 
     std::shared_ptr<MemoryConnection> connect(std::string peer = "10.0.0.1");
@@ -97,6 +96,7 @@ void expectExchanges(CoreHarness& harness, const std::shared_ptr<MemoryConnectio
 struct TraceLine {
     std::string text;
     int level = -1;
+    int line = -1;
     std::string operation;
     std::string file;
 };

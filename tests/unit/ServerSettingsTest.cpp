@@ -7,8 +7,6 @@
 #include <netinet/in.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -51,41 +49,8 @@ void writeFile(const std::string& path, const std::string& text) {
 
 }  // namespace
 
-namespace {
-
-// The value a key of "config.ini" set; the key compares without regard to case.
-int64_t setting(const ServerSettings& read, std::string_view key) {
-    const ServerLimits& limits = read.limits;
-    const std::pair<std::string_view, int64_t> values[] = {
-        {"DAQServer Port", read.port},
-        {"MaxConnections", static_cast<int64_t>(limits.maxConnections)},
-        {"MaxFrameBytes", static_cast<int64_t>(limits.maxFrameBytes)},
-        {"MaxOutputBacklog", static_cast<int64_t>(limits.maxOutputBacklog)},
-        {"MaxPageEntries", limits.maxPageEntries},
-        {"MaxDaqDataIndexes", limits.maxDaqDataIndexes},
-        {"RequireLogin", limits.requireLogin ? 1 : 0},
-        {"UnfinishedFrameTimeout", limits.unfinishedFrameTimeoutSeconds},
-        {"IdleTimeout", limits.idleTimeoutSeconds},
-        {"MaxEventRows", limits.maxEventRows},
-        {"IoThreads", static_cast<int64_t>(read.ioThreads)},
-        {"RefreshIntervalMs", read.refreshIntervalMs},
-    };
-    for (const auto& [name, value] : values) {
-        if (std::ranges::equal(name, key, [](char a, char b) {
-                return std::tolower(static_cast<unsigned char>(a)) ==
-                       std::tolower(static_cast<unsigned char>(b));
-            })) {
-            return value;
-        }
-    }
-    ADD_FAILURE() << "no setting " << key;
-    return -1;
-}
-
-}  // namespace
-
-// Each key alone in [config], read over limits that differ from the defaults: the value it
-// sets, or the value kept and the problem reported.
+// The keys share one reader. Each key's range and the field it sets show in its refusal (the
+// value kept is the one given for that field); the reader's rules on one key or another.
 TEST(ServerConfig, EachKeyIsReadWithinItsRange) {
     ServerLimits given;
     given.maxEventRows = 555;
@@ -96,86 +61,49 @@ TEST(ServerConfig, EachKeyIsReadWithinItsRange) {
     given.maxPageEntries = 77;
     given.unfinishedFrameTimeoutSeconds = 9;
     given.idleTimeoutSeconds = 8;
-    const struct {
-        std::string key;
-        std::string value;
-        int64_t read;
-        std::string problem;  // after "config.ini : <key>=<value> is not in "
-    } cases[] = {
-        {"MaxConnections", "65536", 65536, ""},
-        {"MaxConnections", "0", 7, "1..65536, 7 kept"},
-        {"MaxFrameBytes", "16", 16, ""},
-        {"MaxFrameBytes", "67108865", 700, "16..67108864, 700 kept"},
-        {"MaxOutputBacklog", "4096", 4096, ""},
-        {"MaxOutputBacklog", "-1", 70000, "4096..1073741824, 70000 kept"},
-        {"maxpageentries", "1000000", 1000000, ""},
-        {"MaxPageEntries", "12x", 77, "1..1000000, 77 kept"},
-        {"MaxDaqDataIndexes", "0", 8, "1..1000000, 8 kept"},
-        {"RequireLogin", "1", 1, ""},
-        {"RequireLogin", "2", 0, "0..1, 0 kept"},
-        {"MaxEventRows", "100", 100, ""},
-        {"MaxEventRows", "99", 555, "100..1000000, 555 kept"},
-        // 0 turns a time-out off.
-        {"UnfinishedFrameTimeout", "0", 0, ""},
-        {"UnfinishedFrameTimeout", "3600", 3600, ""},
-        {"UnfinishedFrameTimeout", "3601", 9, "0..3600, 9 kept"},
-        {"UnfinishedFrameTimeout", "-1", 9, "0..3600, 9 kept"},
-        {"UnfinishedFrameTimeout", "", 9, "0..3600, 9 kept"},
-        {"IdleTimeout", "86400", 86400, ""},
-        {"IdleTimeout", "86401", 8, "0..86400, 8 kept"},
-        {"IdleTimeout", "1.5", 8, "0..86400, 8 kept"},
-        {"IdleTimeout", "30s", 8, "0..86400, 8 kept"},
-        {"IoThreads", "1", 1, ""},
-        {"IoThreads", "16", 16, ""},
-        {"IoThreads", "17", 3, "1..16, 3 kept"},
-        {"IoThreads", "0", 3, "1..16, 3 kept"},
-        {"IoThreads", "two", 3, "1..16, 3 kept"},
-        {"RefreshIntervalMs", "1", 1, ""},
-        {"RefreshIntervalMs", "60000", 60000, ""},
-        {"RefreshIntervalMs", "60001", 100, "1..60000, 100 kept"},
-        {"RefreshIntervalMs", "0", 100, "1..60000, 100 kept"},
-        {"RefreshIntervalMs", "1s", 100, "1..60000, 100 kept"},
-        {"DAQSERVER PORT", "6000", 6000, ""},
-        {"DAQServer Port", "0", 0, ""},
-        {"DAQServer Port", "65535", 65535, ""},
-        {"DAQServer Port", "port", 5050, "0..65535, 5050 kept"},
-        {"DAQServer Port", "65536", 5050, "0..65535, 5050 kept"},
+    const std::pair<std::string, std::string> refused[] = {
+        // The line, then what follows "is not in ".
+        {"MaxConnections=0", "1..65536, 7 kept"},
+        {"MaxFrameBytes=67108865", "16..67108864, 700 kept"},
+        {"MaxOutputBacklog=-1", "4096..1073741824, 70000 kept"},
+        {"MaxPageEntries=12x", "1..1000000, 77 kept"},
+        {"MaxDaqDataIndexes=0", "1..1000000, 8 kept"},
+        {"RequireLogin=2", "0..1, 0 kept"},
+        {"MaxEventRows=99", "100..1000000, 555 kept"},
+        {"UnfinishedFrameTimeout=", "0..3600, 9 kept"},
+        {"IdleTimeout=1.5", "0..86400, 8 kept"},
+        {"IoThreads=17", "1..16, 3 kept"},
+        {"RefreshIntervalMs=0", "1..60000, 100 kept"},
+        {"DAQServer Port=65536", "0..65535, 5050 kept"},
     };
     TempDir dir;
     const std::string path = serverConfigPath(dir.path());
-    for (const auto& each : cases) {
-        const std::string line = each.key + "=" + each.value;
+    for (const auto& [line, problem] : refused) {
         writeFile(path, "[Config]\n" + line + "\n");
-        const ServerSettings read = loadServerConfig(path, given, 3);
-        EXPECT_EQ(setting(read, each.key), each.read) << line;
-        const std::vector<std::string> problems;
-        EXPECT_EQ(read.problems, each.problem.empty()
-                                     ? problems
-                                     : std::vector<std::string>{"config.ini : " + line +
-                                                                " is not in " + each.problem})
-            << line;
+        EXPECT_EQ(loadServerConfig(path, given, 3).problems,
+                  std::vector<std::string>{"config.ini : " + line + " is not in " + problem});
     }
-    // A key that is missing keeps the value given.
-    writeFile(path, "[config]\ndaqserver addr=10.1.2.3\n");
-    const ServerSettings kept = loadServerConfig(path, given);
-    EXPECT_EQ(kept.address, "10.1.2.3");
-    EXPECT_EQ(kept.port, 5050);
-    EXPECT_EQ(kept.limits.maxConnections, 7u);
-    EXPECT_EQ(kept.limits.maxPageEntries, 77);
-    EXPECT_TRUE(kept.problems.empty());
+    // Bounds are values a key takes, 0 turns a time-out off, keys compare without regard to
+    // case, and a key that is missing keeps the value given.
+    writeFile(path,
+              "[config]\nMaxFrameBytes=16\nmaxconnections=65536\nUnfinishedFrameTimeout=0\n"
+              "RequireLogin=1\nDAQSERVER PORT=0\ndaqserver addr=10.1.2.3\n");
+    const ServerSettings read = loadServerConfig(path, given);
+    EXPECT_TRUE(read.problems.empty());
+    EXPECT_EQ(read.limits.maxFrameBytes, 16u);
+    EXPECT_EQ(read.limits.maxConnections, 65536u);
+    EXPECT_EQ(read.limits.unfinishedFrameTimeoutSeconds, 0);
+    EXPECT_TRUE(read.limits.requireLogin);
+    EXPECT_EQ(read.port, 0);
+    EXPECT_EQ(read.address, "10.1.2.3");
+    EXPECT_EQ(read.limits.maxPageEntries, 77);
 }
 
 TEST(ServerConfig, MissingFileGivesDefaultsAndCreatesNothing) {
     TempDir dir;
     const std::string path = serverConfigPath(dir.path() + "/");
     EXPECT_EQ(path, dir.path() + "/config.ini");
-    const ServerSettings settings = loadServerConfig(path);
-    EXPECT_EQ(settings.address, "");
-    EXPECT_EQ(settings.port, 5050);
-    EXPECT_EQ(settings.limits.unfinishedFrameTimeoutSeconds, 30);
-    EXPECT_EQ(settings.limits.idleTimeoutSeconds, 0);
-    EXPECT_EQ(settings.ioThreads, 2u);
-    EXPECT_EQ(settings.refreshIntervalMs, 100);
+    EXPECT_EQ(loadServerConfig(path).port, 5050);
     EXPECT_FALSE(fs::exists(path));
 }
 
@@ -187,8 +115,6 @@ TEST(ServerConfig, DaqDataIndexesThatDoNotFitTheOutputBoundAreLowered) {
         int32_t indexes;
         bool lowered;
     } cases[] = {
-        {"", 32768, false},
-        {"MaxDaqDataIndexes=1000\nMaxOutputBacklog=1048576\n", 1000, false},
         {"MaxDaqDataIndexes=100000\nMaxOutputBacklog=1048576\n", 2048, true},
         {"MaxOutputBacklog=4096\n", 8, false},
         {"MaxDaqDataIndexes=1000000\nMaxOutputBacklog=1073741824\n", 1000000, false},
@@ -218,10 +144,7 @@ TEST(ServerConfig, KeysAndSectionsTheServerDoesNotReadAreReported) {
               (std::vector<std::string>{
                   "config.ini : section [confg] is not read; the settings belong in [config]",
                   "config.ini : unknown key DAQServer Address ignored"}));
-    for (const char* text : {"abc", "60x", "", "-1", "65536", "99999999999"}) {
-        EXPECT_EQ(parsePortText(text), 5050) << text;
-    }
-    EXPECT_EQ(parsePortText("0"), 0);
+    EXPECT_EQ(parsePortText("65536"), 5050);
     EXPECT_EQ(parsePortText("65535"), 65535);
 }
 
@@ -315,31 +238,20 @@ TEST(LocalAddresses, InterfaceOrderAndInterfacesWithoutIPv4GiveNothing) {
     list.add("eth0", "10.0.0.5");
     EXPECT_EQ(ipv4AddressesOf(list.head()),
               (std::vector<std::string>{"127.0.0.1", "192.168.0.10", "10.0.0.5"}));
-    EXPECT_EQ(ipv4AddressesOf(list.head(), 2),
-              (std::vector<std::string>{"127.0.0.1", "192.168.0.10", "10.0.0.5"}));
     EXPECT_TRUE(ipv4AddressesOf(nullptr).empty());
-}
-
-TEST(LocalAddresses, ThisMachineListsItsLoopbackAddress) {
-    const std::vector<std::string> addresses = localIPv4Addresses();
-    EXPECT_NE(std::find(addresses.begin(), addresses.end(), "127.0.0.1"), addresses.end());
 }
 
 TEST(LocalAddresses, ChoicesOfferAllInterfacesFirstAndLoopbackLast) {
     using List = std::vector<std::string>;
     EXPECT_EQ(listenAddressChoices({"127.0.0.1", "192.168.0.10", "10.0.0.5", "127.0.1.1"}),
               (List{"0.0.0.0", "192.168.0.10", "10.0.0.5", "127.0.0.1", "127.0.1.1"}));
-    EXPECT_EQ(listenAddressChoices({"0.0.0.0", "127.0.0.1"}), (List{"0.0.0.0", "127.0.0.1"}));
     EXPECT_EQ(listenAddressChoices({}), List{"0.0.0.0"});
 }
 
 TEST(LocalAddresses, FindingTakesTheLastEqualEntry) {
     const std::vector<std::string> list{"0.0.0.0", "10.0.0.5", "192.168.0.10", "10.0.0.5"};
     EXPECT_EQ(findAddress(list, "10.0.0.5"), 3u);
-    EXPECT_EQ(findAddress(list, "192.168.0.10"), 2u);
-    EXPECT_EQ(findAddress(list, "0.0.0.0"), 0u);
     EXPECT_EQ(findAddress(list, "172.16.0.1"), std::nullopt);
-    EXPECT_EQ(findAddress(list, ""), std::nullopt);
 }
 
 TEST(TextFormat, OnlyTextAndIntegerConversionsAreFormatted) {
@@ -347,13 +259,11 @@ TEST(TextFormat, OnlyTextAndIntegerConversionsAreFormatted) {
               "DAQServer - 10.0.0.5:5050");
     // Each conversion takes the next argument of its own kind.
     EXPECT_EQ(formatHostText("%d on %s", {std::string_view("host"), int64_t{7}}), "7 on host");
-    EXPECT_EQ(formatHostText("100%% %s", {std::string_view("done")}), "100% done");
     // Conversions a host text must not use are copied, not formatted.
     EXPECT_EQ(formatHostText("%n%x%p%5d %s", {std::string_view("a")}), "%n%x%p%5d a");
     // More conversions than arguments: the rest stay as they are.
     EXPECT_EQ(formatHostText("%s %s %d", {std::string_view("a")}), "a %s %d");
-    EXPECT_EQ(formatHostText("trailing %", {}), "trailing %");
-    EXPECT_EQ(formatHostText("", {std::string_view("a")}), "");
+    EXPECT_EQ(formatHostText("100%% %", {}), "100% %");
 }
 
 TEST(SocketErrorText, TableCodesAndUnknownCodes) {
@@ -363,11 +273,7 @@ TEST(SocketErrorText, TableCodesAndUnknownCodes) {
         std::string text;  // empty: not checked
     } cases[] = {
         {10050, 381, ""},
-        {10051, 382, ""},
         {10054, 383, "10054, 서버에서 강제로 연결을 종료하였습니다."},
-        {10060, 384, ""},
-        {10061, 385, "10061, 서버에 연결할 수 없습니다."},
-        {10064, 386, ""},
         {10091, 387, ""},
         {10048, 388, "10048, 알 수 없는 소켓 에러입니다. Address already in use"},
     };
