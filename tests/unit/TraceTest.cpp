@@ -78,14 +78,6 @@ TEST_F(TraceChannelTest, MessagesCarryTheirLocationAndAreCutToTheLimits) {
          },
          {"x" + locationSuffix(0, 7, std::string(daq::kTraceNameLimit, 'f'),
                                std::string(daq::kTraceNameLimit, 'F'))}},
-        {"suffix over a full text",
-         [&] {
-             daq::setTraceLocation(9, "IdTCPServer1Execute", "FormTray");
-             daq::trace(daq::kTraceError, "%s", full.c_str());
-         },
-         {full.substr(0, daq::kTraceMessageLimit -
-                             locationSuffix(2, 9, "IdTCPServer1Execute", "FormTray").size()) +
-          locationSuffix(2, 9, "IdTCPServer1Execute", "FormTray")}},
         {"long texts",
          [&] {
              daq::trace(daq::kTraceInfo, "%s", (full + std::string(5000, 'a')).c_str());
