@@ -1,6 +1,6 @@
 // The window side of client sessions, with real clients on loopback: logins become rows of
 // "Login Users" and events, logins and logouts are announced by the popup, refused logins are
-// logged, closes remove the rows, and a stop empties the list.
+// logged, closes remove the rows, a lost answer is traced, and a stop empties the list.
 #include <QTreeView>
 
 #include <gtest/gtest.h>
@@ -15,12 +15,16 @@
 #include "server/window/PopupWindow.h"
 #include "server/window/TfrmDAQTray.h"
 #include "server/window/ToolkitColor.h"
+#include "tests/support/TraceCapture.h"
 #include "tests/window/PluginTestSupport.h"
 #include "tools/client/DaqClient.h"
+#include "trace/Trace.h"
+#include "trace/TraceTransport.h"
 #include "trace/TzrTrace.h"
 
 using namespace daq;
 using daq::window::TfrmDAQTray;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -146,6 +150,18 @@ TEST_F(Sessions, LoginsAndLogoutsShowInTheListsAndThePopup) {
         processEventsUntil([] { return false; }, 40);
     }
     EXPECT_LT(clients.size(), 12u);
+
+    // An answer lost on the way is traced as a send error.
+    const std::string socket = HostApplicationEnvironment::exeDir() + "/trace.sock";
+    setenv("KELVANE_TRACE_SOCKET", socket.c_str(), 1);
+    traceReloadSocketPath();
+    test::TraceCapture traces(socket);
+    window->runtime().listener().injectFault(tcp::TcpFault::NextWrite);
+    EXPECT_FALSE(clients.back()->alive().has_value());
+    const auto sendError = traces.waitFor(
+        test::traceContains(kTraceError, "tcp server send error : write to 127.0.0.1:"), 2s);
+    ASSERT_TRUE(sendError.has_value());
+    EXPECT_EQ(sendError->operation + "|" + sendError->file, "sendData|FormTray");
 
     // A stop empties the list at once.
     ASSERT_GT(userRows->rowCount(), 0);

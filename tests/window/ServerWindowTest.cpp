@@ -158,6 +158,21 @@ TEST_F(ServerWindow, CancelledDialogChangesNothingAndARunLocksItsEdits) {
     EXPECT_EQ(readConfig(), settings);
 }
 
+// An open that fails waits out its time-out with the window's timers running.
+TEST_F(ServerWindow, FailingOpenKeepsTheWindowRunning) {
+    writeConfig(loopbackConfig(freeLoopbackPort()));
+    create();
+    const std::unique_ptr<TfrmDAQTray> first = std::move(window);
+    ASSERT_TRUE(first->runtime().open_Server(TfrmDAQTray::kOpenTimeoutMs));
+    create();  // on the port the first window holds
+    int ticks = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start(5);
+    EXPECT_FALSE(window->runtime().open_Server(60));
+    EXPECT_GT(ticks, 0);
+}
+
 TEST_F(ServerWindow, PickedAddressSetsTheCaptionFromTheHostFormat) {
     create({"127.0.0.1", "127.0.0.2"});
     std::string entries;
