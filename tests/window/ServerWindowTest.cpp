@@ -158,6 +158,17 @@ TEST_F(ServerWindow, CancelledDialogChangesNothingAndARunLocksItsEdits) {
     EXPECT_EQ(readConfig(), settings);
 }
 
+// Settings it could not read stay closed and unchanged when the dialog is confirmed.
+TEST_F(ServerWindow, UnreadableConfigFileKeepsTheListenerClosedAndTheFileUnchanged) {
+    const std::string settings("[config]\0\nDAQServer Addr=127.0.0.1\n", 34);
+    writeConfig(settings);
+    create();
+    window->runtime().listener().addBinding("127.0.0.1", freeLoopbackPort());
+    configure(confirm);
+    EXPECT_FALSE(window->runtime().listener().active());
+    EXPECT_EQ(readConfig(), settings);
+}
+
 // An open that fails waits out its time-out with the window's timers running.
 TEST_F(ServerWindow, FailingOpenKeepsTheWindowRunning) {
     writeConfig(loopbackConfig(freeLoopbackPort()));
