@@ -130,7 +130,7 @@ TEST_F(TraceGenerationTest, ChannelWaitsOnTheCounterOfAPrivateFile) {
     for (unsigned i = 0; i < daq::kTraceGenerationFileCheckInterval; ++i) {
         daq::trace(daq::kTraceInfo, "probe");
     }
-    EXPECT_EQ(viewer.next(), datagram("probe"));
+    EXPECT_EQ(nextHeard(viewer), datagram("probe"));
 }
 
 // Without a file the channel finds the viewer through the directory; a directory made later is
