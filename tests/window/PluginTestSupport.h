@@ -1,6 +1,6 @@
-// Shared ground of the plug-in and server-window tests: the host's application object (a
-// THostApplication whose executable directory is a private temporary directory, where the
-// server keeps "config.ini"), and small helpers.
+// Shared ground of the window tests: the host's application object, made before the first test
+// and destroyed after the last (a THostApplication whose executable directory is a private
+// temporary directory, where the server keeps "config.ini"), and small helpers.
 #pragma once
 
 #include <arpa/inet.h>

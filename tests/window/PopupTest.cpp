@@ -1,5 +1,5 @@
 #include "server/window/PopupWindow.h"
-#include "tests/window/WindowTestApp.h"
+#include "tests/window/PluginTestSupport.h"
 
 #include <QEnterEvent>
 #include <QRegularExpression>

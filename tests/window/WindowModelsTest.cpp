@@ -2,7 +2,7 @@
 #include "server/window/EventListModel.h"
 #include "server/window/ListView.h"
 #include "server/window/UserListModel.h"
-#include "tests/window/WindowTestApp.h"
+#include "tests/window/PluginTestSupport.h"
 
 #include <QAbstractItemModelTester>
 #include <QScrollBar>
