@@ -51,10 +51,6 @@ TEST(TzrTraceTest, LinesAreCutToTheLimitInUtf16Units) {
     notifier.send(2, "DAQServer", repeat("😀", 3000).c_str());
     EXPECT_EQ(notifier.lastLine(),
               prefix + repeat("😀", (daq::TzrTrace::kLineLimit - prefix.size()) / 2));
-
-    notifier.sendFormatted(2, "DAQServer", "%s|%s", std::string(5000, 'a').c_str(), "tail");
-    EXPECT_EQ(notifier.lastLine(),
-              prefix + std::string(daq::TzrTrace::kLineLimit - prefix.size(), 'a'));
 }
 
 TEST(TzrTraceTest, InstanceKeepsItsFirstTarget) {

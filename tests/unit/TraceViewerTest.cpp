@@ -1,37 +1,26 @@
-// The viewer's reading of messages into fields, and the line it prints.
+// The trace viewer: its reading of messages into fields and the line it prints, and the program
+// on a private socket, fed by the real trace channel.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <chrono>
+#include <filesystem>
+#include <regex>
 #include <string>
 
+#include "tests/support/ProgramRun.h"
+#include "tests/unit/TraceReceiver.h"
 #include "tools/trace-viewer/TraceLine.h"
 #include "tools/trace-viewer/TraceMessage.h"
 #include "trace/Trace.h"
 
 namespace {
 
+using namespace std::chrono_literals;
 using namespace std::string_literals;
-
-TEST(TraceViewerTest, SplitsTheLocationFromTheEnd) {
-    const std::string datagram =
-        "TCP Server Error : PARAMETERWRITE, bad | value|14|Kelvane 1a2b|0|2|-1|522|"
-        "IdTCPServer1Execute|FormTray\0"s;
-
-    const traceviewer::TraceMessage message = traceviewer::parseTraceMessage(datagram);
-
-    EXPECT_TRUE(message.located);
-    EXPECT_EQ(message.text, "TCP Server Error : PARAMETERWRITE, bad | value");
-    EXPECT_EQ(message.sender, "1a2b");
-    EXPECT_EQ(message.level, 2);
-    EXPECT_EQ(message.line, 522);
-    EXPECT_EQ(message.operation, "IdTCPServer1Execute");
-    EXPECT_EQ(message.file, "FormTray");
-
-    const traceviewer::TraceMessage empty =
-        traceviewer::parseTraceMessage("|14|Kelvane ff|0|0|-1|1|f|g");
-    EXPECT_TRUE(empty.located);
-    EXPECT_EQ(empty.text, "");
-}
+namespace fs = std::filesystem;
+using daq::test::Program;
+using daq::test::runProgram;
 
 TEST(TraceViewerTest, MessagesWithoutALocationAreAllText) {
     for (const std::string& datagram : {
@@ -63,6 +52,10 @@ TEST(TraceViewerTest, PrintsOneLinePerMessage) {
     } rows[] = {
         {"Prev Item Val : 1|14|Kelvane 1a2b|0|0|-1|1487|setParamWrite|FormTray", false,
          "t  1a2b      info     setParamWrite  FormTray:1487  Prev Item Val : 1"},
+        // The location is split from the end: the text keeps its bars, or is empty.
+        {"Error : bad | value|14|Kelvane 1a2b|0|2|-1|522|IdTCPServer1Execute|FormTray", false,
+         "t  1a2b      error    IdTCPServer1Execute  FormTray:522  Error : bad | value"},
+        {"|14|Kelvane ff|0|0|-1|1|f|g", false, "t  ff        info     f  g:1  "},
         {"daqlist map : 3", true, "t  daqlist map : 3"},
         {"failed|14|Kelvane 1a2b|0|2|-1|9|open_Server|FormTray", true,
          "t  1a2b      \x1b[31merror  \x1b[0m  open_Server  FormTray:9  failed"},
@@ -81,16 +74,54 @@ TEST(TraceViewerTest, PrintsOneLinePerMessage) {
     }
 }
 
-TEST(TraceViewerTest, ReceiveTimeShowsMilliseconds) {
-    const auto received =
-        std::chrono::system_clock::time_point(std::chrono::milliseconds(86'400'123));
+const std::string kViewer = DAQ_BIN_DIR "/trace-viewer";
 
-    const std::string time = traceviewer::formatReceiveTime(received);
+// A viewer refuses a directory others can write, replaces a stale socket, keeps a second viewer
+// off its own, shows the chosen level and above, and removes its socket when terminated; the
+// next one, started in raw mode, is found through the generation file.
+TEST(TraceViewerProgram, ShowsWhatTheChannelSendsAndHandsTheSocketOn) {
+    TraceSocketDirectory directory;
+    const std::string socket = directory.socketPath();
+    const fs::path folder = fs::path(socket).parent_path();
+    fs::permissions(folder, fs::perms::all);
+    const auto refused = runProgram({kViewer, "--socket", socket});
+    EXPECT_EQ(refused.code, 1);
+    EXPECT_EQ(refused.err, "trace-viewer: " + folder.string() +
+                               " is not a directory of this user that only it can write; "
+                               "senders send no traces there\n");
+    fs::permissions(folder, fs::perms::owner_all);
 
-    ASSERT_EQ(time.size(), 12u) << time;
-    EXPECT_EQ(time.substr(8), ".123");
-    EXPECT_EQ(time[2], ':');
-    EXPECT_EQ(time[5], ':');
+    TraceReceiver killed(socket);
+    killed.close(false);
+    Program viewer({kViewer, "--socket", socket, "--level", "2"});
+    ASSERT_TRUE(viewer.waitForOutput("trace-viewer: listening on " + socket + "\n", 5s));
+    const auto second = runProgram({kViewer, "--socket", socket});
+    EXPECT_EQ(second.code, 1);
+    EXPECT_EQ(second.err, "trace-viewer: another trace viewer listens on " + socket + "\n");
+
+    DAQ_TRACE(daq::kTraceInfo, "getClientIndex", "FormTray", "below the level");
+    daq::trace(daq::kTraceInfo, "bare text counts as information");
+    const int line = __LINE__ + 1;
+    DAQ_TRACE(daq::kTraceError, "open_Server", "FormTray", "active error [%s]", "busy");
+    ASSERT_TRUE(viewer.waitForOutput("busy]\n", 5s));
+    const std::regex located(R"(\d\d:\d\d:\d\d\.\d\d\d  )" + senderHex() +
+                             R"( +error    open_Server  FormTray:)" + std::to_string(line) +
+                             R"(  active error \[busy\]\n)");
+    EXPECT_TRUE(std::regex_match(viewer.out(), located)) << viewer.out();
+    EXPECT_EQ(viewer.stop(SIGTERM), 0);
+    EXPECT_FALSE(fs::exists(socket));
+
+    // The channel now waits on the file's counter, which only a viewer that counts itself moves.
+    daq::trace(daq::kTraceInfo, "nobody listens");
+    Program raw({kViewer, "--socket", socket, "--raw"});
+    ASSERT_TRUE(raw.waitForOutput("listening on", 5s));
+    daq::setTraceLocation(12, "sendData", "FormTray");
+    daq::trace(daq::kTraceError, "send error : %s", "Broken pipe | peer gone");
+    EXPECT_TRUE(raw.waitForOutput("send error : Broken pipe | peer gone" +
+                                      locationSuffix(2, 12, "sendData", "FormTray") + '\0' + '\n',
+                                  5s))
+        << raw.out();
+    EXPECT_EQ(raw.stop(SIGINT), 0);
 }
 
 }  // namespace

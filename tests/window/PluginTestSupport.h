@@ -1,6 +1,6 @@
-// Shared ground of the plug-in and server-window tests: the host's application object (a
-// THostApplication whose executable directory is a private temporary directory, where the
-// server keeps "config.ini"), a trace viewer stand-in, and small helpers.
+// Shared ground of the window tests: the host's application object, made before the first test
+// and destroyed after the last (a THostApplication whose executable directory is a private
+// temporary directory, where the server keeps "config.ini"), and small helpers.
 #pragma once
 
 #include <arpa/inet.h>
@@ -19,13 +19,12 @@
 #include <fstream>
 #include <memory>
 #include <string>
-#include <vector>
+#include <thread>
 
 #include "host/core/XmlNode.h"
 #include "host/core/XmlSource.h"
 #include "kelvane/HostApplication.h"
 #include "kelvane/Pinz.h"
-#include "tests/unit/TraceReceiver.h"
 
 class HostApplicationEnvironment : public ::testing::Environment {
   public:
@@ -89,42 +88,6 @@ bool processEventsUntil(Condition condition, int timeoutMs = 5000) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
-}
-
-// The trace viewer stand-in of one test: every message the process sends meanwhile.
-class TraceCapture {
-  public:
-    TraceCapture() : receiver_(directory_.socketPath()) {}
-
-    // The messages that arrive until none has come for `quietMs` (a trace is sent before the
-    // call that traces returns, so a short pause finds them all).
-    std::vector<std::string> collect(int quietMs = 20) {
-        std::vector<std::string> messages;
-        while (auto message = receiver_.next(std::chrono::milliseconds(quietMs))) {
-            // A message travels with its terminating zero.
-            if (!message->empty() && message->back() == '\0') {
-                message->pop_back();
-            }
-            messages.push_back(std::move(*message));
-        }
-        return messages;
-    }
-
-  private:
-    TraceSocketDirectory directory_;
-    TraceReceiver receiver_;
-};
-
-// Messages that contain `part`.
-inline std::vector<std::string> matching(const std::vector<std::string>& messages,
-                                         const std::string& part) {
-    std::vector<std::string> found;
-    for (const std::string& message : messages) {
-        if (message.find(part) != std::string::npos) {
-            found.push_back(message);
-        }
-    }
-    return found;
 }
 
 // The calls of the host's Active-change handler.

