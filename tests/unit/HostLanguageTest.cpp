@@ -51,8 +51,9 @@ TEST(LanguageTexts, EnglishAndKoreanSupplyEveryEntryTheServerUses) {
 TEST(LanguageTexts, FilesAreCheckedWhenRead) {
     TempDir dir;
     const auto misnumbered =
-        dir.write("x.xml", "<language>\n<_11>\n<text n=\"0\">a</text>\n<text n=\"2\">b</text>\n"
-                           "</_11>\n</language>\n");
+        dir.write("x.xml",
+                  "<language>\n<_11>\n<text n=\"0\">a</text>\n<text n=\"2\">b</text>\n"
+                  "</_11>\n</language>\n");
     try {
         LanguageTexts::load(misnumbered.string(), kLanguages);
         FAIL() << "a misnumbered entry was accepted";
