@@ -1,4 +1,4 @@
-// The probe plug-in (see host_probe_plugin.h).
+// The probe plug-in (see HostProbePlugin.h).
 #include "tests/unit/HostProbePlugin.h"
 
 #include <QLabel>
@@ -15,10 +15,9 @@ using namespace kelvane;
 
 class ProbePinz final : public TPinzBase {
   public:
-    explicit ProbePinz(TApplication* application) {
+    ProbePinz() {
         FPinKind = 3;
         FPinInfo.PinType = 11;
-        log("created exe-dir=" + (application != nullptr ? application->ExeDir() : ""));
     }
     ~ProbePinz() override {
         delete label_;
@@ -110,8 +109,6 @@ class ProbePinz final : public TPinzBase {
         if (record_.openResult == 0) {
             record_.map.Close();
         }
-        log("map count=" + std::to_string(record_.map.GetCount()) +
-            " open=" + std::to_string(record_.openResult));
         return true;
     }
     void DAQStop(TDaqRunType) override {
@@ -154,9 +151,10 @@ class ProbePinz final : public TPinzBase {
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) TPinzBase* CreatePinzInstance(
-    TApplication* application, TPinzBase*, int32_t, bool, void*) {
-    return new ProbePinz(application);
+extern "C" __attribute__((visibility("default"))) TPinzBase* CreatePinzInstance(TApplication*,
+                                                                                TPinzBase*, int32_t,
+                                                                                bool, void*) {
+    return new ProbePinz();
 }
 
 extern "C" __attribute__((visibility("default"))) void DeletePinzInstance(TPinzBase* instance) {
