@@ -1,9 +1,9 @@
-// Language files and the XML nodes plug-ins read them (and their settings) through.
+// Language files. The XML nodes plug-ins read them through: the window tests (PluginTestSupport.h)
+// and HostSessionTest (the plug-in's settings).
 #include <gtest/gtest.h>
 
 #include "host/core/FileError.h"
 #include "host/core/LanguageTexts.h"
-#include "host/core/XmlNode.h"
 #include "tests/unit/HostTestSupport.h"
 
 using namespace host;
@@ -62,29 +62,4 @@ TEST(LanguageTexts, FilesAreCheckedWhenRead) {
         EXPECT_NE(std::string(error.what()).find("expected n=\"1\""), std::string::npos);
     }
     EXPECT_THROW(LanguageTexts::load("xx", kLanguages), FileError) << "no such language";
-}
-
-TEST(XmlNode, PluginsReadAndWriteThroughTheNodeInterface) {
-    pugi::xml_document document;
-    document.load_string("<root><a x=\"1\">text</a><!-- note --><b/><a/></root>");
-    XmlNodes nodes;
-    kelvane::IXMLNode* root = nodes.wrap(document.document_element());
-    EXPECT_EQ(root->NodeName(), "root");
-    EXPECT_EQ(root->ChildCount(), 3) << "elements only";
-    EXPECT_EQ(root->Child(1)->NodeName(), "b");
-    EXPECT_EQ(root->Child(3), nullptr);
-    kelvane::IXMLNode* a = root->ChildNode("a");
-    ASSERT_NE(a, nullptr);
-    EXPECT_EQ(a, root->Child(0)) << "one object per node";
-    EXPECT_EQ(a->Text(), "text");
-    EXPECT_EQ(a->Attribute("x"), "1");
-    EXPECT_FALSE(a->HasAttribute("y"));
-    EXPECT_EQ(root->ChildNode("c"), nullptr);
-
-    kelvane::IXMLNode* added = root->AddChild("TCPServer");
-    added->SetAttribute("RunMode", "1");
-    added->SetAttribute("RunMode", "2");
-    EXPECT_EQ(root->ChildCount(), 4);
-    EXPECT_STREQ(document.document_element().child("TCPServer").attribute("RunMode").value(), "2");
-    EXPECT_EQ(nodes.wrap(pugi::xml_node()), nullptr);
 }

@@ -39,6 +39,8 @@ Answer login(const TLoginEvent& callback, const char16_t* id, const char16_t* pa
 
 }  // namespace
 
+// Who is accepted with which password: CoreSessionTest, with this service; here what only the
+// service shows.
 TEST(Login, UsersAreCheckedAgainstTheirHashesAndRefusalsLogNoPassword) {
     LoginService service(makeDemoProject().users);
     const struct {
@@ -48,7 +50,6 @@ TEST(Login, UsersAreCheckedAgainstTheirHashesAndRefusalsLogNoPassword) {
     } cases[] = {
         {u"admin", u"admin", {true, true, true}},
         {u"viewer", u"viewer", {true, true, false}},
-        {u"admin", u"viewer", {true, false, false}},
         {u"nobody", u"s3cret-guess", {true, false, false}},
         {u"ADMIN", u"admin", {true, false, false}},  // ids compare exactly
         {u"admin", nullptr, {true, false, false}},
@@ -61,7 +62,7 @@ TEST(Login, UsersAreCheckedAgainstTheirHashesAndRefusalsLogNoPassword) {
     EXPECT_EQ(login(service.callback(), u"admin", u"admin", 5), Answer{}) << "not a login command";
     const std::string log = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(service.accepted(), 2);
-    EXPECT_EQ(service.refused(), 5);
+    EXPECT_EQ(service.refused(), 4);
     EXPECT_NE(log.find("login refused for user \"nobody\""), std::string::npos) << log;
     EXPECT_NE(log.find("\"line?break\""), std::string::npos) << "one line per refusal: " << log;
     EXPECT_EQ(log.find("s3cret"), std::string::npos);

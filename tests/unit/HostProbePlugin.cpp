@@ -89,9 +89,6 @@ class ProbePinz final : public TPinzBase {
             case cmdProject:
                 record_.project = static_cast<TProjectRecord*>(command.Data);
                 break;
-            case cmdLoginCallback:
-                record_.login = *static_cast<TLoginEvent*>(command.Data);
-                break;
             default:
                 break;
         }

@@ -25,7 +25,6 @@ struct ProbeRecord {
     kelvane::THostSystem* system = nullptr;
     kelvane::TProjectRecord* project = nullptr;
     kelvane::IXMLNode* language = nullptr;
-    kelvane::TLoginEvent login{};
     kelvane::TActivateEvent activeChange{};
     QWidget* serverParent = nullptr;
     QWidget* infoParent = nullptr;

@@ -1,5 +1,5 @@
 // The host's run of a plug-in, in-process with the probe plug-in: what is handed over, in which
-// order, the values reaching the plug-in's map, and the orderly and the failed start and stop.
+// order, and the orderly and the failed start and stop.
 #include <gtest/gtest.h>
 
 #include <QLabel>
@@ -9,9 +9,9 @@
 #include "host/core/DemoProject.h"
 #include "host/core/FileError.h"
 #include "host/session/HostSession.h"
+#include "kelvane/HostApplication.h"
 #include "kelvane/Text.h"
 #include "tests/unit/HostProbePlugin.h"
-#include "tests/unit/HostQtEnvironment.h"
 #include "tests/unit/HostTestSupport.h"
 
 using namespace host;
@@ -19,7 +19,20 @@ using namespace kelvane;
 
 namespace {
 
-const auto* const environment = ::testing::AddGlobalTestEnvironment(new HostApplicationEnvironment);
+// One host application for the program (Qt allows one per process), on the offscreen platform.
+class HostApplication : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        setenv("QT_QPA_PLATFORM", "offscreen", 0);
+        static char name[] = "host-test";
+        static char* argv[] = {name, nullptr};
+        static int argc = 1;
+        instance = std::make_unique<THostApplication>(argc, argv, "/nonexistent");
+    }
+    void TearDown() override { instance.reset(); }
+    inline static std::unique_ptr<THostApplication> instance;
+};
+const auto* const environment = ::testing::AddGlobalTestEnvironment(new HostApplication);
 
 const std::filesystem::path kProbe = std::filesystem::path(DAQ_BIN_DIR) / "libhost_probe_plugin.so";
 const std::filesystem::path kLanguages = std::filesystem::path(DAQ_BIN_DIR) / "lang";
@@ -44,7 +57,7 @@ class SessionTest : public ::testing::Test {
 
     std::unique_ptr<HostSession> makeSession(const Project& project) {
         return std::make_unique<HostSession>(
-            HostApplicationEnvironment::application(),
+            *HostApplication::instance,
             ProjectFile::fromText(projectFileText(project), "test project"),
             LanguageTexts::load("en", kLanguages), kProbe);
     }
@@ -102,22 +115,12 @@ TEST_F(SessionTest, AMapThatFailsToOpenIsReportedToThePlugin) {
     session->stop();
 }
 
-TEST_F(SessionTest, ClosuresReachTheHostsLoginAndActiveSwitch) {
+// The login closure: end to end in HostServiceTest.
+TEST_F(SessionTest, ActiveSwitchClosureReachesTheHost) {
     auto session = makeSession(makeDemoProject());
     session->start();
-    ProbeRecord& probe = probeOf(*session);
-    TPinzLoginUser user{u"", u"admin", u"admin", {}};
-    TPinzCommand command{};
-    command.Code = kLoginCommand;
-    command.Value = reinterpret_cast<uint64_t>(&user);
-    _TPinzSendParam param{};
-    param.Kind = kPinzCommandKind;
-    param.Command = &command;
-    ASSERT_TRUE(probe.login);
-    probe.login(&param);
-    EXPECT_EQ(session->login().accepted(), 1);
-    ASSERT_TRUE(probe.activeChange);
-    probe.activeChange(nullptr);
+    ASSERT_TRUE(probeOf(*session).activeChange);
+    probeOf(*session).activeChange(nullptr);
     EXPECT_EQ(session->activeChanges(), 1);
     session->stop();
 }
