@@ -85,18 +85,13 @@ TEST(Login, UnknownIdsAreCheckedAgainstTheCostliestHash) {
     users.push_back(strong);
     users.push_back({"guest", hashPassword("guest", HashCost::Light), false});
     std::vector<std::string> checked;
-    std::vector<std::string> weighed;
     PasswordWork work;
     work.check = [&](std::string_view password, const std::string& hash) {
         checked.push_back(hash);
         return checkPassword(password, hash);
     };
-    work.cost = [&](const std::string& hash) {
-        weighed.push_back(hash);
-        return hash == strong.hash ? 2.0 : 1.0;
-    };
+    work.cost = [&](const std::string& hash) { return hash == strong.hash ? 2.0 : 1.0; };
     LoginService service(users, work);
-    EXPECT_EQ(weighed, (std::vector<std::string>{users.front().hash, strong.hash}));
     EXPECT_FALSE(login(service.callback(), u"nobody", u"operator").accepted);
     EXPECT_TRUE(login(service.callback(), u"admin", u"admin").accepted);
     EXPECT_EQ(checked, (std::vector<std::string>{strong.hash, users.front().hash}));

@@ -26,13 +26,6 @@ std::size_t countTags(const std::vector<IoNode>& nodes, std::set<int32_t>& sigTy
     return count;
 }
 
-void collectUnits(const std::vector<UnitSpec>& units, std::vector<const UnitSpec*>& all) {
-    for (const UnitSpec& unit : units) {
-        all.push_back(&unit);
-        collectUnits(unit.children, all);
-    }
-}
-
 // A minimal project around a fragment placed inside the root element (from line 3 on).
 std::string projectText(const std::string& inside) {
     return "<?xml version=\"1.0\"?>\n<kelvane-project format=\"1\">\n" + inside +
@@ -41,7 +34,7 @@ std::string projectText(const std::string& inside) {
 
 }  // namespace
 
-TEST(ProjectFile, DemoProjectRoundTripsThroughItsFileAndHasEveryKindOfRecord) {
+TEST(ProjectFile, DemoProjectRoundTripsThroughItsFileAndIsASmallPlant) {
     const Project demo = makeDemoProject();
     EXPECT_EQ(ProjectFile::fromText(projectFileText(demo), "demo").model(), demo);
 
@@ -50,18 +43,6 @@ TEST(ProjectFile, DemoProjectRoundTripsThroughItsFileAndHasEveryKindOfRecord) {
     EXPECT_GE(tags, 30u);
     EXPECT_LE(tags, 100u);
     EXPECT_EQ(sigTypes, (std::set<int32_t>{0, 1, 2}));
-    std::vector<const UnitSpec*> units;
-    collectUnits(demo.systemTree, units);
-    std::set<int32_t> propTypes;
-    for (const UnitSpec* unit : units) {
-        for (const ParameterSpec& parameter : unit->parameters) {
-            propTypes.insert(parameter.propType);
-        }
-    }
-    for (int32_t type = 0; type <= 14; ++type) {
-        EXPECT_TRUE(propTypes.contains(type)) << "no parameter of type " << type;
-    }
-    EXPECT_GT(*propTypes.rbegin(), 14) << "no parameter of another type";
     // The users the docs name: admin/admin may write, viewer/viewer may not.
     ASSERT_EQ(demo.users.size(), 2u);
     EXPECT_EQ(demo.users[0].id, "admin");

@@ -7,7 +7,6 @@
 #include <fstream>
 
 #include "host/core/DemoProject.h"
-#include "host/core/FileError.h"
 #include "host/session/HostSession.h"
 #include "kelvane/HostApplication.h"
 #include "kelvane/Text.h"
@@ -141,12 +140,7 @@ TEST_F(SessionTest, StopTakesThePluginDownAndSavesItsSettingsOnlyWhenAsked) {
         EXPECT_EQ(std::vector<std::string>(calls.end() - expected.size(), calls.end()), expected);
         EXPECT_EQ(std::filesystem::exists(path), save);
     }
-    ProjectFile saved = ProjectFile::load(path);
-    pugi::xml_node settings = saved.pluginSettings();
-    EXPECT_EQ(std::distance(settings.children().begin(), settings.children().end()), 1)
-        << "the plug-in's settings are written afresh";
-    EXPECT_STREQ(settings.child("TCPServer").attribute("RunMode").value(), "2");
-    EXPECT_EQ(saved.model(), makeDemoProject());
+    // What is saved: HostProgramTest, with the real plug-in.
 }
 
 TEST_F(SessionTest, AFailedStartLeavesNothingRunning) {
@@ -158,20 +152,4 @@ TEST_F(SessionTest, AFailedStartLeavesNothingRunning) {
     EXPECT_EQ(callsIn(log_).back(), "destroyed");
     EXPECT_TRUE(server.findChildren<QLabel*>().isEmpty());
     EXPECT_EQ(session->simulator().headersWritten(), 0u);
-}
-
-TEST(PluginLibrary, MissingFileOrEntryPointIsNamed) {
-    const std::pair<std::filesystem::path, const char*> cases[] = {
-        {"/nonexistent/libnothing.so", "/nonexistent/libnothing.so: cannot load the plug-in"},
-        {std::filesystem::path(DAQ_BIN_DIR) / "libKVReadMap.so",
-         "does not export \"CreatePinzInstance\""}};
-    for (const auto& [path, message] : cases) {
-        try {
-            PluginLibrary library(path);
-            ADD_FAILURE() << path << " was loaded";
-        } catch (const FileError& error) {
-            EXPECT_EQ(error.file(), path.string());
-            EXPECT_NE(std::string(error.what()).find(message), std::string::npos) << error.what();
-        }
-    }
 }
