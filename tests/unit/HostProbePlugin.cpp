@@ -4,8 +4,8 @@
 #include <QLabel>
 #include <cstdlib>
 #include <fstream>
-#include <memory>
 #include <stdexcept>
+#include <string>
 
 #include "kelvane/IORecords.h"
 
@@ -38,17 +38,8 @@ class ProbePinz final : public TPinzBase {
     void SetAddChildPinz(TPinzBase*) override {}
     bool SetDelChildPinz(TPinzBase*) override { return false; }
     void SetCopyPinz(TPinzBase*) override {}
-    void ReadConfig(IXMLNode* node, TPinReadType) override {
-        call("ReadConfig");
-        IXMLNode* server = node == nullptr ? nullptr : node->ChildNode("TCPServer");
-        record_.runMode = server == nullptr ? "" : server->Attribute("RunMode");
-    }
-    void WriteConfig(IXMLNode* node) override {
-        call("WriteConfig");
-        IXMLNode* server = node->AddChild("TCPServer");
-        server->SetAttribute("RunMode", "2");
-        server->SetAttribute("Active", "1");
-    }
+    void ReadConfig(IXMLNode*, TPinReadType) override { call("ReadConfig"); }
+    void WriteConfig(IXMLNode*) override { call("WriteConfig"); }
     void LocalLanguage(IXMLNode*) override {}
     TPropChangeResult PropertyChange(TPropValue*, int32_t, TPropChangeType, void*) override {
         return pcrNone;

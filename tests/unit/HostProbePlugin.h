@@ -5,7 +5,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 
 #include "kelvane/HostTree.h"
 #include "kelvane/Pinz.h"
@@ -28,7 +27,6 @@ struct ProbeRecord {
     kelvane::TActivateEvent activeChange{};
     QWidget* serverParent = nullptr;
     QWidget* infoParent = nullptr;
-    std::string runMode;  // "TCPServer" RunMode as ReadConfig found it
     int32_t openResult = -1;
     kelvane::TReadMapFile map;
 };

@@ -98,28 +98,22 @@ TEST_F(SessionTest, StartHandsTheHostObjectsOverInOrder) {
     EXPECT_EQ(probe.infoParent, &info);
     ASSERT_NE(probe.serverParent, nullptr);
     EXPECT_FALSE(probe.serverParent->isVisible()) << "headless: a hidden parent";
-    EXPECT_EQ(probe.runMode, "1") << "the demo's plug-in settings";
     EXPECT_EQ(probe.openResult, 1);
     EXPECT_EQ(probe.map.GetCount(), static_cast<int32_t>(plant.io().tags().size()));
     session->stop();
     EXPECT_FALSE(session->running());
 }
 
-TEST_F(SessionTest, AMapThatFailsToOpenIsReportedToThePlugin) {
+// The login closure: end to end in HostServiceTest.
+TEST_F(SessionTest, FailedMapOpenAndActiveSwitchReachThePluginAndTheHost) {
     Project project = makeDemoProject();
     project.map.openFails = true;
     auto session = makeSession(project);
     session->start();
-    EXPECT_EQ(probeOf(*session).openResult, 0);
-    session->stop();
-}
-
-// The login closure: end to end in HostServiceTest.
-TEST_F(SessionTest, ActiveSwitchClosureReachesTheHost) {
-    auto session = makeSession(makeDemoProject());
-    session->start();
-    ASSERT_TRUE(probeOf(*session).activeChange);
-    probeOf(*session).activeChange(nullptr);
+    ProbeRecord& probe = probeOf(*session);
+    EXPECT_EQ(probe.openResult, 0);
+    ASSERT_TRUE(probe.activeChange);
+    probe.activeChange(nullptr);
     EXPECT_EQ(session->activeChanges(), 1);
     session->stop();
 }
