@@ -113,4 +113,6 @@ TEST_F(ProgramTest, ServesWhereTheOptionsSayAndStopsInOrderOnSigterm) {
     host::ProjectFile saved = host::ProjectFile::load(project);
     EXPECT_STREQ(saved.pluginSettings().child("TCPServer").attribute("RunMode").value(), "2")
         << "connected, as the DAQ stop left it";
+    EXPECT_EQ(saved.model(), host::makeDemoProject());
+    EXPECT_FALSE(std::filesystem::exists(project.string() + ".new"));
 }
