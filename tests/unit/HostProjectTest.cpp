@@ -35,15 +35,9 @@ std::string projectText(const std::string& inside) {
 
 }  // namespace
 
-TEST(ProjectFile, DemoProjectRoundTripsThroughItsFileAndIsASmallPlant) {
+TEST(ProjectFile, DemoProjectRoundTripsThroughItsFileWithTheDocumentedUsers) {
     const Project demo = makeDemoProject();
     EXPECT_EQ(ProjectFile::fromText(projectFileText(demo), "demo").model(), demo);
-
-    std::set<int32_t> sigTypes;
-    const std::size_t tags = countTags(demo.ioTree, sigTypes);
-    EXPECT_GE(tags, 30u);
-    EXPECT_LE(tags, 100u);
-    EXPECT_EQ(sigTypes, (std::set<int32_t>{0, 1, 2}));
     // The users the docs name: admin/admin may write, viewer/viewer may not.
     ASSERT_EQ(demo.users.size(), 2u);
     EXPECT_EQ(demo.users[0].id, "admin");

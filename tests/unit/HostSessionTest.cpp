@@ -118,23 +118,15 @@ TEST_F(SessionTest, FailedMapOpenAndActiveSwitchReachThePluginAndTheHost) {
     session->stop();
 }
 
-TEST_F(SessionTest, StopTakesThePluginDownAndSavesItsSettingsOnlyWhenAsked) {
-    const auto path = dir_.path() / "plant.xml";
-    for (const bool save : {false, true}) {
-        std::filesystem::remove(log_);
-        auto session = makeSession(makeDemoProject());
-        session->start();
-        session->stop(save ? std::optional(path) : std::nullopt);
-        std::vector<std::string> expected{"DAQStop", "Disconnect", "WriteConfig", "destroyed"};
-        if (!save) {
-            expected.erase(expected.begin() + 2);
-        }
-        const std::vector<std::string> calls = callsIn(log_);
-        ASSERT_GE(calls.size(), expected.size());
-        EXPECT_EQ(std::vector<std::string>(calls.end() - expected.size(), calls.end()), expected);
-        EXPECT_EQ(std::filesystem::exists(path), save);
-    }
-    // What is saved: HostProgramTest, with the real plug-in.
+// With a file to save to, WriteConfig comes before the plug-in goes: HostProgramTest's --save.
+TEST_F(SessionTest, StopTakesThePluginDownInOrder) {
+    auto session = makeSession(makeDemoProject());
+    session->start();
+    session->stop();
+    const std::vector<std::string> calls = callsIn(log_);
+    ASSERT_GE(calls.size(), 3u);
+    EXPECT_EQ(std::vector<std::string>(calls.end() - 3, calls.end()),
+              (std::vector<std::string>{"DAQStop", "Disconnect", "destroyed"}));
 }
 
 TEST_F(SessionTest, AFailedStartLeavesNothingRunning) {

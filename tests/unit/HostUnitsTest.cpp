@@ -27,6 +27,7 @@ const char* const kProject = R"(<?xml version="1.0"?>
         <parameter name="Setpoint" type="11" value="2.5"><range min="0.5" max="3.5"/></parameter>
         <parameter name="Refuses" type="13" writer="raises"/>
         <parameter name="Silent" type="0" writer="none"/>
+        <parameter name="Deaf" type="0" group="ignore"/>
       </station>
       <station name="ST02" device-name="Doser" parent-unit=""/>
       <station name="ST03" device-name="Valve" parent-unit="net" unit-data="absent"/>
@@ -114,7 +115,10 @@ TEST_F(UnitsTest, WritersApplyOnlyWhatTheParameterCanHold) {
     EXPECT_EQ(FieldText(unit.parameter(0)->ValueText).size(), 127u);
     EXPECT_EQ(unit.parameter(1)->ItemIndex, 2);
     EXPECT_EQ(unit.calls().writes, 15);
-    for (const char16_t* none : {u"4", u"5", u"x"}) {  // writer="none", no such parameter
+    for (const char16_t* none : {u"4", u"6", u"x"}) {  // writer="none", no such parameter
         EXPECT_EQ(value(send(unit, 105, none).Data), nullptr);
     }
+    // Only the unit shows that it leaves the group query unanswered: the server gets its text.
+    const char16_t* asked = u"5";
+    EXPECT_EQ(value(send(unit, 106, asked).Text), asked);
 }
