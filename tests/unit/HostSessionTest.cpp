@@ -93,8 +93,12 @@ TEST_F(SessionTest, StartHandsTheHostObjectsOverInOrder) {
     EXPECT_EQ(probe.system->SystemTree, static_cast<IHostTree*>(&plant.system().tree()));
     EXPECT_EQ(probe.project, plant.projectRecord());
     EXPECT_EQ(RefText(probe.project->ProjectName), u"Riverside Water Works");
+    // The plug-in reads its texts through the host's XML nodes: one object per node, none for a
+    // node that is not there.
     ASSERT_NE(probe.language, nullptr);
     EXPECT_NE(probe.language->ChildNode("_11"), nullptr);
+    EXPECT_EQ(probe.language->ChildNode("_11"), probe.language->Child(0));
+    EXPECT_EQ(probe.language->ChildNode("none"), nullptr);
     EXPECT_EQ(probe.infoParent, &info);
     ASSERT_NE(probe.serverParent, nullptr);
     EXPECT_FALSE(probe.serverParent->isVisible()) << "headless: a hidden parent";
