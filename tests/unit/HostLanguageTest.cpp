@@ -50,16 +50,24 @@ TEST(LanguageTexts, EnglishAndKoreanSupplyEveryEntryTheServerUses) {
 
 TEST(LanguageTexts, FilesAreCheckedWhenRead) {
     TempDir dir;
-    const auto misnumbered =
-        dir.write("x.xml",
-                  "<language>\n<_11>\n<text n=\"0\">a</text>\n<text n=\"2\">b</text>\n"
-                  "</_11>\n</language>\n");
-    try {
-        LanguageTexts::load(misnumbered.string(), kLanguages);
-        FAIL() << "a misnumbered entry was accepted";
-    } catch (const FileError& error) {
-        EXPECT_EQ(error.line(), 4);
-        EXPECT_NE(std::string(error.what()).find("expected n=\"1\""), std::string::npos);
+    const struct {
+        std::string text;
+        int line;
+        std::string reason;
+    } cases[] = {
+        {"<language>\n<_11>\n<text n=\"0\">a</text>\n<text n=\"2\">b</text>\n</_11>\n</language>\n",
+         4, "expected n=\"1\""},
+        {"<language>\n  <_12/>\n</language>\n", 1, "expected a child element <_11>"},
+    };
+    for (const auto& each : cases) {
+        try {
+            LanguageTexts::load(dir.write("x.xml", each.text).string(), kLanguages);
+            ADD_FAILURE() << "accepted: " << each.text;
+        } catch (const FileError& error) {
+            EXPECT_EQ(error.line(), each.line);
+            EXPECT_NE(std::string(error.what()).find(each.reason), std::string::npos)
+                << error.what();
+        }
     }
     EXPECT_THROW(LanguageTexts::load("xx", kLanguages), FileError) << "no such language";
 }
