@@ -4,7 +4,9 @@
 
 #include <QLabel>
 #include <QWidget>
+#include <chrono>
 #include <fstream>
+#include <thread>
 
 #include "host/core/DemoProject.h"
 #include "host/session/HostSession.h"
@@ -104,6 +106,13 @@ TEST_F(SessionTest, StartHandsTheHostObjectsOverInOrder) {
     EXPECT_FALSE(probe.serverParent->isVisible()) << "headless: a hidden parent";
     EXPECT_EQ(probe.openResult, 1);
     EXPECT_EQ(probe.map.GetCount(), static_cast<int32_t>(plant.io().tags().size()));
+    // The simulator runs and writes every tag into the plug-in's map once it opens.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (session->simulator().headersWritten() < plant.io().tags().size() &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_GE(session->simulator().headersWritten(), plant.io().tags().size());
     session->stop();
     EXPECT_FALSE(session->running());
 }
