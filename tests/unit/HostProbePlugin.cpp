@@ -15,10 +15,6 @@ using namespace kelvane;
 
 class ProbePinz final : public TPinzBase {
   public:
-    ProbePinz() {
-        FPinKind = 3;
-        FPinInfo.PinType = 11;
-    }
     ~ProbePinz() override {
         delete label_;
         log("destroyed");
@@ -142,7 +138,7 @@ class ProbePinz final : public TPinzBase {
 extern "C" __attribute__((visibility("default"))) TPinzBase* CreatePinzInstance(TApplication*,
                                                                                 TPinzBase*, int32_t,
                                                                                 bool, void*) {
-    return new ProbePinz();
+    return new ProbePinz;
 }
 
 extern "C" __attribute__((visibility("default"))) void DeletePinzInstance(TPinzBase* instance) {
