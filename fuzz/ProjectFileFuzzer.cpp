@@ -1,12 +1,7 @@
-// Fuzz target: the bytes of a project file, read as the host reads one (ProjectFile, within its
-// size limit), then turned into what the host runs: the records it hands to plug-ins (Plant)
-// and the first values its simulator gives each tag (TagDriver).
-//
-// The limits are small, so that short inputs reach every bound; the demo project fits them.
-// Checked on every input: a refused file gives a FileError naming the file and a line of it (0
-// for the whole file); any other exception escapes and is reported as a crash. An accepted
-// project, written back as a project file, reads back as the same project (once the reader's
-// text normalisation has settled).
+// Fuzz target: a project file read as the host reads one, with small limits that short inputs
+// reach, then turned into the records and first values the host runs. A refusal must be a
+// FileError naming the file and a line of it (0: the whole file), anything else escapes as a
+// crash; an accepted project, written back, reads back as itself once normalised.
 #include <algorithm>
 #include <chrono>
 #include <cstddef>

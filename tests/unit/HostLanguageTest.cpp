@@ -1,9 +1,9 @@
-// Language files and the XML nodes plug-ins read them (and their settings) through.
+// Language files. The XML nodes plug-ins read them through: the window tests (PluginTestSupport.h)
+// and HostSessionTest (the plug-in's settings).
 #include <gtest/gtest.h>
 
 #include "host/core/FileError.h"
 #include "host/core/LanguageTexts.h"
-#include "host/core/XmlNode.h"
 #include "tests/unit/HostTestSupport.h"
 
 using namespace host;
@@ -44,55 +44,30 @@ TEST(LanguageTexts, EnglishAndKoreanSupplyEveryEntryTheServerUses) {
             EXPECT_EQ(conversions(text), use.arguments) << code << " entry " << use.entry;
         }
     }
-    const LanguageTexts english = LanguageTexts::load("en", kLanguages);
-    const LanguageTexts korean = LanguageTexts::load("ko", kLanguages);
-    EXPECT_EQ(english.entry(5), "Login Users");
-    EXPECT_EQ(korean.entry(5), "로그인 사용자");
-    EXPECT_EQ(english.entry(44), "") << "an entry the file lacks reads as empty";
+    EXPECT_EQ(LanguageTexts::load("ko", kLanguages).entry(5), "로그인 사용자");
+    EXPECT_EQ(LanguageTexts::load("en", kLanguages).entry(44), "") << "an entry the file lacks";
 }
 
 TEST(LanguageTexts, FilesAreCheckedWhenRead) {
     TempDir dir;
-    const auto misnumbered =
-        dir.write("x.xml",
-                  "<language>\n<_11>\n<text n=\"0\">a</text>\n<text n=\"2\">b</text>\n"
-                  "</_11>\n</language>\n");
-    try {
-        LanguageTexts::load(misnumbered.string(), kLanguages);
-        FAIL() << "a misnumbered entry was accepted";
-    } catch (const FileError& error) {
-        EXPECT_EQ(error.line(), 4);
-        EXPECT_NE(std::string(error.what()).find("expected n=\"1\""), std::string::npos);
+    const struct {
+        std::string text;
+        int line;
+        std::string reason;
+    } cases[] = {
+        {"<language>\n<_11>\n<text n=\"0\">a</text>\n<text n=\"2\">b</text>\n</_11>\n</language>\n",
+         4, "expected n=\"1\""},
+        {"<language>\n  <_12/>\n</language>\n", 1, "expected a child element <_11>"},
+    };
+    for (const auto& each : cases) {
+        try {
+            LanguageTexts::load(dir.write("x.xml", each.text).string(), kLanguages);
+            ADD_FAILURE() << "accepted: " << each.text;
+        } catch (const FileError& error) {
+            EXPECT_EQ(error.line(), each.line);
+            EXPECT_NE(std::string(error.what()).find(each.reason), std::string::npos)
+                << error.what();
+        }
     }
     EXPECT_THROW(LanguageTexts::load("xx", kLanguages), FileError) << "no such language";
-    const auto other = dir.write("y.xml", "<language><_12><t>a</t></_12></language>");
-    EXPECT_THROW(LanguageTexts::load(other.string(), kLanguages), FileError);
-}
-
-TEST(XmlNode, PluginsReadAndWriteThroughTheNodeInterface) {
-    pugi::xml_document document;
-    document.load_string("<root><a x=\"1\">text</a><!-- note --><b/><a/></root>");
-    XmlNodes nodes;
-    kelvane::IXMLNode* root = nodes.wrap(document.document_element());
-    EXPECT_EQ(root->NodeName(), "root");
-    EXPECT_EQ(root->ChildCount(), 3) << "elements only";
-    EXPECT_EQ(root->Child(1)->NodeName(), "b");
-    EXPECT_EQ(root->Child(3), nullptr);
-    EXPECT_EQ(root->Child(-1), nullptr);
-    kelvane::IXMLNode* a = root->ChildNode("a");
-    ASSERT_NE(a, nullptr);
-    EXPECT_EQ(a, root->Child(0)) << "one object per node";
-    EXPECT_EQ(a->Text(), "text");
-    EXPECT_TRUE(a->HasAttribute("x"));
-    EXPECT_EQ(a->Attribute("x"), "1");
-    EXPECT_FALSE(a->HasAttribute("y"));
-    EXPECT_EQ(a->Attribute("y"), "");
-    EXPECT_EQ(root->ChildNode("c"), nullptr);
-
-    kelvane::IXMLNode* added = root->AddChild("TCPServer");
-    added->SetAttribute("RunMode", "1");
-    added->SetAttribute("RunMode", "2");
-    EXPECT_EQ(root->ChildCount(), 4);
-    EXPECT_STREQ(document.document_element().child("TCPServer").attribute("RunMode").value(), "2");
-    EXPECT_EQ(nodes.wrap(pugi::xml_node()), nullptr);
 }

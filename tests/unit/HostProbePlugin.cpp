@@ -1,11 +1,11 @@
-// The probe plug-in (see host_probe_plugin.h).
+// The probe plug-in (see HostProbePlugin.h).
 #include "tests/unit/HostProbePlugin.h"
 
 #include <QLabel>
 #include <cstdlib>
 #include <fstream>
-#include <memory>
 #include <stdexcept>
+#include <string>
 
 #include "kelvane/IORecords.h"
 
@@ -15,11 +15,6 @@ using namespace kelvane;
 
 class ProbePinz final : public TPinzBase {
   public:
-    explicit ProbePinz(TApplication* application) {
-        FPinKind = 3;
-        FPinInfo.PinType = 11;
-        log("created exe-dir=" + (application != nullptr ? application->ExeDir() : ""));
-    }
     ~ProbePinz() override {
         delete label_;
         log("destroyed");
@@ -39,17 +34,8 @@ class ProbePinz final : public TPinzBase {
     void SetAddChildPinz(TPinzBase*) override {}
     bool SetDelChildPinz(TPinzBase*) override { return false; }
     void SetCopyPinz(TPinzBase*) override {}
-    void ReadConfig(IXMLNode* node, TPinReadType) override {
-        call("ReadConfig");
-        IXMLNode* server = node == nullptr ? nullptr : node->ChildNode("TCPServer");
-        record_.runMode = server == nullptr ? "" : server->Attribute("RunMode");
-    }
-    void WriteConfig(IXMLNode* node) override {
-        call("WriteConfig");
-        IXMLNode* server = node->AddChild("TCPServer");
-        server->SetAttribute("RunMode", "2");
-        server->SetAttribute("Active", "1");
-    }
+    void ReadConfig(IXMLNode*, TPinReadType) override { call("ReadConfig"); }
+    void WriteConfig(IXMLNode*) override { call("WriteConfig"); }
     void LocalLanguage(IXMLNode*) override {}
     TPropChangeResult PropertyChange(TPropValue*, int32_t, TPropChangeType, void*) override {
         return pcrNone;
@@ -90,9 +76,6 @@ class ProbePinz final : public TPinzBase {
             case cmdProject:
                 record_.project = static_cast<TProjectRecord*>(command.Data);
                 break;
-            case cmdLoginCallback:
-                record_.login = *static_cast<TLoginEvent*>(command.Data);
-                break;
             default:
                 break;
         }
@@ -110,8 +93,6 @@ class ProbePinz final : public TPinzBase {
         if (record_.openResult == 0) {
             record_.map.Close();
         }
-        log("map count=" + std::to_string(record_.map.GetCount()) +
-            " open=" + std::to_string(record_.openResult));
         return true;
     }
     void DAQStop(TDaqRunType) override {
@@ -154,9 +135,10 @@ class ProbePinz final : public TPinzBase {
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) TPinzBase* CreatePinzInstance(
-    TApplication* application, TPinzBase*, int32_t, bool, void*) {
-    return new ProbePinz(application);
+extern "C" __attribute__((visibility("default"))) TPinzBase* CreatePinzInstance(TApplication*,
+                                                                                TPinzBase*, int32_t,
+                                                                                bool, void*) {
+    return new ProbePinz;
 }
 
 extern "C" __attribute__((visibility("default"))) void DeletePinzInstance(TPinzBase* instance) {

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 
 #include "kelvane/HostTree.h"
 #include "kelvane/Pinz.h"
@@ -25,11 +24,9 @@ struct ProbeRecord {
     kelvane::THostSystem* system = nullptr;
     kelvane::TProjectRecord* project = nullptr;
     kelvane::IXMLNode* language = nullptr;
-    kelvane::TLoginEvent login{};
     kelvane::TActivateEvent activeChange{};
     QWidget* serverParent = nullptr;
     QWidget* infoParent = nullptr;
-    std::string runMode;  // "TCPServer" RunMode as ReadConfig found it
     int32_t openResult = -1;
     kelvane::TReadMapFile map;
 };
