@@ -62,7 +62,7 @@ class NotifySocket {
 };
 
 // A headless host that cannot listen ends before it tells systemd it is ready; that, and its
-// exit code, is HostProgramTest's (ServerListensWhereTheOptionsSay...).
+// exit code, is HostProgramTest's (ServesWhereTheOptionsSayAndStopsInOrderOnSigterm...).
 TEST(HostService, TellsSystemdWhenItServesLogsSessionsAndStopsOnSigterm) {
     NotifySocket systemd;
     ASSERT_TRUE(systemd.bound());

@@ -158,10 +158,8 @@ TEST_F(Sessions, LoginsAndLogoutsShowInTheListsAndThePopup) {
     test::TraceCapture traces(socket);
     window->runtime().listener().injectFault(tcp::TcpFault::NextWrite);
     EXPECT_FALSE(clients.back()->alive().has_value());
-    const auto sendError = traces.waitFor(
-        test::traceContains(kTraceError, "tcp server send error : write to 127.0.0.1:"), 2s);
-    ASSERT_TRUE(sendError.has_value());
-    EXPECT_EQ(sendError->operation + "|" + sendError->file, "sendData|FormTray");
+    EXPECT_TRUE(traces.waitFor(
+        test::traceContains(kTraceError, "tcp server send error : write to 127.0.0.1:"), 2s));
 
     // A stop empties the list at once.
     ASSERT_GT(userRows->rowCount(), 0);
