@@ -1,5 +1,6 @@
 #include "trace/Trace.h"
 
+#include "trace/TraceSender.h"
 #include "trace/TraceTransport.h"
 #include "trace/Utf8Cut.h"
 
@@ -85,7 +86,7 @@ void sendMessage(int level, const char* format, va_list arguments) {
     if (pending.line > 0) {
         length = appendLocation(message, length, level);
     }
-    sendToViewer(message, length + 1);
+    postToViewer(message, length + 1);
     pending.line = 0;
 }
 

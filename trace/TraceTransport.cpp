@@ -1,12 +1,16 @@
 #include "trace/TraceTransport.h"
 
 #include "trace/DirectoryWatch.h"
+#include "trace/TraceSender.h"
 #include "trace/ViewerGeneration.h"
 
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <asio/io_context.hpp>
 #include <asio/local/datagram_protocol.hpp>
 #include <cerrno>
@@ -61,7 +65,7 @@ struct ViewerLink {
     explicit ViewerLink(const std::string& path);
 
     bool mayListen();
-    void send(const char* data, std::size_t size);
+    std::size_t sendBatch(const TraceDatagram* messages, std::size_t count);
 
     // Maps the generation file (creating it if absent) if it is valid now, in a private
     // directory, and stops watching the directory; false if not.
@@ -158,32 +162,47 @@ bool ViewerLink::mayListen() {
     return !absent;
 }
 
-void ViewerLink::send(const char* data, std::size_t size) {
+std::size_t ViewerLink::sendBatch(const TraceDatagram* messages, std::size_t count) {
     if (!checked) {
         const TraceDirectory state = checkDirectory(directory);
         if (state == TraceDirectory::Unsafe) {
             viewer.reset();  // made by someone else since: nothing goes there any more
-            return;
+            return count;
         }
         checked = state == TraceDirectory::Private && isOwnSocket(socketPath);
     }
-    asio::error_code error;
     if (checked) {
-        socket.send_to(asio::buffer(data, size), *viewer, MSG_DONTWAIT, error);
-    }
-    // A full viewer is still there: only this message is lost. Anything else means no viewer of
-    // ours at the path (none bound, a stale file, not a datagram socket, a socket of another
-    // user): wait for one to appear.
-    if (!checked || (error && error != asio::error::would_block &&
-                     error != asio::error::try_again && error != asio::error::no_buffer_space)) {
-        absent = true;
-        checked = false;
-        // The file may be usable now (made by that viewer, or the directory became writable):
-        // wait on it from now on.
-        if (!generation && useGenerationFile()) {
-            absent = false;
+        std::array<iovec, kTraceBatchMessages> parts{};
+        std::array<mmsghdr, kTraceBatchMessages> headers{};
+        const std::size_t batch = std::min(count, kTraceBatchMessages);
+        for (std::size_t i = 0; i < batch; ++i) {
+            parts[i] = {const_cast<char*>(messages[i].data), messages[i].size};
+            msghdr& header = headers[i].msg_hdr;
+            header.msg_name = viewer->data();
+            header.msg_namelen = static_cast<socklen_t>(viewer->size());
+            header.msg_iov = &parts[i];
+            header.msg_iovlen = 1;
+        }
+        const int sent = sendmmsg(socket.native_handle(), headers.data(),
+                                  static_cast<unsigned>(batch), MSG_DONTWAIT);
+        if (sent > 0) {
+            return static_cast<std::size_t>(sent);
+        }
+        // A full viewer is still there: the sender waits for it.
+        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == ENOBUFS) {
+            return 0;
         }
     }
+    // No viewer of ours at the path (none bound, a stale file, not a datagram socket, a socket of
+    // another user): wait for one to appear; these messages go to nobody.
+    absent = true;
+    checked = false;
+    // The file may be usable now (made by that viewer, or the directory became writable): wait
+    // on it from now on.
+    if (!generation && useGenerationFile()) {
+        absent = false;
+    }
+    return count;
 }
 
 struct Transport {
@@ -226,6 +245,9 @@ TraceDirectory prepareTraceDirectory(const std::string& socketPath) {
 }
 
 void traceReloadSocketPath() {
+    // What was traced before goes where it was meant to.
+    flushTraceQueue();
+    reloadTraceQueueSettings();
     Transport& state = transport();
     auto fresh = std::make_unique<ViewerLink>(traceSocketPath());
     const std::lock_guard lock(state.mutex);
@@ -234,17 +256,15 @@ void traceReloadSocketPath() {
 
 bool viewerMayListen() {
     Transport& state = transport();
-    const std::lock_guard lock(state.mutex);
-    return link(state).mayListen();
+    const std::unique_lock lock(state.mutex, std::try_to_lock);
+    return !lock.owns_lock() || link(state).mayListen();
 }
 
-void sendToViewer(const char* data, std::size_t size) {
+std::size_t sendBatchToViewer(const TraceDatagram* messages, std::size_t count) {
     Transport& state = transport();
     const std::lock_guard lock(state.mutex);
     ViewerLink& viewer = link(state);
-    if (viewer.mayListen()) {
-        viewer.send(data, size);
-    }
+    return viewer.mayListen() ? viewer.sendBatch(messages, count) : count;
 }
 
 }  // namespace daq

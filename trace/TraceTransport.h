@@ -16,7 +16,8 @@
 // mode 0600, never removed; every viewer that binds the socket increments the counter in it. The
 // channel creates the file when it reads the socket path and finds none, as a viewer would.
 //
-// Sends never block: with no viewer, or a viewer whose queue is full, the message is dropped.
+// Sends never block: with no viewer the message goes nowhere; a viewer whose queue is full is
+// waited for by the sender thread alone (TraceSender.h).
 // After a send finds nobody listening, the channel does not try again until a viewer may have
 // come: it compares the mapped counter with the last value seen, a memory load per message. Only
 // when the file can be neither created nor used (the directory is not writable, or the path holds
@@ -54,13 +55,21 @@ TraceDirectory prepareTraceDirectory(const std::string& socketPath);
 // Re-reads the socket path from the environment and forgets what is known about the viewer.
 void traceReloadSocketPath();
 
-// For the channel (Trace.cpp):
+// For the channel (Trace.cpp, TraceSender.cpp):
 
 // Whether a viewer may be listening. Cheap when none is: no socket call, and no system call at
-// all while the generation file is in use.
+// all while the generation file is in use. Never waits for the sender thread: while it sends,
+// a viewer is taken to be there.
 bool viewerMayListen();
 
-// Sends one datagram to the viewer without blocking; a viewer that is gone is forgotten.
-void sendToViewer(const char* data, std::size_t size);
+struct TraceDatagram {
+    const char* data;
+    std::size_t size;  // the terminating zero included
+};
+
+// Sends up to kTraceBatchMessages datagrams to the viewer in one system call, without blocking.
+// Returns how many are done with: sent, or gone to nobody when no viewer of ours listens (the
+// channel then waits for one, see above); 0 while the viewer's queue is full.
+std::size_t sendBatchToViewer(const TraceDatagram* messages, std::size_t count);
 
 }  // namespace daq
