@@ -39,12 +39,17 @@ std::size_t queueBytesSetting() {
 
 class TraceQueue {
   public:
-    ~TraceQueue() {
+    // Ends the sender thread; what is still queued is not sent. Later messages stay queued.
+    void stop() {
         {
             const std::lock_guard lock(mutex_);
+            if (stopping_) {
+                return;
+            }
             stopping_ = true;
         }
         wake_.notify_one();
+        flushed_.notify_all();
         if (thread_.joinable()) {
             thread_.join();
         }
@@ -54,7 +59,7 @@ class TraceQueue {
         bool wake = false;
         {
             const std::lock_guard lock(mutex_);
-            if (!thread_.joinable()) {
+            if (!thread_.joinable() && !stopping_) {
                 thread_ = std::thread([this] { run(); });
             }
             ++posted_;
@@ -80,7 +85,7 @@ class TraceQueue {
     void flush() {
         std::unique_lock lock(mutex_);
         const std::uint64_t target = posted_;
-        flushed_.wait(lock, [&] { return handled_ >= target; });
+        flushed_.wait(lock, [&] { return handled_ >= target || stopping_; });
     }
 
   private:
@@ -88,11 +93,8 @@ class TraceQueue {
         std::vector<char> bytes;
         std::vector<std::size_t> sizes;
         std::unique_lock lock(mutex_);
-        while (true) {
+        while (!stopping_) {
             if (sizes_.empty() && dropped_ == 0) {
-                if (stopping_) {
-                    return;
-                }
                 flushed_.notify_all();
                 if (!wake_.wait_for(lock, kLinger, [&] { return !sizes_.empty() || stopping_; })) {
                     sleeping_ = true;
@@ -180,10 +182,17 @@ class TraceQueue {
     std::thread thread_;
 };
 
+// Never destroyed: a thread may still trace while the process or the library that holds the
+// channel is going away. Only the sender thread is ended then (SenderStop), so that no thread
+// runs on in code that is unloaded.
 TraceQueue& queue() {
-    static TraceQueue instance;
-    return instance;
+    static auto* instance = new TraceQueue;
+    return *instance;
 }
+
+struct SenderStop {
+    ~SenderStop() { queue().stop(); }
+} senderStop;
 
 }  // namespace
 

@@ -210,9 +210,11 @@ struct Transport {
     std::unique_ptr<ViewerLink> link;  // created at the first message
 };
 
+// Never destroyed, like the sender's queue (TraceSender.cpp): the sender thread may be sending
+// while the process ends.
 Transport& transport() {
-    static Transport instance;
-    return instance;
+    static auto* instance = new Transport;
+    return *instance;
 }
 
 // Called with the transport's mutex held.
