@@ -6,6 +6,7 @@
 
 #include "host/core/Passwords.h"
 #include "server/protocol/Frame.h"
+#include "trace/TraceSender.h"
 
 namespace core_test {
 
@@ -123,8 +124,9 @@ std::vector<TraceLine> TraceCapture::take() {
     constexpr int kSuffixFields = 8;
     constexpr int kMaxMessages = 100000;
     std::vector<TraceLine> lines;
+    // Once the channel's sender is done with what the test caused, it is all in the socket.
+    daq::flushTraceQueue();
     for (int n = 0; n < kMaxMessages; ++n) {
-        // The channel sends from the caller's thread: what the test caused is queued already.
         const std::optional<std::string> message = receiver_.next(std::chrono::milliseconds(10));
         if (!message) {
             break;

@@ -20,6 +20,7 @@
 
 #include "tests/unit/TraceReceiver.h"
 #include "trace/Trace.h"
+#include "trace/TraceSender.h"
 #include "trace/TraceTransport.h"
 #include "trace/ViewerGeneration.h"
 
@@ -115,9 +116,12 @@ TEST_F(TraceGenerationTest, ChannelWaitsOnTheCounterOfAPrivateFile) {
     EXPECT_EQ(readFile(generationPath), generationBytes(daq::kViewerGenerationMark, 2));
 
     // Removed (by a cleaner of old files, say) while nobody comes: the channel makes it again.
+    daq::flushTraceQueue();  // the sender is done with what was traced before
     fs::remove(generationPath);
-    for (unsigned i = 0; i < daq::kTraceGenerationFileCheckInterval; ++i) {
+    // The first message finds nobody; the check interval counts from there.
+    for (unsigned i = 0; i <= daq::kTraceGenerationFileCheckInterval; ++i) {
         daq::trace(daq::kTraceInfo, "nobody yet");
+        daq::flushTraceQueue();  // each message handled before the next, as the count assumes
     }
     EXPECT_EQ(readFile(generationPath), generationBytes(daq::kViewerGenerationMark, 0));
 
@@ -128,6 +132,7 @@ TEST_F(TraceGenerationTest, ChannelWaitsOnTheCounterOfAPrivateFile) {
     EXPECT_EQ(fs::status(generationPath).permissions(), kPrivate);
     EXPECT_EQ(readFile(generationPath), generationBytes(daq::kViewerGenerationMark, 1));
     for (unsigned i = 0; i < daq::kTraceGenerationFileCheckInterval; ++i) {
+        daq::flushTraceQueue();
         daq::trace(daq::kTraceInfo, "probe");
     }
     EXPECT_EQ(nextHeard(viewer), datagram("probe"));
@@ -141,6 +146,7 @@ TEST_F(TraceGenerationTest, ViewerIsFoundWithoutAFileAndInADirectoryMadeLater) {
         const FileWritesFail noWrites;
         daq::traceReloadSocketPath();
         daq::trace(daq::kTraceInfo, "nobody listens");
+        daq::flushTraceQueue();
         EXPECT_EQ(entriesBesideTheSocket(), 0u);
         TraceReceiver viewer(directory.socketPath());
         EXPECT_FALSE(viewer.announced());
@@ -154,12 +160,14 @@ TEST_F(TraceGenerationTest, ViewerIsFoundWithoutAFileAndInADirectoryMadeLater) {
     daq::traceReloadSocketPath();
     daq::trace(daq::kTraceInfo, "nobody listens");
     daq::trace(daq::kTraceInfo, "nobody still");
+    daq::flushTraceQueue();  // both went nowhere before the directory is made
     fs::create_directory(later);
     {
         TraceReceiver viewer(socketPath, TraceReceiver::Announce::Never);
         daq::trace(daq::kTraceInfo, "found");
         EXPECT_EQ(nextHeard(viewer), datagram("found"));
     }
+    daq::flushTraceQueue();
     EXPECT_EQ(readFile(daq::viewerGenerationPath(socketPath)),
               generationBytes(daq::kViewerGenerationMark, 0));
     daq::trace(daq::kTraceInfo, "nobody again");

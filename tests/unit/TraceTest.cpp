@@ -102,7 +102,7 @@ TEST_F(TraceChannelTest, MessagesCarryTheirLocationAndAreCutToTheLimits) {
 
 // A viewer that cannot keep up loses messages, but the caller neither waits nor sees errno
 // change, and the viewer is kept.
-TEST_F(TraceChannelTest, FullViewerDropsMessagesWithoutBlockingOrChangingErrno) {
+TEST_F(TraceChannelTest, FullViewerNeitherBlocksCallersNorChangesTheirErrno) {
     errno = EILSEQ;
     daq::trace(daq::kTraceInfo, "no viewer");
     EXPECT_EQ(errno, EILSEQ);
@@ -121,14 +121,17 @@ TEST_F(TraceChannelTest, FullViewerDropsMessagesWithoutBlockingOrChangingErrno) 
     });
     ASSERT_EQ(sending.wait_for(10s), std::future_status::ready);
     EXPECT_EQ(sending.get(), 0);
-    int received = 0;
-    while (received <= kMessages && viewer.next(20ms)) {
-        ++received;
-    }
-    EXPECT_GT(received, 0);
-    EXPECT_LT(received, kMessages);
+    // Once the viewer reads again the channel goes on (what it could not take is counted by the
+    // sender, see TraceSenderTest).
     daq::trace(daq::kTraceInfo, "after the flood");
-    EXPECT_EQ(viewer.next(), datagram("after the flood"));
+    std::optional<std::string> last;
+    while (auto message = viewer.next(500ms)) {
+        last = std::move(message);
+        if (last->starts_with("after the flood")) {
+            break;
+        }
+    }
+    EXPECT_EQ(last, datagram("after the flood"));
 }
 
 // Threads that set their locations at the same time and then trace: each message arrives whole
