@@ -39,6 +39,11 @@ std::size_t queueBytesSetting() {
 
 class TraceQueue {
   public:
+    TraceQueue() { prepareTraceTransport(); }
+    ~TraceQueue() { stop(); }
+    TraceQueue(const TraceQueue&) = delete;
+    TraceQueue& operator=(const TraceQueue&) = delete;
+
     // Ends the sender thread; what is still queued is not sent. Later messages stay queued.
     void stop() {
         {
@@ -182,17 +187,12 @@ class TraceQueue {
     std::thread thread_;
 };
 
-// Never destroyed: a thread may still trace while the process or the library that holds the
-// channel is going away. Only the sender thread is ended then (SenderStop), so that no thread
-// runs on in code that is unloaded.
+// Made after the transport, so destroyed before it: at exit or at the library's unload the
+// sender thread ends while the transport it sends through still stands.
 TraceQueue& queue() {
-    static auto* instance = new TraceQueue;
-    return *instance;
+    static TraceQueue instance;
+    return instance;
 }
-
-struct SenderStop {
-    ~SenderStop() { queue().stop(); }
-} senderStop;
 
 }  // namespace
 

@@ -210,11 +210,9 @@ struct Transport {
     std::unique_ptr<ViewerLink> link;  // created at the first message
 };
 
-// Never destroyed, like the sender's queue (TraceSender.cpp): the sender thread may be sending
-// while the process ends.
 Transport& transport() {
-    static auto* instance = new Transport;
-    return *instance;
+    static Transport instance;
+    return instance;
 }
 
 // Called with the transport's mutex held.
@@ -254,6 +252,10 @@ void traceReloadSocketPath() {
     auto fresh = std::make_unique<ViewerLink>(traceSocketPath());
     const std::lock_guard lock(state.mutex);
     state.link = std::move(fresh);
+}
+
+void prepareTraceTransport() {
+    transport();
 }
 
 bool viewerMayListen() {

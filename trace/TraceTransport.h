@@ -62,6 +62,10 @@ void traceReloadSocketPath();
 // a viewer is taken to be there.
 bool viewerMayListen();
 
+// Makes the channel's transport, so that whatever is made after it (the sender's queue) is
+// destroyed before it.
+void prepareTraceTransport();
+
 struct TraceDatagram {
     const char* data;
     std::size_t size;  // the terminating zero included

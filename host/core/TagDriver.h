@@ -13,7 +13,9 @@ namespace host {
 
 class TagDriver {
   public:
+    // Keeps a reference to `spec`, which must outlive the driver.
     TagDriver(const TagSpec& spec, uint32_t seed);
+    TagDriver(TagSpec&&, uint32_t) = delete;
 
     // The next value at `elapsed` since the simulation began, stamped with timeStamp (host
     // date-time). Random walks, cycles and messages move one step per call.

@@ -49,7 +49,8 @@ TEST(TagDriver, SineAndRampFollowTheirPeriodAndShowTheirDecimalsOrUnit) {
         {DriveKind::Ramp, -1, 500, 15.0, u"15.00 bar"},
     };
     for (const auto& each : cases) {
-        TagDriver driver(numeric(each.kind, each.decimals), 1);
+        const TagSpec spec = numeric(each.kind, each.decimals);
+        TagDriver driver(spec, 1);
         const TCurrentValue value = driver.next(milliseconds(each.ms), 44000.25);
         EXPECT_NEAR(value.Value, each.value, 1e-9) << each.ms;
         EXPECT_EQ(blockText(value), each.text) << each.ms;
