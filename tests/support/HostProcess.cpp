@@ -28,22 +28,12 @@ uint16_t listeningPort(const std::string& log) {
     return port;
 }
 
-std::filesystem::path makeTempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "daq-host-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("mkdtemp failed");
-    }
-    return pattern;
-}
-
 }  // namespace
 
-HostProcess::HostProcess(HostOptions options) : options_(std::move(options)), dir_(makeTempDir()) {}
+HostProcess::HostProcess(HostOptions options) : options_(std::move(options)) {}
 
 HostProcess::~HostProcess() {
     program_.reset();
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
 }
 
 uint16_t HostProcess::freePort() {
@@ -70,16 +60,16 @@ bool HostProcess::start() {
 
 bool HostProcess::spawn() {
     {
-        std::ofstream ini(dir_ / "config.ini");
+        std::ofstream ini(dir_.path() / "config.ini");
         ini << "[config]\nDAQServer Addr=127.0.0.1\nDAQServer Port=" << port_ << "\n";
         for (const std::string& line : options_.configLines) {
             ini << line << "\n";
         }
     }
     Args args{std::string(DAQ_BIN_DIR) + "/kelvane-host", "--headless", "--config-dir",
-              dir_.string()};
+              dir_.path().string()};
     if (!options_.projectXml.empty()) {
-        const auto project = dir_ / "project.xml";
+        const auto project = dir_.path() / "project.xml";
         std::ofstream(project) << options_.projectXml;
         args.insert(args.end(), {"--project", project.string()});
     }

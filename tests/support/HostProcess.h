@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tests/support/ProgramRun.h"
+#include "tests/support/TempDir.h"
 
 namespace daq::test {
 
@@ -39,10 +40,10 @@ class HostProcess {
 
     uint16_t port() const { return port_; }
     pid_t pid() const { return program_ ? program_->pid() : -1; }
-    const std::filesystem::path& dir() const { return dir_; }
+    const std::filesystem::path& dir() const { return dir_.path(); }
     // Where the host's trace channel sends its messages (bind a TraceCapture there before
     // start() to read them).
-    std::filesystem::path traceSocketPath() const { return dir_ / "trace.sock"; }
+    std::filesystem::path traceSocketPath() const { return dir_.path() / "trace.sock"; }
     // What the host wrote to stderr so far: its start line, the server's events, its errors.
     std::string log() const;
     // True once the log holds `text` (bounded; the host lists an event on a queue timer).
@@ -58,7 +59,7 @@ class HostProcess {
     bool spawn();
 
     HostOptions options_;
-    std::filesystem::path dir_;
+    TempDir dir_;
     uint16_t port_ = 0;
     std::unique_ptr<Program> program_;
 };

@@ -18,6 +18,7 @@
 #include "kelvane/IORecords.h"
 #include "server/runtime/ServerRuntime.h"
 #include "server/tcp/SocketError.h"
+#include "tests/support/TempDir.h"
 #include "tests/unit/CoreFixture.h"
 #include "trace/TzrTrace.h"
 
@@ -55,18 +56,12 @@ struct RecordingView final : daq::ServerRuntimeView {
 // The host's application object, with a directory of its own for "config.ini".
 class TestApplication final : public kelvane::TApplication {
   public:
-    TestApplication()
-        : directory_(std::filesystem::temp_directory_path() /
-                     ("runtime-test-" + std::to_string(::getpid()))) {
-        std::filesystem::create_directories(directory_);
-    }
-    ~TestApplication() { std::filesystem::remove_all(directory_); }
-    std::string ExeDir() const override { return directory_.string() + "/"; }
+    std::string ExeDir() const override { return directory_.path().string() + "/"; }
     ExceptionEvent OnException() const override { return handler_; }
     void SetOnException(ExceptionEvent handler) override { handler_ = handler; }
 
   private:
-    std::filesystem::path directory_;
+    daq::test::TempDir directory_;
     ExceptionEvent handler_{};
 };
 

@@ -17,24 +17,13 @@
 #include "server/runtime/ServerConfig.h"
 #include "server/runtime/SocketErrorText.h"
 #include "server/runtime/TextFormat.h"
+#include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;
 using namespace daq;
+using daq::test::TempDir;
 
 namespace {
-
-class TempDir {
-  public:
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "daq-settings-XXXXXX").string();
-        path_ = mkdtemp(pattern.data());
-    }
-    ~TempDir() { fs::remove_all(path_); }
-    const std::string& path() const { return path_; }
-
-  private:
-    std::string path_;
-};
 
 std::string readFile(const std::string& path) {
     std::ifstream in(path);
@@ -77,7 +66,7 @@ TEST(ServerConfig, EachKeyIsReadWithinItsRange) {
         {"DAQServer Port=65536", "0..65535, 5050 kept"},
     };
     TempDir dir;
-    const std::string path = serverConfigPath(dir.path());
+    const std::string path = serverConfigPath(dir.path().string());
     for (const auto& [line, problem] : refused) {
         writeFile(path, "[Config]\n" + line + "\n");
         EXPECT_EQ(loadServerConfig(path, given, 3).problems,
@@ -101,8 +90,8 @@ TEST(ServerConfig, EachKeyIsReadWithinItsRange) {
 
 TEST(ServerConfig, MissingFileGivesDefaultsAndCreatesNothing) {
     TempDir dir;
-    const std::string path = serverConfigPath(dir.path() + "/");
-    EXPECT_EQ(path, dir.path() + "/config.ini");
+    const std::string path = serverConfigPath(dir.path().string() + "/");
+    EXPECT_EQ(path, dir.path().string() + "/config.ini");
     EXPECT_EQ(loadServerConfig(path).port, 5050);
     EXPECT_FALSE(fs::exists(path));
 }
@@ -120,7 +109,7 @@ TEST(ServerConfig, DaqDataIndexesThatDoNotFitTheOutputBoundAreLowered) {
         {"MaxDaqDataIndexes=1000000\nMaxOutputBacklog=1073741824\n", 1000000, false},
     };
     TempDir dir;
-    const std::string path = serverConfigPath(dir.path());
+    const std::string path = serverConfigPath(dir.path().string());
     for (const auto& each : cases) {
         writeFile(path, "[config]\n" + each.lines);
         const ServerSettings settings = loadServerConfig(path);
@@ -136,7 +125,7 @@ TEST(ServerConfig, DaqDataIndexesThatDoNotFitTheOutputBoundAreLowered) {
 // A misspelt key or section leaves its setting at the default, so each is reported.
 TEST(ServerConfig, KeysAndSectionsTheServerDoesNotReadAreReported) {
     TempDir dir;
-    const std::string path = serverConfigPath(dir.path());
+    const std::string path = serverConfigPath(dir.path().string());
     writeFile(path, "[confg]\nDAQServer Addr=127.0.0.1\n[config]\nDAQServer Address=127.0.0.1\n");
     const ServerSettings settings = loadServerConfig(path);
     EXPECT_EQ(settings.address, "");
@@ -150,7 +139,7 @@ TEST(ServerConfig, KeysAndSectionsTheServerDoesNotReadAreReported) {
 
 TEST(ServerConfig, SavingKeepsTheRestOfTheFileAndCreatesWhatIsMissing) {
     TempDir dir;
-    const std::string path = serverConfigPath(dir.path());
+    const std::string path = serverConfigPath(dir.path().string());
     ASSERT_TRUE(saveServerConfig(path, {"", 5051}));
     EXPECT_EQ(readFile(path).find("[config]"), 0u);
     EXPECT_EQ(loadServerConfig(path).port, 5051);
@@ -179,7 +168,7 @@ TEST(ServerConfig, FileThatCannotBeReadWholeIsAnErrorAndIsNotOverwritten) {
     };
     for (const auto& c : cases) {
         TempDir dir;
-        const std::string path = serverConfigPath(dir.path());
+        const std::string path = serverConfigPath(dir.path().string());
         if (c.text.empty()) {
             fs::create_directory(path);
         } else {
@@ -194,8 +183,8 @@ TEST(ServerConfig, FileThatCannotBeReadWholeIsAnErrorAndIsNotOverwritten) {
         }
     }
     TempDir dir;
-    writeFile(serverConfigPath(dir.path()), keys);
-    EXPECT_EQ(loadServerConfig(serverConfigPath(dir.path())).readError, "");
+    writeFile(serverConfigPath(dir.path().string()), keys);
+    EXPECT_EQ(loadServerConfig(serverConfigPath(dir.path().string())).readError, "");
 }
 
 namespace {

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/TempDir.h"
 #include "trace/Trace.h"
 #include "trace/TraceTransport.h"
 #include "trace/ViewerGeneration.h"
@@ -80,22 +81,15 @@ class TraceReceiver {
 // A private directory whose socket path the trace channel is pointed at for one test.
 class TraceSocketDirectory {
   public:
-    TraceSocketDirectory() {
-        char pattern[] = "/tmp/trace-test-XXXXXX";
-        if (mkdtemp(pattern) == nullptr) {
-            throw std::runtime_error("cannot create a directory for the trace socket");
-        }
-        directory_ = pattern;
-        socketPath_ = directory_ + "/viewer.sock";
+    TraceSocketDirectory() : socketPath_(directory_.file("viewer.sock")) {
         setenv("KELVANE_TRACE_SOCKET", socketPath_.c_str(), 1);
         daq::traceReloadSocketPath();
     }
-    ~TraceSocketDirectory() { std::filesystem::remove_all(directory_); }
 
     const std::string& socketPath() const { return socketPath_; }
 
   private:
-    std::string directory_;
+    daq::test::TempDir directory_;
     std::string socketPath_;
 };
 

@@ -25,17 +25,18 @@
 #include "host/core/XmlSource.h"
 #include "kelvane/HostApplication.h"
 #include "kelvane/Pinz.h"
+#include "tests/support/TempDir.h"
 
 class HostApplicationEnvironment : public ::testing::Environment {
   public:
     void SetUp() override {
-        char pattern[] = "/tmp/daq-host-XXXXXX";
-        exeDir_ = mkdtemp(pattern);
+        directory_ = std::make_unique<daq::test::TempDir>();
+        exeDir_ = directory_->path().string();
         application_ = std::make_unique<kelvane::THostApplication>(argc_, argv_, exeDir_);
     }
     void TearDown() override {
         application_.reset();
-        std::filesystem::remove_all(exeDir_);
+        directory_.reset();
     }
 
     static kelvane::THostApplication& application() { return *application_; }
@@ -46,6 +47,7 @@ class HostApplicationEnvironment : public ::testing::Environment {
     int argc_ = 1;
     char name_[12] = "plugin_test";
     char* argv_[2] = {name_, nullptr};
+    static inline std::unique_ptr<daq::test::TempDir> directory_;
     static inline std::unique_ptr<kelvane::THostApplication> application_;
     static inline std::string exeDir_;
 };
