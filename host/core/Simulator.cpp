@@ -22,6 +22,7 @@ Simulator::Simulator(Plant& plant, uint32_t seed) {
         }
     }
     batch_.reserve(drivers_.size());
+    batchTags_.reserve(drivers_.size());
 }
 
 Simulator::~Simulator() {
@@ -33,14 +34,18 @@ void Simulator::start() {
         return;
     }
     start_ = Clock::now();
+    // Every tag has a value before a map can open and ask for it.
+    const double timeStamp = hostDateTime(std::chrono::system_clock::now());
     for (std::size_t i = 0; i < drivers_.size(); ++i) {
-        schedule_.push({start_, i});
+        handle({start_, i}, start_, timeStamp);
     }
+    latest_ = batch_;
+    setCurrentValues(CurrentValues::bind<&Simulator::currentValues>(this));
+    writeBatch();
     for (std::size_t i = 0; i < offline_.size(); ++i) {
         schedule_.push({start_ + offline_[i].every - offline_[i].downFor, drivers_.size() + i});
     }
     stopping_ = false;
-    setMapOpenedEvent(MapOpenedEvent::bind<&Simulator::onMapOpened>(this));
     thread_ = std::thread(&Simulator::run, this);
 }
 
@@ -48,7 +53,7 @@ void Simulator::stop() {
     if (!thread_.joinable()) {
         return;
     }
-    setMapOpenedEvent({});
+    setCurrentValues({});
     {
         std::lock_guard lock(lock_);
         stopping_ = true;
@@ -63,35 +68,15 @@ uint64_t Simulator::headersWritten() const {
     return headersWritten_;
 }
 
-void Simulator::onMapOpened() {
-    {
-        std::lock_guard lock(lock_);
-        mapOpened_ = true;
-    }
-    wake_.notify_all();
+void Simulator::currentValues(std::vector<HeaderUpdate>& updates) {
+    std::lock_guard lock(lock_);
+    updates = latest_;
 }
 
 void Simulator::run() {
     std::unique_lock lock(lock_);
     while (!stopping_) {
-        if (mapOpened_) {
-            // A fresh map has no values yet: give it every tag's value now.
-            mapOpened_ = false;
-            lock.unlock();
-            const auto now = Clock::now();
-            const double timeStamp = hostDateTime(std::chrono::system_clock::now());
-            for (std::size_t i = 0; i < drivers_.size(); ++i) {
-                batch_.push_back(
-                    {records_[i],
-                     drivers_[i].next(
-                         std::chrono::duration_cast<std::chrono::milliseconds>(now - start_),
-                         timeStamp)});
-            }
-            writeBatch();
-            lock.lock();
-            continue;
-        }
-        const auto woken = [this] { return stopping_ || mapOpened_; };
+        const auto woken = [this] { return stopping_; };
         if (schedule_.empty()) {
             wake_.wait(lock, woken);
             continue;
@@ -120,6 +105,7 @@ void Simulator::handle(const Due& due, Clock::time_point now, double timeStamp) 
             {records_[due.event],
              driver.next(std::chrono::duration_cast<std::chrono::milliseconds>(now - start_),
                          timeStamp)});
+        batchTags_.push_back(due.event);
         next = std::chrono::milliseconds(driver.spec().drive.scanMs);
     } else {
         OfflineUnit& unit = offline_[due.event - drivers_.size()];
@@ -134,8 +120,16 @@ void Simulator::handle(const Due& due, Clock::time_point now, double timeStamp) 
 }
 
 void Simulator::writeBatch() {
+    {
+        // Before the write: a map that opens in between starts with the new values.
+        std::lock_guard lock(lock_);
+        for (std::size_t k = 0; k < batchTags_.size(); ++k) {
+            latest_[batchTags_[k]].value = batch_[k].value;
+        }
+    }
     const std::size_t written = writeHeaders(batch_.data(), batch_.size());
     batch_.clear();
+    batchTags_.clear();
     std::lock_guard lock(lock_);
     headersWritten_ += written;
 }

@@ -23,7 +23,8 @@ class Simulator {
     Simulator& operator=(const Simulator&) = delete;
     ~Simulator();
 
-    // Starts the thread; a map that opens from now on gets every value at once.
+    // Writes every tag's first value and starts the thread; a map that opens from now on starts
+    // with every tag's latest value.
     void start();
     // Returns when the thread has ended; no header is written afterwards.
     void stop();
@@ -49,7 +50,8 @@ class Simulator {
     };
 
     void run();
-    void onMapOpened();
+    // The map-open source of the IO-map library.
+    void currentValues(std::vector<HeaderUpdate>& updates);
     // Handles one due event and schedules its next time.
     void handle(const Due& due, Clock::time_point now, double timeStamp);
     void writeBatch();
@@ -59,12 +61,14 @@ class Simulator {
     std::vector<OfflineUnit> offline_;
     std::priority_queue<Due, std::vector<Due>, std::greater<>> schedule_;
     std::vector<HeaderUpdate> batch_;
+    std::vector<std::size_t> batchTags_;
     Clock::time_point start_;
 
     mutable std::mutex lock_;
     std::condition_variable wake_;
     bool stopping_ = false;
-    bool mapOpened_ = false;
+    // Each tag's latest value, in tag order.
+    std::vector<HeaderUpdate> latest_;
     uint64_t headersWritten_ = 0;
     std::thread thread_;
 };

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "kelvane/Closure.h"
 #include "kelvane/IORecords.h"
@@ -32,10 +33,11 @@ KVREADMAP_API int32_t openMapCount();
 KVREADMAP_API void setOpenFailure(bool fail);
 KVREADMAP_API bool openFailure();
 
-// Called (on the thread that opens a map, inside Open) each time a map has opened, so that the
-// host can write current values at once. One handler per process; an empty closure removes it.
-// Once setMapOpenedEvent returns, the previous handler is no longer running or called.
-using MapOpenedEvent = kelvane::TClosure<void()>;
-KVREADMAP_API void setMapOpenedEvent(MapOpenedEvent handler);
+// Fills `updates` with the latest value of every record the host has one for. A map that opens
+// asks it (on the opening thread, inside Open) and starts with those values, so a plug-in never
+// reads a header the host has not written yet. One source per process; an empty closure removes
+// it. Once setCurrentValues returns, the previous source is no longer running or called.
+using CurrentValues = kelvane::TClosure<void(std::vector<HeaderUpdate>& updates)>;
+KVREADMAP_API void setCurrentValues(CurrentValues source);
 
 }  // namespace host

@@ -16,11 +16,13 @@ MapRegistry& MapRegistry::instance() {
 
 void MapRegistry::attach(OpenMap* map) {
     std::lock_guard lock(lock_);
-    maps_.push_back(map);
-    // Called under the registry lock so that a handler being removed is never running.
-    if (opened_) {
-        opened_();
+    // Asked under the registry lock so that a source being removed is never running.
+    if (currentValues_) {
+        std::vector<HeaderUpdate> initial;
+        currentValues_(initial);
+        writeInto(*map, initial.data(), initial.size());
     }
+    maps_.push_back(map);
 }
 
 void MapRegistry::detach(OpenMap* map) {
@@ -32,16 +34,22 @@ std::size_t MapRegistry::write(const HeaderUpdate* updates, std::size_t count) {
     std::size_t written = 0;
     std::lock_guard lock(lock_);
     for (OpenMap* map : maps_) {
-        std::lock_guard headerLock(*map->headerLock);
-        for (std::size_t u = 0; u < count; ++u) {
-            const auto [first, last] = map->entriesOf.equal_range(updates[u].record);
-            for (auto entry = first; entry != last; ++entry) {
-                kelvane::TMapHeader& header = map->headers[entry->second];
-                header.Current = updates[u].value;
-                header.Current.Updated = 1;
-                ++header.WriteCount;
-                ++written;
-            }
+        written += writeInto(*map, updates, count);
+    }
+    return written;
+}
+
+std::size_t MapRegistry::writeInto(OpenMap& map, const HeaderUpdate* updates, std::size_t count) {
+    std::size_t written = 0;
+    std::lock_guard headerLock(*map.headerLock);
+    for (std::size_t u = 0; u < count; ++u) {
+        const auto [first, last] = map.entriesOf.equal_range(updates[u].record);
+        for (auto entry = first; entry != last; ++entry) {
+            kelvane::TMapHeader& header = map.headers[entry->second];
+            header.Current = updates[u].value;
+            header.Current.Updated = 1;
+            ++header.WriteCount;
+            ++written;
         }
     }
     return written;
@@ -65,9 +73,9 @@ int32_t MapRegistry::openCount() {
     return static_cast<int32_t>(maps_.size());
 }
 
-void MapRegistry::setOpenedEvent(MapOpenedEvent handler) {
+void MapRegistry::setCurrentValues(CurrentValues source) {
     std::lock_guard lock(lock_);
-    opened_ = handler;
+    currentValues_ = source;
 }
 
 std::size_t writeHeaders(const HeaderUpdate* updates, std::size_t count) {
@@ -90,8 +98,8 @@ bool openFailure() {
     return failOpens.load();
 }
 
-void setMapOpenedEvent(MapOpenedEvent handler) {
-    MapRegistry::instance().setOpenedEvent(handler);
+void setCurrentValues(CurrentValues source) {
+    MapRegistry::instance().setCurrentValues(source);
 }
 
 }  // namespace host

@@ -17,12 +17,13 @@ struct OpenMap {
     std::unordered_multimap<const kelvane::TIOList*, int32_t> entriesOf;
 };
 
-// Lock order: the registry lock, then a map's header lock (innermost).
+// Lock order: the registry lock, then the current-values source's own lock or a map's header
+// lock (innermost).
 class MapRegistry {
   public:
     static MapRegistry& instance();
 
-    // Makes the map's headers reachable, then tells the host that a map has opened.
+    // Writes the current values into the map's headers and makes them reachable.
     void attach(OpenMap* map);
     // Once it returns, no writer touches the map's headers any more.
     void detach(OpenMap* map);
@@ -30,12 +31,15 @@ class MapRegistry {
     std::size_t write(const HeaderUpdate* updates, std::size_t count);
     bool read(const kelvane::TIOList* record, kelvane::TCurrentValue* value);
     int32_t openCount();
-    void setOpenedEvent(MapOpenedEvent handler);
+    void setCurrentValues(CurrentValues source);
 
   private:
     std::mutex lock_;
     std::vector<OpenMap*> maps_;
-    MapOpenedEvent opened_{};
+    // Writes into one map's headers; the caller holds lock_.
+    static std::size_t writeInto(OpenMap& map, const HeaderUpdate* updates, std::size_t count);
+
+    CurrentValues currentValues_{};
 };
 
 }  // namespace host

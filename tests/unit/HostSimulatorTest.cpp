@@ -129,9 +129,13 @@ TEST(Simulator, WritesEveryTagIntoAMapAsSoonAsItOpensAndKeepsWriting) {
     }
     ASSERT_NE(map.Open(true), 0);
     const double opened = hostDateTime(std::chrono::system_clock::now());
+    // Every tag, the slow one too (one value an hour), has its value when the open returns.
+    for (int32_t i = 0; i < map.GetCount(); ++i) {
+        std::lock_guard lock(map.HeaderLock());
+        EXPECT_NE(value(map.GetHeader(i)->Current.Updated), 0) << i;
+    }
 
-    // The slow tag (one value an hour) has its value soon after the open; the fast one keeps
-    // counting; the station goes offline and back.
+    // The fast tag keeps counting; the station goes offline and back.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     uint64_t fastWrites = 0;
     bool sawText = false;
@@ -157,7 +161,8 @@ TEST(Simulator, WritesEveryTagIntoAMapAsSoonAsItOpensAndKeepsWriting) {
     EXPECT_TRUE(sawOffline);
     EXPECT_TRUE(sawOnline);
     EXPECT_NEAR(value(map.GetHeader(0)->Current.TimeStamp), opened, 11.0 / 86400.0);
-    EXPECT_GE(simulator.headersWritten(), fastWrites + 1);
+    // The values the map opened with are not the simulator's writes.
+    EXPECT_GE(simulator.headersWritten(), fastWrites - 1);
 
     // Stopped: nothing is written any more.
     const uint64_t after = value(map.GetHeader(0)->WriteCount);
