@@ -1,6 +1,8 @@
 #include "tools/daqclient/Output.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <string_view>
 
 #include <rapidjson/stringbuffer.h>
@@ -37,7 +39,8 @@ std::string csvLine(const Row& fields) {
     return line + "\n";
 }
 
-// Whether the text is a number as JSON writes one: -?(0|[1-9][0-9]*)(.[0-9]+)?([eE][+-]?[0-9]+)?
+// Whether the text is a number as JSON writes one, -?(0|[1-9][0-9]*)(.[0-9]+)?([eE][+-]?[0-9]+)?,
+// that a reader gets back as a finite double ("1e400" stays a text).
 bool isJsonNumber(std::string_view text) {
     std::size_t at = 0;
     auto skip = [&](std::string_view chars) {
@@ -64,7 +67,9 @@ bool isJsonNumber(std::string_view text) {
             return false;
         }
     }
-    return at == text.size();
+    double value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return at == text.size() && error == std::errc() && std::isfinite(value);
 }
 
 void jsonValue(rapidjson::Writer<rapidjson::StringBuffer>& writer, ColumnKind kind,
