@@ -13,14 +13,14 @@
 #include "host/core/SystemRecords.h"
 #include "tests/unit/CoreFixture.h"
 
-namespace core_test {
+namespace daq::test {
 namespace {
 
 constexpr int kRounds = 200;
 
 std::vector<host::UnitSpec> twoUnits() {
-    return {stationUnit("ST1", {textParameter("P", 0, "0")}),
-            stationUnit("ST2", {textParameter("P", 0, "0")})};
+    return {stationUnit("ST1", {parameter("P", 0, "0")}),
+            stationUnit("ST2", {parameter("P", 0, "0")})};
 }
 
 TEST(CoreConcurrency, TwoClientsWriteToTheirOwnUnitsAtTheSameTime) {
@@ -126,4 +126,4 @@ TEST(CoreConcurrency, RequestsWhileTheRunStopsAndTheWindowDrains) {
 }
 
 }  // namespace
-}  // namespace core_test
+}  // namespace daq::test

@@ -1,13 +1,14 @@
 // The device list walk over the host's system tree, "DEVICELIST" and "MYSYSTEM".
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <string>
 #include <vector>
 
 #include "host/core/SystemRecords.h"
 #include "tests/unit/CoreFixture.h"
 
-namespace core_test {
+namespace daq::test {
 namespace {
 
 host::UnitSpec interfaceUnit(std::string info, std::string key = {}) {
@@ -38,20 +39,18 @@ host::UnitSpec withChildren(host::UnitSpec unit, std::vector<host::UnitSpec> chi
     return unit;
 }
 
-// Station names in the device list, with their interface texts.
+// The device list's entries as "interface/station/connect state".
 std::vector<std::string> listed(CoreHarness& harness) {
-    auto client = harness.connect();
-    const auto answer = harness.request(client, R"({"PS_ID":"DEVICELIST"})");
-    std::vector<std::string> stations;
-    if (!answer) {
-        return stations;
+    const auto answer = harness.request(harness.connect(), R"({"PS_ID":"DEVICELIST"})");
+    static const std::regex kEntry(
+        R"re("INTERFACE":"([^"]*)","DEVICENAME":"PLC","MODELNAME":"Model","STATION":"([^"]*)","CONNECTSTATE":"(\d)")re");
+    std::vector<std::string> entries;
+    const std::string text = answer.value_or("");
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), kEntry);
+         it != std::sregex_iterator(); ++it) {
+        entries.push_back((*it)[1].str() + "/" + (*it)[2].str() + "/" + (*it)[3].str());
     }
-    for (std::size_t at = answer->find(R"("STATION":")"); at != std::string::npos;
-         at = answer->find(R"("STATION":")", at + 1)) {
-        const std::size_t begin = at + 11;
-        stations.push_back(answer->substr(begin, answer->find('"', begin) - begin));
-    }
-    return stations;
+    return entries;
 }
 
 TEST(CoreDeviceList, WalkRules) {
@@ -83,7 +82,8 @@ TEST(CoreDeviceList, WalkRules) {
     CoreHarness harness;
     harness.core().setSystemTree(&system.tree());
     harness.core().rebuildDeviceList();
-    EXPECT_EQ(listed(harness), (std::vector<std::string>{"ST1", "ST2", "ST3", "TOP"}));
+    EXPECT_EQ(listed(harness), (std::vector<std::string>{"Ethernet/ST1/1", "Ethernet/ST2/1",
+                                                         "Ethernet/ST3/1", "/TOP/1"}));
     // Two rebuilds leave one copy of each entry.
     harness.core().rebuildDeviceList();
     EXPECT_EQ(listed(harness).size(), 4u);
@@ -103,19 +103,9 @@ TEST(CoreDeviceList, InterfaceComesFromTheUnitsOwnParentChain) {
     CoreHarness harness;
     harness.core().setSystemTree(&system.tree());
     harness.core().rebuildDeviceList();
-    auto client = harness.connect();
-    EXPECT_EQ(
-        harness.request(client, R"({"PS_ID":"DEVICELIST"})"),
-        R"({"PS_ID":true,"LIST":[)"
-        R"({"INTERFACE":"Ethernet","DEVICENAME":"PLC","MODELNAME":"Model","STATION":"ST1","CONNECTSTATE":"1"},)"
-        R"({"INTERFACE":"Ethernet","DEVICENAME":"PLC","MODELNAME":"Model","STATION":"DEEP","CONNECTSTATE":"1"},)"
-        R"({"INTERFACE":"Serial line","DEVICENAME":"PLC","MODELNAME":"Model","STATION":"KEYED","CONNECTSTATE":"1"},)"
-        R"({"INTERFACE":"","DEVICENAME":"PLC","MODELNAME":"Model","STATION":"ORPHAN","CONNECTSTATE":"1"}]})");
-    // The connect state is read afresh.
-    *system.find("DEEP")->connectState = 0;
-    const auto again = harness.request(client, R"({"PS_ID":"DEVICELIST"})");
-    ASSERT_TRUE(again);
-    EXPECT_NE(again->find(R"("STATION":"DEEP","CONNECTSTATE":"0")"), std::string::npos);
+    *system.find("DEEP")->connectState = 0;  // read afresh
+    EXPECT_EQ(listed(harness), (std::vector<std::string>{"Ethernet/ST1/1", "Ethernet/DEEP/0",
+                                                         "Serial line/KEYED/1", "/ORPHAN/1"}));
 }
 
 TEST(CoreDeviceList, WalkTraces) {
@@ -161,4 +151,4 @@ TEST(CoreDeviceList, EmptyWithoutTreeAndErrorWithoutDeviceRecord) {
 }
 
 }  // namespace
-}  // namespace core_test
+}  // namespace daq::test

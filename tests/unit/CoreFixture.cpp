@@ -8,14 +8,17 @@
 #include "server/protocol/Frame.h"
 #include "trace/TraceSender.h"
 
-namespace core_test {
+namespace daq::test {
 
 std::string requestFrame(std::string_view json) {
     std::string frame;
-    daq::protocol::buildFrame(json, frame, daq::protocol::FrameTrailer::None);
+    protocol::buildFrame(json, frame, protocol::FrameTrailer::None);
     return frame;
 }
 
+namespace {
+
+// The JSON text of an answer frame; fails the test when the frame is not STX text ETX 0x00.
 std::string answerText(const std::string& frame) {
     EXPECT_GE(frame.size(), 3u);
     if (frame.size() < 3) {
@@ -26,20 +29,17 @@ std::string answerText(const std::string& frame) {
     return frame.substr(1, frame.size() - 3);
 }
 
-host::ParameterSpec textParameter(std::string name, int32_t propType, std::string value) {
+}  // namespace
+
+host::ParameterSpec parameter(std::string name, int32_t propType, std::string value,
+                              std::vector<std::string> items, int32_t itemIndex) {
     host::ParameterSpec spec;
     spec.name = std::move(name);
     spec.propType = propType;
     spec.valueText = std::move(value);
-    return spec;
-}
-
-host::ParameterSpec itemParameter(std::string name, int32_t propType,
-                                  std::vector<std::string> items, int32_t itemIndex) {
-    host::ParameterSpec spec;
-    spec.name = std::move(name);
-    spec.propType = propType;
-    spec.items = std::move(items);
+    if (!items.empty()) {
+        spec.items = std::move(items);
+    }
     spec.itemIndex = itemIndex;
     return spec;
 }
@@ -52,15 +52,6 @@ host::UnitSpec stationUnit(std::string name, std::vector<host::ParameterSpec> pa
     unit.info = "Model";
     unit.parameters = std::move(parameters);
     return unit;
-}
-
-std::vector<host::UserSpec> testUsers() {
-    // The light cost, as the demo's users: every login of the tests is checked.
-    static const std::vector<host::UserSpec> users = {
-        {"admin", host::hashPassword("admin", host::HashCost::Light), true},
-        {"viewer", host::hashPassword("viewer", host::HashCost::Light), false},
-    };
-    return users;
 }
 
 std::string loginRequest(std::string_view id, std::string_view password) {
@@ -76,9 +67,7 @@ void expectExchanges(CoreHarness& harness, const std::shared_ptr<MemoryConnectio
     }
 }
 
-CoreHarness::CoreHarness(daq::ServerLimits limits) : core_(ioMap_, daqRunning_, timers_, limits) {}
-
-CoreHarness::~CoreHarness() = default;
+CoreHarness::CoreHarness(ServerLimits limits) : core_(ioMap_, daqRunning_, timers_, limits) {}
 
 std::shared_ptr<MemoryConnection> CoreHarness::connect(std::string peer) {
     auto connection = std::make_shared<MemoryConnection>(nextId_++, std::move(peer));
@@ -93,8 +82,7 @@ void CoreHarness::disconnect(const std::shared_ptr<MemoryConnection>& connection
 
 std::vector<std::string> CoreHarness::sendBytes(const std::shared_ptr<MemoryConnection>& connection,
                                                 std::string_view bytes) {
-    daq::test::deliverAll(bytes,
-                          [&](std::string_view rest) { return core_.onData(connection, rest); });
+    deliverAll(bytes, [&](std::string_view rest) { return core_.onData(connection, rest); });
     std::vector<std::string> answers;
     for (const std::string& frame : connection->takeWrites()) {
         answers.push_back(answerText(frame));
@@ -113,7 +101,12 @@ std::optional<std::string> CoreHarness::request(const std::shared_ptr<MemoryConn
 }
 
 void CoreHarness::installLogin() {
-    login_ = std::make_unique<host::LoginService>(testUsers());
+    // The light cost, as the demo's users: every login of the tests is checked.
+    static const std::vector<host::UserSpec> users = {
+        {"admin", host::hashPassword("admin", host::HashCost::Light), true},
+        {"viewer", host::hashPassword("viewer", host::HashCost::Light), false},
+    };
+    login_ = std::make_unique<host::LoginService>(users);
     core_.setLoginCallback(login_->callback());
 }
 
@@ -163,4 +156,4 @@ bool TraceCapture::contains(const std::vector<TraceLine>& lines, int level, std:
     return false;
 }
 
-}  // namespace core_test
+}  // namespace daq::test

@@ -20,35 +20,26 @@
 #include "tests/support/TimerLog.h"
 #include "tests/unit/TraceReceiver.h"
 
-namespace core_test {
-
-using daq::test::MemoryConnection;
-using daq::test::TimerLog;
+namespace daq::test {
 
 // STX, the text, ETX: a request frame as clients send it.
 std::string requestFrame(std::string_view json);
 
-// The JSON text of an answer frame; fails the test when the frame is not STX text ETX 0x00.
-std::string answerText(const std::string& frame);
-
-// A parameter of a test unit: a text type with its value, or an item type with its items.
-host::ParameterSpec textParameter(std::string name, int32_t propType, std::string value);
-host::ParameterSpec itemParameter(std::string name, int32_t propType,
-                                  std::vector<std::string> items, int32_t itemIndex);
+// A parameter of a test unit: a text type with its value, or an item type with its items (an
+// item list only when there are items).
+host::ParameterSpec parameter(std::string name, int32_t propType, std::string value,
+                              std::vector<std::string> items = {}, int32_t itemIndex = 0);
 
 // A station "PLC" of model "Model" with the given parameters.
 host::UnitSpec stationUnit(std::string name, std::vector<host::ParameterSpec> parameters = {});
 
-// Users of every login test: "admin"/"admin" may write, "viewer"/"viewer" may not.
-std::vector<host::UserSpec> testUsers();
 std::string loginRequest(std::string_view id, std::string_view password);
 
 class CoreHarness {
   public:
-    explicit CoreHarness(daq::ServerLimits limits = {});
-    ~CoreHarness();
+    explicit CoreHarness(ServerLimits limits = {});
 
-    daq::ServerCore& core() { return core_; }
+    ServerCore& core() { return core_; }
     // Starts (true) or stops the DAQ run, as the runtime does.
     void setDaqRunning(bool running) {
         if (running) {
@@ -56,7 +47,7 @@ class CoreHarness {
         }
         daqRunning_ = running;
     }
-    daq::IoMap& ioMap() { return ioMap_; }
+    IoMap& ioMap() { return ioMap_; }
     TimerLog& timers() { return timers_; }
 
     std::shared_ptr<MemoryConnection> connect(std::string peer = "10.0.0.1");
@@ -69,15 +60,15 @@ class CoreHarness {
     std::optional<std::string> request(const std::shared_ptr<MemoryConnection>& connection,
                                        std::string_view json);
 
-    // The host's login check with testUsers().
+    // The host's login check: "admin"/"admin" may write, "viewer"/"viewer" may not.
     void installLogin();
 
   private:
     kelvane::TReadMapFile readMap_;
-    daq::IoMap ioMap_{readMap_};
+    IoMap ioMap_{readMap_};
     TimerLog timers_;
     std::atomic<bool> daqRunning_{false};
-    daq::ServerCore core_;
+    ServerCore core_;
     std::unique_ptr<host::LoginService> login_;
     std::atomic<std::uint64_t> nextId_{1};  // tests connect from several threads
 };
@@ -115,4 +106,4 @@ class TraceCapture {
     TraceReceiver receiver_{directory_.socketPath()};
 };
 
-}  // namespace core_test
+}  // namespace daq::test

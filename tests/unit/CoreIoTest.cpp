@@ -11,7 +11,7 @@
 #include "server/protocol/IoValueText.h"
 #include "tests/unit/CoreFixture.h"
 
-namespace core_test {
+namespace daq::test {
 namespace {
 
 host::IoNode tagNode(std::string name, int32_t sigType = kelvane::stNumeric, int32_t decimals = 2) {
@@ -69,15 +69,11 @@ std::string listEntry(int index, const char* tag, int sigType, const char* rest 
 }
 
 TEST_F(CoreIo, ListAnswers) {
-    const std::string t2to4 = R"({"PS_ID":true,"STATUS":true,"LIST":[)" +
-                              listEntry(2, "T2", 0, "0\"") + "," + listEntry(3, "T3", 0, "0\"") +
-                              "," + listEntry(4, "T4", 0, "0\"") + "]}";
     const std::string empty = R"({"PS_ID":true,"STATUS":true,"LIST":[]})";
     const Exchange exchanges[] = {
         {R"({"PS_ID":"DAQLISTCOUNT"})", R"({"PS_ID":true,"COUNT":"7"})"},
-        {R"({"PS_ID":"DAQLIST","START_INDEX":"2","LIST_SIZE":"3"})", t2to4},
-        {R"({"PS_ID":"DAQLIST","START_INDEX":"5","LIST_SIZE":"1"})",
-         R"({"PS_ID":true,"STATUS":true,"LIST":[)" +
+        {R"({"PS_ID":"DAQLIST","START_INDEX":"4","LIST_SIZE":"2"})",
+         R"({"PS_ID":true,"STATUS":true,"LIST":[)" + listEntry(4, "T4", 0, "0\"") + "," +
              listEntry(5, "MODE", 1,
                        R"(3","LISTVALUE":[{"VALUENAME":"Off","VALUE":0},)"
                        R"({"VALUENAME":"Manual","VALUE":1},{"VALUENAME":"Auto","VALUE":2}])") +
@@ -88,8 +84,8 @@ TEST_F(CoreIo, ListAnswers) {
         {R"({"PS_ID":"DAQLIST","START_INDEX":4294967296,"LIST_SIZE":2})", empty},
     };
     expectExchanges(harness, client, exchanges);
-    // Taken after these alone: the viewer's queue holds only a few messages.
-    // Indexes past the count have entries of their index only, each with a trace.
+    // Indexes past the count have entries of their index only, each with a trace. Taken after
+    // these alone: the viewer's queue holds only a few messages.
     TraceCapture traces;
     const Exchange pastTheCount[] = {
         {R"({"PS_ID":"DAQLIST","START_INDEX":"6","LIST_SIZE":"3"})",
@@ -100,22 +96,11 @@ TEST_F(CoreIo, ListAnswers) {
     };
     expectExchanges(harness, client, pastTheCount);
     const auto lines = traces.take();
-    EXPECT_TRUE(TraceCapture::contains(lines, 2, "7/9 DAQList error : "));
-    EXPECT_TRUE(TraceCapture::contains(lines, 2, "8/9 DAQList error : "));
-    EXPECT_TRUE(TraceCapture::contains(lines, 2, "-1/0 DAQList error : "));
+    for (const char* text :
+         {"7/9 DAQList error : ", "8/9 DAQList error : ", "-1/0 DAQList error : "}) {
+        EXPECT_TRUE(TraceCapture::contains(lines, 2, text)) << text;
+    }
     EXPECT_TRUE(TraceCapture::contains(lines, 0, "DAQList : 7, DAQRun : 0"));
-
-    // The GUID in its braces; no "STATUS" during the run; an emptied map counts none.
-    const auto first =
-        harness.request(client, R"({"PS_ID":"DAQLIST","START_INDEX":"0","LIST_SIZE":"1"})");
-    EXPECT_NE(first.value_or("").find(R"("GUID":"{1234ABCD-0102-A0B0-DEAD-BEEF00112233}")"),
-              std::string::npos);
-    harness.setDaqRunning(true);
-    EXPECT_EQ(harness.request(client, R"({"PS_ID":"DAQLIST","START_INDEX":2,"LIST_SIZE":3})"),
-              R"({"PS_ID":true,)" + t2to4.substr(t2to4.find("\"LIST\"")));
-    harness.ioMap().clear();
-    EXPECT_EQ(harness.request(client, R"({"PS_ID":"DAQLISTCOUNT"})"),
-              R"({"PS_ID":true,"COUNT":"0"})");
 }
 
 TEST_F(CoreIo, PagesAreCutToTheBoundAndCountInSixtyFourBits) {
@@ -191,65 +176,32 @@ TEST_F(CoreIo, AnswersAreCutToTheirBounds) {
     }
 }
 
+// Indexes in request order, repeats included; elements that are not decimal integers within 32
+// bits, or past the map, name no record (not record 0).
 TEST_F(CoreIo, DataEntriesInRequestOrderWithinTheMap) {
     setValue(record(5), 2.9, {}, daq::encodeDateTime({2026, 12, 5, 0, 41, 7, 123}));
     setValue(record(2), 3.14159);
-    const auto answer =
-        harness.request(client, R"({"PS_ID":"DAQ_DATA","DAQ_INDEX":[5,"2",5,7,-1]})");
-    EXPECT_EQ(
-        answer,
-        R"({"PS_ID":true,"LIST":[)"
-        R"({"INDEX":"5","GUID":"","DATA":"Auto","UNIT":"bar","TYPE":4,"TIME":"2026.12.05 00:41:07:123"},)"
-        R"({"INDEX":"2","GUID":"","DATA":"3.14","UNIT":"bar","TYPE":4,"TIME":"1899.12.30 00:00:00:000"},)"
-        R"({"INDEX":"5","GUID":"","DATA":"Auto","UNIT":"bar","TYPE":4,"TIME":"2026.12.05 00:41:07:123"}]})");
-    EXPECT_EQ(harness.request(client, R"({"PS_ID":"DAQ_DATA"})"), R"({"PS_ID":true,"LIST":[]})");
-    // Elements that are not decimal integers within 32 bits name no record, not record 0.
-    EXPECT_EQ(
-        harness.request(client,
-                        R"({"PS_ID":"DAQ_DATA","DAQ_INDEX":["x",null,"0.0",4294967296,"+0"]})"),
-        R"({"PS_ID":true,"LIST":[{"INDEX":"0","GUID":"{1234ABCD-0102-A0B0-DEAD-BEEF00112233}","DATA":"0.00","UNIT":"bar","TYPE":4,"TIME":"1899.12.30 00:00:00:000"}]})");
-}
-
-// An entry is rendered again for other records at its index, for its record in a map built
-// again within the run, and in a new DAQ run; an emptied map answers none.
-TEST_F(CoreIo, DataEntriesFollowTheMapAndTheDaqRun) {
-    const std::string request = R"({"PS_ID":"DAQ_DATA","DAQ_INDEX":[0]})";
-    auto unitOfEntry = [&] {
-        const std::string answer = harness.request(client, request).value_or("");
-        const std::size_t at = answer.find(R"("UNIT":")");
-        return at == std::string::npos ? answer : answer.substr(at, answer.find(',', at) - at);
+    const std::string mode =
+        R"({"INDEX":"5","GUID":"","DATA":"Auto","UNIT":"bar","TYPE":4,"TIME":"2026.12.05 00:41:07:123"})";
+    const Exchange exchanges[] = {
+        {R"({"PS_ID":"DAQ_DATA","DAQ_INDEX":[5,"2",5,7,-1,"x",null,"0.0",4294967296]})",
+         R"({"PS_ID":true,"LIST":[)" + mode +
+             R"(,{"INDEX":"2","GUID":"","DATA":"3.14","UNIT":"bar","TYPE":4,"TIME":"1899.12.30 00:00:00:000"},)" +
+             mode + "]}"},
+        {R"({"PS_ID":"DAQ_DATA"})", R"({"PS_ID":true,"LIST":[]})"},
+        {R"({"PS_ID":"DAQ_DATA","DAQ_INDEX":["+0"]})",
+         R"({"PS_ID":true,"LIST":[{"INDEX":"0","GUID":"{1234ABCD-0102-A0B0-DEAD-BEEF00112233}","DATA":"0.00","UNIT":"bar","TYPE":4,"TIME":"1899.12.30 00:00:00:000"}]})"},
     };
-    EXPECT_EQ(unitOfEntry(), R"("UNIT":"bar")");
-
-    const std::u16string mbar = u"mbar";
-    record(0).Unit = mbar.c_str();
-    harness.ioMap().clear();
-    harness.ioMap().add(&record(0));
-    EXPECT_EQ(unitOfEntry(), R"("UNIT":"mbar")");
-
-    std::vector<host::IoNode> otherTree{tagNode("OTHER")};
-    otherTree[0].tag->unit = "kPa";
-    host::IoRecords other(otherTree);
-    harness.ioMap().clear();
-    harness.ioMap().add(other.tags()[0].record);
-    EXPECT_EQ(unitOfEntry(), R"("UNIT":"kPa")");
-
-    const std::u16string quoted = u"kPa \"g\"";
-    other.tags()[0].record->Unit = quoted.c_str();
-    harness.setDaqRunning(true);
-    EXPECT_EQ(unitOfEntry(), R"("UNIT":"kPa \"g\"")");
-
-    harness.ioMap().clear();
-    EXPECT_EQ(harness.request(client, request), R"({"PS_ID":true,"LIST":[]})");
+    expectExchanges(harness, client, exchanges);
 }
 
 // Rendered entries are kept between polls: each change of the value, its decimals, its text or
-// its time shows at the next one, and a shorter text leaves nothing of a longer one behind.
-TEST_F(CoreIo, DataEntryShowsEachChangeOfItsValueAtTheNextPoll) {
+// its time shows at the next one (a shorter text leaves nothing of a longer one behind), as do
+// the record's unit in a map built again, another record at the index and a new DAQ run.
+TEST_F(CoreIo, DataEntryShowsEachChangeAtTheNextPoll) {
+    const std::string request = R"({"PS_ID":"DAQ_DATA","DAQ_INDEX":[1,6,1,0]})";
     const auto shows = [&](std::string_view part) {
-        const std::string answer =
-            harness.request(client, R"({"PS_ID":"DAQ_DATA","DAQ_INDEX":[1,6,1]})").value_or("");
-        return answer.find(part) != std::string::npos;
+        return harness.request(client, request).value_or("").find(part) != std::string::npos;
     };
     setValue(record(1), 1.5);
     setValue(record(6), 0, u"first");
@@ -261,10 +213,28 @@ TEST_F(CoreIo, DataEntryShowsEachChangeOfItsValueAtTheNextPoll) {
     kelvane::StoreText(record(6).Current.ValueText, u"line \"2\"\n");
     EXPECT_TRUE(shows(R"("DATA":"line \"2\"\n")"));
     record(6).Current.TimeStamp = daq::encodeDateTime({2026, 12, 6, 9, 0, 0, 1});
-    EXPECT_TRUE(shows(
-        R"("INDEX":"6","GUID":"","DATA":"line \"2\"\n","UNIT":"bar","TYPE":4,"TIME":"2026.12.06 09:00:00:001")"));
+    EXPECT_TRUE(
+        shows(R"("DATA":"line \"2\"\n","UNIT":"bar","TYPE":4,"TIME":"2026.12.06 09:00:00:001")"));
     kelvane::StoreText(record(6).Current.ValueText, u"");
     EXPECT_TRUE(shows(R"("DATA":"")"));
+
+    const std::u16string mbar = u"mbar";
+    record(0).Unit = mbar.c_str();
+    harness.ioMap().clear();
+    harness.ioMap().add(&record(0));
+    EXPECT_TRUE(shows(R"("UNIT":"mbar")"));
+    std::vector<host::IoNode> otherTree{tagNode("OTHER")};
+    otherTree[0].tag->unit = "kPa";
+    host::IoRecords other(otherTree);
+    harness.ioMap().clear();
+    harness.ioMap().add(other.tags()[0].record);
+    EXPECT_TRUE(shows(R"("UNIT":"kPa")"));
+    const std::u16string quoted = u"kPa \"g\"";
+    other.tags()[0].record->Unit = quoted.c_str();
+    harness.setDaqRunning(true);
+    EXPECT_TRUE(shows(R"("UNIT":"kPa \"g\"")"));
+    harness.ioMap().clear();
+    EXPECT_EQ(harness.request(client, request), R"({"PS_ID":true,"LIST":[]})");
 }
 
 // The value text of each signal type: numbers with their decimals (or the value's own text when
@@ -359,4 +329,4 @@ TEST(CoreHandlerTraces, NameTheirFileAndQuoteTheRequestOnOneCutLine) {
 }
 
 }  // namespace
-}  // namespace core_test
+}  // namespace daq::test

@@ -2,13 +2,11 @@
 // window, the disconnect walk and the stop notice.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <regex>
 #include <string>
 
 #include "tests/unit/CoreFixture.h"
 
-namespace core_test {
+namespace daq::test {
 namespace {
 
 using daq::WindowTimer;
@@ -59,102 +57,58 @@ TEST_F(CoreSession, LoginAnswers) {
               kRefused);
 }
 
+// The row, event and popup of an accepted login (as the window shows them:
+// ServerWindowSessionsTest); a refused one queues its event only.
 TEST_F(CoreSession, AcceptedLoginQueuesRowEventAndPopup) {
     auto client = harness.connect("192.168.1.20");
-    EXPECT_EQ(
-        harness.request(client, R"({"PS_ID":"LOGIN","CLIENT_TYPE":"1","ID":"admin","PW":"admin",)"
-                                R"("DEVICE":{"OS":"Android","VERSION":"14","MODEL NAME":"Pad 7",)"
-                                R"("LOCATION":"Hall 2"}})"),
-        kAccepted);
+    EXPECT_EQ(harness.request(
+                  client, R"({"PS_ID":"LOGIN","ID":"admin","PW":"admin",)"
+                          R"("DEVICE":{"OS":"Android","MODEL NAME":"Pad 7","LOCATION":"Hall 2"}})"),
+              kAccepted);
     auto logins = harness.core().takeLogins();
     ASSERT_EQ(logins.size(), 1u);
-    const daq::_TLinkTSData& record = *logins[0];
-    EXPECT_EQ(record.ID + record.OS + record.OSVersion + record.ModelName + record.Location,
-              "adminAndroid14Pad 7Hall 2");
-    EXPECT_EQ(record.PeerAddress, "192.168.1.20");
-    EXPECT_EQ(record.ConnectionId, client->id());
-
+    EXPECT_EQ(logins[0]->ModelName + logins[0]->Location, "Pad 7Hall 2");
+    EXPECT_EQ(logins[0]->ConnectionId, client->id());
     const auto events = harness.core().takeEvents();
     ASSERT_EQ(events.size(), 1u);
-    EXPECT_EQ(events[0].EventType, daq::etLogin);
-    EXPECT_EQ(events[0].ID + events[0].IP, "admin192.168.1.20");
-    EXPECT_EQ(events[0].Time, record.LoginTime);
-    EXPECT_GT(record.LoginTime, 40000.0);
-    const auto popups = harness.core().takePopups();
-    ASSERT_EQ(popups.size(), 1u);
-    EXPECT_EQ(popups[0].kind, daq::PopupRequest::Kind::Login);
-    EXPECT_EQ(popups[0].IP, "192.168.1.20");
+    EXPECT_EQ(events[0].Time, logins[0]->LoginTime);
+    EXPECT_EQ(harness.core().takePopups().size(), 1u);
     for (const WindowTimer timer :
          {WindowTimer::UserUpdate, WindowTimer::EventMsg, WindowTimer::PopupMsg}) {
         EXPECT_EQ(harness.timers().starts(timer), 1);
     }
-}
-
-TEST_F(CoreSession, RefusedLoginQueuesLoginFailAndTracesNoPassword) {
-    TraceCapture traces;
-    auto client = harness.connect("192.168.1.21");
     EXPECT_EQ(harness.request(client, loginRequest("admin", "wrong")), kRefused);
     EXPECT_TRUE(harness.core().takeLogins().empty());
     EXPECT_TRUE(harness.core().takePopups().empty());
-    const auto events = harness.core().takeEvents();
-    ASSERT_EQ(events.size(), 1u);
-    EXPECT_EQ(events[0].Text + "/" + events[0].ID + "/" + events[0].IP,
-              "Login Fail/admin/192.168.1.21");
-    const auto lines = traces.take();
-    EXPECT_TRUE(TraceCapture::contains(lines, 2, "LOGIN FAIL : admin, from 192.168.1.21"));
-    for (const TraceLine& line : lines) {
-        EXPECT_EQ(line.text.find("wrong"), std::string::npos) << "password in a trace";
-    }
+    EXPECT_EQ(harness.core().takeEvents().size(), 1u);
 }
 
 // With the login required, only "LOGIN" and "ALIVE" are served before a login is accepted; the
 // refused login that reaches the bound closes the connection.
 TEST_F(CoreSession, LoginBounds) {
-    TraceCapture traces;
     daq::ServerLimits limits;
     limits.requireLogin = true;
     limits.maxRefusedLogins = 2;
     CoreHarness bounded(limits);
     bounded.installLogin();
-    auto client = bounded.connect("10.0.0.7");
-    EXPECT_FALSE(bounded.request(client, R"({"PS_ID":"DAQSTATUS"})"));
-    EXPECT_TRUE(
-        TraceCapture::contains(traces.take(), 2, "login required : DAQSTATUS, from 10.0.0.7"));
+    auto client = bounded.connect();
     EXPECT_TRUE(bounded.request(client, R"({"PS_ID":"ALIVE"})"));
-    EXPECT_EQ(bounded.request(client, loginRequest("admin", "bad")), kRefused);
-    EXPECT_TRUE(client->connected());
-    EXPECT_EQ(bounded.request(client, loginRequest("viewer", "viewer")), kAccepted);
-    EXPECT_EQ(bounded.request(client, R"({"PS_ID":"DAQLISTCOUNT"})"),
-              R"({"PS_ID":true,"COUNT":"0"})");
+    const Exchange exchanges[] = {
+        {R"({"PS_ID":"DAQSTATUS"})", std::nullopt},
+        {loginRequest("admin", "bad"), kRefused},
+        {loginRequest("viewer", "viewer"), kAccepted},
+        {R"({"PS_ID":"DAQLISTCOUNT"})", R"({"PS_ID":true,"COUNT":"0"})"},
+    };
+    expectExchanges(bounded, client, exchanges);
     EXPECT_EQ(bounded.request(client, loginRequest("admin", "bad")), kRefused);
     EXPECT_FALSE(client->connected());
-    const auto lines = traces.take();
-    EXPECT_TRUE(TraceCapture::contains(lines, 2, "closes connection : 2 refused logins"));
 }
 
-TEST_F(CoreSession, AliveAnswersTheTimeWithTheColonOnlyAfterTheHour) {
-    const auto answer = harness.request(harness.connect(), R"({"PS_ID":"ALIVE"})");
-    ASSERT_TRUE(answer);
-    EXPECT_TRUE(std::regex_match(
-        *answer,
-        std::regex(R"(\{"PS_ID":true,"TIME":"\d{4}\.\d{2}\.\d{2} \d{2}:\d{2}\.\d{2}\.\d{3}"\})")))
-        << *answer;
-}
-
+// Without the host's project record "PROJECTINFO" answers nothing (the answer: ScenarioTest).
 TEST_F(CoreSession, ProjectInfoNeedsTheHostsProjectRecord) {
     TraceCapture traces;
-    auto client = harness.connect();
-    EXPECT_FALSE(harness.request(client, R"({"PS_ID":"PROJECTINFO"})"));
+    EXPECT_FALSE(harness.request(harness.connect(), R"({"PS_ID":"PROJECTINFO"})"));
     EXPECT_TRUE(TraceCapture::contains(traces.take(), 2, "TCP Server Error : PROJECTINFO, "));
-
-    const std::u16string name = u"Plant \u00e9", company = u"ACME", worker = u"W", text = u"D\"q";
-    const kelvane::TProjectRecord project{name.c_str(), company.c_str(), worker.c_str(),
-                                          text.c_str()};
-    harness.core().setProject(&project);
-    EXPECT_EQ(harness.request(client, R"({"PS_ID":"PROJECTINFO"})"),
-              "{\"PS_ID\":true,\"INFO\":{\"PROJECT_NAME\":\"Plant \xC3\xA9\",\"COMPANY\":\"ACME\","
-              "\"WORKER\":\"W\",\"DESCRIPTION\":\"D\\\"q\"}}");
-    harness.core().setProject(nullptr);
 }
 
 TEST_F(CoreSession, TwoLoginsOnOneConnectionMakeTwoRowsAndItsCloseRemovesBoth) {
@@ -183,11 +137,11 @@ TEST_F(CoreSession, TwoLoginsOnOneConnectionMakeTwoRowsAndItsCloseRemovesBoth) {
 }
 
 // The notice reaches each logged-in connection once, however often it logged in and whether its
-// row is shown yet; the rows go with the connections, each with its logout event.
+// row is shown yet.
 TEST_F(CoreSession, StopNoticeGoesUnframedOnceToEveryLoggedInConnection) {
     std::vector<std::shared_ptr<MemoryConnection>> clients;
-    for (int i = 0; i < 3; ++i) {
-        clients.push_back(loggedIn("10.0.1." + std::to_string(i), "viewer"));
+    for (const char* peer : {"10.0.1.1", "10.0.1.2"}) {
+        clients.push_back(loggedIn(peer, "viewer"));
         harness.request(clients.back(), loginRequest("admin", "admin"));
     }
     showLogins();
@@ -198,21 +152,6 @@ TEST_F(CoreSession, StopNoticeGoesUnframedOnceToEveryLoggedInConnection) {
         EXPECT_EQ(client->takeWrites(), std::vector<std::string>{kStopNotice});
     }
     EXPECT_TRUE(anonymous->takeWrites().empty());
-
-    for (const auto& client : clients) {
-        harness.disconnect(client);
-    }
-    showLogins();
-    const auto logouts = harness.core().takeLogouts();
-    EXPECT_EQ(logouts.size(), rows.size());
-    for (const auto& row : rows) {
-        EXPECT_EQ(std::count(logouts.begin(), logouts.end(), row.get()), 1);
-    }
-    const auto events = harness.core().takeEvents();
-    EXPECT_EQ(std::count_if(events.begin(), events.end(),
-                            [](const auto& event) { return event.EventType == daq::etLogout; }),
-              7);
-    EXPECT_EQ(events.size(), 14u);
 
     // Cleared clients get no notice.
     auto late = loggedIn("10.0.1.10", "admin");
@@ -260,4 +199,4 @@ TEST_F(CoreSession, ClosesWithoutLoginOrWhileStoppingBookNothing) {
 }
 
 }  // namespace
-}  // namespace core_test
+}  // namespace daq::test

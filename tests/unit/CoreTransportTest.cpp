@@ -8,7 +8,7 @@
 #include "server/protocol/Dispatcher.h"
 #include "tests/unit/CoreFixture.h"
 
-namespace core_test {
+namespace daq::test {
 namespace {
 
 const std::string kStatus = R"({"PS_ID":"DAQSTATUS"})";
@@ -111,4 +111,4 @@ TEST(CoreDispatch, IdsMatchBySubstringInTableOrder) {
 }
 
 }  // namespace
-}  // namespace core_test
+}  // namespace daq::test
