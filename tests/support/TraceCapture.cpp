@@ -1,17 +1,18 @@
 #include "tests/support/TraceCapture.h"
 
-#include <fcntl.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <array>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
-#include <string_view>
 
 #include "tools/trace-viewer/TraceMessage.h"
+#include "trace/TraceSender.h"
+#include "trace/TraceTransport.h"
 #include "trace/ViewerGeneration.h"
 
 namespace daq::test {
@@ -20,74 +21,91 @@ namespace {
 
 // Room for the host's bursts (a disconnect traces one line per booked client).
 constexpr int kReceiveBufferBytes = 8 * 1024 * 1024;
-// A message is at most 65534 bytes and its terminating zero.
-constexpr std::size_t kDatagramBytes = 65536;
 
-}  // namespace
-
-TraceCapture::TraceCapture(std::filesystem::path socketPath) : path_(std::move(socketPath)) {
+sockaddr_un addressOf(const std::filesystem::path& socketPath) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    const std::string path = path_.string();
+    const std::string path = socketPath.string();
     if (path.size() >= sizeof address.sun_path) {
         throw std::runtime_error("trace socket path too long: " + path);
     }
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    socket_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (socket_ < 0 || ::pipe2(stopPipe_, O_CLOEXEC) != 0) {
-        throw std::runtime_error("cannot make the trace capture's socket");
+    return address;
+}
+
+}  // namespace
+
+void pointTraceChannelAt(const std::string& socketPath) {
+    ::setenv("KELVANE_TRACE_SOCKET", socketPath.c_str(), 1);
+    traceReloadSocketPath();
+}
+
+std::string locationSuffix(int level, int line, const std::string& operation,
+                           const std::string& file) {
+    char sender[16];
+    std::snprintf(sender, sizeof sender, "%x", static_cast<unsigned>(::getpid()));
+    return "|14|Kelvane " + std::string(sender) + "|0|" + std::to_string(level) + "|-1|" +
+           std::to_string(line) + "|" + operation + "|" + file;
+}
+
+TraceCapture::TraceCapture(Reading reading)
+    : directory_(std::make_unique<TempDir>()), path_(directory_->path() / "trace.sock") {
+    pointTraceChannelAt(path_.string());
+    bind();
+    if (reading == Reading::Now) {
+        startReading();
     }
+}
+
+TraceCapture::TraceCapture(std::filesystem::path socketPath) : path_(std::move(socketPath)) {
+    bind();
+    startReading();
+}
+
+void TraceCapture::bind() {
+    const sockaddr_un address = addressOf(path_);
+    socket_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     ::setsockopt(socket_, SOL_SOCKET, SO_RCVBUF, &kReceiveBufferBytes, sizeof kReceiveBufferBytes);
     if (::bind(socket_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        throw std::runtime_error("cannot bind the trace capture at " + path + ": " +
+        throw std::runtime_error("cannot bind the trace capture at " + path_.string() + ": " +
                                  std::strerror(errno));
     }
     // A sender that already found nobody here notices the capture only through the counter.
-    if (!announceViewer(path)) {
-        throw std::runtime_error("cannot announce the trace capture in " +
-                                 viewerGenerationPath(path));
-    }
+    announceViewer(path_.string());
+}
+
+void TraceCapture::startReading() {
     reader_ = std::thread([this] { receive(); });
 }
 
 TraceCapture::~TraceCapture() {
     if (reader_.joinable()) {
-        const char stop = 0;
-        [[maybe_unused]] const auto written = ::write(stopPipe_[1], &stop, 1);
+        stopping_ = true;
+        ::shutdown(socket_, SHUT_RD);  // the reader's recv returns 0 from now on
         reader_.join();
     }
-    for (const int fd : {socket_, stopPipe_[0], stopPipe_[1]}) {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-    }
+    ::close(socket_);
     std::error_code ignored;
     std::filesystem::remove(path_, ignored);
 }
 
 void TraceCapture::receive() {
-    std::vector<char> buffer(kDatagramBytes);
-    std::array<pollfd, 2> watched{{{socket_, POLLIN, 0}, {stopPipe_[0], POLLIN, 0}}};
-    while (true) {
-        if (::poll(watched.data(), watched.size(), -1) < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return;
-        }
-        if (watched[1].revents != 0) {
-            return;
-        }
-        const ssize_t size = ::recv(socket_, buffer.data(), buffer.size(), MSG_DONTWAIT);
-        if (size <= 0) {
+    // One byte more than the largest message, so that an oversized one would show.
+    std::vector<char> buffer(kTraceMessageLimit + 2);
+    while (!stopping_) {
+        const ssize_t size = ::recv(socket_, buffer.data(), buffer.size(), 0);
+        if (size < 0) {
             continue;
         }
-        const auto message =
-            traceviewer::parseTraceMessage({buffer.data(), static_cast<std::size_t>(size)});
-        TraceLine line{std::string(message.text), message.located, message.level};
-        {
-            std::lock_guard lock(mutex_);
-            lines_.push_back(std::move(line));
+        const std::string datagram(buffer.data(), static_cast<std::size_t>(size));
+        const auto message = traceviewer::parseTraceMessage(datagram);
+        std::lock_guard lock(mutex_);
+        if (size == 0) {
+            ++markers_;
+        } else {
+            lines_.push_back({datagram, std::string(message.text), message.located, message.level,
+                              message.line, std::string(message.operation),
+                              std::string(message.file)});
         }
         arrived_.notify_all();
     }
@@ -110,12 +128,26 @@ std::size_t TraceCapture::waitForCount(const Match& match, std::size_t count,
 std::vector<TraceLine> TraceCapture::matching(const Match& match) const {
     std::lock_guard lock(mutex_);
     std::vector<TraceLine> found;
-    for (const TraceLine& line : lines_) {
-        if (match(line)) {
-            found.push_back(line);
-        }
-    }
+    std::copy_if(lines_.begin(), lines_.end(), std::back_inserter(found), match);
     return found;
+}
+
+std::vector<TraceLine> TraceCapture::take() {
+    flushTraceQueue();
+    // An empty datagram, which the channel never sends, arrives after everything it has sent.
+    const sockaddr_un address = addressOf(path_);
+    ::sendto(socket_, "", 0, 0, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    std::unique_lock lock(mutex_);
+    const std::size_t marker = ++markersSent_;
+    arrived_.wait_for(lock, std::chrono::seconds(10), [&] { return markers_ >= marker; });
+    std::vector<TraceLine> taken(lines_.begin() + static_cast<std::ptrdiff_t>(taken_),
+                                 lines_.end());
+    taken_ = lines_.size();
+    return taken;
+}
+
+bool TraceCapture::contains(const std::vector<TraceLine>& lines, int level, std::string_view text) {
+    return std::ranges::any_of(lines, traceContains(level, std::string(text)));
 }
 
 TraceCapture::Match traceContains(int level, std::string part) {

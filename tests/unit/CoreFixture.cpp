@@ -2,11 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-
 #include "host/core/Passwords.h"
 #include "server/protocol/Frame.h"
-#include "trace/TraceSender.h"
 
 namespace daq::test {
 
@@ -108,52 +105,6 @@ void CoreHarness::installLogin() {
     };
     login_ = std::make_unique<host::LoginService>(users);
     core_.setLoginCallback(login_->callback());
-}
-
-TraceCapture::TraceCapture() = default;
-
-std::vector<TraceLine> TraceCapture::take() {
-    // Fields the channel appends: |14|Kelvane <pid>|0|<level>|-1|<line>|<operation>|<file>
-    constexpr int kSuffixFields = 8;
-    constexpr int kMaxMessages = 100000;
-    std::vector<TraceLine> lines;
-    // Once the channel's sender is done with what the test caused, it is all in the socket.
-    daq::flushTraceQueue();
-    for (int n = 0; n < kMaxMessages; ++n) {
-        const std::optional<std::string> message = receiver_.next(std::chrono::milliseconds(10));
-        if (!message) {
-            break;
-        }
-        std::string text(message->c_str());  // the datagram ends with its zero
-        std::vector<std::string> fields;
-        for (int i = 0; i < kSuffixFields; ++i) {
-            const std::size_t bar = text.rfind('|');
-            if (bar == std::string::npos) {
-                break;
-            }
-            fields.insert(fields.begin(), text.substr(bar + 1));
-            text.erase(bar);
-        }
-        TraceLine line;
-        line.text = text;
-        if (fields.size() == kSuffixFields) {
-            line.level = std::stoi(fields[3]);
-            line.line = std::stoi(fields[5]);
-            line.operation = fields[6];
-            line.file = fields[7];
-        }
-        lines.push_back(std::move(line));
-    }
-    return lines;
-}
-
-bool TraceCapture::contains(const std::vector<TraceLine>& lines, int level, std::string_view text) {
-    for (const TraceLine& line : lines) {
-        if (line.level == level && line.text.find(text) != std::string::npos) {
-            return true;
-        }
-    }
-    return false;
 }
 
 }  // namespace daq::test

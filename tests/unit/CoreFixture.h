@@ -18,7 +18,7 @@
 #include "server/runtime/IoMap.h"
 #include "tests/support/MemoryConnection.h"
 #include "tests/support/TimerLog.h"
-#include "tests/unit/TraceReceiver.h"
+#include "tests/support/TraceCapture.h"
 
 namespace daq::test {
 
@@ -82,28 +82,5 @@ struct Exchange {
 // Sends the requests in order on one connection and checks each answer.
 void expectExchanges(CoreHarness& harness, const std::shared_ptr<MemoryConnection>& connection,
                      std::span<const Exchange> exchanges);
-
-// One trace message, split into the fields the server sets.
-struct TraceLine {
-    std::string text;
-    int level = -1;
-    int line = -1;
-    std::string operation;
-    std::string file;
-};
-
-// Points the trace channel at a viewer of its own for the life of the object.
-class TraceCapture {
-  public:
-    TraceCapture();
-    // The messages sent since the last call (waits until the channel has been quiet briefly).
-    std::vector<TraceLine> take();
-    // Whether take() holds a message at this level whose text contains `text`.
-    static bool contains(const std::vector<TraceLine>& lines, int level, std::string_view text);
-
-  private:
-    TraceSocketDirectory directory_;
-    TraceReceiver receiver_{directory_.socketPath()};
-};
 
 }  // namespace daq::test

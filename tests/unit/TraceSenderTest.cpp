@@ -2,51 +2,35 @@
 // keeps up gets every message in order, and a viewer that stalls is told how many it lost.
 #include <gtest/gtest.h>
 
-#include <chrono>
+#include <barrier>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "tests/unit/TraceReceiver.h"
+#include "tests/support/TraceCapture.h"
 #include "trace/Trace.h"
 #include "trace/TraceSender.h"
-#include "trace/TraceTransport.h"
 
 namespace {
 
-using namespace std::chrono_literals;
+using daq::test::TraceCapture;
 
-constexpr int kThreads = 2;
-constexpr int kPerThread = 2000;
-
-// The count of a "<n> messages dropped" line, or -1 for any other message.
-long droppedCount(const std::string& message) {
-    const std::string suffix = " messages dropped";
-    const std::string text = message.substr(0, message.find('\0'));
-    if (text.size() <= suffix.size() || !text.ends_with(suffix)) {
-        return -1;
-    }
-    return std::stol(text.substr(0, text.size() - suffix.size()));
-}
-
+// Threads that set their locations at the same time and then trace: each message arrives whole,
+// with its own thread's location, in the order of its thread.
 TEST(TraceSender, ViewerThatKeepsUpGetsEveryMessageInTheOrderOfEachThread) {
-    TraceSocketDirectory directory;
-    TraceReceiver viewer(directory.socketPath());
-    std::vector<std::string> received;
-    std::thread reader([&] {
-        while (received.size() < kThreads * kPerThread) {
-            auto message = viewer.next(5s);
-            if (!message) {
-                return;
-            }
-            received.push_back(std::move(*message));
-        }
-    });
+    constexpr int kThreads = 2;
+    constexpr int kPerThread = 500;
+    TraceCapture viewer;
+    std::barrier located(kThreads);
     std::vector<std::thread> tracers;
     for (int t = 0; t < kThreads; ++t) {
-        tracers.emplace_back([t] {
+        tracers.emplace_back([t, &located] {
+            const std::string operation = "op" + std::to_string(t);
             for (int i = 0; i < kPerThread; ++i) {
+                daq::setTraceLocation(t + 1, operation.c_str(), "FormTray");
+                located.arrive_and_wait();
                 daq::trace(daq::kTraceInfo, "thread %d message %d", t, i);
             }
         });
@@ -54,52 +38,46 @@ TEST(TraceSender, ViewerThatKeepsUpGetsEveryMessageInTheOrderOfEachThread) {
     for (std::thread& tracer : tracers) {
         tracer.join();
     }
-    daq::flushTraceQueue();
-    reader.join();
-
-    ASSERT_EQ(received.size(), static_cast<std::size_t>(kThreads * kPerThread));
+    const auto lines = viewer.take();
+    ASSERT_EQ(lines.size(), static_cast<std::size_t>(kThreads * kPerThread));
     std::vector<int> next(kThreads, 0);
-    for (const std::string& message : received) {
-        int thread = -1;
-        int index = -1;
-        ASSERT_EQ(std::sscanf(message.c_str(), "thread %d message %d", &thread, &index), 2)
-            << message;
-        EXPECT_EQ(index, next[thread]++) << "thread " << thread;
+    for (const auto& line : lines) {
+        const int t = line.line - 1;  // the thread's location tells which thread traced it
+        ASSERT_TRUE(t >= 0 && t < kThreads) << line.datagram;
+        EXPECT_EQ(line.datagram,
+                  "thread " + std::to_string(t) + " message " + std::to_string(next[t]++) +
+                      daq::test::locationSuffix(0, t + 1, "op" + std::to_string(t), "FormTray") +
+                      '\0');
     }
 }
 
 TEST(TraceSender, StalledViewerLosesMessagesAndIsToldHowMany) {
-    TraceSocketDirectory directory;
     ::setenv("KELVANE_TRACE_QUEUE_BYTES", "65536", 1);
-    daq::traceReloadSocketPath();
-    TraceReceiver viewer(directory.socketPath());
-    viewer.setReceiveBuffer(1);  // takes a few messages, then is full until read
-
+    TraceCapture viewer(TraceCapture::Reading::Later);
+    // The viewer takes a few messages, then is full until it reads: callers go on regardless.
     constexpr long kMessages = 20000;
     for (long i = 0; i < kMessages; ++i) {
         daq::trace(daq::kTraceInfo, "flood %ld, a message of some length to fill the queue", i);
     }
-    // The callers are done; the sender waits for the viewer, gives up on what it holds, and
-    // reports the loss once the viewer reads again.
+    // The sender waits for the viewer, gives up on what it holds, and reports the loss once the
+    // viewer reads again.
     daq::flushTraceQueue();
+    viewer.startReading();
     daq::trace(daq::kTraceInfo, "after the flood");
+    const auto lines = viewer.take();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back().text, "after the flood");
     long delivered = 0;
     long dropped = 0;
-    bool after = false;
-    while (auto message = viewer.next(500ms)) {
-        const long count = droppedCount(*message);
-        if (count >= 0) {
+    for (const auto& line : lines) {
+        long count = 0;
+        if (std::sscanf(line.text.c_str(), "%ld", &count) == 1 &&
+            line.text == std::to_string(count) + " messages dropped") {
             dropped += count;
-        } else if (message->starts_with("after the flood")) {
-            after = true;
         } else {
-            ++delivered;
+            delivered += line.text.starts_with("flood ") ? 1 : 0;
         }
     }
-    ::unsetenv("KELVANE_TRACE_QUEUE_BYTES");
-    daq::traceReloadSocketPath();
-
-    EXPECT_TRUE(after);
     EXPECT_GT(dropped, 0);
     EXPECT_EQ(delivered + dropped, kMessages);
 }

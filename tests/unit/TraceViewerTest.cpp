@@ -2,6 +2,7 @@
 // on a private socket, fed by the real trace channel.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <filesystem>
@@ -9,7 +10,7 @@
 #include <string>
 
 #include "tests/support/ProgramRun.h"
-#include "tests/unit/TraceReceiver.h"
+#include "tests/support/TraceCapture.h"
 #include "tools/trace-viewer/TraceLine.h"
 #include "tools/trace-viewer/TraceMessage.h"
 #include "trace/Trace.h"
@@ -19,6 +20,7 @@ namespace {
 using namespace std::chrono_literals;
 using namespace std::string_literals;
 namespace fs = std::filesystem;
+using daq::test::locationSuffix;
 using daq::test::Program;
 using daq::test::runProgram;
 
@@ -61,8 +63,6 @@ TEST(TraceViewerTest, PrintsOneLinePerMessage) {
          "t  1a2b      \x1b[31merror  \x1b[0m  open_Server  FormTray:9  failed"},
         {"odd|14|Kelvane 1a2b|0|1|-1|9|open_Server|FormTray", true,
          "t  1a2b      \x1b[33mlevel 1\x1b[0m  open_Server  FormTray:9  odd"},
-        {"failed|14|Kelvane 1a2b|0|2|-1|9|open_Server|FormTray", false,
-         "t  1a2b      error    open_Server  FormTray:9  failed"},
         {"a\x1b[2Jb\tc\x7f \xc2\x9b"
          "31m é",
          false, "t  a\\x1b[2Jb\\x09c\\x7f \\xc2\\x9b31m é"},
@@ -80,19 +80,18 @@ const std::string kViewer = DAQ_BIN_DIR "/trace-viewer";
 // off its own, shows the chosen level and above, and removes its socket when terminated; the
 // next one, started in raw mode, is found through the generation file.
 TEST(TraceViewerProgram, ShowsWhatTheChannelSendsAndHandsTheSocketOn) {
-    TraceSocketDirectory directory;
-    const std::string socket = directory.socketPath();
-    const fs::path folder = fs::path(socket).parent_path();
-    fs::permissions(folder, fs::perms::all);
+    const daq::test::TempDir folder;
+    const std::string socket = folder.file("viewer.sock");
+    daq::test::pointTraceChannelAt(socket);
+    fs::permissions(folder.path(), fs::perms::all);
     const auto refused = runProgram({kViewer, "--socket", socket});
     EXPECT_EQ(refused.code, 1);
-    EXPECT_EQ(refused.err, "trace-viewer: " + folder.string() +
+    EXPECT_EQ(refused.err, "trace-viewer: " + folder.path().string() +
                                " is not a directory of this user that only it can write; "
                                "senders send no traces there\n");
-    fs::permissions(folder, fs::perms::owner_all);
+    fs::permissions(folder.path(), fs::perms::owner_all);
 
-    TraceReceiver killed(socket);
-    killed.close(false);
+    ASSERT_EQ(mknod(socket.c_str(), S_IFSOCK | 0600, 0), 0);  // as a killed viewer leaves it
     Program viewer({kViewer, "--socket", socket, "--level", "2"});
     ASSERT_TRUE(viewer.waitForOutput("trace-viewer: listening on " + socket + "\n", 5s));
     const auto second = runProgram({kViewer, "--socket", socket});
@@ -104,9 +103,9 @@ TEST(TraceViewerProgram, ShowsWhatTheChannelSendsAndHandsTheSocketOn) {
     const int line = __LINE__ + 1;
     DAQ_TRACE(daq::kTraceError, "open_Server", "FormTray", "active error [%s]", "busy");
     ASSERT_TRUE(viewer.waitForOutput("busy]\n", 5s));
-    const std::regex located(R"(\d\d:\d\d:\d\d\.\d\d\d  )" + senderHex() +
-                             R"( +error    open_Server  FormTray:)" + std::to_string(line) +
-                             R"(  active error \[busy\]\n)");
+    const std::regex located(
+        R"(\d\d:\d\d:\d\d\.\d\d\d  [0-9a-f]+ +error    open_Server  FormTray:)" +
+        std::to_string(line) + R"(  active error \[busy\]\n)");
     EXPECT_TRUE(std::regex_match(viewer.out(), located)) << viewer.out();
     EXPECT_EQ(viewer.stop(SIGTERM), 0);
     EXPECT_FALSE(fs::exists(socket));
