@@ -21,7 +21,7 @@ constexpr std::uintmax_t kMaxInputBytes = 4 * 1024 * 1024;
 bool replay(const std::filesystem::path& file) {
     std::error_code error;
     if (std::filesystem::file_size(file, error) > kMaxInputBytes || error) {
-        std::cerr << "skipped " << file << "\n";
+        std::cerr << (error ? "cannot read " : "skipped ") << file << "\n";
         return !error;
     }
     std::ifstream in(file, std::ios::binary);
@@ -45,11 +45,8 @@ int main(int argc, char** argv) {
                 }
             }
             std::sort(files.begin(), files.end());
-        } else if (std::filesystem::is_regular_file(argument)) {
-            files.push_back(argument);
         } else {
-            std::cerr << "cannot read " << argument << "\n";
-            readable = false;
+            files.push_back(argument);
         }
         for (const auto& file : files) {
             readable = replay(file) && readable;

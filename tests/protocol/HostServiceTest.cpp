@@ -66,9 +66,7 @@ class NotifySocket {
 TEST(HostService, TellsSystemdWhenItServesLogsSessionsAndStopsOnSigterm) {
     NotifySocket systemd;
     ASSERT_TRUE(systemd.bound());
-    daq::test::HostOptions service;
-    service.env = {"NOTIFY_SOCKET=" + systemd.path().string()};
-    daq::test::HostProcess host(service);
+    daq::test::HostProcess host({.env = {"NOTIFY_SOCKET=" + systemd.path().string()}});
     ASSERT_TRUE(host.start()) << host.log();
     const auto ready = systemd.receive(15s);
     ASSERT_TRUE(ready) << host.log();

@@ -32,10 +32,7 @@ std::string projectFile(std::string_view sections) {
 }
 
 HostOptions hostWith(std::string projectXml, std::vector<std::string> configLines) {
-    HostOptions options;
-    options.projectXml = std::move(projectXml);
-    options.configLines = std::move(configLines);
-    return options;
+    return {.projectXml = std::move(projectXml), .configLines = std::move(configLines)};
 }
 
 SuiteHost::SuiteHost(HostOptions options)
@@ -67,20 +64,6 @@ std::unique_ptr<DaqClient> SuiteHost::connect() {
     return client;
 }
 
-::testing::AssertionResult tracedBy(TraceCapture& traces, const TraceCapture::Match& match,
-                                    const std::function<void()>& action) {
-    constexpr int kAttempts = 4;
-    constexpr auto kWait = 750ms;
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        const std::size_t before = traces.matching(match).size();
-        action();
-        if (traces.waitForCount(match, before + 1, kWait) > before) {
-            return ::testing::AssertionSuccess();
-        }
-    }
-    return ::testing::AssertionFailure() << "no such trace line after " << kAttempts << " tries";
-}
-
 std::string requestFrame(std::string_view json) {
     std::string bytes;
     protocol::buildFrame(json, bytes, protocol::FrameTrailer::None);
@@ -106,18 +89,6 @@ std::string ask(DaqClient& client, std::string_view request) {
 
 ::testing::AssertionResult nextAnswerIsAlive(DaqClient& client) {
     return isAliveAnswer(ask(client, client::aliveRequest()));
-}
-
-::testing::AssertionResult answersNothing(DaqClient& client, std::string_view request) {
-    if (!client.connection().sendMessage(request)) {
-        return ::testing::AssertionFailure()
-               << "cannot send " << request << ": " << client.connection().lastError();
-    }
-    auto alive = nextAnswerIsAlive(client);
-    if (!alive) {
-        alive << " (after " << request << ")";
-    }
-    return alive;
 }
 
 }  // namespace daq::test

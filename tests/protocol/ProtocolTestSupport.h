@@ -1,12 +1,10 @@
 // What the protocol tests against the real host share: a host started once per test suite with
-// its traces captured, project files, clients, and the checks for answers and for requests
-// that get none.
+// its traces captured, project files, clients, and the checks of answers.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -52,7 +50,6 @@ class SuiteHost {
     // the way out is a failure too), with the log otherwise. started() is false afterwards.
     ::testing::AssertionResult stop();
     uint16_t port() const { return process_.port(); }
-    HostProcess& process() { return process_; }
     TraceCapture& traces() { return traces_; }
 
     // A client connected to the host, answers awaited for at most kReplyTimeout.
@@ -83,12 +80,6 @@ class SharedHostTest : public ::testing::Test {
     static inline std::unique_ptr<SuiteHost> host_;
 };
 
-// Runs `action` until a trace line that matches arrives, at most a few times: the host drops
-// a trace line that finds the capture's queue full (see TraceCapture), and a repeated request
-// traces it again. `action` must be one that may be repeated.
-::testing::AssertionResult tracedBy(TraceCapture& traces, const TraceCapture::Match& match,
-                                    const std::function<void()>& action);
-
 // STX, the text, ETX: a request frame as a client sends it.
 std::string requestFrame(std::string_view json);
 
@@ -99,8 +90,5 @@ std::string ask(DaqClient& client, std::string_view request);
 ::testing::AssertionResult isAliveAnswer(const std::optional<std::string>& answer);
 // Sends "ALIVE" and checks that the next answer read is its answer.
 ::testing::AssertionResult nextAnswerIsAlive(DaqClient& client);
-// Sends the request, then "ALIVE": the request got no answer when the first answer read is the
-// ALIVE's. Each answer is awaited for at most kReplyTimeout.
-::testing::AssertionResult answersNothing(DaqClient& client, std::string_view request);
 
 }  // namespace daq::test

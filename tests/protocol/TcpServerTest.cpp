@@ -24,9 +24,7 @@ namespace daq::tcp {
 namespace {
 
 using namespace std::chrono_literals;
-using namespace std::string_literals;
 using client::ClientConnection;
-using client::ClientErrorKind;
 using testing::EchoServer;
 
 constexpr std::uint16_t kNoPort = 0;
@@ -63,9 +61,10 @@ std::unique_ptr<ClientConnection> connectTo(const EchoServer& echo) {
 
 // Connect, data and disconnect are reported once per connection, whichever side closes (the
 // server sends its queued output first), writes go out whole and in order, and activation after
-// a deactivation listens again with fresh ids.
+// a deactivation listens again with fresh ids. Two IO threads: events of one connection never
+// overlap, however the threads take them.
 TEST(TcpServer, ConnectionsAreReportedOnceFromListeningToTheServersEnd) {
-    EchoServer echo;
+    EchoServer echo({.ioThreads = 2});
     ASSERT_TRUE(echo.log.waitUntil([&] { return !echo.log.statuses.empty(); }));
     EXPECT_EQ(echo.log.statuses.front(), "listening on 127.0.0.1:" + std::to_string(echo.port()));
     auto client = connectTo(echo);
@@ -147,34 +146,6 @@ TEST(TcpServer, FailuresAreReportedAndEndOnlyTheirConnection) {
     }
 }
 
-class TcpServerThreads : public ::testing::TestWithParam<std::size_t> {};
-
-TEST_P(TcpServerThreads, ManyConnectionsAreServedWithoutAThreadEach) {
-    constexpr int kClients = 64;
-    EchoServer echo({.ioThreads = GetParam()});
-    std::vector<std::unique_ptr<ClientConnection>> clients;
-    for (int i = 0; i < kClients; ++i) {
-        clients.push_back(connectTo(echo));
-    }
-    ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.connects.size() == kClients; }));
-    EXPECT_EQ(echo.server.connectionCount(), static_cast<std::size_t>(kClients));
-    for (int round = 0; round < 3; ++round) {
-        for (int i = 0; i < kClients; ++i) {
-            ASSERT_TRUE(clients[i]->sendMessage("client " + std::to_string(i)));
-        }
-        for (int i = 0; i < kClients; ++i) {
-            EXPECT_EQ(clients[i]->readFrame(), "client " + std::to_string(i));
-        }
-    }
-    clients.clear();
-    ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.disconnects.size() == kClients; }));
-    auto ids = echo.log.disconnects;
-    std::sort(ids.begin(), ids.end());
-    EXPECT_EQ(std::unique(ids.begin(), ids.end()), ids.end()) << "a disconnect came twice";
-}
-
-INSTANTIATE_TEST_SUITE_P(IoThreads, TcpServerThreads, ::testing::Values(1U, 2U));
-
 // A client that pipelines requests and reads nothing holds no more than its output bound: its
 // further requests wait while others are served, and the unfinished-input time-out closes it.
 TEST(TcpServer, ClientThatNeverReadsIsHeldAtItsBacklogBoundUntilTheUnfinishedInputTimeOut) {
@@ -234,65 +205,39 @@ TEST(TcpServer, PipelinedAnswerLeavesBeforeTheNextRequestIsHandled) {
     EXPECT_EQ(client->readFrame(), "HOLD");
 }
 
-// Reads `expected` bytes in parts of `part` with a pause after each, as a slow client does;
-// what arrived.
-std::string readSlowly(test::RawSocket& client, std::size_t expected, std::size_t part,
-                       std::chrono::milliseconds pause) {
-    std::string received;
-    for (int i = 0; i < 1000 && received.size() < expected; ++i) {
-        const std::string bytes = client.receive(std::min(part, expected - received.size()), 5s);
-        if (bytes.empty()) {
-            break;  // closed, or nothing within the time-out
-        }
-        received += bytes;
-        std::this_thread::sleep_for(pause);
-    }
-    return received;
-}
-
-// What netcat -N and many scripts do: send the requests, shut down the sending side, read. The
-// answers are more than the kernels hold and the client reads slower than the socket reports
-// room, so the close waits on as long as the client takes some of them.
-TEST(TcpServer, HalfClosedClientGetsEveryAnswerBeforeTheClose) {
-    constexpr std::size_t kAnswer = 6'000'000;
-    EchoServer echo({.maxOutputBacklog = 64 * 1024 * 1024, .closeDrainTimeout = 100ms});
-    test::RawSocket client;
-    ASSERT_TRUE(client.connect(echo.port(), 4096));
-    ASSERT_TRUE(client.send(repeatedFrames("BIG:" + std::to_string(kAnswer), 1) +
-                            repeatedFrames("last", 1)));
-    client.shutdownSending();
-    const std::string received = readSlowly(client, kAnswer + 3 + 7, 512 * 1024, 20ms);
-    ASSERT_EQ(received.size(), kAnswer + 3 + 7);
-    EXPECT_TRUE(received.ends_with("\x02last\x03\0"s));
-    EXPECT_TRUE(client.receiveUntilClosed(5s, 16).closed);
-    ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.disconnects.size() == 1; }));
-}
-
-// However many answers a client pipelines, each larger than its output bound, it is not closed
-// while it reads them: requests held back meanwhile are not unfinished input, however long one
-// answer takes.
-TEST(TcpServer, SlowReaderOfPipelinedAnswersLargerThanTheBoundGetsThemAll) {
-    constexpr int kAnswers = 6;  // 12 MB, twelve times the bound
-    constexpr std::size_t kPart = 512 * 1024;
-    constexpr std::size_t kExpected = kAnswers * (2'000'000 + 3);
+// What netcat -N and many scripts do: send the requests, shut down the sending side, read
+// slowly. However many answers are pipelined, each larger than the output bound, the client gets
+// them all before the close: requests held back meanwhile are not unfinished input, however long
+// one answer takes, and the close waits on as long as the client takes some of its output.
+TEST(TcpServer, HalfClosedSlowReaderOfPipelinedAnswersLargerThanTheBoundGetsThemAll) {
+    // Eight times the bound; the last answer is more than the kernels hold, so that the close
+    // finds most of it still queued.
+    const std::string requests =
+        repeatedFrames("BIG:2000000", 2) + repeatedFrames("BIG:4000000", 1);
+    constexpr std::size_t kPart = 256 * 1024;
+    constexpr std::size_t kExpected = 2 * (2'000'000 + 3) + 4'000'000 + 3;
     TestClock clock;
     EchoServer echo({.maxOutputBacklog = 1024 * 1024,
+                     .closeDrainTimeout = 30ms,
                      .unfinishedInputTimeout = 30s,
                      .timeoutSweepPeriod = 1ms,
                      .clock = clock.source()});
     test::RawSocket client;
     ASSERT_TRUE(client.connect(echo.port(), 4096));
-    ASSERT_TRUE(client.send(repeatedFrames("BIG:2000000", kAnswers)));
-    std::size_t received = 0;
-    // Ten seconds of the server's clock for every part read: each answer takes 40.
-    for (int i = 0; i < 1000 && received < kExpected; ++i) {
-        const std::string bytes = client.receive(std::min(kPart, kExpected - received), 5s);
-        ASSERT_FALSE(bytes.empty()) << "closed after " << received << " bytes";
-        received += bytes.size();
-        clock.advance(10s);
+    ASSERT_TRUE(client.send(requests));
+    client.shutdownSending();
+    std::string received;
+    // Fifteen seconds of the server's clock for every part read: each answer takes two minutes.
+    // Reading what is queued at the close takes many pauses, each shorter than the drain
+    // time-out.
+    for (int i = 0; i < 1000 && received.size() < kExpected; ++i) {
+        const std::string bytes = client.receive(std::min(kPart, kExpected - received.size()), 5s);
+        ASSERT_FALSE(bytes.empty()) << "closed after " << received.size() << " bytes";
+        received += bytes;
+        clock.advance(15s);
         std::this_thread::sleep_for(3ms);  // sweeps at the advanced time
     }
-    EXPECT_EQ(received, kExpected);
+    EXPECT_TRUE(client.receiveUntilClosed(5s, 16).closed);
     std::lock_guard lock(echo.log.mutex());
     EXPECT_TRUE(echo.log.exceptions.empty()) << echo.log.exceptions[0].message;
 }
@@ -363,23 +308,22 @@ TEST(TcpServer, DeactivateClosesLiveConnectionsAndWaitsForTheirHandlers) {
     }
 }
 
-TEST(TcpServer, ActivationFailuresCarryWindowsSocketsCodes) {
+// A binding that fails leaves the ones before it closed: the same server activates again.
+TEST(TcpServer, ActivationFailuresCarryWindowsSocketsCodesAndLeaveNothingOpen) {
     asio::io_context io;
     asio::ip::tcp::acceptor taken(io, {asio::ip::make_address("127.0.0.1"), 0});
-    const std::uint16_t takenPort = taken.local_endpoint().port();
-
-    struct Case {
-        std::string address;
+    const struct {
+        const char* address;
         std::uint16_t port;
         int code;
-    };
-    const Case cases[] = {
-        {"127.0.0.1", takenPort, 10048},  // port in use
-        {"192.0.2.1", 0, 10049},          // documentation address, on no machine
-        {"300.1.2.3", 0, 10022},          // not an address
+    } cases[] = {
+        {"127.0.0.1", taken.local_endpoint().port(), 10048},  // port in use
+        {"192.0.2.1", 0, 10049},  // documentation address, on no machine
+        {"300.1.2.3", 0, 10022},  // not an address
     };
     for (const auto& c : cases) {
         TcpServer server;
+        server.addBinding("127.0.0.1", 0);
         server.addBinding(c.address, c.port);
         try {
             server.activate();
@@ -389,17 +333,10 @@ TEST(TcpServer, ActivationFailuresCarryWindowsSocketsCodes) {
         }
         EXPECT_FALSE(server.active());
         EXPECT_EQ(server.localPort(), kNoPort);
+        server.clearBindings();
+        server.addBinding("127.0.0.1", 0);
+        EXPECT_NO_THROW(server.activate());
     }
-
-    // A failed binding leaves nothing open behind: the same server activates on a free port.
-    TcpServer server;
-    server.addBinding("127.0.0.1", 0);
-    server.addBinding("127.0.0.1", takenPort);
-    EXPECT_THROW(server.activate(), SocketError);
-    server.clearBindings();
-    server.addBinding("127.0.0.1", 0);
-    EXPECT_NO_THROW(server.activate());
-    EXPECT_TRUE(server.active());
 }
 
 TEST(TcpServer, TimeOutSweepRunsAtAQuarterOfTheShortestTimeOutAtMostEverySecond) {
@@ -410,53 +347,6 @@ TEST(TcpServer, TimeOutSweepRunsAtAQuarterOfTheShortestTimeOutAtMostEverySecond)
     EXPECT_EQ(TimeoutSweep::period(settings), 500ms);
     settings.idleTimeout = 1s;
     EXPECT_EQ(TimeoutSweep::period(settings), 250ms);
-}
-
-// A connection past its time-out is closed once, reported with the time-out and its peer, while
-// a connection whose messages keep completing stays, whatever follows its last ETX.
-TEST(TcpServer, UnfinishedInputAndIdleTimeOutsCloseTheirConnection) {
-    struct Case {
-        TcpServerSettings settings;
-        std::string sent;
-        std::string reason;
-    };
-    TestClock clock;
-    const auto settings = [&](std::chrono::seconds unfinished, std::chrono::seconds idle) {
-        return TcpServerSettings{.unfinishedInputTimeout = unfinished,
-                                 .idleTimeout = idle,
-                                 .timeoutSweepPeriod = 5ms,
-                                 .clock = clock.source()};
-    };
-    for (const Case& each :
-         {Case{settings(30s, 0s), "\x02unfinished", "unfinished input for 30 s, from 127.0.0.1:"},
-          Case{settings(0s, 30s), "", "no input for 30 s, from 127.0.0.1:"}}) {
-        EchoServer echo(each.settings);
-        auto expiring = connectTo(echo);
-        auto kept = connectTo(echo);
-        ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.connects.size() == 2; }));
-        ASSERT_TRUE(expiring->sendRaw(each.sent));
-        // The other connection always has a frame under way: each write completes one and
-        // starts the next, every 20 s of the server's clock.
-        ASSERT_TRUE(kept->sendRaw("\x02ping"));
-        for (int i = 0; i < 4; ++i) {
-            ASSERT_TRUE(kept->sendRaw("\x03\x02ping")) << each.reason;
-            ASSERT_EQ(kept->readFrame(), "ping") << each.reason;
-            clock.advance(20s);
-        }
-        EXPECT_EQ(expiring->readUntilClosed(5s), "") << each.reason;
-        ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.disconnects.size() == 1; }));
-        const std::uint64_t closedId = echo.log.disconnects.front();
-        ASSERT_EQ(echo.log.exceptions.size(), 1U);
-        EXPECT_EQ(echo.log.exceptions[0].connectionId, closedId);
-        EXPECT_EQ(echo.log.exceptions[0].code, kConnectionTimedOut);
-        EXPECT_TRUE(echo.log.exceptions[0].message.starts_with(each.reason))
-            << echo.log.exceptions[0].message;
-        ASSERT_TRUE(kept->sendRaw("\x03"));
-        EXPECT_EQ(kept->readFrame(), "ping");
-        echo.server.deactivate();
-        EXPECT_EQ(std::count(echo.log.disconnects.begin(), echo.log.disconnects.end(), closedId),
-                  1);
-    }
 }
 
 // An idle connection is reported once per idle period, so that its owner can give memory back.

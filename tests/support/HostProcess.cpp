@@ -32,10 +32,6 @@ uint16_t listeningPort(const std::string& log) {
 
 HostProcess::HostProcess(HostOptions options) : options_(std::move(options)) {}
 
-HostProcess::~HostProcess() {
-    program_.reset();
-}
-
 uint16_t HostProcess::freePort() {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};

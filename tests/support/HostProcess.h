@@ -15,19 +15,18 @@
 
 namespace daq::test {
 
+// Initialised members: options are given by name, the others left out.
 struct HostOptions {
-    std::string projectXml;  // empty: the host's built-in demo project
+    std::string projectXml{};  // empty: the host's built-in demo project
     // More lines of the "config" section of config.ini ("MaxConnections=4").
-    std::vector<std::string> configLines;
-    EnvChanges env;  // for the host, beside its trace socket path and the offscreen platform
+    std::vector<std::string> configLines{};
+    EnvChanges env{};  // for the host, beside its trace socket path and the offscreen platform
 };
 
 class HostProcess {
   public:
+    // Stopped at destruction if it still runs (see Program).
     explicit HostProcess(HostOptions options = {});
-    ~HostProcess();  // stops the host if it still runs
-    HostProcess(const HostProcess&) = delete;
-    HostProcess& operator=(const HostProcess&) = delete;
 
     // Starts the host on a free port that it binds itself and waits (bounded) until its start
     // line names it; false when it ended first.
@@ -39,7 +38,6 @@ class HostProcess {
     bool restart();
 
     uint16_t port() const { return port_; }
-    pid_t pid() const { return program_ ? program_->pid() : -1; }
     const std::filesystem::path& dir() const { return dir_.path(); }
     // Where the host's trace channel sends its messages (bind a TraceCapture there before
     // start() to read them).

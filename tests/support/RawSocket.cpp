@@ -18,21 +18,10 @@ using Clock = std::chrono::steady_clock;
 
 // Waits until the socket is readable or the deadline passes.
 bool readable(int fd, Clock::time_point deadline) {
-    while (true) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0) {
-            return false;
-        }
-        pollfd watched{fd, POLLIN, 0};
-        const int ready = ::poll(&watched, 1, static_cast<int>(left.count()));
-        if (ready > 0) {
-            return true;
-        }
-        if (ready < 0 && errno != EINTR) {
-            return false;
-        }
-    }
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    pollfd watched{fd, POLLIN, 0};
+    return left.count() > 0 && ::poll(&watched, 1, static_cast<int>(left.count())) > 0;
 }
 
 }  // namespace
@@ -99,14 +88,6 @@ RawSocket::Drained RawSocket::receiveUntilClosed(std::chrono::milliseconds timeo
 
 void RawSocket::shutdownSending() {
     ::shutdown(fd_, SHUT_WR);
-}
-
-void RawSocket::abort() {
-    if (fd_ >= 0) {
-        const linger reset{1, 0};
-        ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
-    }
-    close();
 }
 
 void RawSocket::close() {

@@ -14,6 +14,8 @@ namespace daq::test {
 class RawSocket {
   public:
     RawSocket() = default;
+    // Takes over a connected socket (one a test's listener accepted).
+    explicit RawSocket(int fd) : fd_(fd) {}
     ~RawSocket();
     RawSocket(const RawSocket&) = delete;
     RawSocket& operator=(const RawSocket&) = delete;
@@ -36,8 +38,6 @@ class RawSocket {
 
     // Ends what this side sends (a half-close); the peer may still send.
     void shutdownSending();
-    // Closes at once with a reset, discarding whatever the peer still sends.
-    void abort();
     void close();
 
   private:
