@@ -8,6 +8,7 @@
 #include "host/core/DemoProject.h"
 #include "host/core/Login.h"
 #include "host/core/Passwords.h"
+#include "tests/unit/HostTestSupport.h"
 
 using namespace host;
 using namespace kelvane;
@@ -25,15 +26,10 @@ struct Answer {
 Answer login(const TLoginEvent& callback, const char16_t* id, const char16_t* password,
              int32_t code = kLoginCommand) {
     TPinzLoginUser user{u"", id, password, {}};
-    TPinzCommand command{};
-    command.Code = code;
-    command.Value = reinterpret_cast<uint64_t>(&user);
-    _TPinzSendParam param{};
-    param.Kind = kPinzCommandKind;
-    param.Command = &command;
-    callback(&param);
-    const bool answered = command.Data != nullptr;
-    return {answered, answered && *static_cast<const bool*>(command.Data),
+    Command command(code, reinterpret_cast<uint64_t>(&user));
+    callback(&command.param);
+    const bool answered = command.command.Data != nullptr;
+    return {answered, answered && *static_cast<const bool*>(command.command.Data),
             (user.Flags[kLoginWriteFlag] & 1) != 0};
 }
 

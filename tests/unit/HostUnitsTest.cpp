@@ -39,14 +39,9 @@ const char* const kProject = R"(<?xml version="1.0"?>
 
 // Sends one command the way the plug-in does and returns it as the unit left it.
 TPinzCommand send(TPinzBase& unit, int32_t code, const char16_t* text) {
-    TPinzCommand command{};
-    command.Code = code;
-    command.Text = text;
-    _TPinzSendParam param{};
-    param.Kind = kPinzCommandKind;
-    param.Command = &command;
-    unit.SendParam(&param);
-    return command;
+    Command sent(code, 0, nullptr, text);
+    unit.SendParam(&sent.param);
+    return sent.command;
 }
 
 class UnitsTest : public ::testing::Test {
