@@ -22,14 +22,12 @@ namespace {
 
 TagSpec numeric(DriveKind kind, int32_t decimals) {
     TagSpec tag;
-    tag.name = "T";
     tag.unit = "bar";
     tag.decimals = decimals;
     tag.drive.kind = kind;
     tag.drive.minimum = 10;
     tag.drive.maximum = 20;
     tag.drive.periodMs = 1000;
-    tag.drive.step = 1;
     return tag;
 }
 
