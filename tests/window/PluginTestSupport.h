@@ -3,29 +3,19 @@
 // temporary directory, where the server keeps "config.ini"), and small helpers.
 #pragma once
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <QCoreApplication>
-#include <QElapsedTimer>
-
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "host/core/XmlNode.h"
 #include "host/core/XmlSource.h"
 #include "kelvane/HostApplication.h"
 #include "kelvane/Pinz.h"
-#include "tests/support/TempDir.h"
+#include "tests/unit/HostTestSupport.h"
 
 class HostApplicationEnvironment : public ::testing::Environment {
   public:
@@ -63,35 +53,6 @@ inline void removeConfig() {
     std::filesystem::remove(HostApplicationEnvironment::configPath());
 }
 
-// A port nobody listens on at the moment (the system's pick for an ephemeral bind).
-inline uint16_t freeLoopbackPort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t size = sizeof address;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    close(fd);
-    return ntohs(address.sin_port);
-}
-
-// Runs the window thread's events until `condition` holds or the time runs out.
-template <typename Condition>
-bool processEventsUntil(Condition condition, int timeoutMs = 5000) {
-    QElapsedTimer elapsed;
-    elapsed.start();
-    while (!condition()) {
-        if (elapsed.elapsed() > timeoutMs) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QCoreApplication::sendPostedEvents();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
 // The calls of the host's Active-change handler.
 struct ActiveChanges {
     int calls = 0;
@@ -121,11 +82,12 @@ class HostXml {
     host::XmlNodes nodes_;
 };
 
-// A language root node whose server texts are "text0", "text1", ... (`count` of them).
-inline std::string languageXml(int count) {
+// A language root node whose server texts are "text0", "text1", ... (`count` of them), but for
+// the entries in `given`.
+inline std::string languageXml(int count, const std::map<int, std::string>& given = {}) {
     std::string xml = "<lang><_11>";
     for (int i = 0; i < count; ++i) {
-        xml += "<t>text" + std::to_string(i) + "</t>";
+        xml += "<t>" + (given.contains(i) ? given.at(i) : "text" + std::to_string(i)) + "</t>";
     }
     return xml + "</_11></lang>";
 }
