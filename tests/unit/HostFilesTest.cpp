@@ -1,10 +1,12 @@
-// Project files: the demo project's round trip, and clear errors for missing and malformed files
-// (saving one: HostProgramTest's --save).
+// The host's files: the demo project's round trip and the synthetic project, the language files'
+// entries, and clear errors for missing and malformed files (saving a project: HostProgramTest's
+// --save).
 #include <gtest/gtest.h>
 
 #include "host/core/DemoProject.h"
 #include "host/core/FileError.h"
 #include "host/core/IoRecords.h"
+#include "host/core/LanguageTexts.h"
 #include "host/core/Passwords.h"
 #include "host/core/ProjectFile.h"
 #include "tests/unit/HostTestSupport.h"
@@ -13,10 +15,32 @@ using namespace host;
 
 namespace {
 
+const std::filesystem::path kLanguages = std::filesystem::path(DAQ_BIN_DIR) / "lang";
+
 // A minimal project around a fragment placed inside the root element (from line 3 on).
 std::string projectText(const std::string& inside) {
     return "<?xml version=\"1.0\"?>\n<kelvane-project format=\"1\">\n" + inside +
            "</kelvane-project>\n";
+}
+
+// Every entry the server window reads, and the printf arguments each one must take.
+struct Use {
+    int entry;
+    const char* arguments;  // the conversions in order, e.g. "sd"
+};
+constexpr Use kUses[] = {{1, ""},  {2, ""},   {3, ""},   {5, ""},  {6, ""},    {10, ""}, {13, ""},
+                         {14, ""}, {15, ""},  {16, ""},  {17, ""}, {18, ""},   {19, ""}, {22, "s"},
+                         {23, ""}, {24, "s"}, {25, "s"}, {27, ""}, {29, "sd"}, {34, ""}, {35, ""},
+                         {36, ""}, {37, ""},  {38, ""},  {39, ""}, {40, ""},   {42, ""}, {43, ""}};
+
+std::string conversions(const std::string& text) {
+    std::string found;
+    for (std::size_t i = 0; i + 1 < text.size(); ++i) {
+        if (text[i] == '%') {
+            found += text[++i];
+        }
+    }
+    return found;
 }
 
 }  // namespace
@@ -43,28 +67,37 @@ TEST(ProjectFile, SyntheticProjectHasTheAskedNumberOfNumericTags) {
     }
 }
 
-TEST(ProjectFile, MissingFileIsNamed) {
-    try {
-        ProjectFile::load("/nonexistent/absent.xml");
-        FAIL() << "a missing file was accepted";
-    } catch (const FileError& error) {
-        EXPECT_EQ(
-            std::string(error.what()).rfind("/nonexistent/absent.xml: cannot open the file", 0), 0u)
-            << error.what();
+TEST(LanguageTexts, EnglishAndKoreanSupplyEveryEntryTheServerUses) {
+    for (const char* code : {"en", "ko"}) {
+        const LanguageTexts texts = LanguageTexts::load(code, kLanguages);
+        EXPECT_EQ(texts.entryCount(), 44) << code;
+        for (const Use& use : kUses) {
+            const std::string text = texts.entry(use.entry);
+            EXPECT_FALSE(text.empty()) << code << " entry " << use.entry;
+            EXPECT_EQ(conversions(text), use.arguments) << code << " entry " << use.entry;
+        }
     }
+    EXPECT_EQ(LanguageTexts::load("ko", kLanguages).entry(5), "로그인 사용자");
+    EXPECT_EQ(LanguageTexts::load("en", kLanguages).entry(44), "") << "an entry the file lacks";
 }
 
 // Each refusal names the file, the line (0: the whole file) and what was expected.
-TEST(ProjectFile, BadFilesAreRefusedWithFileLineAndReason) {
+TEST(HostFiles, BadFilesAreRefusedWithFileLineAndReason) {
+    TempDir dir;
     ProjectLimits small;
     small.maxFileBytes = 300;
     small.maxTags = 2;
     small.maxTreeDepth = 2;
     const struct {
-        std::string text;
+        std::string text;  // empty: no file
         int line;
         std::string reason;
+        bool language = false;
     } cases[] = {
+        {"", 0, "cannot open the file"},
+        {"<language>\n<_11>\n<text n=\"0\">a</text>\n<text n=\"2\">b</text>\n</_11>\n</language>\n",
+         4, "expected n=\"1\"", true},
+        {"<language>\n  <_12/>\n</language>\n", 1, "expected a child element <_11>", true},
         {projectText("<io-tree>\n<group name=\"A\">\n</io-tree>\n"), 5, "malformed XML"},
         {"<other/>", 1, "expected the root element"},
         {projectText("<io-tree>\n<tag id=\"1\"/>\n</io-tree>\n"), 4,
@@ -75,9 +108,6 @@ TEST(ProjectFile, BadFilesAreRefusedWithFileLineAndReason) {
          "unknown attribute \"decimal\" on <tag>"},
         {projectText("<io-tree><tag name=\"T\" guid=\"{1234}\"/></io-tree>"), 3,
          "attribute \"guid\""},
-        {projectText("<system-tree>\n<interface>\n<station model=\"M\"/>\n</interface>\n"
-                     "</system-tree>\n"),
-         5, "<station> lacks the attribute \"name\""},
         {projectText("<system-tree><station name=\"S\"><parameter name=\"P\" type=\"2\" "
                      "writer=\"sometimes\"/></station></system-tree>"),
          3, "attribute \"writer\": expected one of normal, raises, none"},
@@ -100,15 +130,22 @@ TEST(ProjectFile, BadFilesAreRefusedWithFileLineAndReason) {
                      "</group></group></io-tree>"),
          3, "nested deeper than the limit of 2"},
     };
+    const std::filesystem::path file = dir.path() / "p.xml";
     for (const auto& each : cases) {
+        std::filesystem::remove(file);
+        if (!each.text.empty()) {
+            dir.write("p.xml", each.text);
+        }
         try {
-            ProjectFile::fromText(each.text, "p.xml", small);
+            each.language ? (void)LanguageTexts::load(file.string(), kLanguages)
+                          : (void)ProjectFile::load(file, small);
             ADD_FAILURE() << "accepted: " << each.text;
         } catch (const FileError& error) {
-            EXPECT_EQ(error.file(), "p.xml");
-            EXPECT_EQ(error.line(), each.line) << error.what();
-            EXPECT_NE(std::string(error.what()).find(each.reason), std::string::npos)
-                << error.what();
+            const std::string what = error.what();
+            const std::string line = each.line > 0 ? ":" + std::to_string(each.line) : "";
+            EXPECT_EQ(what.rfind(file.string() + line + ": ", 0), 0u) << what;
+            EXPECT_NE(what.find(each.reason), std::string::npos) << what;
         }
     }
+    EXPECT_THROW(LanguageTexts::load("xx", kLanguages), FileError) << "no such language";
 }
