@@ -61,7 +61,7 @@ TEST(WindowModels, UserListShowsRecordsAndRemovesExactlyTheQueuedRows) {
     model.append(userBatch(user("alice", 1), user("bob", 2)));
     model.append(userBatch(user("carol", 3), nullptr, user("alice-again", 1)));
     ASSERT_EQ(model.rowCount(), 4);
-    // The other columns: ServerWindowSessionsTest.
+    // The other columns: ServerWindowTest (the session scenario).
     EXPECT_EQ(text(model, 0, UserListModel::LoginTime), dateTimeText(kSampleTime));
 
     // Logouts queued in an order unlike the rows, one twice, one of a connection that logged in
