@@ -1,7 +1,5 @@
-// The built plug-in library as the host sees it: loaded with dlopen, two entry points and
-// nothing else exported (the object's layout is fixed by the SDK's header).
-#include <dlfcn.h>
-
+// The built plug-in library as the host sees it: two entry points and nothing else exported (the
+// object's layout is fixed by the SDK's header).
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -9,30 +7,13 @@
 #include <set>
 #include <string>
 
+#include "host/session/PluginLibrary.h"
 #include "kelvane/Pinz.h"
 #include "tests/window/PluginTestSupport.h"
 
 namespace {
 
 const std::string kLibrary = std::string(DAQ_BIN_DIR) + "/libdaqserver.so";
-
-class Library {
-  public:
-    Library() : handle_(dlopen(kLibrary.c_str(), RTLD_NOW | RTLD_LOCAL)) {}
-    ~Library() {
-        if (handle_ != nullptr) {
-            dlclose(handle_);
-        }
-    }
-    void* handle() const { return handle_; }
-    template <typename T>
-    T symbol(const char* name) const {
-        return reinterpret_cast<T>(dlsym(handle_, name));
-    }
-
-  private:
-    void* handle_;
-};
 
 }  // namespace
 
@@ -51,18 +32,13 @@ TEST(PluginLibrary, ExportsExactlyTheTwoEntryPoints) {
     EXPECT_EQ(exported, (std::set<std::string>{"CreatePinzInstance", "DeletePinzInstance"}));
 }
 
+// Loaded as the host loads it.
 TEST(PluginLibrary, EntryPointsMakeAndDeleteAServerInstance) {
-    Library library;
-    ASSERT_NE(library.handle(), nullptr) << dlerror();
-    auto create = library.symbol<kelvane::CreatePinzInstanceFn>(kelvane::kCreatePinzInstance);
-    auto destroy = library.symbol<kelvane::DeletePinzInstanceFn>(kelvane::kDeletePinzInstance);
-    ASSERT_NE(create, nullptr);
-    ASSERT_NE(destroy, nullptr);
-
-    destroy(nullptr);  // does nothing
+    const host::PluginLibrary library(kLibrary);
+    library.destroy()(nullptr);  // does nothing
     kelvane::TPinzBase* instance =
-        create(&HostApplicationEnvironment::application(), nullptr, 0, false, nullptr);
+        library.create()(&HostApplicationEnvironment::application(), nullptr, 0, false, nullptr);
     ASSERT_NE(instance, nullptr);
     EXPECT_EQ(instance->GetPinInfo()->PinType, 11);  // the host files it under its servers
-    destroy(instance);
+    library.destroy()(instance);
 }
