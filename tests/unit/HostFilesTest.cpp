@@ -50,12 +50,11 @@ TEST(ProjectFile, DemoProjectRoundTripsThroughItsFileWithTheDocumentedUsers) {
     EXPECT_EQ(ProjectFile::fromText(projectFileText(demo), "demo").model(), demo);
     // The users the docs name: admin/admin may write, viewer/viewer may not.
     ASSERT_EQ(demo.users.size(), 2u);
-    EXPECT_EQ(demo.users[0].id, "admin");
-    EXPECT_TRUE(demo.users[0].mayWrite);
-    EXPECT_TRUE(checkPassword("admin", demo.users[0].hash));
-    EXPECT_EQ(demo.users[1].id, "viewer");
-    EXPECT_FALSE(demo.users[1].mayWrite);
-    EXPECT_TRUE(checkPassword("viewer", demo.users[1].hash));
+    EXPECT_EQ(demo.users[0].id + " " + demo.users[1].id, "admin viewer");
+    for (const UserSpec& user : demo.users) {
+        EXPECT_TRUE(checkPassword(user.id, user.hash)) << user.id;
+        EXPECT_EQ(user.mayWrite, user.id == "admin") << user.id;
+    }
 }
 
 TEST(ProjectFile, SyntheticProjectHasTheAskedNumberOfNumericTags) {

@@ -14,7 +14,6 @@
 #include "kelvane/SystemRecords.h"
 #include "kelvane/Text.h"
 #include "tests/unit/HostProbePlugin.h"
-#include "tests/unit/HostTestSupport.h"
 #include "tests/window/PluginTestSupport.h"
 
 using namespace host;

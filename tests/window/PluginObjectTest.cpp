@@ -13,7 +13,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <memory>
 #include <string>
 
 #include "host/units/UnitPinz.h"
@@ -216,7 +215,6 @@ TEST_F(PluginObject, CommandChannelCodes) {
     ActiveChanges seen;
     const kelvane::TActivateEvent onActive = seen.closure();
     QWidget host;
-    host.resize(640, 480);
     host.show();
     const auto entry = [this](int32_t code) {
         Command text(code);

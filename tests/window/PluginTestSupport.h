@@ -14,15 +14,13 @@
 #include "host/core/XmlNode.h"
 #include "host/core/XmlSource.h"
 #include "kelvane/HostApplication.h"
-#include "kelvane/Pinz.h"
 #include "tests/unit/HostTestSupport.h"
 
 class HostApplicationEnvironment : public ::testing::Environment {
   public:
     void SetUp() override {
         directory_ = std::make_unique<daq::test::TempDir>();
-        exeDir_ = directory_->path().string();
-        application_ = std::make_unique<kelvane::THostApplication>(argc_, argv_, exeDir_);
+        application_ = std::make_unique<kelvane::THostApplication>(argc_, argv_, exeDir());
     }
     void TearDown() override {
         application_.reset();
@@ -30,8 +28,8 @@ class HostApplicationEnvironment : public ::testing::Environment {
     }
 
     static kelvane::THostApplication& application() { return *application_; }
-    static const std::string& exeDir() { return exeDir_; }
-    static std::string configPath() { return exeDir_ + "/config.ini"; }
+    static std::string exeDir() { return directory_->path().string(); }
+    static std::string configPath() { return exeDir() + "/config.ini"; }
 
   private:
     int argc_ = 1;
@@ -39,7 +37,6 @@ class HostApplicationEnvironment : public ::testing::Environment {
     char* argv_[2] = {name_, nullptr};
     static inline std::unique_ptr<daq::test::TempDir> directory_;
     static inline std::unique_ptr<kelvane::THostApplication> application_;
-    static inline std::string exeDir_;
 };
 
 [[maybe_unused]] static ::testing::Environment* const hostApplicationEnvironment =
@@ -58,10 +55,9 @@ struct ActiveChanges {
     int calls = 0;
     void* sender = nullptr;
     kelvane::TActivateEvent closure() {
-        return {[](void* data, void* sender) {
-                    auto* self = static_cast<ActiveChanges*>(data);
-                    ++self->calls;
-                    self->sender = sender;
+        return {[](void* self, void* sender) {
+                    ++static_cast<ActiveChanges*>(self)->calls;
+                    static_cast<ActiveChanges*>(self)->sender = sender;
                 },
                 this};
     }
@@ -70,10 +66,8 @@ struct ActiveChanges {
 // An XML document of the host, with its nodes as the plug-in sees them.
 class HostXml {
   public:
-    static constexpr std::size_t kMaxBytes = 1 << 20;
-
     explicit HostXml(const std::string& text)
-        : source_(host::XmlSource::fromText(text, "test.xml", kMaxBytes)) {}
+        : source_(host::XmlSource::fromText(text, "test.xml", 1 << 20)) {}
     kelvane::IXMLNode* root() { return nodes_.wrap(source_.document().document_element()); }
     pugi::xml_node element() { return source_.document().document_element(); }
 

@@ -16,9 +16,9 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -45,9 +45,7 @@ namespace {
 
 std::string readConfig() {
     std::ifstream in(HostApplicationEnvironment::configPath());
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 std::string loopbackConfig(uint16_t port = test::HostProcess::freePort()) {
@@ -75,13 +73,11 @@ class ServerWindow : public ::testing::Test {
         removeConfig();
     }
 
-    // Creates the window with these local addresses, listed at once rather than by the
-    // start-up timer.
+    // Creates the window with these local addresses.
     void create(std::vector<std::string> addresses = {"127.0.0.1"}) {
         TfrmDAQTray::Options options;
         options.localAddresses = [addresses] { return addresses; };
         window = std::make_unique<TfrmDAQTray>(&HostApplicationEnvironment::application(), options);
-        window->runtime().listAddresses();
     }
     // Enabled and, through the project settings, disconnected (RunMode 1).
     void couple() {
@@ -125,9 +121,7 @@ class ServerWindow : public ::testing::Test {
 // The address choices come with the start-up timer; picking one sets the caption from the host's
 // format and leaves the listener closed.
 TEST_F(ServerWindow, StartUpListsTheAddressChoicesAndAPickedOneSetsTheCaption) {
-    TfrmDAQTray::Options options;
-    options.localAddresses = [] { return std::vector<std::string>{"127.0.0.1", "127.0.0.2"}; };
-    window = std::make_unique<TfrmDAQTray>(&HostApplicationEnvironment::application(), options);
+    create({"127.0.0.1", "127.0.0.2"});
     auto* cbxIP = widget<QComboBox>("cbxIP");
     ASSERT_TRUE(QTest::qWaitFor([cbxIP] { return cbxIP->count() > 0; }));
     EXPECT_EQ(cbxIP->count(), 3);
