@@ -5,7 +5,6 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cstdint>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -130,31 +129,26 @@ TEST(DaqbenchMix, AnswerChecksFollowTheRequestKind) {
     EXPECT_TRUE(answerMatches(login, R"({"PS_ID":true,"RESULT":true})", true));
 }
 
-struct Scanned {
-    std::vector<std::string> texts;
-    std::size_t bytes = 0;
-};
-
 // Feeds `stream` in pieces of `piece` bytes, collecting the text of every finished answer.
-Scanned scan(const std::string& stream, std::size_t piece) {
+std::vector<std::string> scan(const std::string& stream, std::size_t piece) {
     AnswerScanner scanner;
-    Scanned scanned;
+    std::vector<std::string> texts;
     std::string text;
     for (std::size_t at = 0; at < stream.size(); at += piece) {
         std::string_view chunk = std::string_view(stream).substr(at, piece);
         while (!chunk.empty()) {
             const auto step = scanner.feed(chunk);
             EXPECT_TRUE(step.consumed > 0 || step.answerEnded);  // no step stalls
-            chunk.remove_prefix(step.consumed);
-            scanned.bytes += step.consumed;
+            EXPECT_LE(step.consumed, chunk.size());
+            chunk.remove_prefix(std::min(step.consumed, chunk.size()));
             text.append(step.text);
             if (step.answerEnded) {
-                scanned.texts.push_back(std::move(text));
+                texts.push_back(std::move(text));
                 text.clear();
             }
         }
     }
-    return scanned;
+    return texts;
 }
 
 // Three answers with junk before, between and behind (the unframed stop notice among it), the
@@ -165,75 +159,50 @@ TEST(DaqbenchScanner, FindsEveryAnswerAtAnySegmentation) {
                                "\x02{\"LIST\":[1,2,3]}\x03\0"s + "tail";
     const std::vector<std::string> answers{"{\"A\":1}", "{}", "{\"LIST\":[1,2,3]}"};
     for (std::size_t piece = 1; piece <= stream.size(); ++piece) {
-        const Scanned scanned = scan(stream, piece);
-        EXPECT_EQ(scanned.texts, answers) << "pieces of " << piece;
-        EXPECT_EQ(scanned.bytes, stream.size());
+        EXPECT_EQ(scan(stream, piece), answers) << "pieces of " << piece;
     }
 }
 
+// Each bucket starts where the one before ends and spans at most 1/32 of its lowest value (below
+// 32 each value has its own), and bucketOf finds the bucket of both its ends.
 TEST(DaqbenchHistogram, BucketsCoverEveryValueWithoutGapsWithinOneThirtySecond) {
     for (std::size_t b = 0; b + 1 < LatencyHistogram::kBuckets; ++b) {
-        ASSERT_EQ(LatencyHistogram::bucketHighest(b) + 1, LatencyHistogram::bucketLowest(b + 1))
-            << "bucket " << b;
+        SCOPED_TRACE(b);
         const std::uint64_t lowest = LatencyHistogram::bucketLowest(b);
-        // Below 32 every value has its own bucket.
-        ASSERT_LE(LatencyHistogram::bucketHighest(b) - lowest + 1,
-                  std::max<std::uint64_t>(1, lowest / 32))
-            << "bucket " << b;
+        const std::uint64_t highest = LatencyHistogram::bucketHighest(b);
+        ASSERT_EQ(highest + 1, LatencyHistogram::bucketLowest(b + 1));
+        ASSERT_LE(highest - lowest + 1, std::max<std::uint64_t>(1, lowest / 32));
+        ASSERT_EQ(LatencyHistogram::bucketOf(lowest), b);
+        ASSERT_EQ(LatencyHistogram::bucketOf(highest), b);
     }
     EXPECT_EQ(LatencyHistogram::bucketOf(UINT64_MAX), LatencyHistogram::kBuckets - 1);
-    EXPECT_EQ(LatencyHistogram::bucketOf(65), 64u);  // two values per bucket from 64
-
-    std::mt19937_64 random(7);
-    for (int i = 0; i < 100000; ++i) {
-        const std::uint64_t value = random() >> (random() % 64);
-        const std::size_t bucket = LatencyHistogram::bucketOf(value);
-        ASSERT_LE(LatencyHistogram::bucketLowest(bucket), value);
-        ASSERT_GE(LatencyHistogram::bucketHighest(bucket), value);
-    }
 }
 
 // Percentiles report the highest value of the rank's bucket, clamped to the recorded range, and
 // two merged histograms report what one that saw everything does.
-TEST(DaqbenchHistogram, PercentilesAreWithinTheBucketPrecisionAndSurviveMerging) {
+TEST(DaqbenchHistogram, PercentilesAreTheirBucketsHighestValueAndSurviveMerging) {
     LatencyHistogram empty;
     empty.merge(LatencyHistogram{});
     EXPECT_EQ(empty.percentile(50), 0u);
     EXPECT_EQ(empty.min(), 0u);
     EXPECT_EQ(empty.mean(), 0.0);
 
-    // Ranks: 10, 20, 30, 1000003 (in a bucket that reaches far above it).
+    // Ranks: 10, 20, 100 (in the bucket 100..101), 1000003 (in a bucket that reaches far above).
     LatencyHistogram few;
-    for (const std::uint64_t value : {1000003u, 10u, 20u, 30u}) {
-        few.record(value);
-    }
+    LatencyHistogram other;
+    few.record(1000003);
+    few.record(20);
+    other.record(100);
+    other.record(10);
+    few.merge(other);
+    EXPECT_EQ(few.count(), 4u);
+    EXPECT_EQ(few.min(), 10u);
+    EXPECT_EQ(few.max(), 1000003u);
+    EXPECT_DOUBLE_EQ(few.mean(), 1000133 / 4.0);
     const std::pair<double, std::uint64_t> ranks[] = {
-        {0, 10}, {50, 20}, {75, 30}, {76, 1000003}, {99.9, 1000003}, {100, 1000003}};
+        {0, 10}, {50, 20}, {75, 101}, {76, 1000003}, {100, 1000003}};
     for (const auto& [percent, value] : ranks) {
         EXPECT_EQ(few.percentile(percent), value) << percent;
-    }
-
-    // 1 µs .. 100 ms in 1 µs steps, shuffled and split over two histograms.
-    std::vector<std::uint64_t> values;
-    for (std::uint64_t us = 1; us <= 100000; ++us) {
-        values.push_back(us * 1000);
-    }
-    std::shuffle(values.begin(), values.end(), std::mt19937(3));
-    LatencyHistogram first;
-    LatencyHistogram second;
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        (i % 3 == 0 ? first : second).record(values[i]);
-    }
-    first.merge(second);
-    EXPECT_EQ(first.count(), 100000u);
-    EXPECT_EQ(first.min(), 1000u);
-    EXPECT_EQ(first.max(), 100000000u);
-    EXPECT_DOUBLE_EQ(first.mean(), 50000.5 * 1000);
-    for (const double percent : {0.001, 50.0, 90.0, 99.9}) {
-        const double exact = percent * 1000 * 1000;  // the rank's own value in ns
-        const auto reported = static_cast<double>(first.percentile(percent));
-        EXPECT_GE(reported, exact) << percent;
-        EXPECT_LE(reported, exact * (1 + 1.0 / 32)) << percent;
     }
 }
 

@@ -7,27 +7,29 @@
 #include <stdexcept>
 #include <string>
 
-#include "kelvane/IORecords.h"
-
 namespace {
 
 using namespace kelvane;
 
+void call(const std::string& name) {
+    if (const char* path = std::getenv(kProbeLogVariable)) {
+        std::ofstream(path, std::ios::app) << name << '\n';
+    }
+    const char* fail = std::getenv(kProbeFailVariable);
+    if (fail != nullptr && name == fail) {
+        throw std::runtime_error("probe refuses " + name);
+    }
+}
+
 class ProbePinz final : public TPinzBase {
   public:
-    ~ProbePinz() override {
-        delete label_;
-        log("destroyed");
-    }
+    ~ProbePinz() override { call("destroyed"); }
 
     const char16_t* GetName() override { return u"Probe"; }
     QImage* GetIcon() override { return nullptr; }
     void SetDynamicID(int32_t) override {}
     void SetParent(TPinzBase*) override {}
-    void InitInformForm(QWidget* parent) override {
-        record_.infoParent = parent;
-        log("InitInformForm");
-    }
+    void InitInformForm(QWidget*) override { call("InitInformForm"); }
     void ShowInformForm(bool) override {}
     void SetPropChangeResult(TPropChangeEvent) override {}
     void SetActive(TActivateEvent) override {}
@@ -50,34 +52,14 @@ class ProbePinz final : public TPinzBase {
     void SendParam(const _TPinzSendParam* param) override {
         TPinzCommand& command = *param->Command;
         if (command.Code == kProbeRecordCode) {
-            command.Data = &record_;
+            command.Data = &commands_;
             return;
         }
         call("send " + std::to_string(command.Code));
-        switch (command.Code) {
-            case cmdHostObjects:
-                record_.ioTree = reinterpret_cast<IHostTree*>(command.Value);
-                record_.system = static_cast<THostSystem*>(command.Data);
-                break;
-            case cmdLanguage:
-                record_.language = static_cast<IXMLNode*>(command.Data);
-                break;
-            case cmdEmbedWindow:
-                record_.serverParent = reinterpret_cast<QWidget*>(command.Value);
-                label_ = new QLabel(QStringLiteral("probe server window"), record_.serverParent);
-                label_->show();
-                break;
-            case cmdActiveChange:
-                record_.activeChange = *reinterpret_cast<TActivateEvent*>(command.Value);
-                break;
-            case cmdEnableFlag:
-                record_.enableFlag = *reinterpret_cast<int32_t*>(command.Value);
-                break;
-            case cmdProject:
-                record_.project = static_cast<TProjectRecord*>(command.Data);
-                break;
-            default:
-                break;
+        commands_[command.Code] = command;
+        if (command.Code == cmdEmbedWindow) {
+            // Left to the host, which deletes what a plug-in leaves in its widgets.
+            new QLabel(reinterpret_cast<QWidget*>(command.Value));
         }
     }
     void ReadParam(TPinzReadParam*) override {}
@@ -87,50 +69,12 @@ class ProbePinz final : public TPinzBase {
     void SetDelReadEvent(TPinzBase*, TReadEvent) override {}
     bool DAQRun(TDaqRunType) override {
         call("DAQRun");
-        record_.map.Clear();
-        addRecords(nullptr);
-        record_.openResult = record_.map.Open(true);
-        if (record_.openResult == 0) {
-            record_.map.Close();
-        }
         return true;
     }
-    void DAQStop(TDaqRunType) override {
-        call("DAQStop");
-        record_.map.Clear();
-    }
+    void DAQStop(TDaqRunType) override { call("DAQStop"); }
 
   private:
-    static void log(const std::string& line) {
-        if (const char* path = std::getenv(kProbeLogVariable)) {
-            std::ofstream(path, std::ios::app) << line << '\n';
-        }
-    }
-
-    static void call(const std::string& name) {
-        log(name);
-        const char* fail = std::getenv(kProbeFailVariable);
-        if (fail != nullptr && name == fail) {
-            throw std::runtime_error("probe refuses " + name);
-        }
-    }
-
-    // Depth-first over the host's IO tree, as a DAQ run builds its map.
-    void addRecords(TTreeNode* parent) {
-        IHostTree& tree = *record_.ioTree;
-        for (TTreeNode* node = tree.GetFirstChild(parent); node != nullptr;
-             node = tree.GetNextSibling(node)) {
-            const TIONodeRecord* record = NodeRecord<TIONodeRecord>(tree, node);
-            if (record->Kind == nkGroup) {
-                addRecords(node);
-            } else {
-                record_.map.Add(record->IO);
-            }
-        }
-    }
-
-    ProbeRecord record_;
-    QLabel* label_ = nullptr;
+    ProbeCommands commands_;
 };
 
 }  // namespace

@@ -1,4 +1,4 @@
-// Helpers shared by the host's tests.
+// Helpers shared by the host's and the plug-in's tests.
 #pragma once
 
 #include <cstddef>
@@ -6,6 +6,7 @@
 #include <string>
 
 #include "kelvane/IORecords.h"
+#include "kelvane/Pinz.h"
 #include "kelvane/Text.h"
 #include "tests/support/TempDir.h"
 
@@ -25,3 +26,22 @@ inline std::u16string blockText(const kelvane::TCurrentValue& block) {
                 sizeof text);
     return std::u16string(kelvane::FieldText(text));
 }
+
+// A command as SendParam and the host's callbacks take it (Result -1 until someone answers).
+struct Command {
+    kelvane::TPinzCommand command{};
+    kelvane::_TPinzSendParam param{};
+
+    explicit Command(int32_t code, uint64_t value = 0, void* data = nullptr,
+                     const char16_t* text = nullptr) {
+        command.Code = code;
+        command.Value = value;
+        command.Data = data;
+        command.Text = text;
+        command.Result = -1;
+        param.Kind = kelvane::kPinzCommandKind;
+        param.Command = &command;
+    }
+    Command(const Command&) = delete;
+    Command& operator=(const Command&) = delete;
+};
