@@ -108,8 +108,11 @@ TEST(Daqclient, ShowsWhatTheServerHoldsInEachFormat) {
         {"daqclient --format json params --station ST01 --detail 3", 0,
          StrEq(R"({"index":3,"type":3,"min":0.50,"max":3.50,"value":true,"items":""})"
                "\n")},
-        {"DAQCLIENT_PASSWORD=admin daqclient --format csv -u admin write --station ST01 5 PUMPS", 0,
+        {"DAQCLIENT_PASSWORD=admin daqclient --format csv -u admin write --station ST01 5 1e400", 0,
          StrEq("result,code\nOK,0\n")},
+        // A text JSON would read as infinity stays a text.
+        {"daqclient --format json params --station ST01", 0,
+         HasSubstr(R"({"index":5,"type":5,"value":"1e400","enabled":true})")},
         {R"(daqclient raw '{"PS_ID":"DAQSTATUS"}' '{"PS_ID":"ALIVE"}')", 0,
          Shows(R"(\{"PS_ID":true,"STATUS":"RUNNING"\}\n\{"PS_ID":true,"TIME":"[^"]+"\}\n)")},
         // From standard input, one request per line; CR LF ends one too, an empty line is
