@@ -13,8 +13,9 @@
 #include "kelvane/ReadMapFile.h"
 #include "kelvane/SystemRecords.h"
 #include "kelvane/Text.h"
+#include "tests/support/HostApplicationEnvironment.h"
 #include "tests/unit/HostProbePlugin.h"
-#include "tests/window/PluginTestSupport.h"
+#include "tests/unit/HostTestSupport.h"
 
 using namespace host;
 using namespace kelvane;
