@@ -216,9 +216,10 @@ TEST(TcpServer, HalfClosedSlowReaderOfPipelinedAnswersLargerThanTheBoundGetsThem
         repeatedFrames("BIG:2000000", 2) + repeatedFrames("BIG:4000000", 1);
     constexpr std::size_t kPart = 256 * 1024;
     constexpr std::size_t kExpected = 2 * (2'000'000 + 3) + 4'000'000 + 3;
+    constexpr std::size_t kLastAnswer = 4'000'000 + 3;
     TestClock clock;
     EchoServer echo({.maxOutputBacklog = 1024 * 1024,
-                     .closeDrainTimeout = 30ms,
+                     .closeDrainTimeout = 200ms,
                      .unfinishedInputTimeout = 30s,
                      .timeoutSweepPeriod = 1ms,
                      .clock = clock.source()});
@@ -228,14 +229,16 @@ TEST(TcpServer, HalfClosedSlowReaderOfPipelinedAnswersLargerThanTheBoundGetsThem
     client.shutdownSending();
     std::string received;
     // Fifteen seconds of the server's clock for every part read: each answer takes two minutes.
-    // Reading what is queued at the close takes many pauses, each shorter than the drain
-    // time-out.
+    // The last answer, queued when the close begins, is read in pauses each well shorter than
+    // the drain time-out, together longer than it.
     for (int i = 0; i < 1000 && received.size() < kExpected; ++i) {
-        const std::string bytes = client.receive(std::min(kPart, kExpected - received.size()), 5s);
+        const bool last = received.size() >= kExpected - kLastAnswer;
+        const std::string bytes =
+            client.receive(std::min(last ? kPart / 4 : kPart, kExpected - received.size()), 5s);
         ASSERT_FALSE(bytes.empty()) << "closed after " << received.size() << " bytes";
         received += bytes;
         clock.advance(15s);
-        std::this_thread::sleep_for(3ms);  // sweeps at the advanced time
+        std::this_thread::sleep_for(last ? 15ms : 3ms);
     }
     EXPECT_TRUE(client.receiveUntilClosed(5s, 16).closed);
     std::lock_guard lock(echo.log.mutex());
