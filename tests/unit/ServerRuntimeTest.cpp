@@ -163,6 +163,16 @@ TEST_F(Runtime, DaqRunFollowsTheStateTable) {
             EXPECT_EQ(view.addressChoice, !row.run);
             EXPECT_EQ(view.activeSwitch, !row.run);
         }
+        if (row.run && !ignored) {
+            // A run copies the values at once, not only after its first interval.
+            const uint64_t passes = runtime.refreshThread().passes();
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+            while (runtime.refreshThread().passes() == passes &&
+                   std::chrono::steady_clock::now() < deadline) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            EXPECT_GT(runtime.refreshThread().passes(), passes);
+        }
         runtime.SetDAQRun(false);  // the next row starts stopped
     }
 }
@@ -275,6 +285,37 @@ TEST_F(Runtime, ListenerChangesBecomeStatusLinesAndAnOpenThatFailsEndsAtItsTimeO
         ASSERT_TRUE(third.open_Server(ServerRuntime::kOpenTimeoutMs));
     }  // its destruction closes its listener
     EXPECT_EQ(lastLine(), "2|DAQServer|TCP/IP Server inactive : 127.0.0.1:0|");
+}
+
+// A fault of one connection is traced when an answer was lost or the connection hit one of the
+// server's bounds or time-outs; any other ends the connection quietly.
+TEST_F(Runtime, ConnectionFaultsAreTracedWhenAnAnswerIsLostOrABoundIsHit) {
+    using namespace daq::tcp;
+    const struct {
+        int code;
+        const char* what;
+        const char* traced;  // null: nothing
+    } rows[] = {
+        {10054, "write to 1.2.3.4:5: Broken pipe",
+         "tcp server send error : write to 1.2.3.4:5: Broken pipe"},
+        {kConnectionTimedOut, "no input for 1 s, from 1.2.3.4:5",
+         "DAQ Server closes connection : no input for 1 s, from 1.2.3.4:5"},
+        {kOutputBacklogExceeded, "output over 4096 bytes",
+         "TCP/IP Server : connection (new) closed, output over 4096 bytes"},
+        {kConnectionLimitReached, "5 connections",
+         "TCP/IP Server : connection (new) closed, 5 connections"},
+        {10054, "read from 1.2.3.4:5: Connection reset by peer", nullptr},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        TraceCapture traces;
+        ServerRuntime::IdTCPServer1Exception(nullptr, SocketError(row.code, row.what));
+        const auto lines = traces.take();
+        ASSERT_EQ(lines.size(), row.traced != nullptr ? 1u : 0u);
+        if (row.traced != nullptr) {
+            EXPECT_EQ(lines[0].text, row.traced);
+        }
+    }
 }
 
 // The host's unhandled-exception event: socket errors are traced with their table's line, other
