@@ -50,6 +50,8 @@ TEST_F(CoreSession, LoginAnswers) {
         // The host gets texts zero-terminated: one holding a zero would reach it cut short.
         {loginRequest("admin", "admin\\u0000xyz"), kRefused},
         {loginRequest("admin\\u0000", "admin"), kRefused},
+        // Every member the request defines is read: a list where a text belongs is an error.
+        {R"({"PS_ID":"LOGIN","CLIENT_TYPE":[],"ID":"admin","PW":"admin"})", std::nullopt},
     };
     expectExchanges(harness, client, exchanges);
     CoreHarness withoutHostLogin;

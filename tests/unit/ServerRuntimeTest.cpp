@@ -175,6 +175,11 @@ TEST_F(Runtime, DaqRunFollowsTheStateTable) {
         }
         runtime.SetDAQRun(false);  // the next row starts stopped
     }
+    for (const int32_t locked : {daq::rmUncoupled, daq::rmDisabled}) {
+        enterRunMode(locked);
+        runtime.Disconnect();
+        EXPECT_EQ(runtime.runMode(), locked) << "Disconnect";
+    }
 }
 
 TEST_F(Runtime, MapHoldsTheTreesTagsDepthFirstWithOneLinePerGroup) {
