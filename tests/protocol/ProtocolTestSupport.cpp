@@ -64,12 +64,6 @@ std::unique_ptr<DaqClient> SuiteHost::connect() {
     return client;
 }
 
-std::string requestFrame(std::string_view json) {
-    std::string bytes;
-    protocol::buildFrame(json, bytes, protocol::FrameTrailer::None);
-    return bytes;
-}
-
 std::string ask(DaqClient& client, std::string_view request) {
     auto& connection = client.connection();
     if (!connection.sendMessage(request)) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tests/support/HostProcess.h"
+#include "tests/support/RequestFrame.h"
 #include "tests/support/TraceCapture.h"
 #include "tools/client/DaqClient.h"
 #include "trace/Trace.h"
@@ -79,9 +80,6 @@ class SharedHostTest : public ::testing::Test {
   private:
     static inline std::unique_ptr<SuiteHost> host_;
 };
-
-// STX, the text, ETX: a request frame as a client sends it.
-std::string requestFrame(std::string_view json);
 
 // Sends the request and gives the text of the next answer frame, or "(none: why)".
 std::string ask(DaqClient& client, std::string_view request);

@@ -7,12 +7,6 @@
 
 namespace daq::test {
 
-std::string requestFrame(std::string_view json) {
-    std::string frame;
-    protocol::buildFrame(json, frame, protocol::FrameTrailer::None);
-    return frame;
-}
-
 namespace {
 
 // The JSON text of an answer frame; fails the test when the frame is not STX text ETX 0x00.

@@ -17,13 +17,11 @@
 #include "server/core/ServerCore.h"
 #include "server/runtime/IoMap.h"
 #include "tests/support/MemoryConnection.h"
+#include "tests/support/RequestFrame.h"
 #include "tests/support/TimerLog.h"
 #include "tests/support/TraceCapture.h"
 
 namespace daq::test {
-
-// STX, the text, ETX: a request frame as clients send it.
-std::string requestFrame(std::string_view json);
 
 // A parameter of a test unit: a text type with its value, or an item type with its items (an
 // item list only when there are items).
