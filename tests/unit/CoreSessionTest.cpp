@@ -86,8 +86,10 @@ TEST_F(CoreSession, AcceptedLoginQueuesRowEventAndPopup) {
 }
 
 // With the login required, only "LOGIN" and "ALIVE" are served before a login is accepted; the
-// refused login that reaches the bound closes the connection.
+// refused login that reaches the bound closes the connection. No password is ever traced.
 TEST_F(CoreSession, LoginBounds) {
+    constexpr const char* kWrong = "wrong-pw-7311";
+    TraceCapture traces;
     daq::ServerLimits limits;
     limits.requireLogin = true;
     limits.maxRefusedLogins = 2;
@@ -97,13 +99,19 @@ TEST_F(CoreSession, LoginBounds) {
     EXPECT_TRUE(bounded.request(client, R"({"PS_ID":"ALIVE"})"));
     const Exchange exchanges[] = {
         {R"({"PS_ID":"DAQSTATUS"})", std::nullopt},
-        {loginRequest("admin", "bad"), kRefused},
+        {loginRequest("admin", kWrong), kRefused},
         {loginRequest("viewer", "viewer"), kAccepted},
         {R"({"PS_ID":"DAQLISTCOUNT"})", R"({"PS_ID":true,"COUNT":"0"})"},
     };
     expectExchanges(bounded, client, exchanges);
-    EXPECT_EQ(bounded.request(client, loginRequest("admin", "bad")), kRefused);
+    EXPECT_EQ(bounded.request(client, loginRequest("admin", kWrong)), kRefused);
     EXPECT_FALSE(client->connected());
+    const auto lines = traces.take();
+    EXPECT_TRUE(TraceCapture::contains(lines, daq::kTraceError,
+                                       "DAQ Server closes connection : 2 refused logins, from "));
+    for (const TraceLine& line : lines) {
+        EXPECT_EQ(line.text.find(kWrong), std::string::npos) << line.text;
+    }
 }
 
 // Without the host's project record "PROJECTINFO" answers nothing (the answer: ScenarioTest).
