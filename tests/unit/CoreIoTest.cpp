@@ -101,6 +101,10 @@ TEST_F(CoreIo, ListAnswers) {
         EXPECT_TRUE(TraceCapture::contains(lines, 2, text)) << text;
     }
     EXPECT_TRUE(TraceCapture::contains(lines, 0, "DAQList : 7, DAQRun : 0"));
+    // During a run the page has no "STATUS".
+    harness.setDaqRunning(true);
+    EXPECT_EQ(harness.request(client, R"({"PS_ID":"DAQLIST","START_INDEX":0,"LIST_SIZE":0})"),
+              R"({"PS_ID":true,"LIST":[]})");
 }
 
 TEST_F(CoreIo, PagesAreCutToTheBoundAndCountInSixtyFourBits) {

@@ -108,6 +108,8 @@ TEST_F(CoreSession, LoginBounds) {
     EXPECT_FALSE(client->connected());
     const auto lines = traces.take();
     EXPECT_TRUE(TraceCapture::contains(lines, daq::kTraceError,
+                                       "DAQ Server login required : DAQSTATUS, from "));
+    EXPECT_TRUE(TraceCapture::contains(lines, daq::kTraceError,
                                        "DAQ Server closes connection : 2 refused logins, from "));
     for (const TraceLine& line : lines) {
         EXPECT_EQ(line.text.find(kWrong), std::string::npos) << line.text;
