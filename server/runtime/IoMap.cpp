@@ -32,7 +32,7 @@ int32_t IoMap::open() {
             const kelvane::TMapHeader* header = map_.GetHeader(i);
             kelvane::TIOList* io = map_.GetIOList(i);
             if (header != nullptr && io != nullptr) {
-                open_.push_back({header, io});
+                open_.push_back({header, io, i});
             }
         }
     }
@@ -55,6 +55,11 @@ void IoMap::read(FunctionRef<void(const protocol::IoSnapshot&)> reader) const {
     reader(Snapshot(map_, generation_));
 }
 
+void IoMap::setPublisher(mqtt::Publisher* publisher) {
+    std::lock_guard lock(mutex_);
+    publisher_ = publisher;
+}
+
 void IoMap::refresh() {
     for (int32_t next = 0; next >= 0;) {
         next = refreshSlice(next);
@@ -72,11 +77,23 @@ int32_t IoMap::refreshSlice(int32_t first) {
     std::lock_guard headers(map_.HeaderLock());
     for (int32_t i = first; i < end; ++i) {
         const OpenEntry& entry = open_[static_cast<std::size_t>(i)];
-        if (entry.header->Current.Updated != 0) {
+        // Comparing first costs about what the copy would, and tells the publisher what changed.
+        if (entry.header->Current.Updated != 0 &&
+            std::memcmp(&entry.io->Current, &entry.header->Current,
+                        sizeof(kelvane::TCurrentValue)) != 0) {
             std::memcpy(&entry.io->Current, &entry.header->Current, sizeof(kelvane::TCurrentValue));
+            if (publisher_ != nullptr) {
+                publisher_->offer(entry.index, *entry.io, entry.io->Current);
+            }
         }
     }
-    return end < count ? end : -1;
+    if (end < count) {
+        return end;
+    }
+    if (publisher_ != nullptr) {
+        publisher_->passDone();
+    }
+    return -1;
 }
 
 }  // namespace daq

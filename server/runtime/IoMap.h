@@ -3,7 +3,8 @@
 //
 // One lock guards the map's entries and the value blocks of the mapped IO records. The refresh
 // pass takes it per slice of entries (then the map's header lock, innermost), so readers never
-// wait for a whole pass. Qt-free.
+// wait for a whole pass. A pass copies only the value blocks that changed, and hands those to
+// the broker publisher when one is set. Qt-free.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +13,7 @@
 
 #include "kelvane/IORecords.h"
 #include "kelvane/ReadMapFile.h"
+#include "server/mqtt/Publisher.h"
 #include "server/protocol/IoRecordSource.h"
 
 namespace daq {
@@ -47,9 +49,13 @@ class IoMap final : public protocol::IoRecordSource {
     void close();
     int32_t count() const override;
 
-    // One refresh pass: every entry whose header has its update byte set gets the header's
-    // current-value block copied into its IO record.
+    // One refresh pass: every entry whose header has its update byte set and a current-value
+    // block other than its IO record's gets it copied into the record, and offered to the
+    // publisher.
     void refresh();
+    // The publisher the passes offer changed values to; null: none. It is not used once this
+    // returns, so it may go then.
+    void setPublisher(mqtt::Publisher* publisher);
 
     // Runs `reader` with the map locked.
     void read(FunctionRef<void(const protocol::IoSnapshot&)> reader) const override;
@@ -63,6 +69,7 @@ class IoMap final : public protocol::IoRecordSource {
     struct OpenEntry {
         const kelvane::TMapHeader* header;
         kelvane::TIOList* io;
+        int32_t index;  // in the map
     };
 
     kelvane::TReadMapFile& map_;
@@ -72,6 +79,7 @@ class IoMap final : public protocol::IoRecordSource {
     // Taken once when the map opens, so that a pass makes no call into the map library per
     // entry; empty while the map is closed. Under mutex_.
     std::vector<OpenEntry> open_;
+    mqtt::Publisher* publisher_ = nullptr;  // under mutex_
 };
 
 }  // namespace daq

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <memory>
 #include <system_error>
+#include <type_traits>
 
 namespace daq {
 
@@ -83,25 +84,39 @@ FileRead readWhole(const std::string& path, std::string& text, std::string& erro
     return FileRead::Failed;
 }
 
-// Sets `limit` from the key's value when present: a decimal integer in min..max, else the
-// limit stays and the refusal is kept in the problems.
 template <typename T>
-void readLimit(ConfigIni& ini, const char* key, long long min, long long max, T& limit) {
-    const char* value = ini.GetValue(kConfigSection, key, nullptr);
+std::string numberText(T number) {
+    if constexpr (std::is_floating_point_v<T>) {
+        char text[32];
+        const auto [end, error] = std::to_chars(text, text + sizeof text, number);
+        return error == std::errc() ? std::string(text, end) : std::string();
+    } else {
+        return std::to_string(number);
+    }
+}
+
+// Sets `limit` from the key's value when present: a decimal number (an integer unless T is
+// floating) in min..max, else the limit stays and the refusal is kept in the problems.
+template <typename T>
+void readLimit(ConfigIni& ini, const char* key, std::type_identity_t<T> min,
+               std::type_identity_t<T> max, T& limit, const char* section = kConfigSection) {
+    const char* value = ini.GetValue(section, key, nullptr);
     if (value == nullptr) {
         return;
     }
     const std::string text(value);
-    long long number = 0;
+    T number{};
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size() || number < min ||
-        number > max) {
-        ini.problems.push_back("config.ini : " + std::string(key) + "=" + text + " is not in " +
-                               std::to_string(min) + ".." + std::to_string(max) + ", " +
-                               std::to_string(static_cast<long long>(limit)) + " kept");
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() ||
+        !(number >= min && number <= max)) {
+        const std::string where =
+            section == kConfigSection ? "" : "[" + std::string(section) + "] ";
+        ini.problems.push_back("config.ini : " + where + key + "=" + text + " is not in " +
+                               numberText(min) + ".." + numberText(max) + ", " + numberText(limit) +
+                               " kept");
         return;
     }
-    limit = static_cast<T>(number);
+    limit = number;
 }
 
 void readLimits(ConfigIni& ini, ServerLimits& limits) {
@@ -137,6 +152,104 @@ void fitDaqDataIndexes(ConfigIni& ini, ServerLimits& limits) {
     limits.maxDaqDataIndexes = used;
 }
 
+constexpr const char* kMqttKeys[] = {
+    "Broker",      "Port",        "ClientId",   "Username",       "Password", "PasswordFile",
+    "TopicPrefix", "QoS",         "Retain",     "MinIntervalMs",  "Deadband", "KeepAlive",
+    "TlsCaFile",   "TlsCertFile", "TlsKeyFile", "MaxQueuedValues"};
+
+// Sets `text` from the [mqtt] key when present: minBytes..maxBytes long, without control
+// characters and, when `rule` is given, what it accepts (`ruleText` says what that is).
+void readText(ConfigIni& ini, const char* key, std::size_t minBytes, std::size_t maxBytes,
+              std::string& text, bool (*rule)(std::string_view) = nullptr,
+              const char* ruleText = "") {
+    const char* value = ini.GetValue(kMqttSection, key, nullptr);
+    if (value == nullptr) {
+        return;
+    }
+    const std::string_view found(value);
+    const bool control = std::any_of(found.begin(), found.end(), [](char c) {
+        return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+    });
+    if (found.size() >= minBytes && found.size() <= maxBytes && !control &&
+        (rule == nullptr || rule(found))) {
+        text = found;
+        return;
+    }
+    // Passwords are never traced.
+    const bool secret = strcasecmp(key, "Password") == 0;
+    ini.problems.push_back("config.ini : [mqtt] " + std::string(key) + "=" +
+                           (secret ? "(hidden)" : std::string(found)) + " is not " +
+                           std::to_string(minBytes) + ".." + std::to_string(maxBytes) +
+                           " bytes without control characters" + ruleText + ", " +
+                           (secret ? "(hidden)" : "\"" + text + "\"") + " kept");
+}
+
+// The first line of the password file.
+void readPasswordFile(ConfigIni& ini, std::string& password) {
+    std::string path;
+    readText(ini, "PasswordFile", 1, 4096, path);
+    if (path.empty()) {
+        return;
+    }
+    std::string text;
+    std::string error;
+    if (readWhole(path, text, error) != FileRead::Read || text.size() > kMaxPasswordFileBytes) {
+        ini.problems.push_back("config.ini : [mqtt] PasswordFile=" + path + " not read : " +
+                               (error.empty() ? "missing, or larger than " +
+                                                    std::to_string(kMaxPasswordFileBytes) + " bytes"
+                                              : error));
+        return;
+    }
+    password = text.substr(0, text.find_first_of("\r\n"));
+}
+
+bool isTopicPrefix(std::string_view text) {
+    return text.find_first_of("+#") == std::string_view::npos && text.front() != '$' &&
+           text.front() != '/' && text.back() != '/';
+}
+
+bool isHostName(std::string_view text) {
+    return text.find(' ') == std::string_view::npos;
+}
+
+void readMqtt(ConfigIni& ini, mqtt::PublisherSettings& mqtt) {
+    readText(ini, "Broker", 1, 253, mqtt.broker, isHostName, " or spaces");
+    readLimit(ini, "Port", 1, 65535, mqtt.port, kMqttSection);
+    readText(ini, "ClientId", 1, 128, mqtt.clientId);
+    readText(ini, "Username", 1, 256, mqtt.username);
+    readText(ini, "Password", 1, 256, mqtt.password);
+    readPasswordFile(ini, mqtt.password);
+    readText(ini, "TopicPrefix", 1, 256, mqtt.topicPrefix, isTopicPrefix,
+             ", + or #, beginning with neither $ nor / and not ending with /");
+    readLimit(ini, "QoS", 0, 1, mqtt.qos, kMqttSection);
+    int retain = mqtt.retain ? 1 : 0;
+    readLimit(ini, "Retain", 0, 1, retain, kMqttSection);
+    mqtt.retain = retain == 1;
+    readLimit(ini, "MinIntervalMs", 0, 3600000, mqtt.minIntervalMs, kMqttSection);
+    readLimit(ini, "Deadband", 0.0, 1e15, mqtt.deadband, kMqttSection);
+    readLimit(ini, "KeepAlive", 5, 3600, mqtt.keepAliveSeconds, kMqttSection);
+    readText(ini, "TlsCaFile", 1, 4096, mqtt.tlsCaFile);
+    readText(ini, "TlsCertFile", 1, 4096, mqtt.tlsCertFile);
+    readText(ini, "TlsKeyFile", 1, 4096, mqtt.tlsKeyFile);
+    readLimit(ini, "MaxQueuedValues", 1, 10000000, mqtt.maxQueuedValues, kMqttSection);
+}
+
+void reportUnknownIn(ConfigIni& ini, const char* section, const char* const* first,
+                     const char* const* last) {
+    CSimpleIniA::TNamesDepend keys;
+    ini.GetAllKeys(section, keys);
+    for (const auto& key : keys) {
+        const bool known = std::any_of(
+            first, last, [&](const char* name) { return strcasecmp(name, key.pItem) == 0; });
+        if (!known) {
+            const std::string where =
+                section == kConfigSection ? "" : "[" + std::string(section) + "] ";
+            ini.problems.push_back("config.ini : " + where + "unknown key " +
+                                   std::string(key.pItem) + " ignored");
+        }
+    }
+}
+
 // A misspelt key or section would silently leave its setting at the default (for the address:
 // every interface), so whatever the server does not read is reported.
 void reportUnknownKeys(ConfigIni& ini) {
@@ -156,23 +269,15 @@ void reportUnknownKeys(ConfigIni& ini) {
     CSimpleIniA::TNamesDepend sections;
     ini.GetAllSections(sections);
     for (const auto& section : sections) {
-        if (strcasecmp(section.pItem, kConfigSection) != 0) {
+        if (strcasecmp(section.pItem, kConfigSection) != 0 &&
+            strcasecmp(section.pItem, kMqttSection) != 0) {
             ini.problems.push_back("config.ini : section [" + std::string(section.pItem) +
                                    "] is not read; the settings belong in [" + kConfigSection +
                                    "]");
         }
     }
-    CSimpleIniA::TNamesDepend keys;
-    ini.GetAllKeys(kConfigSection, keys);
-    for (const auto& key : keys) {
-        const bool known = std::any_of(std::begin(kKnown), std::end(kKnown), [&](const char* name) {
-            return strcasecmp(name, key.pItem) == 0;
-        });
-        if (!known) {
-            ini.problems.push_back("config.ini : unknown key " + std::string(key.pItem) +
-                                   " ignored");
-        }
-    }
+    reportUnknownIn(ini, kConfigSection, std::begin(kKnown), std::end(kKnown));
+    reportUnknownIn(ini, kMqttSection, std::begin(kMqttKeys), std::end(kMqttKeys));
 }
 
 }  // namespace
@@ -198,6 +303,7 @@ ServerSettings loadServerConfig(const std::string& path, const ServerLimits& lim
     fitDaqDataIndexes(ini, settings.limits);
     readLimit(ini, kConfigIoThreadsKey, 1, 16, settings.ioThreads);
     readLimit(ini, kConfigRefreshIntervalMsKey, 1, 60000, settings.refreshIntervalMs);
+    readMqtt(ini, settings.mqtt);
     reportUnknownKeys(ini);
     settings.problems = std::move(ini.problems);
     return settings;

@@ -1,5 +1,6 @@
 // The server's settings in "config.ini" (section "config"), kept in the directory of the
-// host's executable: the listener's address and port, and the limits. Keys are matched without
+// host's executable: the listener's address and port, and the limits; the broker publisher's in
+// section "mqtt". Keys are matched without
 // regard to case; writing keeps the rest of the file.
 #pragma once
 
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "server/core/ServerLimits.h"
+#include "server/mqtt/PublisherSettings.h"
 
 namespace daq {
 
@@ -41,12 +43,18 @@ inline constexpr std::size_t kDefaultIoThreads = 2;
 inline constexpr const char* kConfigRefreshIntervalMsKey = "RefreshIntervalMs";
 inline constexpr int32_t kDefaultRefreshIntervalMs = 100;
 
+// Section of the broker publisher's keys (mqtt::PublisherSettings); each is read like a limit.
+inline constexpr const char* kMqttSection = "mqtt";
+// Longest password file read.
+inline constexpr std::size_t kMaxPasswordFileBytes = 1024;
+
 struct ServerSettings {
     std::string address;  // dotted IPv4 text; empty: every local address
     int32_t port = kDefaultServerPort;
     ServerLimits limits{};
     std::size_t ioThreads = kDefaultIoThreads;
     int32_t refreshIntervalMs = kDefaultRefreshIntervalMs;
+    mqtt::PublisherSettings mqtt{};
     // Why a settings file that exists was not read (the rest are then the defaults): not a
     // regular file, larger than kMaxConfigFileBytes, unreadable, or holding a zero byte. Empty
     // when the file was read or is missing.

@@ -3,6 +3,8 @@
 #include <charconv>
 
 #include "kelvane/IORecords.h"
+#include "kelvane/SystemRecords.h"
+#include "kelvane/Text.h"
 #include "server/runtime/DescriptorLimit.h"
 #include "server/runtime/GuardedStep.h"
 #include "trace/Trace.h"
@@ -67,6 +69,7 @@ ServerRuntime::~ServerRuntime() {
     try {
         core_.setDestroying();
         close_Server();
+        stopPublisher();
         BMThread1.requestEnd();
         BMThread1.wake();
         BMThread1.join();
@@ -202,6 +205,7 @@ void ServerRuntime::startDaqRun() {
         DAQ_TRACE(kTraceError, "SetDAQRun", kFormTraySource,
                   "TCPIP Server ReadMap fail! : IONum=%d", ioMap_.count());
     }
+    startPublisher();
     view_.enableAddressChoice(false);
     RunMode = rmDaqRunning;
     view_.showRunState(true);
@@ -222,9 +226,28 @@ void ServerRuntime::stopDaqRun() {
     }
     view_.enableAddressChoice(true);
     DaqRunning.store(false);
+    stopPublisher();
     ioMap_.clear();
     view_.showRunState(false);
     view_.enableActiveSwitch(true);
+}
+
+void ServerRuntime::startPublisher() {
+    stopPublisher();
+    if (configured_.mqtt.broker.empty()) {
+        return;
+    }
+    std::vector<mqtt::TagInfo> tags;
+    ioMap_.read([&](const protocol::IoSnapshot& map) { tags = mqtt::describeTags(map); });
+    publisher_ = std::make_unique<mqtt::Publisher>(
+        configured_.mqtt, project_ != nullptr ? kelvane::RefText(project_->ProjectName) : u"",
+        std::move(tags));
+    ioMap_.setPublisher(publisher_.get());
+}
+
+void ServerRuntime::stopPublisher() {
+    ioMap_.setPublisher(nullptr);
+    publisher_.reset();
 }
 
 void ServerRuntime::addDAQIO_Map(kelvane::TTreeNode* node) {

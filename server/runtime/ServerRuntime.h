@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,6 +33,7 @@
 #include "kelvane/Stopwatch.h"
 #include "kelvane/XMLNode.h"
 #include "server/core/ServerCore.h"
+#include "server/mqtt/Publisher.h"
 #include "server/runtime/IoMap.h"
 #include "server/runtime/LocalAddresses.h"
 #include "server/runtime/RefreshThread.h"
@@ -92,7 +94,10 @@ class ServerRuntime {
     // ---- Host objects (SendParam) ----
     void setIoTree(kelvane::IHostTree* tree) { ioTree_ = tree; }
     void setSystemTree(kelvane::IHostTree* tree) { core_.setSystemTree(tree); }
-    void setProject(const kelvane::TProjectRecord* project) { core_.setProject(project); }
+    void setProject(const kelvane::TProjectRecord* project) {
+        project_ = project;
+        core_.setProject(project);
+    }
     void setLoginCallback(kelvane::TLoginEvent callback) { core_.setLoginCallback(callback); }
 
     // ---- Listener ----
@@ -144,6 +149,10 @@ class ServerRuntime {
     void addDAQIO_Map(kelvane::TTreeNode* node);
     void startDaqRun();
     void stopDaqRun();
+    // With [mqtt] Broker set: a publisher for the run's map, fed by the refresh passes.
+    void startPublisher();
+    // Takes the publisher out of the refresh passes and ends it (stale values, "offline").
+    void stopPublisher();
     std::string addressAndPort() const;
     static void sendStatusLine(const std::string& text);
     // Settings the operator has to mend: traced and written to standard error (the journal of
@@ -159,6 +168,7 @@ class ServerRuntime {
     const RuntimeOptions options_;
 
     kelvane::IHostTree* ioTree_ = nullptr;
+    const kelvane::TProjectRecord* project_ = nullptr;  // names the broker topics
     const int32_t* EnableFlag = nullptr;
     int32_t RunMode = rmUncoupled;
     bool Active = false;
@@ -174,6 +184,8 @@ class ServerRuntime {
     kelvane::Stopwatch stopwatch_;
     ServerCore core_;
     RefreshThread BMThread1;
+    // The broker publisher of the DAQ run; null when off or no run is on.
+    std::unique_ptr<mqtt::Publisher> publisher_;
     // Last member: destroyed first, so no listener event reaches a destroyed member.
     tcp::TcpServer IdTCPServer1;
 };

@@ -88,6 +88,49 @@ TEST(ServerConfig, EachKeyIsReadWithinItsRange) {
     EXPECT_EQ(read.limits.maxPageEntries, 77);
 }
 
+// The broker publisher's keys: refusals say the range or rule and the value kept (a password is
+// never shown), accepted values reach the settings, a password file gives its first line.
+TEST(ServerConfig, MqttKeysAreReadWithinTheirRanges) {
+    const std::pair<std::string, std::string> refused[] = {
+        {"Port=0", "Port=0 is not in 1..65535, 1883 kept"},
+        {"QoS=2", "QoS=2 is not in 0..1, 1 kept"},
+        {"Deadband=-1", "Deadband=-1 is not in 0..1e+15, 0 kept"},
+        {"KeepAlive=4", "KeepAlive=4 is not in 5..3600, 30 kept"},
+        {"MaxQueuedValues=0", "MaxQueuedValues=0 is not in 1..10000000, 100000 kept"},
+        {"MinIntervalMs=3600001", "MinIntervalMs=3600001 is not in 0..3600000, 0 kept"},
+        {"TopicPrefix=a/#",
+         "TopicPrefix=a/# is not 1..256 bytes without control characters, + "
+         "or #, beginning with neither $ nor / and not ending with /, \"kelvane\" kept"},
+        {"Broker=a b",
+         "Broker=a b is not 1..253 bytes without control characters or spaces, \"\" kept"},
+        {"Password=" + std::string(257, 'x'),
+         "Password=(hidden) is not 1..256 bytes without "
+         "control characters, (hidden) kept"},
+        {"Qos2=1", "unknown key Qos2 ignored"},
+    };
+    TempDir dir;
+    const std::string path = serverConfigPath(dir.path().string());
+    for (const auto& [line, problem] : refused) {
+        writeFile(path, "[mqtt]\n" + line + "\n");
+        EXPECT_EQ(loadServerConfig(path).problems,
+                  std::vector<std::string>{"config.ini : [mqtt] " + problem});
+    }
+    dir.write("pw", "p w\r\nsecond line\n");
+    writeFile(path,
+              "[MQTT]\nbroker=broker.plant\nPort=8883\nTopicPrefix=site/1\nQoS=0\n"
+              "Retain=0\nDeadband=0.25\nPassword=inline\nPasswordFile=" +
+                  dir.file("pw") + "\n");
+    const ServerSettings read = loadServerConfig(path);
+    EXPECT_TRUE(read.problems.empty()) << read.problems.front();
+    EXPECT_EQ(read.mqtt.broker, "broker.plant");
+    EXPECT_EQ(read.mqtt.port, 8883);
+    EXPECT_EQ(read.mqtt.topicPrefix, "site/1");
+    EXPECT_EQ(read.mqtt.qos, 0);
+    EXPECT_FALSE(read.mqtt.retain);
+    EXPECT_EQ(read.mqtt.deadband, 0.25);
+    EXPECT_EQ(read.mqtt.password, "p w");
+}
+
 TEST(ServerConfig, MissingFileGivesDefaultsAndCreatesNothing) {
     TempDir dir;
     const std::string path = serverConfigPath(dir.path().string() + "/");

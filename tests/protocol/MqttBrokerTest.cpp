@@ -1,0 +1,206 @@
+// Live values through a real broker: mosquitto on a loopback port with a password file, the
+// real host and plug-in publishing to it, and a subscriber on libmosquitto, as a user's
+// dashboard would read them.
+#include <gtest/gtest.h>
+#include <mosquitto.h>
+#include <pwd.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <regex>
+#include <string>
+
+#include "common/DateTime.h"
+#include "server/mqtt/Payload.h"
+#include "tests/protocol/ProtocolTestSupport.h"
+
+using namespace daq::test;
+
+namespace {
+
+// A name with the bytes MQTT reserves, a named value and a text, each moving several times a
+// second.
+const std::string kProject =
+    projectFile(R"xml(<project><PROJECT_NAME>Plant/A</PROJECT_NAME></project>
+  <io-tree><group name="G">
+    <tag name="LEVEL/1+#" unit="m" data-type="5" decimals="2">
+      <drive kind="sine" scan-ms="200" min="1" max="3" period-ms="2000"/></tag>
+    <tag name="P.STATE" sig-type="1" data-type="3"><values><value name="Stopped" value="0"/>
+      <value name="Running" value="1"/></values><drive kind="cycle" scan-ms="300"/></tag>
+    <tag name="MSG" sig-type="2" data-type="-1" decimals="-1">
+      <drive kind="text" scan-ms="250"><message>a</message><message>b "c"</message></drive></tag>
+  </group></io-tree>)xml");
+const std::string kBase = "test/Plant%2FA/";
+const std::string kTopics[] = {"tags/LEVEL%2F1%2B%23", "tags/P.STATE", "tags/MSG"};
+
+class Broker {
+  public:
+    explicit Broker(uint16_t port) : port_(port) {
+        runProgram({"/usr/bin/mosquitto_passwd", "-b", "-c", dir_.file("passwd"), "daq", "s3cret"});
+        dir_.write("mosquitto.conf", "listener " + std::to_string(port) +
+                                         " 127.0.0.1\nallow_anonymous false\npassword_file " +
+                                         dir_.file("passwd") + "\npersistence false\n" +
+                                         // Run as root, it would switch to a user who cannot
+                                         // read the test's directory.
+                                         "user " + ::getpwuid(::getuid())->pw_name + "\n");
+        start();
+    }
+    void start() {
+        program_ = std::make_unique<Program>(
+            Args{"/usr/sbin/mosquitto", "-c", dir_.file("mosquitto.conf")});
+        ASSERT_TRUE(program_->waitForOutput(" running", 10s)) << program_->err();
+    }
+    void stop() { program_->stop(); }
+    uint16_t port() const { return port_; }
+
+  private:
+    TempDir dir_;
+    uint16_t port_;
+    std::unique_ptr<Program> program_;
+};
+
+// Every message under test/#, newest last per topic; connects again when the broker went.
+class Subscriber {
+  public:
+    explicit Subscriber(uint16_t port) {
+        mosquitto_lib_init();
+        client_ = mosquitto_new(nullptr, true, this);
+        mosquitto_username_pw_set(client_, "daq", "s3cret");
+        mosquitto_reconnect_delay_set(client_, 1, 1, false);
+        mosquitto_connect_callback_set(client_, [](mosquitto* client, void*, int) {
+            mosquitto_subscribe(client, nullptr, "test/#", 1);
+        });
+        mosquitto_message_callback_set(
+            client_, [](mosquitto*, void* self, const mosquitto_message* message) {
+                auto& subscriber = *static_cast<Subscriber*>(self);
+                std::lock_guard lock(subscriber.mutex_);
+                subscriber.messages_[message->topic].emplace_back(
+                    static_cast<const char*>(message->payload), message->payloadlen);
+                subscriber.arrived_[message->topic] = daq::mqtt::isoTime(daq::nowDateTime());
+                subscriber.changed_.notify_all();
+            });
+        mosquitto_loop_start(client_);
+        mosquitto_connect_async(client_, "127.0.0.1", port, 30);
+    }
+    ~Subscriber() {
+        mosquitto_disconnect(client_);
+        mosquitto_loop_stop(client_, false);
+        mosquitto_destroy(client_);
+    }
+    using Messages = std::map<std::string, std::vector<std::string>>;
+    // True once `done` holds for the messages so far (bounded).
+    bool waitFor(const std::function<bool(const Messages&)>& done) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, 20s, [&] { return done(messages_); });
+    }
+    std::string last(const std::string& topic) {
+        std::lock_guard lock(mutex_);
+        const auto& list = messages_[kBase + topic];
+        return list.empty() ? "" : list.back();
+    }
+    // When the last message of the topic arrived, in the payloads' form.
+    std::string arrived(const std::string& topic) {
+        std::lock_guard lock(mutex_);
+        return arrived_[kBase + topic];
+    }
+    // The "time" of the first message of the topic.
+    std::string firstTime(const std::string& topic) {
+        std::lock_guard lock(mutex_);
+        std::smatch time;
+        const auto& list = messages_[kBase + topic];
+        return !list.empty() &&
+                       std::regex_search(list.front(), time, std::regex(R"re("time":"([^"]+)")re"))
+                   ? time[1].str()
+                   : "";
+    }
+    void clear() {
+        std::lock_guard lock(mutex_);
+        messages_.clear();
+    }
+
+  private:
+    mosquitto* client_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    Messages messages_;
+    std::map<std::string, std::string> arrived_;
+};
+
+bool allHave(const Subscriber::Messages& messages, const std::regex& payload) {
+    for (const std::string& topic : kTopics) {
+        const auto found = messages.find(kBase + topic);
+        if (found == messages.end() || !std::regex_match(found->second.back(), payload)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+const std::regex kGood(
+    R"re(\{"value":[^,]+,"text":"[^"]*(\\"c\\")?","unit":"m?","time":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d","quality":"good"\})re");
+
+HostOptions publishingHost(uint16_t brokerPort, const TempDir& dir) {
+    dir.write("password", "s3cret\n");
+    return hostWith(kProject, {"[mqtt]", "Broker=127.0.0.1", "Port=" + std::to_string(brokerPort),
+                               "Username=daq", "PasswordFile=" + dir.file("password"),
+                               "TopicPrefix=test", "QoS=1"});
+}
+
+}  // namespace
+
+// What a subscriber sees from the start of a DAQ run to its stop: status, tag list, each tag's
+// values in the documented form, then every tag stale and the status offline.
+TEST(MqttBroker, RunPublishesStatusMetaAndValuesThenStaleAndOffline) {
+    Broker broker(HostProcess::freePort());
+    Subscriber subscriber(broker.port());
+    TempDir dir;
+    HostProcess host(publishingHost(broker.port(), dir));
+    ASSERT_TRUE(host.start()) << host.log();
+    ASSERT_TRUE(subscriber.waitFor([](const auto& messages) { return allHave(messages, kGood); }))
+        << host.log();
+    EXPECT_EQ(subscriber.last("status"), "online");
+    EXPECT_EQ(
+        subscriber.last("meta"),
+        R"({"project":"Plant/A","tags":[)"
+        R"({"index":0,"name":"LEVEL/1+#","topic":"LEVEL%2F1%2B%23","sigType":0,"type":5,"unit":"m","rw":0},)"
+        R"({"index":1,"name":"P.STATE","topic":"P.STATE","sigType":1,"type":3,"unit":"","rw":0},)"
+        R"({"index":2,"name":"MSG","topic":"MSG","sigType":2,"type":-1,"unit":"","rw":0}]})");
+    EXPECT_TRUE(std::regex_search(subscriber.last(kTopics[1]),
+                                  std::regex(R"re("value":[01]\.0,"text":"(Stopped|Running)")re")));
+    EXPECT_TRUE(std::regex_search(subscriber.last(kTopics[2]),
+                                  std::regex(R"re("value":"(a|b \\"c\\")")re")));
+
+    ASSERT_EQ(host.stop(), 0);
+    EXPECT_TRUE(subscriber.waitFor([](const auto& messages) {
+        return allHave(messages, std::regex(R"(\{"value":.*"quality":"stale"\})")) &&
+               messages.at(kBase + "status").back() == "offline";
+    }));
+}  // namespace
+
+// The broker goes away while values change and comes back: the publisher connects again and
+// every tag's latest value from the outage arrives first (stamped before the publisher said it
+// was back), then the values go on.
+TEST(MqttBroker, ValuesOfAnOutageArriveWhenTheBrokerIsBack) {
+    Broker broker(HostProcess::freePort());
+    Subscriber subscriber(broker.port());
+    TempDir dir;
+    HostProcess host(publishingHost(broker.port(), dir));
+    ASSERT_TRUE(host.start()) << host.log();
+    ASSERT_TRUE(subscriber.waitFor([](const auto& messages) { return allHave(messages, kGood); }));
+    broker.stop();
+    subscriber.clear();
+    ASSERT_TRUE(host.waitForLog("MQTT : connection to 127.0.0.1:" + std::to_string(broker.port()) +
+                                " lost"));
+    std::this_thread::sleep_for(2s);  // values change meanwhile
+    broker.start();
+    // The broker kept nothing (no persistence): what arrives was published after it came back.
+    EXPECT_TRUE(subscriber.waitFor([](const auto& messages) { return allHave(messages, kGood); }))
+        << host.log();
+    EXPECT_EQ(subscriber.last("status"), "online");
+    for (const std::string& topic : kTopics) {
+        EXPECT_LT(subscriber.firstTime(topic), subscriber.arrived("status")) << topic;
+    }
+}
