@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <QImage>
+#include <QMessageLogContext>
 #include <QPixmap>
 #include <QTimer>
 #include <cstdio>
@@ -28,6 +29,19 @@ constexpr const char* kPluginFile = "libdaqserver.so";
 constexpr const char* kLanguageDir = "lang";
 // Time the main window gets to lay out and paint before a screenshot is taken.
 constexpr int kScreenshotDelayMs = 1500;
+
+// Qt's offscreen platform, which a headless host runs on, warns each time a popup is raised, and
+// about the runtime directory a service usually has none of: neither tells the operator reading
+// the service's journal anything.
+QtMessageHandler qtHandler = nullptr;
+
+void dropHeadlessNoise(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (type == QtWarningMsg && (text == "This plugin does not support raise()" ||
+                                 text.startsWith("QStandardPaths: XDG_RUNTIME_DIR not set"))) {
+        return;
+    }
+    qtHandler(type, context, text);
+}
 
 std::filesystem::path executableDir() {
     return std::filesystem::canonical("/proc/self/exe").parent_path();
@@ -138,6 +152,9 @@ int run(const HostOptions& options) {
     const std::filesystem::path exeDir = executableDir();
     const std::filesystem::path pluginPath = options.pluginPath.value_or(exeDir / kPluginFile);
     const bool gui = useGui(options);
+    if (!gui) {
+        qtHandler = qInstallMessageHandler(dropHeadlessNoise);
+    }
 
     int argc = 1;
     char name[] = "kelvane-host";
