@@ -259,6 +259,7 @@ void Publisher::onConnect(int code) {
     {
         std::lock_guard lock(mutex_);
         connected_ = true;
+        unreachableReported_ = false;
         hello_ = true;
         // Whatever libmosquitto held of the lost connection no longer counts against the window.
         inFlight_ = 0;
@@ -270,14 +271,20 @@ void Publisher::onConnect(int code) {
 
 void Publisher::onDisconnect(int code) {
     bool wasConnected = false;
+    bool firstFailedTry = false;
     {
         std::lock_guard lock(mutex_);
         wasConnected = std::exchange(connected_, false);
+        firstFailedTry = !wasConnected && !std::exchange(unreachableReported_, true);
     }
     wake_.notify_one();
     if (wasConnected && code != 0) {
         report("onDisconnect", "MQTT : connection to " + endpoint_ + " lost (" +
                                    mosquitto_strerror(code) + "), connecting again");
+    } else if (firstFailedTry) {
+        // A broker that is down from the start says so once, not at every try.
+        report("onDisconnect", "MQTT : cannot reach " + endpoint_ + " (" +
+                                   mosquitto_strerror(code) + "), trying again");
     }
 }
 

@@ -77,9 +77,11 @@ class Publisher {
 
     std::mutex mutex_;
     std::condition_variable wake_;
-    bool woken_ = false;        // under mutex_
-    bool stopping_ = false;     // under mutex_
-    bool connected_ = false;    // under mutex_
+    bool woken_ = false;      // under mutex_
+    bool stopping_ = false;   // under mutex_
+    bool connected_ = false;  // under mutex_
+    // Under mutex_: a failed try was reported since the last connection (one line per outage).
+    bool unreachableReported_ = false;
     bool hello_ = false;        // under mutex_: status and tag list are still to be sent
     std::size_t inFlight_ = 0;  // under mutex_
     uint64_t failed_ = 0;       // under mutex_
