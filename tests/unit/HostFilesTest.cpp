@@ -121,6 +121,9 @@ TEST(HostFiles, BadFilesAreRefusedWithFileLineAndReason) {
                      std::string(40, 'u') + "\"/></station></system-tree>"),
          3, "at most 31 characters fit"},
         {projectText("<users/>\n<users/>\n"), 4, "<users> appears twice"},
+        {projectText("<users owner=\"x\"/>"), 3, "unknown attribute \"owner\" on <users>"},
+        {projectText("<io-tree><tag name=\"T\"><drive kind=\"ramp\" min=\"low\"/></tag></io-tree>"),
+         3, "expected a number, found \"low\""},
         {projectText(std::string(300, ' ')), 0, "larger than the limit of 300 bytes"},
         {projectText("<io-tree>\n<tag name=\"A\"/>\n<tag name=\"B\"/>\n<tag name=\"C\"/>\n"
                      "</io-tree>\n"),
