@@ -11,7 +11,7 @@ namespace daq::protocol {
 
 namespace {
 
-constexpr const char* kTraceFile = "device_requests.cpp";
+constexpr const char* kTraceFile = "DeviceRequests.cpp";
 
 void writeDevice(Answer& answer, const _TDeviceInfo& entry) {
     const kelvane::TUnitData& unit = *entry.Unit;

@@ -16,7 +16,7 @@ namespace daq::protocol {
 
 namespace {
 
-constexpr const char* kTraceFile = "io_requests.cpp";
+constexpr const char* kTraceFile = "IoRequests.cpp";
 
 // A decimal integer as a JSON string.
 void putDecimal(Answer& answer, int64_t value) {

@@ -16,7 +16,7 @@ namespace daq::protocol {
 
 namespace {
 
-constexpr const char* kTraceFile = "login_requests.cpp";
+constexpr const char* kTraceFile = "LoginRequests.cpp";
 
 }  // namespace
 

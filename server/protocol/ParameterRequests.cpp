@@ -16,7 +16,7 @@ namespace daq::protocol {
 
 namespace {
 
-constexpr const char* kTraceFile = "parameter_requests.cpp";
+constexpr const char* kTraceFile = "ParameterRequests.cpp";
 
 void beginUnitAnswer(Answer& answer, const kelvane::TUnitData& unit) {
     answer.begin().StartObject();

@@ -18,7 +18,7 @@ namespace daq::protocol {
 
 namespace {
 
-constexpr const char* kTraceFile = "parameter_write.cpp";
+constexpr const char* kTraceFile = "ParameterWrite.cpp";
 
 constexpr const char* kOperation = "setParamWrite";
 

@@ -48,7 +48,7 @@ std::optional<int32_t> readInteger(const rapidjson::Value& request, std::string_
 Page readPage(const rapidjson::Value& request, const char* operation) {
     const std::optional<int32_t> start = readInteger(request, "START_INDEX");
     if (!start) {
-        DAQ_TRACE(kTraceError, operation, "request_values.cpp",
+        DAQ_TRACE(kTraceError, operation, "RequestValues.cpp",
                   "START_INDEX %s is not an integer: no entries",
                   traceText(getJsonString(request, "START_INDEX")).c_str());
         return {};

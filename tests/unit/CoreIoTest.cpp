@@ -304,14 +304,14 @@ TEST(CoreHandlerTraces, NameTheirFileAndQuoteTheRequestOnOneCutLine) {
         std::string traced;  // the start of the handler's trace line
         const char* file;
     } kHandlers[] = {
-        {"DAQLIST", R"(DAQServer Rx : {"PS_ID":"DAQLIST",??"PAD":"xxx)", "io_requests.cpp"},
-        {"DAQ_DATA", R"(DAQServer Rx : {"PS_ID":"DAQ_DATA",??"PAD":"xxx)", "io_requests.cpp"},
+        {"DAQLIST", R"(DAQServer Rx : {"PS_ID":"DAQLIST",??"PAD":"xxx)", "IoRequests.cpp"},
+        {"DAQ_DATA", R"(DAQServer Rx : {"PS_ID":"DAQ_DATA",??"PAD":"xxx)", "IoRequests.cpp"},
         {"PARAMETERDETAIL", R"(DAQServer Rx : {"PS_ID":"PARAMETERDETAIL",??"PAD":"xxx)",
-         "parameter_requests.cpp"},
+         "ParameterRequests.cpp"},
         {"PARAMETERWRITE", R"(DAQServer Rx : {"PS_ID":"PARAMETERWRITE",??"PAD":"xxx)",
-         "parameter_write.cpp"},
-        {"DEVICELIST", "[TCP_SERVER:FormTray]ps_id : DEVICELIST", "device_requests.cpp"},
-        {"LOGIN", "LOGIN FAIL : ", "login_requests.cpp"},
+         "ParameterWrite.cpp"},
+        {"DEVICELIST", "[TCP_SERVER:FormTray]ps_id : DEVICELIST", "DeviceRequests.cpp"},
+        {"LOGIN", "LOGIN FAIL : ", "LoginRequests.cpp"},
     };
     // "DAQServer Rx : ", 256 bytes of the request, "...", ", start=0, end=0".
     constexpr std::size_t kLongestLine = 15 + 256 + 3 + 16;
