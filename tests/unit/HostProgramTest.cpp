@@ -91,6 +91,7 @@ TEST_F(ProgramTest, ServesWhereTheOptionsSayAndStopsInOrderOnSigterm) {
     EXPECT_NE(running.err().find("DAQ run started with project \"Riverside Water Works\""), npos);
     const std::string port = std::to_string(
         std::atoi(running.err().c_str() + running.err().find(listening) + listening.size()));
+    EXPECT_NE(port, "1") << "the port of config.ini, not of the command line";
 
     // Headless, a host that serves nothing fails, so that its service manager restarts it. The
     // one test here that waits out the server's open time-out.
