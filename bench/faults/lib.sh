@@ -46,22 +46,8 @@ rss_kib() { awk '/^VmRSS:/ {print $2}' "/proc/$1/status"; }
 fd_count() { find "/proc/$1/fd" -mindepth 1 -maxdepth 1 | wc -l; }
 thread_count() { find "/proc/$1/task" -mindepth 1 -maxdepth 1 | wc -l; }
 
-free_port() {
-    python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
-}
-
-# Waits (at most $2 seconds, default 30) until something accepts connections on port $1.
-wait_port() {
-    local tries=$((${2:-30} * 10))
-    for _ in $(seq "$tries"); do
-        if (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; then
-            return 0
-        fi
-        sleep 0.1
-    done
-    echo "$(basename "$0"): nothing listens on port $1" >&2
-    return 1
-}
+# free_port, wait_port and stop_process.
+source "$faults_root/bench/common.sh"
 
 # start_host NAME [config.ini line...] [-- kelvane-host option...]
 # Starts a host with its own directory $work/NAME (config.ini, host.log, trace socket) on a
