@@ -149,18 +149,28 @@ HostOptions publishingHost(uint16_t brokerPort, const TempDir& dir) {
                                "TopicPrefix=test", "QoS=1"});
 }
 
+// A broker, a subscriber on it and a host publishing to it, with every tag's first good value
+// received.
+class MqttBroker : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(host.start()) << host.log();
+        ASSERT_TRUE(subscriber.waitFor([](const auto& messages) {
+            return allHave(messages, kGood);
+        })) << host.log();
+    }
+
+    Broker broker{HostProcess::freePort()};
+    Subscriber subscriber{broker.port()};
+    TempDir dir;
+    HostProcess host{publishingHost(broker.port(), dir)};
+};
+
 }  // namespace
 
 // What a subscriber sees from the start of a DAQ run to its stop: status, tag list, each tag's
 // values in the documented form, then every tag stale and the status offline.
-TEST(MqttBroker, RunPublishesStatusMetaAndValuesThenStaleAndOffline) {
-    Broker broker(HostProcess::freePort());
-    Subscriber subscriber(broker.port());
-    TempDir dir;
-    HostProcess host(publishingHost(broker.port(), dir));
-    ASSERT_TRUE(host.start()) << host.log();
-    ASSERT_TRUE(subscriber.waitFor([](const auto& messages) { return allHave(messages, kGood); }))
-        << host.log();
+TEST_F(MqttBroker, RunPublishesStatusMetaAndValuesThenStaleAndOffline) {
     EXPECT_EQ(subscriber.last("status"), "online");
     EXPECT_EQ(
         subscriber.last("meta"),
@@ -178,18 +188,12 @@ TEST(MqttBroker, RunPublishesStatusMetaAndValuesThenStaleAndOffline) {
         return allHave(messages, std::regex(R"(\{"value":.*"quality":"stale"\})")) &&
                messages.at(kBase + "status").back() == "offline";
     }));
-}  // namespace
+}
 
 // The broker goes away while values change and comes back: the publisher connects again and
 // every tag's latest value from the outage arrives first (stamped before the publisher said it
 // was back), then the values go on.
-TEST(MqttBroker, ValuesOfAnOutageArriveWhenTheBrokerIsBack) {
-    Broker broker(HostProcess::freePort());
-    Subscriber subscriber(broker.port());
-    TempDir dir;
-    HostProcess host(publishingHost(broker.port(), dir));
-    ASSERT_TRUE(host.start()) << host.log();
-    ASSERT_TRUE(subscriber.waitFor([](const auto& messages) { return allHave(messages, kGood); }));
+TEST_F(MqttBroker, ValuesOfAnOutageArriveWhenTheBrokerIsBack) {
     broker.stop();
     subscriber.clear();
     ASSERT_TRUE(host.waitForLog("MQTT : connection to 127.0.0.1:" + std::to_string(broker.port()) +
