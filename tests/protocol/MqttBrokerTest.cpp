@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <condition_variable>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -36,16 +38,57 @@ const std::string kProject =
 const std::string kBase = "test/Plant%2FA/";
 const std::string kTopics[] = {"tags/LEVEL%2F1%2B%23", "tags/P.STATE", "tags/MSG"};
 
+// A CA made with openssl, and the certificates it signed for the broker (127.0.0.1 and
+// localhost) and for a client: "<name>.crt" and "<name>.key" of "ca", "broker" and "client".
+class Pki {
+  public:
+    Pki() {
+        issue("ca", {"-x509", "-subj", "/CN=Test CA"});
+        issue("broker",
+              {"-subj", "/CN=localhost", "-addext", "subjectAltName=IP:127.0.0.1,DNS:localhost"});
+        issue("client", {"-subj", "/CN=daq"});
+    }
+    std::string file(const std::string& name) const { return dir_.file(name); }
+    // Lines of mosquitto.conf: the listener speaks TLS and takes clients with a certificate of
+    // the CA only.
+    std::string listener() const {
+        return "cafile " + file("ca.crt") + "\ncertfile " + file("broker.crt") + "\nkeyfile " +
+               file("broker.key") + "\nrequire_certificate true\n";
+    }
+    // [mqtt] lines of a host with the client certificate that trusts the CAs of `caFile`.
+    std::vector<std::string> hostLines(const std::string& caFile) const {
+        return {"TlsCaFile=" + caFile, "TlsCertFile=" + file("client.crt"),
+                "TlsKeyFile=" + file("client.key")};
+    }
+
+  private:
+    void issue(const std::string& name, Args options) {
+        Args args{"/usr/bin/openssl", "req", "-newkey", "ed25519", "-nodes", "-days", "1"};
+        args.insert(args.end(), {"-keyout", file(name + ".key"), "-out", file(name + ".crt")});
+        if (name != "ca") {
+            args.insert(args.end(), {"-CA", file("ca.crt"), "-CAkey", file("ca.key"), "-addext",
+                                     "basicConstraints=CA:FALSE"});
+        }
+        args.insert(args.end(), options.begin(), options.end());
+        const ProgramRun run = runProgram(args);
+        ASSERT_EQ(run.code, 0) << run.err;
+    }
+
+    TempDir dir_;
+};
+
 class Broker {
   public:
-    explicit Broker(uint16_t port) : port_(port) {
+    // `options`: more lines of mosquitto.conf (TLS of the listener, a bridge).
+    explicit Broker(uint16_t port, const std::string& options = "") : port_(port) {
         runProgram({"/usr/bin/mosquitto_passwd", "-b", "-c", dir_.file("passwd"), "daq", "s3cret"});
         dir_.write("mosquitto.conf", "listener " + std::to_string(port) +
                                          " 127.0.0.1\nallow_anonymous false\npassword_file " +
                                          dir_.file("passwd") + "\npersistence false\n" +
                                          // Run as root, it would switch to a user who cannot
                                          // read the test's directory.
-                                         "user " + ::getpwuid(::getuid())->pw_name + "\n");
+                                         "user " + ::getpwuid(::getuid())->pw_name + "\n" +
+                                         options);
         start();
     }
     void start() {
@@ -62,13 +105,19 @@ class Broker {
     std::unique_ptr<Program> program_;
 };
 
-// Every message under test/#, newest last per topic; connects again when the broker went.
+// Every message under test/#, newest last per topic; connects again when the broker went. With
+// `pki`, over TLS with its client certificate.
 class Subscriber {
   public:
-    explicit Subscriber(uint16_t port) {
+    explicit Subscriber(uint16_t port, const Pki* pki = nullptr) {
         mosquitto_lib_init();
         client_ = mosquitto_new(nullptr, true, this);
         mosquitto_username_pw_set(client_, "daq", "s3cret");
+        if (pki != nullptr) {
+            mosquitto_tls_set(client_, pki->file("ca.crt").c_str(), nullptr,
+                              pki->file("client.crt").c_str(), pki->file("client.key").c_str(),
+                              nullptr);
+        }
         mosquitto_reconnect_delay_set(client_, 1, 1, false);
         mosquitto_connect_callback_set(client_, [](mosquitto* client, void*, int) {
             mosquitto_subscribe(client, nullptr, "test/#", 1);
@@ -142,11 +191,37 @@ bool allHave(const Subscriber::Messages& messages, const std::regex& payload) {
 const std::regex kGood(
     R"re(\{"value":[^,]+,"text":"[^"]*(\\"c\\")?","unit":"m?","time":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d","quality":"good"\})re");
 
-HostOptions publishingHost(uint16_t brokerPort, const TempDir& dir) {
-    dir.write("password", "s3cret\n");
-    return hostWith(kProject, {"[mqtt]", "Broker=127.0.0.1", "Port=" + std::to_string(brokerPort),
-                               "Username=daq", "PasswordFile=" + dir.file("password"),
-                               "TopicPrefix=test", "QoS=1"});
+// `more`: further [mqtt] lines.
+HostOptions publishingHost(uint16_t brokerPort, const TempDir& dir,
+                           const std::vector<std::string>& more = {},
+                           const std::string& password = "s3cret") {
+    dir.write("password", password + "\n");
+    HostOptions options =
+        hostWith(kProject, {"[mqtt]", "Broker=127.0.0.1", "Port=" + std::to_string(brokerPort),
+                            "Username=daq", "PasswordFile=" + dir.file("password"),
+                            "TopicPrefix=test", "QoS=1"});
+    options.configLines.insert(options.configLines.end(), more.begin(), more.end());
+    return options;
+}
+
+bool allGood(const Subscriber::Messages& messages) {
+    return allHave(messages, kGood);
+}
+
+// The host's threads and resident memory (KiB), from /proc.
+std::size_t threadCount(pid_t pid) {
+    const std::filesystem::directory_iterator tasks("/proc/" + std::to_string(pid) + "/task");
+    return static_cast<std::size_t>(std::distance(begin(tasks), end(tasks)));
+}
+long residentKiB(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.starts_with("VmRSS:")) {
+            return std::stol(line.substr(6));
+        }
+    }
+    return -1;
 }
 
 // A broker, a subscriber on it and a host publishing to it, with every tag's first good value
@@ -155,9 +230,7 @@ class MqttBroker : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(host.start()) << host.log();
-        ASSERT_TRUE(subscriber.waitFor([](const auto& messages) {
-            return allHave(messages, kGood);
-        })) << host.log();
+        ASSERT_TRUE(subscriber.waitFor(allGood)) << host.log();
     }
 
     Broker broker{HostProcess::freePort()};
@@ -190,21 +263,78 @@ TEST_F(MqttBroker, RunPublishesStatusMetaAndValuesThenStaleAndOffline) {
     }));
 }
 
-// The broker goes away while values change and comes back: the publisher connects again and
-// every tag's latest value from the outage arrives first (stamped before the publisher said it
-// was back), then the values go on.
+// The broker goes away for a while and comes back: the publisher connects again and every tag's
+// latest value from the outage arrives first (stamped before the publisher said it was back),
+// then the values go on. The tries to connect meanwhile leave no thread and no memory behind.
 TEST_F(MqttBroker, ValuesOfAnOutageArriveWhenTheBrokerIsBack) {
+    const std::size_t threads = threadCount(host.pid());
+    const long resident = residentKiB(host.pid());
     broker.stop();
     subscriber.clear();
     ASSERT_TRUE(host.waitForLog("MQTT : connection to 127.0.0.1:" + std::to_string(broker.port()) +
                                 " lost"));
-    std::this_thread::sleep_for(2s);  // values change meanwhile
+    std::this_thread::sleep_for(10s);  // values change meanwhile, each try to connect fails
     broker.start();
     // The broker kept nothing (no persistence): what arrives was published after it came back.
-    EXPECT_TRUE(subscriber.waitFor([](const auto& messages) { return allHave(messages, kGood); }))
-        << host.log();
+    EXPECT_TRUE(subscriber.waitFor(allGood)) << host.log();
     EXPECT_EQ(subscriber.last("status"), "online");
     for (const std::string& topic : kTopics) {
         EXPECT_LT(subscriber.firstTime(topic), subscriber.arrived("status")) << topic;
     }
+    EXPECT_EQ(threadCount(host.pid()), threads);
+    EXPECT_LE(residentKiB(host.pid()), resident + 2048);
+}
+
+// Who may publish: a host that trusts the broker's CA and shows a certificate of it publishes
+// over TLS; one that gives a wrong password is turned away, says why, and publishes nothing.
+TEST(MqttBrokerAccess, OnlyAHostThatTrustsAndIsTrustedPublishes) {
+    const Pki pki;
+    const struct {
+        const char* what;
+        bool tls;
+        std::vector<std::string> hostLines;
+        std::string password;
+        std::string logged;  // "<port>" the broker's; empty: every tag's good value arrives
+    } cases[] = {
+        {"TLS", true, pki.hostLines(pki.file("ca.crt")), "s3cret", ""},
+        {"wrong password",
+         false,
+         {},
+         "guess",
+         "MQTT : 127.0.0.1:<port> refused the connection : Connection Refused: not authorised."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Broker broker(HostProcess::freePort(), c.tls ? pki.listener() : "");
+        Subscriber subscriber(broker.port(), c.tls ? &pki : nullptr);
+        TempDir dir;
+        HostProcess host(publishingHost(broker.port(), dir, c.hostLines, c.password));
+        ASSERT_TRUE(host.start()) << host.log();
+        if (c.logged.empty()) {
+            EXPECT_TRUE(subscriber.waitFor(allGood)) << host.log();
+        } else {
+            EXPECT_TRUE(host.waitForLog(
+                std::regex_replace(c.logged, std::regex("<port>"), std::to_string(broker.port()))))
+                << host.log();
+            EXPECT_TRUE(subscriber.waitFor([](const auto& messages) { return messages.empty(); }));
+        }
+    }
+}
+
+// Past one machine as docs/scale-out.md shows it: the broker the host publishes to bridges the
+// topics out to a central broker over TLS, where a subscriber receives every value.
+TEST(MqttBridge, CarriesTheValuesToTheCentralBroker) {
+    const Pki pki;
+    Broker central(HostProcess::freePort(), pki.listener());
+    Broker site(HostProcess::freePort(),
+                "connection central\naddress 127.0.0.1:" + std::to_string(central.port()) +
+                    "\ntopic test/# out 1\ncleansession false\nremote_clientid site\n"
+                    "remote_username daq\nremote_password s3cret\nbridge_cafile " +
+                    pki.file("ca.crt") + "\nbridge_certfile " + pki.file("client.crt") +
+                    "\nbridge_keyfile " + pki.file("client.key") + "\n");
+    Subscriber subscriber(central.port(), &pki);
+    TempDir dir;
+    HostProcess host(publishingHost(site.port(), dir));
+    ASSERT_TRUE(host.start()) << host.log();
+    EXPECT_TRUE(subscriber.waitFor(allGood)) << host.log();
 }

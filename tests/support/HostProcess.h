@@ -38,6 +38,8 @@ class HostProcess {
     bool restart();
 
     uint16_t port() const { return port_; }
+    // The running host's process id, -1 before start().
+    pid_t pid() const { return program_ ? program_->pid() : -1; }
     const std::filesystem::path& dir() const { return dir_.path(); }
     // Where the host's trace channel sends its messages (bind a TraceCapture there before
     // start() to read them).

@@ -29,6 +29,7 @@ class Program {
     Program& operator=(const Program&) = delete;
 
     bool started() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
     // What it wrote so far.
     std::string out() const;
     std::string err() const;
