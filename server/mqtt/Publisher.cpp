@@ -78,6 +78,7 @@ Publisher::Publisher(const PublisherSettings& settings, std::u16string_view proj
         client_, [](mosquitto*, void* object, int code) { self(object)->onDisconnect(code); });
     mosquitto_publish_callback_set(
         client_, [](mosquitto*, void* object, int) { self(object)->onPublish(); });
+    watchErrors(true);
     mosquitto_reconnect_delay_set(client_, kReconnectMinSeconds, kReconnectMaxSeconds, true);
     mosquitto_max_inflight_messages_set(client_, kMaxInFlight);
     const std::string status = base_ + kStatusLevel;
@@ -104,10 +105,8 @@ Publisher::Publisher(const PublisherSettings& settings, std::u16string_view proj
     rc = mosquitto_connect_async(client_, settings_.broker.c_str(), settings_.port,
                                  settings_.keepAliveSeconds);
     if (rc != MOSQ_ERR_SUCCESS) {
-        report("Publisher", "MQTT : cannot reach " + endpoint_ + " (" +
-                                (rc == MOSQ_ERR_ERRNO ? std::string(std::strerror(errno))
-                                                      : std::string(mosquitto_strerror(rc))) +
-                                "), trying again");
+        reportUnreachable("Publisher",
+                          rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc));
     }
     thread_ = std::thread([this] { run(); });
 }
@@ -256,6 +255,7 @@ void Publisher::onConnect(int code) {
                                 " refused the connection : " + mosquitto_connack_string(code));
         return;
     }
+    watchErrors(false);
     {
         std::lock_guard lock(mutex_);
         connected_ = true;
@@ -270,22 +270,41 @@ void Publisher::onConnect(int code) {
 }
 
 void Publisher::onDisconnect(int code) {
+    watchErrors(true);
     bool wasConnected = false;
-    bool firstFailedTry = false;
     {
         std::lock_guard lock(mutex_);
         wasConnected = std::exchange(connected_, false);
-        firstFailedTry = !wasConnected && !std::exchange(unreachableReported_, true);
     }
     wake_.notify_one();
     if (wasConnected && code != 0) {
         report("onDisconnect", "MQTT : connection to " + endpoint_ + " lost (" +
                                    mosquitto_strerror(code) + "), connecting again");
-    } else if (firstFailedTry) {
-        // A broker that is down from the start says so once, not at every try.
-        report("onDisconnect", "MQTT : cannot reach " + endpoint_ + " (" +
-                                   mosquitto_strerror(code) + "), trying again");
+    } else if (!wasConnected) {
+        reportUnreachable("onDisconnect", mosquitto_strerror(code));
     }
+}
+
+void Publisher::watchErrors(bool on) {
+    const auto onLog = [](mosquitto*, void* object, int level, const char* text) {
+        if (level == MOSQ_LOG_ERR) {
+            self(object)->reportUnreachable("onLog", text);
+        }
+    };
+    // libmosquitto formats a line for every packet while a log callback is set: only while
+    // there is no connection.
+    mosquitto_log_callback_set(client_, on ? +onLog : nullptr);
+}
+
+void Publisher::reportUnreachable(const char* operation, const std::string& reason) {
+    {
+        std::lock_guard lock(mutex_);
+        if (connected_ || std::exchange(unreachableReported_, true)) {
+            return;
+        }
+    }
+    // Once per outage, not at every try.
+    report(operation, "MQTT : cannot reach " + endpoint_ + " (" + reason + "), trying again");
 }
 
 void Publisher::onPublish() {

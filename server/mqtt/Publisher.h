@@ -63,6 +63,10 @@ class Publisher {
     bool publish(const std::string& topic, const std::string& payload, bool retain);
     void onConnect(int code);
     void onDisconnect(int code);
+    // Errors libmosquitto only logs (a TLS handshake that fails, say) go to reportUnreachable().
+    void watchErrors(bool on);
+    // A failed try to connect: reported once per outage.
+    void reportUnreachable(const char* operation, const std::string& reason);
     void onPublish();
 
     const PublisherSettings settings_;

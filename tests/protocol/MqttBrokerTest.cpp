@@ -286,9 +286,11 @@ TEST_F(MqttBroker, ValuesOfAnOutageArriveWhenTheBrokerIsBack) {
 }
 
 // Who may publish: a host that trusts the broker's CA and shows a certificate of it publishes
-// over TLS; one that gives a wrong password is turned away, says why, and publishes nothing.
+// over TLS; one that trusts another CA, or gives a wrong password, is turned away, says why,
+// and publishes nothing.
 TEST(MqttBrokerAccess, OnlyAHostThatTrustsAndIsTrustedPublishes) {
     const Pki pki;
+    const Pki other;
     const struct {
         const char* what;
         bool tls;
@@ -297,6 +299,9 @@ TEST(MqttBrokerAccess, OnlyAHostThatTrustsAndIsTrustedPublishes) {
         std::string logged;  // "<port>" the broker's; empty: every tag's good value arrives
     } cases[] = {
         {"TLS", true, pki.hostLines(pki.file("ca.crt")), "s3cret", ""},
+        {"another CA", true, pki.hostLines(other.file("ca.crt")), "s3cret",
+         "MQTT : cannot reach 127.0.0.1:<port> (OpenSSL Error[0]: error:0A000086:SSL "
+         "routines::certificate verify failed), trying again"},
         {"wrong password",
          false,
          {},
