@@ -251,6 +251,11 @@ bool Publisher::publish(const std::string& topic, const std::string& payload, bo
 
 void Publisher::onConnect(int code) {
     if (code != 0) {
+        {
+            // The broker was reached: the refusal, said at each try, is the outage's report.
+            std::lock_guard lock(mutex_);
+            unreachableReported_ = true;
+        }
         report("onConnect", "MQTT : " + endpoint_ +
                                 " refused the connection : " + mosquitto_connack_string(code));
         return;
