@@ -4,8 +4,8 @@
 // ValueQueue, under a short lock of its own) and calls passDone() at the end of the pass; it
 // never waits for the broker. The publisher's thread takes the values that are due and hands
 // them to libmosquitto, whose own thread does the network, the keep-alive and the reconnects
-// (backoff doubling from kReconnectMinSeconds to kReconnectMaxSeconds). While the broker is
-// away nothing is handed over, so the values coalesce per tag in the queue; at most
+// (pauses of kReconnectMinSeconds times 1, 4, 9, ..., at most kReconnectMaxSeconds). While the
+// broker is away nothing is handed over, so the values coalesce per tag in the queue; at most
 // kMaxInFlight messages are inside libmosquitto at a time, so a slow broker holds no more.
 //
 // The destructor (DAQ stop) publishes every tag's last value with "quality":"stale" and the
