@@ -180,16 +180,14 @@ class LocalBroker {
 std::unique_ptr<mqtt::Publisher> connectedPublisher(const LocalBroker& broker, std::size_t tags,
                                                     int32_t qos = 1) {
     mqtt::PublisherSettings settings;
-    settings.qos = qos;
     settings.broker = "127.0.0.1";
     settings.port = broker.port();
     settings.topicPrefix = "bench";
-    std::vector<mqtt::TagInfo> infos(tags);
+    settings.qos = qos;
+    std::vector<mqtt::TagInfo> infos;
     for (std::size_t i = 0; i < tags; ++i) {
-        infos[i].name = "SYN.";
-        infos[i].name += std::to_string(i + 1);
-        infos[i].level = infos[i].name;
-        infos[i].unit = "u";
+        const std::string name = "SYN." + std::to_string(i + 1);
+        infos.push_back({name, name, "u"});
     }
     auto publisher = std::make_unique<mqtt::Publisher>(settings, u"Bench", std::move(infos));
     // The connection is made on libmosquitto's thread; on loopback it takes a few milliseconds.
