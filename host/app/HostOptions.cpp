@@ -41,6 +41,11 @@ std::optional<int> parseOptions(int argc, char** argv, HostOptions& options) {
                    "Use the demo project with this many numeric tags instead of its own")
         ->check(CLI::Range(std::size_t{1}, std::size_t{1'000'000}))
         ->excludes(app.get_option("--project"));
+    app.add_option("--synthetic-changing", options.syntheticChanging,
+                   "Of the synthetic tags, this many get a new value every 100 ms and the others "
+                   "one an hour (0: every one a new value every second)")
+        ->check(CLI::Range(std::size_t{0}, std::size_t{1'000'000}))
+        ->needs(app.get_option("--synthetic-tags"));
     app.add_option("--max-project-bytes", options.maxProjectBytes,
                    "Largest project file the host reads")
         ->check(CLI::PositiveNumber);

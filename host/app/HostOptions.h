@@ -25,6 +25,7 @@ struct HostOptions {
     bool printDemoProject = false;
     bool hashPassword = false;
     std::size_t syntheticTags = 0;
+    std::size_t syntheticChanging = 0;  // 0: every synthetic tag changes once a second
     std::size_t maxProjectBytes = 64u << 20;
     int exitAfterMs = 0;   // 0: run until SIGINT or SIGTERM
     int loginDelayMs = 0;  // added to every login check, to try clients against a slow host

@@ -60,7 +60,9 @@ ProjectFile loadProject(const HostOptions& options) {
         return ProjectFile::load(*options.projectPath, limits);
     }
     const Project project =
-        options.syntheticTags > 0 ? makeSyntheticProject(options.syntheticTags) : makeDemoProject();
+        options.syntheticTags > 0
+            ? makeSyntheticProject(options.syntheticTags, options.syntheticChanging)
+            : makeDemoProject();
     limits.maxFileBytes = std::max<std::size_t>(limits.maxFileBytes, 1u << 30);
     return ProjectFile::fromText(projectFileText(project), "built-in project", limits);
 }
@@ -223,9 +225,10 @@ int main(int argc, char** argv) {
         return std::cout.good() ? kExitOk : kExitFile;
     }
     if (options.printDemoProject) {
-        const Project project = options.syntheticTags > 0
-                                    ? makeSyntheticProject(options.syntheticTags)
-                                    : makeDemoProject();
+        const Project project =
+            options.syntheticTags > 0
+                ? makeSyntheticProject(options.syntheticTags, options.syntheticChanging)
+                : makeDemoProject();
         std::cout << projectFileText(project);
         return std::cout.good() ? kExitOk : kExitFile;
     }

@@ -171,7 +171,7 @@ Project makeDemoProject() {
     return project;
 }
 
-Project makeSyntheticProject(std::size_t tagCount) {
+Project makeSyntheticProject(std::size_t tagCount, std::size_t changing) {
     constexpr std::size_t kTagsPerGroup = 1000;
     static constexpr DriveKind kKinds[] = {DriveKind::Sine, DriveKind::Ramp, DriveKind::RandomWalk};
     Project project = makeDemoProject();
@@ -191,6 +191,9 @@ Project makeSyntheticProject(std::size_t tagCount) {
         tag.drive.kind = kKinds[i % 3];
         tag.drive.step = 2.5;
         tag.drive.periodMs = 30000 + static_cast<int32_t>(i % 100) * 1000;
+        if (changing > 0) {
+            tag.drive.scanMs = i < changing ? 100 : 3'600'000;
+        }
         project.ioTree.back().children.push_back(IoNode{tag.name, tag, {}});
     }
     return project;

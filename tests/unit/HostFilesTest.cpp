@@ -3,6 +3,8 @@
 // --save).
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "host/core/DemoProject.h"
 #include "host/core/FileError.h"
 #include "host/core/IoRecords.h"
@@ -57,12 +59,22 @@ TEST(ProjectFile, DemoProjectRoundTripsThroughItsFileWithTheDocumentedUsers) {
     }
 }
 
-TEST(ProjectFile, SyntheticProjectHasTheAskedNumberOfNumericTags) {
-    const Project synthetic = makeSyntheticProject(2500);
-    const IoRecords io(synthetic.ioTree);
-    ASSERT_EQ(io.tags().size(), 2500u);
-    for (const IoRecords::Tag& tag : io.tags()) {
-        ASSERT_EQ(tag.spec->sigType, 0);
+TEST(ProjectFile, SyntheticProjectHasTheAskedNumberOfNumericAndChangingTags) {
+    // Changing tags asked for, tags that get a new value every 100 ms, every second.
+    for (const auto& [changing, fast, slow] :
+         {std::tuple{0u, 0u, 2500u}, std::tuple{1000u, 1000u, 0u}}) {
+        const Project synthetic = makeSyntheticProject(2500, changing);
+        const IoRecords io(synthetic.ioTree);
+        ASSERT_EQ(io.tags().size(), 2500u);
+        std::size_t every100 = 0;
+        std::size_t every1000 = 0;
+        for (const IoRecords::Tag& tag : io.tags()) {
+            ASSERT_EQ(tag.spec->sigType, 0);
+            every100 += tag.spec->drive.scanMs == 100 ? 1 : 0;
+            every1000 += tag.spec->drive.scanMs == 1000 ? 1 : 0;
+        }
+        EXPECT_EQ(every100, fast) << changing;
+        EXPECT_EQ(every1000, slow) << changing;
     }
 }
 
