@@ -20,9 +20,9 @@ struct TlsSettings {
     enum class ClientCerts { Off, Optional, Required };
     enum class MinVersion { Tls12, Tls13 };
 
-    std::string certFile;  // the server's certificate, optionally followed by its chain
-    std::string keyFile;   // its private key, readable by the owner only
-    std::string caFile;    // the CAs client certificates are checked against
+    std::string certFile{};  // the server's certificate, optionally followed by its chain
+    std::string keyFile{};   // its private key, readable by the owner only
+    std::string caFile{};    // the CAs client certificates are checked against
     ClientCerts clientCerts = ClientCerts::Off;
     MinVersion minVersion = MinVersion::Tls12;
 };
