@@ -7,6 +7,7 @@
 #include <optional>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 #include <asio/executor_work_guard.hpp>
 #include <asio/ip/address_v4.hpp>
@@ -190,9 +191,8 @@ void TcpServer::deactivate() {
         listener->stop();
     }
     impl_->sweep->stop();
-    if (impl_->reloadSignal) {
-        asio::post(impl_->reloadSignal->get_executor(),
-                   [signals = std::move(impl_->reloadSignal)] { signals->cancel(); });
+    if (const auto signals = std::exchange(impl_->reloadSignal, nullptr)) {
+        asio::post(signals->get_executor(), [signals] { signals->cancel(); });
     }
     for (const auto& session : activation->registry.closeAll()) {
         session->close();

@@ -78,10 +78,6 @@ TlsContext::TlsContext(const TlsSettings& settings)
     load("TlsKeyFile", settings.keyFile, [&](std::error_code& error) {
         context.use_private_key(asio::buffer(key), asio::ssl::context::pem, error);
     });
-    if (SSL_CTX_check_private_key(native) != 1) {
-        throw std::runtime_error("TlsKeyFile " + settings.keyFile +
-                                 " is not the key of TlsCertFile " + settings.certFile);
-    }
 
     // Resumed sessions of clients checked by certificate need this, or they fail.
     static constexpr unsigned char kSessionContext[] = "DAQServer";

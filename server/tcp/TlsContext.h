@@ -31,8 +31,8 @@ class TlsContext {
   public:
     // Reads and checks the files; throws std::runtime_error naming the file and the reason (a
     // file missing, unreadable or too large, a key readable by group or others, a key that is
-    // not the certificate's, client certificates asked for without a CA file, OpenSSL's
-    // reason for anything it refuses).
+    // not the certificate's (OpenSSL: "key values mismatch"), client certificates asked for without
+    // a CA file, OpenSSL's reason for anything it refuses).
     explicit TlsContext(const TlsSettings& settings);
     ~TlsContext();
     TlsContext(const TlsContext&) = delete;
