@@ -71,7 +71,8 @@ void TcpSession::readNext() {
 void TcpSession::onRead(const std::error_code& error, std::size_t length) {
     readPending_ = false;
     if (tlsClosing_ && !socketClosed_) {
-        return;  // the close_notify's answer, or input nobody will answer: closed when it is sent
+        sendCloseNotify();  // the read was cancelled for it (TcpSessionTls.cpp)
+        return;
     }
     if (error == asio::error::eof && !socketClosed_) {
         inputEnded_ = true;

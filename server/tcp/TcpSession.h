@@ -114,6 +114,7 @@ class TcpSession final : public TcpConnection, public std::enable_shared_from_th
     void closeWhenDrained();
     // Nothing is left to send: closes, after a close_notify on a TLS connection.
     void closeDrained();
+    void sendCloseNotify();
     void armDrainTimer();
     // Closes the draining connection unless the peer took some output since the last look.
     void onDrainTimer();

@@ -102,11 +102,21 @@ void TcpSession::closeDrained() {
         closeSocket();
         return;
     }
-    // Best effort: a client that takes neither the close_notify nor sends its own is closed
-    // by the drain timer.
+    // Best effort: a client that neither takes the close_notify nor answers it or closes is
+    // closed by the drain timer.
     tlsClosing_ = true;
     drainLeft_ = SIZE_MAX;
     armDrainTimer();
+    if (readPending_) {
+        // The shutdown reads the client's answer itself, and would wait behind this read.
+        std::error_code ignored;
+        socket_.cancel(ignored);
+        return;  // onRead sends the close_notify
+    }
+    sendCloseNotify();
+}
+
+void TcpSession::sendCloseNotify() {
     tls_->async_shutdown(
         [self = shared_from_this()](const std::error_code&) { self->closeSocket(); });
 }

@@ -524,6 +524,10 @@ TEST_F(TcpServerTls, ClientOnThePortOfTheOtherKindIsClosedAndOthersAreServed) {
     test::TlsSocket tls({.caFile = certs().caFile()});
     ASSERT_EQ(tls.connect(echo.tlsPort()), "");
     EXPECT_TRUE(echoed(tls, "tls"));
+    // The server's close says so in TLS too.
+    ASSERT_TRUE(tls.send(frame("CLOSE").substr(0, 7)));
+    EXPECT_EQ(tls.receiveUntilClosed(2s, 1024).bytes, R"({"PS_ID":true})");
+    EXPECT_TRUE(tls.closeNotified());
     std::lock_guard lock(echo.log.mutex());
     EXPECT_EQ(echo.log.exceptions.size(), 2U);  // the plain client's, the time-out's
 }

@@ -112,6 +112,10 @@ RawSocket::Drained TlsSocket::receiveUntilClosed(std::chrono::milliseconds timeo
     return drained;
 }
 
+bool TlsSocket::closeNotified() const {
+    return ssl_ != nullptr && (SSL_get_shutdown(ssl_) & SSL_RECEIVED_SHUTDOWN) != 0;
+}
+
 long TlsSocket::peerSerial() const {
     X509* cert = ssl_ != nullptr ? SSL_get1_peer_certificate(ssl_) : nullptr;
     if (cert == nullptr) {

@@ -40,6 +40,8 @@ class TlsSocket {
     std::string receive(std::size_t count, std::chrono::milliseconds timeout) {
         return receiveUntilClosed(timeout, count).bytes;
     }
+    // Whether the server's close_notify has arrived.
+    bool closeNotified() const;
     // The serial number of the server's certificate; -1 before a handshake.
     long peerSerial() const;
 
