@@ -247,8 +247,11 @@ TcpSession::Timeout TcpSession::expiredTimeout(Clock::time_point at) const {
     const auto since = [&](const std::atomic<Clock::rep>& time) {
         return at - Clock::time_point(Clock::duration(time.load(std::memory_order_relaxed)));
     };
-    if (since(handshakeSince_) >= settings.tlsHandshakeTimeout) {
-        return Timeout::Handshake;
+    // Until its handshake is done, a TLS connection has no other time-out: the owner, who
+    // would hear of it, has not seen it yet.
+    if (handshakeSince_.load(std::memory_order_relaxed) != kNotPending) {
+        return since(handshakeSince_) >= settings.tlsHandshakeTimeout ? Timeout::Handshake
+                                                                      : Timeout::None;
     }
     // Checked first: an idle connection may hold unfinished input too, and idle says more.
     if (settings.idleTimeout.count() > 0 && since(lastInputAt_) >= settings.idleTimeout) {

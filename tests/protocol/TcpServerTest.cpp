@@ -466,14 +466,16 @@ TEST_F(TcpServerTls, ClientIsServedOnlyWithTheCertificateAndVersionAsked) {
 }
 
 // A handshake that stalls (nothing sent, or part of a ClientHello) holds a place under the
-// connection cap, shared with the plain port, until the handshake time-out closes it.
+// connection cap, shared with the plain port, until the handshake time-out closes it; the
+// shorter idle time-out is not the one of a connection the owner has not seen.
 TEST_F(TcpServerTls, StalledHandshakeHoldsAPlaceUntilItsTimeOut) {
     for (const std::string& sent : {std::string(), std::string("\x16\x03\x01\x02\x00\x01", 6)}) {
         SCOPED_TRACE(sent.size());
         TestClock clock;
         EchoServer echo({.maxConnections = 1,
+                         .idleTimeout = 1s,
                          .timeoutSweepPeriod = 5ms,
-                         .tlsHandshakeTimeout = 1s,
+                         .tlsHandshakeTimeout = 2s,
                          .clock = clock.source()},
                         context());
         test::RawSocket stalled;
@@ -483,6 +485,7 @@ TEST_F(TcpServerTls, StalledHandshakeHoldsAPlaceUntilItsTimeOut) {
         test::RawSocket refused;
         ASSERT_TRUE(refused.connect(echo.port()));
         EXPECT_TRUE(refused.receiveUntilClosed(2s, 1).closed);
+        clock.advance(1s);
         EXPECT_FALSE(stalled.receiveUntilClosed(50ms, 1).closed);
         clock.advance(1s);
         EXPECT_TRUE(stalled.receiveUntilClosed(2s, 1).closed);
@@ -491,7 +494,7 @@ TEST_F(TcpServerTls, StalledHandshakeHoldsAPlaceUntilItsTimeOut) {
             ASSERT_EQ(echo.log.exceptions.size(), 2U);
             echo.log.exceptions.erase(echo.log.exceptions.begin());  // the refused client's
         }
-        expectRefusal(echo, kConnectionTimedOut, "TLS handshake not done in 1 s, from 127.0.0.1:");
+        expectRefusal(echo, kConnectionTimedOut, "TLS handshake not done in 2 s, from 127.0.0.1:");
         ASSERT_TRUE(connectionsBecome(echo, 0));  // given back just after the close
         auto plain = connectTo(echo);
         ASSERT_TRUE(plain->sendMessage("after"));
