@@ -15,6 +15,7 @@
 #include <memory>
 #include <system_error>
 #include <type_traits>
+#include <utility>
 
 namespace daq {
 
@@ -152,6 +153,70 @@ void fitDaqDataIndexes(ConfigIni& ini, ServerLimits& limits) {
     limits.maxDaqDataIndexes = used;
 }
 
+// Sets `value` from the [config] key when present and one of `names` (matched without regard to
+// case), else keeps it and reports the refusal.
+template <typename T, std::size_t N>
+void readChoice(ConfigIni& ini, const char* key, const std::pair<const char*, T> (&names)[N],
+                T& value) {
+    const char* text = ini.GetValue(kConfigSection, key, nullptr);
+    if (text == nullptr) {
+        return;
+    }
+    std::string allowed;
+    std::string kept;
+    for (const auto& [name, choice] : names) {
+        if (strcasecmp(name, text) == 0) {
+            value = choice;
+            return;
+        }
+        allowed += (allowed.empty() ? "" : ", ") + std::string(name);
+        if (choice == value) {
+            kept = name;
+        }
+    }
+    ini.problems.push_back("config.ini : " + std::string(key) + "=" + text + " is not one of " +
+                           allowed + ", " + kept + " kept");
+}
+
+// Sets `path` from the [config] key when present: 1..4096 bytes without control characters.
+void readPath(ConfigIni& ini, const char* key, std::string& path) {
+    const char* value = ini.GetValue(kConfigSection, key, nullptr);
+    if (value == nullptr) {
+        return;
+    }
+    const std::string_view found(value);
+    const bool control = std::any_of(found.begin(), found.end(), [](char c) {
+        return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+    });
+    if (!found.empty() && found.size() <= 4096 && !control) {
+        path = found;
+        return;
+    }
+    ini.problems.push_back("config.ini : " + std::string(key) + "=" + std::string(found) +
+                           " is not 1..4096 bytes without control characters, \"" + path +
+                           "\" kept");
+}
+
+void readTls(ConfigIni& ini, ServerSettings& settings) {
+    using Tls = tcp::TlsSettings;
+    readLimit(ini, kConfigTlsPortKey, 0, 65535, settings.tlsPort);
+    int plain = settings.plainPort ? 1 : 0;
+    readLimit(ini, kConfigPlainPortKey, 0, 1, plain);
+    settings.plainPort = plain == 1;
+    readPath(ini, kConfigTlsCertFileKey, settings.tls.certFile);
+    readPath(ini, kConfigTlsKeyFileKey, settings.tls.keyFile);
+    readPath(ini, kConfigTlsCaFileKey, settings.tls.caFile);
+    static constexpr std::pair<const char*, Tls::ClientCerts> kClientCerts[] = {
+        {"off", Tls::ClientCerts::Off},
+        {"optional", Tls::ClientCerts::Optional},
+        {"required", Tls::ClientCerts::Required}};
+    readChoice(ini, kConfigTlsClientCertsKey, kClientCerts, settings.tls.clientCerts);
+    static constexpr std::pair<const char*, Tls::MinVersion> kVersions[] = {
+        {"1.2", Tls::MinVersion::Tls12}, {"1.3", Tls::MinVersion::Tls13}};
+    readChoice(ini, kConfigTlsMinVersionKey, kVersions, settings.tls.minVersion);
+    readLimit(ini, kConfigTlsHandshakeTimeoutKey, 1, 3600, settings.tlsHandshakeTimeoutSeconds);
+}
+
 constexpr const char* kMqttKeys[] = {
     "Broker",      "Port",        "ClientId",   "Username",       "Password", "PasswordFile",
     "TopicPrefix", "QoS",         "Retain",     "MinIntervalMs",  "Deadband", "KeepAlive",
@@ -265,7 +330,15 @@ void reportUnknownKeys(ConfigIni& ini) {
                                              kConfigIdleTimeoutKey,
                                              kConfigMaxEventRowsKey,
                                              kConfigIoThreadsKey,
-                                             kConfigRefreshIntervalMsKey};
+                                             kConfigRefreshIntervalMsKey,
+                                             kConfigTlsPortKey,
+                                             kConfigPlainPortKey,
+                                             kConfigTlsCertFileKey,
+                                             kConfigTlsKeyFileKey,
+                                             kConfigTlsCaFileKey,
+                                             kConfigTlsClientCertsKey,
+                                             kConfigTlsMinVersionKey,
+                                             kConfigTlsHandshakeTimeoutKey};
     CSimpleIniA::TNamesDepend sections;
     ini.GetAllSections(sections);
     for (const auto& section : sections) {
@@ -303,6 +376,7 @@ ServerSettings loadServerConfig(const std::string& path, const ServerLimits& lim
     fitDaqDataIndexes(ini, settings.limits);
     readLimit(ini, kConfigIoThreadsKey, 1, 16, settings.ioThreads);
     readLimit(ini, kConfigRefreshIntervalMsKey, 1, 60000, settings.refreshIntervalMs);
+    readTls(ini, settings);
     readMqtt(ini, settings.mqtt);
     reportUnknownKeys(ini);
     settings.problems = std::move(ini.problems);

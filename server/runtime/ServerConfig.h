@@ -11,6 +11,7 @@
 
 #include "server/core/ServerLimits.h"
 #include "server/mqtt/PublisherSettings.h"
+#include "server/tcp/TlsContext.h"
 
 namespace daq {
 
@@ -43,6 +44,20 @@ inline constexpr std::size_t kDefaultIoThreads = 2;
 inline constexpr const char* kConfigRefreshIntervalMsKey = "RefreshIntervalMs";
 inline constexpr int32_t kDefaultRefreshIntervalMs = 100;
 
+// The TLS listener, read like the limits: its port on the listener's address (0: none), whether
+// the plain port is served too (0 or 1), the PEM files (up to 4096 bytes of path each), whether
+// clients must show a certificate ("off", "optional", "required"), the oldest TLS version
+// accepted ("1.2", "1.3") and the handshake's time-out.
+inline constexpr const char* kConfigTlsPortKey = "TlsPort";      // 0..65535
+inline constexpr const char* kConfigPlainPortKey = "PlainPort";  // 0 or 1
+inline constexpr const char* kConfigTlsCertFileKey = "TlsCertFile";
+inline constexpr const char* kConfigTlsKeyFileKey = "TlsKeyFile";
+inline constexpr const char* kConfigTlsCaFileKey = "TlsCaFile";
+inline constexpr const char* kConfigTlsClientCertsKey = "TlsClientCerts";
+inline constexpr const char* kConfigTlsMinVersionKey = "TlsMinVersion";
+inline constexpr const char* kConfigTlsHandshakeTimeoutKey = "TlsHandshakeTimeout";  // 1..3600 s
+inline constexpr int32_t kDefaultTlsHandshakeTimeoutSeconds = 10;
+
 // Section of the broker publisher's keys (mqtt::PublisherSettings); each is read like a limit.
 inline constexpr const char* kMqttSection = "mqtt";
 // Longest password file read.
@@ -54,6 +69,10 @@ struct ServerSettings {
     ServerLimits limits{};
     std::size_t ioThreads = kDefaultIoThreads;
     int32_t refreshIntervalMs = kDefaultRefreshIntervalMs;
+    int32_t tlsPort = 0;  // 0: no TLS listener
+    bool plainPort = true;
+    tcp::TlsSettings tls{};
+    int32_t tlsHandshakeTimeoutSeconds = kDefaultTlsHandshakeTimeoutSeconds;
     mqtt::PublisherSettings mqtt{};
     // Why a settings file that exists was not read (the rest are then the defaults): not a
     // regular file, larger than kMaxConfigFileBytes, unreadable, or holding a zero byte. Empty

@@ -17,7 +17,8 @@ constexpr const char* kConfigNode = "TCPServer";
 constexpr const char* kRunModeAttribute = "RunMode";
 constexpr const char* kActiveAttribute = "Active";
 
-tcp::TcpServerSettings listenerSettings(const RuntimeOptions& options) {
+tcp::TcpServerSettings listenerSettings(const RuntimeOptions& options,
+                                        const ServerSettings& configured) {
     tcp::TcpServerSettings settings;
     settings.ioThreads = options.ioThreads;
     settings.maxConnections = options.limits.maxConnections;
@@ -25,6 +26,7 @@ tcp::TcpServerSettings listenerSettings(const RuntimeOptions& options) {
     settings.unfinishedInputTimeout =
         std::chrono::seconds(options.limits.unfinishedFrameTimeoutSeconds);
     settings.idleTimeout = std::chrono::seconds(options.limits.idleTimeoutSeconds);
+    settings.tlsHandshakeTimeout = std::chrono::seconds(configured.tlsHandshakeTimeoutSeconds);
     return settings;
 }
 
@@ -57,7 +59,7 @@ ServerRuntime::ServerRuntime(kelvane::TApplication* application, RuntimeOptions 
       options_(withConfigured(std::move(options), configured_)),
       core_(ioMap_, DaqRunning, view, options_.limits),
       BMThread1(ioMap_, DaqRunning, configured_.refreshIntervalMs),
-      IdTCPServer1(listenerSettings(options_)) {
+      IdTCPServer1(listenerSettings(options_, configured_)) {
     installExceptionHandler();
     wireListener();
     loadServerConfig();

@@ -130,6 +130,9 @@ class ServerRuntime {
     void IdTCPServer1Status(std::string_view text);
     static void IdTCPServer1Exception(const tcp::ConnectionPtr& connection,
                                       const std::exception& error);
+    // SIGHUP (an IO thread): the TLS listener's next handshakes use the certificate and key
+    // files as they are now; when they fail to load, the old ones stay, with a report.
+    void reloadTls();
 
     tcp::TcpServer& listener() { return IdTCPServer1; }
     ServerCore& core() { return core_; }
@@ -139,6 +142,8 @@ class ServerRuntime {
   private:
     enum class OpenResult { Open, Failed, ViewGone };
     OpenResult openListener(int32_t timeoutMs);
+    // Adds the TLS binding of config.ini with a freshly loaded context, or sets tlsError_.
+    void addTlsBinding();
     void wireListener();
     void installExceptionHandler();
     void removeExceptionHandler();
@@ -177,6 +182,9 @@ class ServerRuntime {
     int32_t ServerPort = 0;
     std::vector<std::string> IPList;
     std::string listenerError_;
+    // Why the TLS listener that config.ini asks for is not served; empty when it is, or none
+    // was asked for.
+    std::string tlsError_;
 
     kelvane::TReadMapFile ReadMap;
     IoMap ioMap_{ReadMap};

@@ -1,6 +1,7 @@
 // The listener half of ServerRuntime: opening and closing it, its events, the settings of
 // "config.ini" and the address choice.
 #include <cstdio>
+#include <memory>
 
 #include "server/runtime/GuardedStep.h"
 #include "server/runtime/ServerRuntime.h"
@@ -27,6 +28,8 @@ void ServerRuntime::wireListener() {
     events.onException = [](const tcp::ConnectionPtr& connection, const std::exception& error) {
         IdTCPServer1Exception(connection, error);
     };
+    // Always taken, so that a reload of a host without TLS does not end it.
+    events.onReloadSignal = [this] { reloadTls(); };
     IdTCPServer1.setEvents(std::move(events));
 }
 
@@ -39,6 +42,12 @@ void ServerRuntime::IdTCPServer1Exception(const tcp::ConnectionPtr& connection,
     // The listener names the failed step first: "write to 1.2.3.4:5678: Broken pipe".
     if (socketError != nullptr && std::string_view(error.what()).starts_with("write to ")) {
         DAQ_TRACE(kTraceError, "sendData", kFormTraySource, "tcp server send error : %s",
+                  error.what());
+        return;
+    }
+    if (socketError != nullptr && socketError->code() == tcp::kTlsHandshakeFailed) {
+        // "TLS handshake with 1.2.3.4:5678 failed: wrong version number (SSL routines)".
+        DAQ_TRACE(kTraceError, "IdTCPServer1Exception", kFormTraySource, "TCP/IP Server : %s",
                   error.what());
         return;
     }
@@ -55,6 +64,25 @@ void ServerRuntime::IdTCPServer1Exception(const tcp::ConnectionPtr& connection,
     DAQ_TRACE(kTraceError, "IdTCPServer1Exception", kFormTraySource,
               "TCP/IP Server : connection %s closed, %s",
               connection != nullptr ? connection->peerAddress().c_str() : "(new)", error.what());
+}
+
+void ServerRuntime::reloadTls() {
+    if (IdTCPServer1.tlsPort() == 0) {
+        reportSettingsProblem("reloadTls", "TCP/IP Server : SIGHUP, but no TLS listener is open");
+        return;
+    }
+    try {
+        IdTCPServer1.setTlsContext(std::make_shared<tcp::TlsContext>(configured_.tls));
+    } catch (const std::exception& error) {
+        reportSettingsProblem(
+            "reloadTls", "TCP/IP Server : TLS reload failed, the previous certificate stays : " +
+                             std::string(error.what()));
+        return;
+    }
+    const std::string text = "TCP/IP Server : TLS certificate reloaded from " +
+                             configured_.tls.certFile + " and " + configured_.tls.keyFile;
+    DAQ_TRACE(kTraceInfo, "reloadTls", kFormTraySource, "%s", text.c_str());
+    std::fprintf(stderr, "DAQServer: %s\n", text.c_str());
 }
 
 void ServerRuntime::IdTCPServer1Status(std::string_view text) {
@@ -134,7 +162,15 @@ ServerRuntime::ListenerState ServerRuntime::listenerState() const {
     const std::string address = bindings.empty() || bindings.front().address.empty()
                                     ? kAllInterfaces
                                     : bindings.front().address;
-    return {true, address + ":" + std::to_string(IdTCPServer1.localPort())};
+    // The plain port first: scripts read it from the host's start line.
+    std::string text =
+        configured_.plainPort ? address + ":" + std::to_string(IdTCPServer1.localPort()) : "";
+    if (IdTCPServer1.tlsPort() != 0) {
+        text += (text.empty() ? "" : ", ") + address + ":" +
+                std::to_string(IdTCPServer1.tlsPort()) + " (TLS)";
+    }
+    // TLS asked for and not served fails a headless host: nobody may believe it is on.
+    return {tlsError_.empty(), tlsError_.empty() ? text : text + "; " + tlsError_};
 }
 
 std::string ServerRuntime::addressAndPort() const {
@@ -156,7 +192,10 @@ ServerRuntime::OpenResult ServerRuntime::openListener(int32_t timeoutMs) {
     }
     listAddresses();
     IdTCPServer1.clearBindings();
-    IdTCPServer1.addBinding(ServerAddress, static_cast<uint16_t>(ServerPort));
+    if (configured_.plainPort) {
+        IdTCPServer1.addBinding(ServerAddress, static_cast<uint16_t>(ServerPort));
+    }
+    addTlsBinding();
     const auto failed = [this](std::string why) {
         DAQ_TRACE(kTraceError, "open_Server", kFormTraySource, "TCP/IP Server : active error [%s]",
                   why.c_str());
@@ -166,6 +205,10 @@ ServerRuntime::OpenResult ServerRuntime::openListener(int32_t timeoutMs) {
         // The operator's settings are unknown: listening at the defaults could open the server
         // where they had closed it.
         failed("config.ini not read : " + configured_.readError);
+    } else if (IdTCPServer1.bindings().empty()) {
+        failed(!tlsError_.empty() ? tlsError_
+                                  : std::string(kConfigPlainPortKey) + "=0 and " +
+                                        kConfigTlsPortKey + "=0 : no port to listen on");
     } else {
         try {
             IdTCPServer1.activate();
@@ -190,6 +233,21 @@ ServerRuntime::OpenResult ServerRuntime::openListener(int32_t timeoutMs) {
     view_.enableAddressChoice(false);
     sendStatusLine("TCP/IP Server active : " + addressAndPort());
     return OpenResult::Open;
+}
+
+void ServerRuntime::addTlsBinding() {
+    tlsError_.clear();
+    if (configured_.tlsPort == 0) {
+        return;
+    }
+    try {
+        IdTCPServer1.setTlsContext(std::make_shared<tcp::TlsContext>(configured_.tls));
+        IdTCPServer1.addBinding(ServerAddress, static_cast<uint16_t>(configured_.tlsPort), true);
+    } catch (const std::exception& error) {
+        tlsError_ =
+            "TLS port " + std::to_string(configured_.tlsPort) + " not served : " + error.what();
+        reportSettingsProblem("open_Server", "TCP/IP Server : " + tlsError_);
+    }
 }
 
 void ServerRuntime::close_Server() {

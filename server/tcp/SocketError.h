@@ -12,6 +12,8 @@ inline constexpr int kOutputBacklogExceeded = 10055;   // WSAENOBUFS
 inline constexpr int kConnectionLimitReached = 10024;  // WSAEMFILE
 // The unfinished-input or the idle time-out ran out.
 inline constexpr int kConnectionTimedOut = 10060;  // WSAETIMEDOUT
+// A TLS client's handshake failed (refused protocol version or certificate, not TLS at all).
+inline constexpr int kTlsHandshakeFailed = 10061;  // WSAECONNREFUSED
 
 class SocketError : public std::runtime_error {
   public:

@@ -5,12 +5,14 @@
 #include <atomic>
 #include <cstdint>
 #include <exception>
+#include <memory>
 #include <string_view>
 
 #include <asio/io_context.hpp>
 
 #include "server/tcp/ConnectionRegistry.h"
 #include "server/tcp/TcpServer.h"
+#include "server/tcp/TlsContext.h"
 
 namespace daq::tcp {
 
@@ -41,6 +43,8 @@ struct TcpActivation {
         }
     }
 
+    TlsContextPtr tlsContext() const { return tls.load(); }
+
     asio::io_context io;
     const TcpServerSettings settings;
     const TcpServerEvents events;
@@ -48,6 +52,8 @@ struct TcpActivation {
     std::atomic<std::uint64_t> nextId;
     std::atomic<bool> failNextAccept{false};
     std::atomic<bool> failNextWrite{false};
+    // The context of the next TLS handshakes (TcpServer::setTlsContext).
+    std::atomic<TlsContextPtr> tls;
 };
 
 }  // namespace daq::tcp

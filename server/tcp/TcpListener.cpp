@@ -20,11 +20,12 @@ void check(const std::error_code& error, const std::string& what) {
 }  // namespace
 
 TcpListener::TcpListener(std::shared_ptr<TcpActivation> activation,
-                         const asio::ip::tcp::endpoint& endpoint)
+                         const asio::ip::tcp::endpoint& endpoint, bool tls)
     : activation_(std::move(activation)),
       strand_(asio::make_strand(activation_->io)),
       acceptor_(strand_),
-      retryTimer_(strand_) {
+      retryTimer_(strand_),
+      tls_(tls) {
     const std::string requested =
         endpoint.address().to_string() + ":" + std::to_string(endpoint.port());
     std::error_code error;
@@ -40,7 +41,7 @@ TcpListener::TcpListener(std::shared_ptr<TcpActivation> activation,
     check(error, "listen on " + requested);
     port_ = acceptor_.local_endpoint(error).port();
     check(error, "read port of listener " + requested);
-    name_ = endpoint.address().to_string() + ":" + std::to_string(port_);
+    name_ = endpoint.address().to_string() + ":" + std::to_string(port_) + (tls ? " (TLS)" : "");
 }
 
 void TcpListener::start() {
@@ -93,7 +94,8 @@ void TcpListener::onAccept(std::error_code error, asio::ip::tcp::socket socket) 
 
 void TcpListener::admit(asio::ip::tcp::socket socket) {
     auto session =
-        std::make_shared<TcpSession>(activation_, std::move(socket), activation_->nextId++);
+        std::make_shared<TcpSession>(activation_, std::move(socket), activation_->nextId++,
+                                     tls_ ? activation_->tlsContext() : nullptr);
     switch (activation_->registry.add(session, session->id())) {
         case ConnectionRegistry::AddResult::Added:
             session->start();

@@ -15,14 +15,17 @@ struct TcpActivation;
 
 class TcpListener : public std::enable_shared_from_this<TcpListener> {
   public:
-    // Binds and listens at once; throws SocketError when that fails.
-    TcpListener(std::shared_ptr<TcpActivation> activation, const asio::ip::tcp::endpoint& endpoint);
+    // Binds and listens at once; throws SocketError when that fails. A TLS listener's
+    // connections handshake with the activation's TLS context of the moment they are accepted.
+    TcpListener(std::shared_ptr<TcpActivation> activation, const asio::ip::tcp::endpoint& endpoint,
+                bool tls);
 
     void start();
     // Closes the listening socket; a pending accept ends without a report.
     void stop();
 
     std::uint16_t port() const { return port_; }
+    bool tls() const { return tls_; }
 
   private:
     void acceptNext();
@@ -34,6 +37,7 @@ class TcpListener : public std::enable_shared_from_this<TcpListener> {
     asio::ip::tcp::acceptor acceptor_;
     asio::steady_timer retryTimer_;
     std::uint16_t port_ = 0;
+    const bool tls_;
     std::string name_;  // "address:port" for status lines and errors
 };
 

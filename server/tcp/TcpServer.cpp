@@ -2,14 +2,18 @@
 
 #include <algorithm>
 #include <atomic>
+#include <csignal>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 #include <asio/executor_work_guard.hpp>
 #include <asio/ip/address_v4.hpp>
 #include <asio/post.hpp>
+#include <asio/signal_set.hpp>
+#include <asio/strand.hpp>
 
 #include "server/tcp/TcpActivation.h"
 #include "server/tcp/TcpListener.h"
@@ -62,9 +66,12 @@ struct TcpServer::Impl {
     std::shared_ptr<TcpActivation> activation;
     std::atomic<bool> active{false};
     std::atomic<std::uint16_t> localPort{0};
+    std::atomic<std::uint16_t> tlsPort{0};
+    TlsContextPtr tlsContext;  // guarded by activationMutex
 
     std::vector<std::shared_ptr<TcpListener>> listeners;
     std::shared_ptr<TimeoutSweep> sweep;
+    std::shared_ptr<asio::signal_set> reloadSignal;
     std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work;
     std::vector<std::thread> threads;
 
@@ -89,15 +96,48 @@ void TcpServer::setEvents(TcpServerEvents events) {
     impl_->events = std::move(events);
 }
 
-void TcpServer::addBinding(std::string address, std::uint16_t port) {
-    bindings_.push_back({std::move(address), port});
+void TcpServer::addBinding(std::string address, std::uint16_t port, bool tls) {
+    bindings_.push_back({std::move(address), port, tls});
 }
+
+void TcpServer::setTlsContext(TlsContextPtr context) {
+    std::lock_guard lock(impl_->activationMutex);
+    impl_->tlsContext = context;
+    if (impl_->activation) {
+        impl_->activation->tls.store(std::move(context));
+    }
+}
+
+namespace {
+
+// Hands every SIGHUP to the owner's reload event until the signal set is cancelled.
+void awaitReloadSignal(const std::shared_ptr<asio::signal_set>& signals,
+                       const std::shared_ptr<TcpActivation>& activation) {
+    signals->async_wait([signals, activation](const std::error_code& error, int) {
+        if (error) {
+            return;
+        }
+        try {
+            activation->events.onReloadSignal();
+        } catch (const std::exception& handlerError) {
+            activation->reportException(nullptr, handlerError);
+        } catch (...) {
+        }
+        awaitReloadSignal(signals, activation);
+    });
+}
+
+}  // namespace
 
 void TcpServer::activate() {
     if (impl_->active) {
         return;
     }
     auto activation = std::make_shared<TcpActivation>(settings_, impl_->events, impl_->lastId);
+    {
+        std::lock_guard lock(impl_->activationMutex);
+        activation->tls.store(impl_->tlsContext);
+    }
     std::vector<TcpBinding> wanted = bindings_;
     if (wanted.empty()) {
         wanted.push_back({std::string(), settings_.defaultPort});
@@ -105,7 +145,11 @@ void TcpServer::activate() {
     // Every listener binds before any thread starts; a failure throws and closes those bound.
     std::vector<std::shared_ptr<TcpListener>> listeners;
     for (const auto& binding : wanted) {
-        listeners.push_back(std::make_shared<TcpListener>(activation, endpointOf(binding)));
+        if (binding.tls && !activation->tlsContext()) {
+            throw std::logic_error("TcpServer: a TLS binding without a TLS context");
+        }
+        listeners.push_back(
+            std::make_shared<TcpListener>(activation, endpointOf(binding), binding.tls));
     }
 
     impl_->work.emplace(activation->io.get_executor());
@@ -117,8 +161,16 @@ void TcpServer::activate() {
     }
     impl_->sweep = std::make_shared<TimeoutSweep>(activation);
     impl_->sweep->start();
+    if (impl_->events.onReloadSignal) {
+        impl_->reloadSignal =
+            std::make_shared<asio::signal_set>(asio::make_strand(activation->io), SIGHUP);
+        awaitReloadSignal(impl_->reloadSignal, activation);
+    }
     impl_->listeners = std::move(listeners);
     impl_->localPort = impl_->listeners.front()->port();
+    const auto tlsListener = std::find_if(impl_->listeners.begin(), impl_->listeners.end(),
+                                          [](const auto& listener) { return listener->tls(); });
+    impl_->tlsPort = tlsListener != impl_->listeners.end() ? (*tlsListener)->port() : 0;
     {
         std::lock_guard lock(impl_->activationMutex);
         impl_->activation = std::move(activation);
@@ -139,6 +191,9 @@ void TcpServer::deactivate() {
         listener->stop();
     }
     impl_->sweep->stop();
+    if (const auto signals = std::exchange(impl_->reloadSignal, nullptr)) {
+        asio::post(signals->get_executor(), [signals] { signals->cancel(); });
+    }
     for (const auto& session : activation->registry.closeAll()) {
         session->close();
     }
@@ -151,6 +206,7 @@ void TcpServer::deactivate() {
     impl_->listeners.clear();
     impl_->sweep.reset();
     impl_->localPort = 0;
+    impl_->tlsPort = 0;
     impl_->lastId = activation->nextId - 1;
     std::lock_guard lock(impl_->activationMutex);
     impl_->activation.reset();
@@ -162,6 +218,10 @@ bool TcpServer::active() const {
 
 std::uint16_t TcpServer::localPort() const {
     return impl_->localPort;
+}
+
+std::uint16_t TcpServer::tlsPort() const {
+    return impl_->tlsPort;
 }
 
 std::vector<ConnectionPtr> TcpServer::connections() const {

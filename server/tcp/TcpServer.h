@@ -13,6 +13,7 @@
 
 #include "server/tcp/SocketError.h"
 #include "server/tcp/TcpConnection.h"
+#include "server/tcp/TlsContext.h"
 
 namespace daq::tcp {
 
@@ -50,6 +51,9 @@ struct TcpServerSettings {
     // sweep runs at the smaller of this and a quarter of the shortest time-out, so a
     // connection is closed at most that much after its time-out ran out.
     std::chrono::milliseconds timeoutSweepPeriod{1000};
+    // A connection to a TLS binding that has not completed its handshake this long after it
+    // was accepted is closed. It counts against maxConnections meanwhile. At least 1 s.
+    std::chrono::seconds tlsHandshakeTimeout{10};
     // The time the time-outs and the idle report are measured in; tests advance their own.
     std::function<std::chrono::steady_clock::time_point()> clock = [] {
         return std::chrono::steady_clock::now();
@@ -76,12 +80,20 @@ struct TcpServerEvents {
     // Socket errors (SocketError) and exceptions of the handlers above. The connection is null
     // for faults of the listener: a failed accept, or a connection refused over the cap. A
     // connection closed by a time-out is reported here (kConnectionTimedOut) before its close.
+    // A failed TLS handshake comes with a null connection (the owner never saw it), as
+    // SocketError kTlsHandshakeFailed naming the peer and OpenSSL's reason.
     std::function<void(const ConnectionPtr&, const std::exception& error)> onException{};
+    // SIGHUP arrived while the server is active: the owner may reload its certificates
+    // (setTlsContext). Without this event, SIGHUP keeps its default action.
+    std::function<void()> onReloadSignal{};
 };
 
 struct TcpBinding {
     std::string address;     // dotted IPv4 text; empty: every local IPv4 address
     std::uint16_t port = 0;  // 0: any free port (see localPort())
+    // Connections complete a TLS handshake (with the context of setTlsContext) before their
+    // connect event; their bytes are then the same as a plain binding's.
+    bool tls = false;
 };
 
 // Makes the next accept or the next write of the running server fail, so that tests reach the
@@ -107,7 +119,10 @@ class TcpServer {
 
     const std::vector<TcpBinding>& bindings() const { return bindings_; }
     void clearBindings() { bindings_.clear(); }
-    void addBinding(std::string address, std::uint16_t port);
+    void addBinding(std::string address, std::uint16_t port, bool tls = false);
+    // The context of the TLS bindings' next handshakes; connections keep the one they began
+    // with. Needed before activating with a TLS binding. Callable from any thread.
+    void setTlsContext(TlsContextPtr context);
 
     // Binds and listens on every binding (or on all local IPv4 addresses at the default port
     // when there is none) and starts the IO threads. Throws SocketError when an address is not
@@ -123,6 +138,8 @@ class TcpServer {
     bool active() const;
     // The port the first binding listens on (useful after binding port 0); 0 when inactive.
     std::uint16_t localPort() const;
+    // The port the first TLS binding listens on; 0 when inactive or without one.
+    std::uint16_t tlsPort() const;
 
     // The live connections, in order of acceptance.
     std::vector<ConnectionPtr> connections() const;

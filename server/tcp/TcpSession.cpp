@@ -23,41 +23,19 @@ constexpr std::size_t kFlushBytes = 64 * 1024;
 
 }  // namespace
 
-TcpSession::TcpSession(std::shared_ptr<TcpActivation> activation, asio::ip::tcp::socket socket,
-                       std::uint64_t id)
-    : activation_(std::move(activation)),
-      socket_(std::move(socket)),
-      drainTimer_(socket_.get_executor()),
-      id_(id),
-      readBuffer_(std::make_unique_for_overwrite<char[]>(activation_->settings.readChunkBytes)),
-      lastInputAt_(stamp(now())) {
-    std::error_code error;
-    const auto peer = socket_.remote_endpoint(error);
-    if (!error) {
-        peerAddress_ = peer.address().to_string();
-        peerPort_ = peer.port();
-    }
-    // Answers go out whole in one write each; waiting to coalesce them only adds latency when
-    // a client has several requests in flight.
-    socket_.set_option(asio::ip::tcp::no_delay(true), error);
-    // Sends from the strand must never wait for a peer that does not read.
-    socket_.non_blocking(true, error);
-}
-
 TcpSession::Clock::time_point TcpSession::now() const {
     return activation_->settings.clock();
 }
 
-void TcpSession::start() {
-    asio::post(socket_.get_executor(), [self = shared_from_this()] {
-        self->runHandler([&] {
-            if (self->activation_->events.onConnect) {
-                self->activation_->events.onConnect(self);
-            }
-        });
-        self->flush();
-        self->readNext();
+void TcpSession::connectAndRead() {
+    connected_ = true;
+    runHandler([&] {
+        if (activation_->events.onConnect) {
+            activation_->events.onConnect(shared_from_this());
+        }
     });
+    flush();
+    readNext();
 }
 
 template <class Handler>
@@ -79,6 +57,10 @@ void TcpSession::readNext() {
         return;
     }
     readPending_ = true;
+    if (tls_) {
+        readTls();
+        return;
+    }
     socket_.async_read_some(
         asio::buffer(readBuffer_.get(), activation_->settings.readChunkBytes),
         [self = shared_from_this()](const std::error_code& error, std::size_t length) {
@@ -88,6 +70,10 @@ void TcpSession::readNext() {
 
 void TcpSession::onRead(const std::error_code& error, std::size_t length) {
     readPending_ = false;
+    if (tlsClosing_ && !socketClosed_) {
+        sendCloseNotify();  // the read was cancelled for it (TcpSessionTls.cpp)
+        return;
+    }
     if (error == asio::error::eof && !socketClosed_) {
         inputEnded_ = true;
         endOfInput();
@@ -206,7 +192,7 @@ void TcpSession::finish(const std::error_code& error) {
     }
     const bool reportable =
         error && error != asio::error::eof && error != asio::error::operation_aborted;
-    if (reportable && !socketClosed_) {
+    if (reportable && !socketClosed_ && connected_) {
         activation_->reportException(shared_from_this(),
                                      toSocketError(error, "read from " + peerAddress_));
     }
@@ -216,6 +202,9 @@ void TcpSession::finish(const std::error_code& error) {
         closing_ = true;
     }
     activation_->registry.remove(id_);
+    if (!connected_) {
+        return;  // the owner never saw it (a TLS handshake that did not succeed)
+    }
     try {
         if (activation_->events.onDisconnect) {
             activation_->events.onDisconnect(shared_from_this());
@@ -258,6 +247,12 @@ TcpSession::Timeout TcpSession::expiredTimeout(Clock::time_point at) const {
     const auto since = [&](const std::atomic<Clock::rep>& time) {
         return at - Clock::time_point(Clock::duration(time.load(std::memory_order_relaxed)));
     };
+    // Until its handshake is done, a TLS connection has no other time-out: the owner, who
+    // would hear of it, has not seen it yet.
+    if (handshakeSince_.load(std::memory_order_relaxed) != kNotPending) {
+        return since(handshakeSince_) >= settings.tlsHandshakeTimeout ? Timeout::Handshake
+                                                                      : Timeout::None;
+    }
     // Checked first: an idle connection may hold unfinished input too, and idle says more.
     if (settings.idleTimeout.count() > 0 && since(lastInputAt_) >= settings.idleTimeout) {
         return Timeout::Idle;
@@ -273,7 +268,8 @@ TcpSession::Timeout TcpSession::expiredTimeout(Clock::time_point at) const {
 bool TcpSession::idleDue(Clock::time_point at) const {
     const Clock::time_point lastInput(
         Clock::duration(lastInputAt_.load(std::memory_order_relaxed)));
-    return !idleReported_.load(std::memory_order_relaxed) &&
+    return handshakeSince_.load(std::memory_order_relaxed) == kNotPending &&
+           !idleReported_.load(std::memory_order_relaxed) &&
            at - lastInput >= activation_->settings.idleTrimDelay;
 }
 
@@ -307,20 +303,30 @@ void TcpSession::sweep() {
             }
         }
         const auto& settings = self->activation_->settings;
+        const std::string peer = self->peerAddress_ + ":" + std::to_string(self->peerPort_);
+        if (timeout == Timeout::Handshake) {
+            // Reported without the connection, which the owner never saw.
+            self->activation_->reportException(
+                nullptr, SocketError(kConnectionTimedOut,
+                                     "TLS handshake not done in " +
+                                         std::to_string(settings.tlsHandshakeTimeout.count()) +
+                                         " s, from " + peer));
+            self->closeSocket();
+            return;
+        }
         const std::string reason =
             timeout == Timeout::Idle
                 ? "no input for " + std::to_string(settings.idleTimeout.count()) + " s"
                 : "unfinished input for " +
                       std::to_string(settings.unfinishedInputTimeout.count()) + " s";
         self->activation_->reportException(
-            self, SocketError(kConnectionTimedOut, reason + ", from " + self->peerAddress_ + ":" +
-                                                       std::to_string(self->peerPort_)));
+            self, SocketError(kConnectionTimedOut, reason + ", from " + peer));
         self->closeWhenDrained();
     });
 }
 
 void TcpSession::reportIdle() {
-    if (socketClosed_ || inputPaused_ || inputAt_ < inputEnd_) {
+    if (socketClosed_ || !connected_ || inputPaused_ || inputAt_ < inputEnd_) {
         return;
     }
     {

@@ -12,6 +12,12 @@
 // Back-pressure: while more than a quarter of the backlog bound is queued, the rest of a read is
 // not handed to the data event and the socket is not read, so a client that pipelines
 // requests without reading holds at most that much plus one answer.
+//
+// A TLS connection runs the same way over an SSL stream on its socket, except that writes always
+// go through the stream asynchronously, one at a time. Its handshake comes first, bounded by the
+// sweep; the connect event follows only once it succeeded, and a failed one reaches none of the
+// owner's events but onException. Its close sends a close_notify first, bounded by the drain
+// time-out.
 #pragma once
 
 #include <atomic>
@@ -28,6 +34,12 @@
 #include <asio/steady_timer.hpp>
 
 #include "server/tcp/TcpConnection.h"
+#include "server/tcp/TlsContext.h"
+
+namespace asio::ssl {
+template <typename Stream>
+class stream;
+}
 
 namespace daq::tcp {
 
@@ -35,11 +47,14 @@ struct TcpActivation;
 
 class TcpSession final : public TcpConnection, public std::enable_shared_from_this<TcpSession> {
   public:
-    // `socket` must be bound to a strand of the activation's io_context.
+    // `socket` must be bound to a strand of the activation's io_context. With a TLS context,
+    // the connection is served over TLS.
     TcpSession(std::shared_ptr<TcpActivation> activation, asio::ip::tcp::socket socket,
-               std::uint64_t id);
+               std::uint64_t id, TlsContextPtr tls = nullptr);
+    ~TcpSession() override;
 
-    // Reports the connect and starts reading, on the strand.
+    // Runs the TLS handshake, if any, then reports the connect and starts reading, on the
+    // strand.
     void start();
 
     std::uint64_t id() const override { return id_; }
@@ -61,14 +76,17 @@ class TcpSession final : public TcpConnection, public std::enable_shared_from_th
 
   private:
     using Clock = std::chrono::steady_clock;
-    enum class Timeout { None, Idle, UnfinishedInput };
+    enum class Timeout { None, Idle, UnfinishedInput, Handshake };
     Timeout expiredTimeout(Clock::time_point now) const;
     bool idleDue(Clock::time_point now) const;
     Clock::time_point now() const;
     static Clock::rep stamp(Clock::time_point time) { return time.time_since_epoch().count(); }
 
     // Strand only, from here on.
+    void connectAndRead();
+    void onHandshake(const std::error_code& error);
     void readNext();
+    void readTls();
     void onRead(const std::error_code& error, std::size_t length);
     // Hands the rest of the last read to the data event, message by message, until it is all
     // taken or the queued output is over a quarter of the backlog bound (then it waits for the
@@ -87,11 +105,16 @@ class TcpSession final : public TcpConnection, public std::enable_shared_from_th
     // Sends the queue's front buffers while the socket takes them, then hands what is left to
     // the reactor.
     void writeNext();
+    // Sends the queue's front buffer through the TLS stream.
+    void writeTls(const std::string& front);
     void onWritten(const std::error_code& error, std::size_t length);
     // The queue's front buffer has gone out (or failed): drops it, keeping its memory for a
     // later write, and closes a draining connection. True when more is queued.
     bool finishFront(const std::error_code& error);
     void closeWhenDrained();
+    // Nothing is left to send: closes, after a close_notify on a TLS connection.
+    void closeDrained();
+    void sendCloseNotify();
     void armDrainTimer();
     // Closes the draining connection unless the peer took some output since the last look.
     void onDrainTimer();
@@ -109,6 +132,9 @@ class TcpSession final : public TcpConnection, public std::enable_shared_from_th
     std::shared_ptr<TcpActivation> activation_;
     asio::ip::tcp::socket socket_;
     asio::steady_timer drainTimer_;
+    // With TLS: the context this connection began with, and the stream over socket_.
+    const TlsContextPtr tlsContext_;
+    std::unique_ptr<asio::ssl::stream<asio::ip::tcp::socket&>> tls_;
     const std::uint64_t id_;
     std::string peerAddress_;
     std::uint16_t peerPort_ = 0;
@@ -123,6 +149,8 @@ class TcpSession final : public TcpConnection, public std::enable_shared_from_th
     bool inputEnded_ = false;     // strand only: the client shut down its sending side
     bool socketClosed_ = false;   // strand only
     bool finished_ = false;       // strand only: the disconnect has been reported
+    bool connected_ = false;      // strand only: the connect has been reported
+    bool tlsClosing_ = false;     // strand only: the close_notify is on its way
     std::size_t drainLeft_ = 0;   // strand only: bytes left to send at the last drain look
     std::size_t pausedLeft_ = 0;  // strand only: the same, at the last time-out look while paused
     // Strand only: when the current data event began (the read, or its resumption).
@@ -136,6 +164,9 @@ class TcpSession final : public TcpConnection, public std::enable_shared_from_th
     std::atomic<Clock::rep> lastInputAt_;
     std::atomic<Clock::rep> pendingSince_{kNotPending};
     std::atomic<bool> idleReported_{false};
+    // Written on the strand, read by the sweep: when the TLS handshake began (kNotPending:
+    // none is under way).
+    std::atomic<Clock::rep> handshakeSince_{kNotPending};
 
     mutable std::mutex mutex_;       // guards the members below; never held across a socket call
     std::deque<std::string> queue_;  // front: the write in flight

@@ -38,6 +38,10 @@ void TcpSession::writeNext() {
             // valid.
             front = &queue_.front();
         }
+        if (tls_ && !activation_->failNextWrite.load()) {
+            writeTls(*front);
+            return;
+        }
         if (activation_->failNextWrite.exchange(false)) {
             asio::post(socket_.get_executor(), [self = shared_from_this()] {
                 self->onWritten(std::make_error_code(std::errc::connection_reset), 0);
@@ -111,7 +115,7 @@ bool TcpSession::finishFront(const std::error_code& error) {
             abort(toSocketError(error, "write to " + peerAddress_));
         }
     } else if (drained) {
-        closeSocket();
+        closeDrained();
     } else if (resume) {
         inputPaused_ = false;
         asio::post(socket_.get_executor(), [self = shared_from_this()] { self->deliverInput(); });
@@ -137,7 +141,7 @@ void TcpSession::closeWhenDrained() {
         pending = writing_;
     }
     if (!pending) {
-        closeSocket();
+        closeDrained();
         return;
     }
     drainLeft_ = SIZE_MAX;

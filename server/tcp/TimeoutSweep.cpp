@@ -14,7 +14,7 @@ std::chrono::milliseconds TimeoutSweep::period(const TcpServerSettings& settings
         std::max(std::min(settings.timeoutSweepPeriod, settings.idleTrimDelay),
                  std::chrono::milliseconds(1));
     for (const std::chrono::seconds timeout :
-         {settings.unfinishedInputTimeout, settings.idleTimeout}) {
+         {settings.unfinishedInputTimeout, settings.idleTimeout, settings.tlsHandshakeTimeout}) {
         if (timeout.count() > 0) {
             result = std::min(result, std::chrono::milliseconds(timeout) / 4);
         }

@@ -70,13 +70,20 @@ class EventLog {
 
 class EchoServer {
   public:
-    explicit EchoServer(TcpServerSettings settings = {}) : server(settings) {
+    // With a TLS context, a TLS binding listens beside the plain one.
+    explicit EchoServer(TcpServerSettings settings = {}, TlsContextPtr tls = nullptr)
+        : server(settings) {
         server.setEvents(events());
         server.addBinding("127.0.0.1", 0);
+        if (tls) {
+            server.setTlsContext(std::move(tls));
+            server.addBinding("127.0.0.1", 0, true);
+        }
         server.activate();
     }
 
     std::uint16_t port() const { return server.localPort(); }
+    std::uint16_t tlsPort() const { return server.tlsPort(); }
 
     // Runs inside every disconnect event, before it is recorded.
     std::function<void()> onDisconnectHook;

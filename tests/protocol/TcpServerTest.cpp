@@ -1,6 +1,7 @@
 // The TCP component over loopback, with the frame-echo handler of tcp_echo_server.h.
 #include <gtest/gtest.h>
 
+#include <openssl/ssl.h>
 #include <asio/ip/tcp.hpp>
 
 #include <algorithm>
@@ -18,6 +19,9 @@
 #include "server/tcp/TimeoutSweep.h"
 #include "tests/protocol/TcpEchoServer.h"
 #include "tests/support/RawSocket.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TestCertificates.h"
+#include "tests/support/TlsSocket.h"
 #include "tools/client/ClientConnection.h"
 
 namespace daq::tcp {
@@ -350,6 +354,8 @@ TEST(TcpServer, TimeOutSweepRunsAtAQuarterOfTheShortestTimeOutAtMostEverySecond)
     EXPECT_EQ(TimeoutSweep::period(settings), 500ms);
     settings.idleTimeout = 1s;
     EXPECT_EQ(TimeoutSweep::period(settings), 250ms);
+    settings = {.tlsHandshakeTimeout = 1s};
+    EXPECT_EQ(TimeoutSweep::period(settings), 250ms);
 }
 
 // An idle connection is reported once per idle period, so that its owner can give memory back.
@@ -367,6 +373,173 @@ TEST(TcpServer, IdleConnectionIsReportedOncePerIdlePeriod) {
         std::lock_guard lock(echo.log.mutex());
         EXPECT_EQ(echo.log.idles.size(), period);
     }
+}
+
+// TLS: certificates made once for the tests below.
+class TcpServerTls : public ::testing::Test {
+  protected:
+    static TlsContextPtr context(TlsSettings settings = {}) {
+        settings.certFile = certs().serverCert();
+        settings.keyFile = certs().serverKey();
+        settings.caFile = certs().caFile();
+        return std::make_shared<TlsContext>(settings);
+    }
+    static const test::TestCertificates& certs() {
+        static const test::TempDir dir;
+        static const test::TestCertificates made(dir.path());
+        return made;
+    }
+    static std::string frame(std::string_view text) {
+        std::string framed;
+        protocol::buildFrame(text, framed);
+        return framed;
+    }
+    // Whether the client's message comes back framed, as a served client's does.
+    static bool echoed(test::TlsSocket& client, std::string_view message) {
+        const std::string answer = frame(message);
+        return client.send(frame(message).substr(0, message.size() + 2)) &&
+               client.receive(answer.size(), 2s) == answer;
+    }
+    // Connections are counted from their accept to just after their close, with no event.
+    static bool connectionsBecome(const EchoServer& echo, std::size_t count) {
+        for (int look = 0; look < 400 && echo.server.connectionCount() != count; ++look) {
+            std::this_thread::sleep_for(5ms);
+        }
+        return echo.server.connectionCount() == count;
+    }
+    // Waits for the one exception a refused client causes: reported without a connection,
+    // naming the peer.
+    static void expectRefusal(EchoServer& echo, int code, const std::string& text) {
+        ASSERT_TRUE(echo.log.waitUntil([&] { return !echo.log.exceptions.empty(); }));
+        std::lock_guard lock(echo.log.mutex());
+        EXPECT_EQ(echo.log.exceptions[0].code, code);
+        EXPECT_EQ(echo.log.exceptions[0].connectionId, 0U);
+        EXPECT_NE(echo.log.exceptions[0].message.find(" 127.0.0.1:"), std::string::npos);
+        EXPECT_NE(echo.log.exceptions[0].message.find(text), std::string::npos)
+            << echo.log.exceptions[0].message;
+        EXPECT_TRUE(echo.log.connects.empty());
+    }
+};
+
+// A client is served over TLS only with the certificate and the version the server asks for; a
+// refused one reaches none of the owner's events but the exception, with the peer and the reason.
+TEST_F(TcpServerTls, ClientIsServedOnlyWithTheCertificateAndVersionAsked) {
+    using Certs = TlsSettings::ClientCerts;
+    using Version = TlsSettings::MinVersion;
+    const struct {
+        const char* name;
+        TlsSettings server;
+        bool clientCert;
+        int clientMin;
+        int clientMax;
+        const char* refusal;  // OpenSSL's reason; nullptr: served
+    } cases[] = {
+        {"no certificate asked", {}, false, 0, 0, nullptr},
+        {"certificate required, none",
+         {.clientCerts = Certs::Required},
+         false,
+         0,
+         0,
+         "peer did not return a certificate"},
+        {"certificate optional, none", {.clientCerts = Certs::Optional}, false, 0, 0, nullptr},
+        {"certificate required, shown", {.clientCerts = Certs::Required}, true, 0, 0, nullptr},
+        {"TLS 1.0", {}, false, TLS1_VERSION, TLS1_VERSION, "unsupported protocol"},
+        {"TLS 1.1", {}, false, TLS1_VERSION, TLS1_1_VERSION, "unsupported protocol"},
+        {"TLS 1.2", {}, false, 0, TLS1_2_VERSION, nullptr},
+        {"TLS 1.2 below a 1.3 minimum",
+         {.minVersion = Version::Tls13},
+         false,
+         0,
+         TLS1_2_VERSION,
+         "unsupported protocol"},
+    };
+    for (const auto& each : cases) {
+        SCOPED_TRACE(each.name);
+        EchoServer echo({}, context(each.server));
+        test::TlsSocket client({.caFile = certs().caFile(),
+                                .certFile = each.clientCert ? certs().clientCert() : "",
+                                .keyFile = each.clientCert ? certs().clientKey() : "",
+                                .minVersion = each.clientMin,
+                                .maxVersion = each.clientMax});
+        // A TLS 1.3 client learns of a missing certificate only at its first read.
+        const std::string handshake = client.connect(echo.tlsPort());
+        const bool served = handshake.empty() && echoed(client, "hello");
+        EXPECT_EQ(served, each.refusal == nullptr) << handshake;
+        if (each.refusal != nullptr) {
+            expectRefusal(echo, kTlsHandshakeFailed, each.refusal);
+            EXPECT_TRUE(client.receiveUntilClosed(2s, 1024).closed);
+        }
+    }
+}
+
+// A handshake that stalls (nothing sent, or part of a ClientHello) holds a place under the
+// connection cap, shared with the plain port, until the handshake time-out closes it; the
+// shorter idle time-out is not the one of a connection the owner has not seen.
+TEST_F(TcpServerTls, StalledHandshakeHoldsAPlaceUntilItsTimeOut) {
+    for (const std::string& sent : {std::string(), std::string("\x16\x03\x01\x02\x00\x01", 6)}) {
+        SCOPED_TRACE(sent.size());
+        TestClock clock;
+        EchoServer echo({.maxConnections = 1,
+                         .idleTimeout = 1s,
+                         .timeoutSweepPeriod = 5ms,
+                         .tlsHandshakeTimeout = 2s,
+                         .clock = clock.source()},
+                        context());
+        test::RawSocket stalled;
+        ASSERT_TRUE(stalled.connect(echo.tlsPort()));
+        ASSERT_TRUE(stalled.send(sent));
+        ASSERT_TRUE(connectionsBecome(echo, 1));
+        test::RawSocket refused;
+        ASSERT_TRUE(refused.connect(echo.port()));
+        EXPECT_TRUE(refused.receiveUntilClosed(2s, 1).closed);
+        clock.advance(1s);
+        EXPECT_FALSE(stalled.receiveUntilClosed(50ms, 1).closed);
+        clock.advance(1s);
+        EXPECT_TRUE(stalled.receiveUntilClosed(2s, 1).closed);
+        {
+            std::lock_guard lock(echo.log.mutex());
+            ASSERT_EQ(echo.log.exceptions.size(), 2U);
+            echo.log.exceptions.erase(echo.log.exceptions.begin());  // the refused client's
+        }
+        expectRefusal(echo, kConnectionTimedOut, "TLS handshake not done in 2 s, from 127.0.0.1:");
+        ASSERT_TRUE(connectionsBecome(echo, 0));  // given back just after the close
+        auto plain = connectTo(echo);
+        ASSERT_TRUE(plain->sendMessage("after"));
+        EXPECT_EQ(plain->readFrame(), "after");
+    }
+}
+
+// A plain client on the TLS port fails its handshake and a TLS client on the plain port is
+// closed as input that completes no frame; clients of the right kind are served meanwhile.
+TEST_F(TcpServerTls, ClientOnThePortOfTheOtherKindIsClosedAndOthersAreServed) {
+    TestClock clock;
+    EchoServer echo(
+        {.unfinishedInputTimeout = 1s, .timeoutSweepPeriod = 5ms, .clock = clock.source()},
+        context());
+    test::RawSocket plainOnTls;
+    ASSERT_TRUE(plainOnTls.connect(echo.tlsPort()));
+    ASSERT_TRUE(plainOnTls.send(frame("hello")));
+    EXPECT_TRUE(plainOnTls.receiveUntilClosed(2s, 1024).closed);
+    expectRefusal(echo, kTlsHandshakeFailed, "TLS handshake with 127.0.0.1:");
+
+    test::TlsSocket tlsOnPlain({.caFile = certs().caFile()});
+    EXPECT_NE(tlsOnPlain.connect(echo.port(), 200ms), "");
+    ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.connects.size() == 1; }));
+    clock.advance(2s);
+    ASSERT_TRUE(echo.log.waitUntil([&] { return echo.log.disconnects.size() == 1; }));
+
+    auto plain = connectTo(echo);
+    ASSERT_TRUE(plain->sendMessage("plain"));
+    EXPECT_EQ(plain->readFrame(), "plain");
+    test::TlsSocket tls({.caFile = certs().caFile()});
+    ASSERT_EQ(tls.connect(echo.tlsPort()), "");
+    EXPECT_TRUE(echoed(tls, "tls"));
+    // The server's close says so in TLS too.
+    ASSERT_TRUE(tls.send(frame("CLOSE").substr(0, 7)));
+    EXPECT_EQ(tls.receiveUntilClosed(2s, 1024).bytes, R"({"PS_ID":true})");
+    EXPECT_TRUE(tls.closeNotified());
+    std::lock_guard lock(echo.log.mutex());
+    EXPECT_EQ(echo.log.exceptions.size(), 2U);  // the plain client's, the time-out's
 }
 
 }  // namespace

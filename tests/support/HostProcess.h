@@ -34,6 +34,12 @@ class HostProcess {
     // SIGTERM, then waits (bounded) for the exit; returns the exit status, -1 on a time-out.
     // The status of a host that ended by itself is returned as it is.
     int stop(std::chrono::milliseconds timeout = std::chrono::milliseconds(10000));
+    // Sends the signal to the running host.
+    void signal(int number) const {
+        if (program_) {
+            program_->signal(number);
+        }
+    }
     // Stops the host and starts it again on the same port, as an operator restarts a server.
     bool restart();
 

@@ -41,6 +41,12 @@ class Program {
     // when it outlives the time-out.
     int stop(int signal = SIGTERM,
              std::chrono::milliseconds timeout = std::chrono::milliseconds(10000));
+    // Sends the signal and returns (SIGHUP: an operator's reload).
+    void signal(int number) const {
+        if (!ended_) {
+            ::kill(pid_, number);
+        }
+    }
 
   private:
     pid_t pid_ = -1;

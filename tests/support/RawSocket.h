@@ -39,6 +39,7 @@ class RawSocket {
     // Ends what this side sends (a half-close); the peer may still send.
     void shutdownSending();
     void close();
+    int fd() const { return fd_; }
 
   private:
     int fd_ = -1;

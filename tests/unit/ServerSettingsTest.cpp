@@ -1,5 +1,6 @@
 // The server window's Qt-free helpers: "config.ini", the local address list and its selection,
 // host text formatting and the socket-error texts.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -22,6 +23,8 @@
 namespace fs = std::filesystem;
 using namespace daq;
 using daq::test::TempDir;
+using ::testing::ElementsAre;
+using ::testing::StartsWith;
 
 namespace {
 
@@ -64,6 +67,9 @@ TEST(ServerConfig, EachKeyIsReadWithinItsRange) {
         {"IoThreads=17", "1..16, 3 kept"},
         {"RefreshIntervalMs=0", "1..60000, 100 kept"},
         {"DAQServer Port=65536", "0..65535, 5050 kept"},
+        {"TlsPort=65536", "0..65535, 0 kept"},
+        {"PlainPort=2", "0..1, 1 kept"},
+        {"TlsHandshakeTimeout=0", "1..3600, 10 kept"},
     };
     TempDir dir;
     const std::string path = serverConfigPath(dir.path().string());
@@ -72,11 +78,18 @@ TEST(ServerConfig, EachKeyIsReadWithinItsRange) {
         EXPECT_EQ(loadServerConfig(path, given, 3).problems,
                   std::vector<std::string>{"config.ini : " + line + " is not in " + problem});
     }
+    for (const char* line : {"TlsClientCerts=yes", "TlsMinVersion=1.1"}) {
+        writeFile(path, "[config]\n" + std::string(line) + "\n");
+        EXPECT_THAT(
+            loadServerConfig(path).problems,
+            ElementsAre(StartsWith("config.ini : " + std::string(line) + " is not one of ")));
+    }
     // Bounds are values a key takes, 0 turns a time-out off, keys compare without regard to
     // case, and a key that is missing keeps the value given.
     writeFile(path,
               "[config]\nMaxFrameBytes=16\nmaxconnections=65536\nUnfinishedFrameTimeout=0\n"
-              "RequireLogin=1\nDAQSERVER PORT=0\ndaqserver addr=10.1.2.3\n");
+              "RequireLogin=1\nDAQSERVER PORT=0\ndaqserver addr=10.1.2.3\n"
+              "TlsPort=5051\nPlainPort=0\nTlsClientCerts=Required\nTlsMinVersion=1.3\n");
     const ServerSettings read = loadServerConfig(path, given);
     EXPECT_TRUE(read.problems.empty());
     EXPECT_EQ(read.limits.maxFrameBytes, 16u);
@@ -86,6 +99,10 @@ TEST(ServerConfig, EachKeyIsReadWithinItsRange) {
     EXPECT_EQ(read.port, 0);
     EXPECT_EQ(read.address, "10.1.2.3");
     EXPECT_EQ(read.limits.maxPageEntries, 77);
+    EXPECT_EQ(read.tlsPort, 5051);
+    EXPECT_FALSE(read.plainPort);
+    EXPECT_EQ(read.tls.clientCerts, tcp::TlsSettings::ClientCerts::Required);
+    EXPECT_EQ(read.tls.minVersion, tcp::TlsSettings::MinVersion::Tls13);
 }
 
 // The broker publisher's keys: refusals say the range or rule and the value kept (a password is
