@@ -14,16 +14,16 @@ namespace daq::client {
 
 // TLS of a connection (TlsContext.h makes its OpenSSL context).
 struct TlsSettings {
-    std::string caFile;  // PEM; empty: the system's default verify paths
+    std::string caFile{};  // PEM; empty: the system's default verify paths
     // Client certificate (PEM, may hold the chain) and its key, for servers that ask for one.
-    std::string certFile;
-    std::string keyFile;
+    std::string certFile{};
+    std::string keyFile{};
     // False accepts any certificate from any server: the traffic is encrypted, but to whoever
     // answers.
     bool verify = true;
     // The name the certificate must carry, also sent as SNI when it is a DNS name; empty: the
     // host given to connect.
-    std::string serverName;
+    std::string serverName{};
 };
 
 struct ClientSettings {
@@ -35,7 +35,7 @@ struct ClientSettings {
     // Largest answer accepted; a longer one is a bad reply.
     std::size_t maxReplyBytes = 64 * 1024 * 1024;
     // TLS over the connection, with the handshake inside the connect time-out; none: plain TCP.
-    std::optional<TlsSettings> tls;
+    std::optional<TlsSettings> tls{};
 };
 
 enum class ClientErrorKind {
