@@ -1,6 +1,6 @@
 // The load generator's loops over loopback: its loads against the echo limit server of the load
-// figures, and the fault loads (writers that never read, the connect storm) against a listener
-// of the test that reads or closes when told.
+// figures, the closed loop over TLS against the host, and the fault loads (writers that never
+// read, the connect storm) against a listener of the test that reads or closes when told.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -15,9 +15,14 @@
 
 #include "bench/echo-limit/EchoLimitServer.h"
 #include "server/protocol/Frame.h"
+#include "tests/support/HostProcess.h"
 #include "tests/support/RawSocket.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TestCertificates.h"
+#include "tests/support/TlsHost.h"
 #include "tools/client/ClientConnection.h"
 #include "tools/client/DaqClient.h"
+#include "tools/client/TlsContext.h"
 #include "tools/daqbench/LoadWorker.h"
 #include "tools/daqbench/RequestMix.h"
 #include "tools/daqbench/SilentWriter.h"
@@ -175,6 +180,42 @@ TEST(EchoLimit, EachLoadCountsEveryAnswerItWaitedFor) {
             EXPECT_EQ(result.ready, load.connections);
             EXPECT_EQ(result.bytesIn, load.answer.size() * result.answers);
         }
+    }
+}
+
+// The closed loop over the host's TLS port: the handshakes are part of connecting, a server
+// whose certificate the CA did not sign is not loaded at all.
+TEST(DaqbenchTls, ClosedLoopRunsOverTlsToAVerifiedServerOnly) {
+    const daq::test::TempDir dir;
+    const daq::test::TestCertificates certificates(dir.path());
+    const std::uint16_t tlsPort = daq::test::HostProcess::freePort();
+    daq::test::HostProcess host(
+        {.configLines = daq::test::tlsConfigLines(
+             certificates, daq::test::TestCertificates::Server::Valid, tlsPort)});
+    ASSERT_TRUE(host.start()) << host.log();
+    const auto mix = mixOf(daqbench::RequestKind::Alive, false);
+    for (const std::string& caFile : {certificates.caFile(), certificates.otherCaFile()}) {
+        const bool trusted = caFile == certificates.caFile();
+        SCOPED_TRACE(caFile);
+        daq::client::TlsSettings tls;
+        tls.caFile = caFile;
+        tls.serverName = "127.0.0.1";
+        std::string error;
+        const auto context = daq::client::makeTlsContext(tls, error);
+        ASSERT_TRUE(context) << error;
+        daqbench::WorkerPlan plan = planFor(loopback(tlsPort), daqbench::LoadMode::Closed, mix);
+        plan.tls = context.get();
+        plan.tlsSettings = tls;
+        plan.connections = 2;
+        plan.maxRequests = 200;
+        daqbench::LoadWorker worker(plan);
+        worker.connectAll();
+        worker.run(timelineOf(5s));
+        const daqbench::WorkerResult& result = worker.result();
+        EXPECT_EQ(result.ready, trusted ? 2 : 0);
+        EXPECT_EQ(result.answers, trusted ? plan.maxRequests : 0u);
+        EXPECT_EQ(result.errors.connect, trusted ? 0u : 2u);
+        EXPECT_EQ(result.errors.total(), result.errors.connect);
     }
 }
 

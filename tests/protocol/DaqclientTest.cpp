@@ -1,6 +1,7 @@
 // daqclient as a user runs it: shell lines against one stand-in host with its demo project, each
 // command family's output in the formats, the exit code of each kind of failure, watch on a
-// terminal and across a server restart, and the password asked on the terminal.
+// terminal and across a server restart, the password asked on the terminal, and TLS against
+// hosts with good and faulty certificates.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -8,9 +9,14 @@
 #include <regex>
 #include <span>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "tests/support/HostProcess.h"
 #include "tests/support/ProgramRun.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TestCertificates.h"
+#include "tests/support/TlsHost.h"
 
 namespace {
 
@@ -46,12 +52,13 @@ class DemoHost : public ::testing::Environment {
 [[maybe_unused]] const auto* const kHost = ::testing::AddGlobalTestEnvironment(new DemoHost);
 
 // A shell line as a user types it: `daqclient` runs the program against the host; $client is
-// the program, $port the host's port and $closed a port where nothing listens.
-daq::test::ProgramRun shell(const std::string& line) {
+// the program, $port the host's port and $closed a port where nothing listens. `more` sets more
+// variables and functions.
+daq::test::ProgramRun shell(const std::string& line, const std::string& more = {}) {
     const std::string prelude = "client=" + kClient +
                                 " port=" + std::to_string(DemoHost::host.port()) +
                                 " closed=" + std::to_string(daq::test::HostProcess::freePort()) +
-                                "\ndaqclient() { \"$client\" -p \"$port\" \"$@\"; }\n";
+                                "\ndaqclient() { \"$client\" -p \"$port\" \"$@\"; }\n" + more;
     return daq::test::runProgram({"/bin/bash", "-c", prelude + line}, {"DAQCLIENT_PASSWORD"});
 }
 
@@ -62,10 +69,10 @@ struct Typed {
     ::testing::Matcher<const std::string&> err = IsEmpty();
 };
 
-void expectRuns(std::span<const Typed> lines) {
+void expectRuns(std::span<const Typed> lines, const std::string& more = {}) {
     for (const Typed& typed : lines) {
         SCOPED_TRACE(typed.line);
-        const daq::test::ProgramRun run = shell(typed.line);
+        const daq::test::ProgramRun run = shell(typed.line, more);
         EXPECT_EQ(run.code, typed.code) << run.err;
         EXPECT_THAT(run.out, typed.out);
         EXPECT_THAT(run.err, typed.err);
@@ -216,6 +223,92 @@ TEST(Daqclient, WatchReportsAStoppedServerOnceAndFindsItAgain) {
                 Shows("daqclient: poll \\d+: connection to 127\\.0\\.0\\.1:\\d+ lost: the "
                       "server stopped; connecting again[^\n]*\n"
                       "daqclient: connected again to 127\\.0\\.0\\.1:\\d+[^\n]*\n"));
+}
+
+// ---- TLS ----
+
+using Server = daq::test::TestCertificates::Server;
+
+// The test certificates, made once for the program.
+const daq::test::TestCertificates& certificates() {
+    static const daq::test::TempDir dir;
+    static const daq::test::TestCertificates made(dir.path());
+    return made;
+}
+
+// A host serving TLS with the server certificate `kind`, and the shell variables of a line
+// against it: $tls its TLS port, $ca, $otherca, $cert, $key the files; `tlsclient` is daqclient
+// with TLS to that port, verified against the test CA.
+struct TlsHost {
+    TlsHost(Server kind, const std::string& clientCerts)
+        : tlsPort(daq::test::HostProcess::freePort()),
+          host({.configLines =
+                    daq::test::tlsConfigLines(certificates(), kind, tlsPort, clientCerts)}) {}
+
+    std::string shellVariables() const {
+        const auto& files = certificates();
+        return "tls=" + std::to_string(tlsPort) + " ca=" + files.caFile() +
+               " otherca=" + files.otherCaFile() + " cert=" + files.clientCert() +
+               " key=" + files.clientKey() + " keys=" + keyLog.file("keys.log") +
+               "\ntlsclient() { \"$client\" --tls -p \"$tls\" --cafile \"$ca\" \"$@\"; }\n";
+    }
+
+    std::uint16_t tlsPort;
+    daq::test::HostProcess host;
+    daq::test::TempDir keyLog;
+};
+
+const std::string kInsecureWarning = "daqclient: warning: --insecure";
+
+TEST(DaqclientTls, AnswersLikePlainToAVerifiedServerThatRequiresACertificate) {
+    TlsHost tls(Server::Valid, "required");
+    ASSERT_TRUE(tls.host.start()) << tls.host.log();
+    const Typed lines[] = {
+        // Verified against 127.0.0.1 (the default host) and against localhost.
+        {"tlsclient --cert \"$cert\" --key \"$key\" --format csv read --tag PLANT.MODE", 0,
+         Shows("index,tag,data,unit,type,time\n44,PLANT\\.MODE,[A-Za-z]+,,3," + kValueTime + "\n")},
+        {"tlsclient --cert \"$cert\" --key \"$key\" -h localhost --format csv status", 0,
+         StrEq("status\nRUNNING\n")},
+        // The session's secrets for Wireshark, in the NSS key log format.
+        {"SSLKEYLOGFILE=$keys tlsclient --cert \"$cert\" --key \"$key\" alive >/dev/null && "
+         "grep -c '^CLIENT_TRAFFIC_SECRET_0 ' $keys",
+         0, StrEq("1\n")},
+        {"tlsclient alive", 3, IsEmpty(),
+         HasSubstr("the server asked for a client certificate and none was given")},
+        {"\"$client\" --tls -p $tls --cafile \"$otherca\" alive", 8, IsEmpty(),
+         Shows("daqclient: certificate of 127\\.0\\.0\\.1:\\d+ refused: self-signed "
+               "certificate in certificate chain\n")},
+        {"tlsclient --cert \"$cert\" alive", 2, IsEmpty(), HasSubstr("--cert requires --key")},
+        {"daqclient --cafile \"$ca\" alive", 2, IsEmpty(), HasSubstr("--cafile requires --tls")},
+    };
+    expectRuns(lines, tls.shellVariables());
+}
+
+// Each faulty certificate is refused with OpenSSL's reason, and accepted with --insecure, which
+// warns.
+TEST(DaqclientTls, RefusesFaultyCertificatesUnlessInsecure) {
+    const struct {
+        Server kind;
+        std::vector<std::pair<std::string, std::string>> refusals;  // host, reason
+    } faults[] = {
+        {Server::Expired, {{"127.0.0.1", "certificate has expired"}}},
+        {Server::NotYetValid, {{"127.0.0.1", "certificate is not yet valid"}}},
+        // The name in the certificate is other.example.
+        {Server::OtherHost,
+         {{"127.0.0.1", "IP address mismatch"}, {"localhost", "hostname mismatch"}}},
+    };
+    for (const auto& fault : faults) {
+        SCOPED_TRACE(static_cast<int>(fault.kind));
+        TlsHost tls(fault.kind, "off");
+        ASSERT_TRUE(tls.host.start()) << tls.host.log();
+        std::vector<Typed> lines{{"tlsclient --insecure --format csv status", 0,
+                                  StrEq("status\nRUNNING\n"), StartsWith(kInsecureWarning)}};
+        for (const auto& [host, reason] : fault.refusals) {
+            lines.push_back({"tlsclient -h " + host + " alive", 8, IsEmpty(),
+                             HasSubstr("refused: " + reason + "\n")});
+        }
+        expectRuns(lines, tls.shellVariables());
+    }
 }
 
 }  // namespace

@@ -7,9 +7,11 @@
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
 #include <asio/read.hpp>
+#include <asio/ssl.hpp>
 #include <asio/write.hpp>
 
 #include "server/protocol/Frame.h"
+#include "tools/client/TlsContext.h"
 
 namespace daq::client {
 
@@ -34,8 +36,24 @@ std::string hexByte(char byte) {
 
 struct ClientConnection::Impl {
     asio::io_context io;
-    asio::ip::tcp::socket socket{io};
+    asio::ip::tcp::socket plain{io};
+    // With TLS settings: made once, or why it could not be.
+    std::optional<asio::ssl::context> tlsContext;
+    std::string tlsContextError;
+    std::optional<asio::ssl::stream<asio::ip::tcp::socket>> tls;  // one per connection
     std::array<char, 64 * 1024> chunk{};
+
+    asio::ip::tcp::socket& socket() { return tls ? tls->next_layer() : plain; }
+
+    // Starts `operation` on the stream the protocol runs over: the TLS stream or the socket.
+    template <typename Operation>
+    void start(Operation&& operation) {
+        if (tls) {
+            operation(*tls);
+        } else {
+            operation(plain);
+        }
+    }
 
     // Runs the started step until it completes or the deadline passes; a step still running
     // then is cancelled. True when it completed in time (successfully or not).
@@ -46,7 +64,7 @@ struct ClientConnection::Impl {
             return true;
         }
         std::error_code ignored;
-        socket.cancel(ignored);
+        socket().cancel(ignored);
         io.restart();
         io.run();
         return step.done && step.error != asio::error::operation_aborted;
@@ -60,7 +78,13 @@ struct ClientConnection::Impl {
 };
 
 ClientConnection::ClientConnection(ClientSettings settings)
-    : settings_(std::move(settings)), impl_(std::make_unique<Impl>()) {}
+    : settings_(std::move(settings)), impl_(std::make_unique<Impl>()) {
+    if (settings_.tls) {
+        if (auto context = makeTlsContext(*settings_.tls, impl_->tlsContextError)) {
+            impl_->tlsContext.emplace(context.release());
+        }
+    }
+}
 
 ClientConnection::~ClientConnection() = default;
 
@@ -72,6 +96,13 @@ bool ClientConnection::fail(ClientErrorKind kind, std::string message) {
 
 bool ClientConnection::connect(std::string_view host, std::uint16_t port) {
     close();
+    if (settings_.tls && !impl_->tlsContext) {
+        return fail(ClientErrorKind::Certificate, impl_->tlsContextError);
+    }
+    impl_->tls.reset();
+    if (impl_->tlsContext) {
+        impl_->tls.emplace(impl_->io, *impl_->tlsContext);
+    }
     asio::ip::tcp::resolver resolver(impl_->io);
     std::error_code error;
     const auto endpoints = resolver.resolve(host, std::to_string(port), error);
@@ -79,13 +110,14 @@ bool ClientConnection::connect(std::string_view host, std::uint16_t port) {
         return fail(ClientErrorKind::Network,
                     "resolve " + std::string(host) + ": " + error.message());
     }
+    const auto deadline = Clock::now() + settings_.connectTimeout;
     Step step;
-    asio::async_connect(impl_->socket, endpoints,
+    asio::async_connect(impl_->socket(), endpoints,
                         [&step](const std::error_code& connectError, const auto&) {
                             step = {true, connectError, 0};
                         });
     const std::string target = std::string(host) + ":" + std::to_string(port);
-    if (!impl_->await(step, Clock::now() + settings_.connectTimeout)) {
+    if (!impl_->await(step, deadline)) {
         close();
         return fail(ClientErrorKind::Timeout, "connect to " + target + ": timed out");
     }
@@ -93,21 +125,55 @@ bool ClientConnection::connect(std::string_view host, std::uint16_t port) {
         close();
         return fail(ClientErrorKind::Network, "connect to " + target + ": " + step.error.message());
     }
-    impl_->socket.set_option(asio::ip::tcp::no_delay(true), error);
+    impl_->socket().set_option(asio::ip::tcp::no_delay(true), error);
+    if (impl_->tls && !handshake(host, target, deadline)) {
+        return false;
+    }
     lastErrorKind_ = ClientErrorKind::None;
     lastError_.clear();
     return true;
 }
 
+bool ClientConnection::handshake(std::string_view host, const std::string& target,
+                                 Clock::time_point deadline) {
+    prepareTlsSession(impl_->tls->native_handle(), *settings_.tls, host);
+    Step step;
+    impl_->tls->async_handshake(asio::ssl::stream_base::client, impl_->recorder(step));
+    if (!impl_->await(step, deadline)) {
+        close();
+        return fail(ClientErrorKind::Timeout, "TLS handshake with " + target + ": timed out");
+    }
+    if (!step.error) {
+        return true;
+    }
+    close();
+    const std::string refused = certificateFailure(impl_->tls->native_handle());
+    if (settings_.tls->verify && !refused.empty()) {
+        return fail(ClientErrorKind::Certificate,
+                    "certificate of " + target + " refused: " + refused);
+    }
+    return fail(ClientErrorKind::Network, "TLS handshake with " + target + ": " +
+                                              step.error.message() + missingCertificateNote());
+}
+
+std::string ClientConnection::missingCertificateNote() const {
+    // A server that requires a client certificate ends the session with an alert: in the
+    // handshake with TLS 1.2, after it with TLS 1.3, where the client sees it as a failed read
+    // or send.
+    return impl_->tls && askedForCertificate(impl_->tls->native_handle())
+               ? "; the server asked for a client certificate and none was given"
+               : "";
+}
+
 void ClientConnection::close() {
     std::error_code ignored;
-    impl_->socket.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
-    impl_->socket.close(ignored);
+    impl_->socket().shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
+    impl_->socket().close(ignored);
     input_.clear();
 }
 
 bool ClientConnection::isOpen() const {
-    return impl_->socket.is_open();
+    return impl_->socket().is_open();
 }
 
 bool ClientConnection::sendRaw(std::string_view bytes) {
@@ -115,8 +181,9 @@ bool ClientConnection::sendRaw(std::string_view bytes) {
         return fail(ClientErrorKind::Closed, "send: not connected");
     }
     Step step;
-    asio::async_write(impl_->socket, asio::buffer(bytes.data(), bytes.size()),
-                      impl_->recorder(step));
+    impl_->start([&](auto& stream) {
+        asio::async_write(stream, asio::buffer(bytes.data(), bytes.size()), impl_->recorder(step));
+    });
     if (!impl_->await(step, Clock::now() + settings_.sendTimeout)) {
         // Part of the request may have gone out: the stream is of no use any more.
         close();
@@ -124,7 +191,8 @@ bool ClientConnection::sendRaw(std::string_view bytes) {
     }
     if (step.error) {
         close();
-        return fail(ClientErrorKind::Network, "send: " + step.error.message());
+        return fail(ClientErrorKind::Network,
+                    "send: " + step.error.message() + missingCertificateNote());
     }
     return true;
 }
@@ -140,15 +208,21 @@ bool ClientConnection::readSome(Clock::time_point deadline) {
         return fail(ClientErrorKind::Closed, "read: not connected");
     }
     Step step;
-    impl_->socket.async_read_some(asio::buffer(impl_->chunk), impl_->recorder(step));
+    impl_->start([&](auto& stream) {
+        stream.async_read_some(asio::buffer(impl_->chunk), impl_->recorder(step));
+    });
     if (!impl_->await(step, deadline)) {
         return fail(ClientErrorKind::Timeout, "read: no answer in time");
     }
-    if (step.error == asio::error::eof || step.error == asio::error::connection_reset) {
-        return fail(ClientErrorKind::Closed, "read: the server closed the connection");
+    // A TLS server may close without its close_notify: a truncated stream, the same to us.
+    if (step.error == asio::error::eof || step.error == asio::error::connection_reset ||
+        step.error == asio::ssl::error::stream_truncated) {
+        return fail(ClientErrorKind::Closed,
+                    "read: the server closed the connection" + missingCertificateNote());
     }
     if (step.error) {
-        return fail(ClientErrorKind::Network, "read: " + step.error.message());
+        return fail(ClientErrorKind::Network,
+                    "read: " + step.error.message() + missingCertificateNote());
     }
     input_.append(impl_->chunk.data(), step.length);
     return true;

@@ -1,5 +1,5 @@
-// A client's TCP connection to the DAQ server: framed requests out, framed answers in, every
-// step bounded by a time-out. Blocking calls, one thread; no Qt.
+// A client's TCP connection to the DAQ server, plain or TLS: framed requests out, framed answers
+// in, every step bounded by a time-out. Blocking calls, one thread; no Qt.
 #pragma once
 
 #include <chrono>
@@ -12,6 +12,20 @@
 
 namespace daq::client {
 
+// TLS of a connection (TlsContext.h makes its OpenSSL context).
+struct TlsSettings {
+    std::string caFile{};  // PEM; empty: the system's default verify paths
+    // Client certificate (PEM, may hold the chain) and its key, for servers that ask for one.
+    std::string certFile{};
+    std::string keyFile{};
+    // False accepts any certificate from any server: the traffic is encrypted, but to whoever
+    // answers.
+    bool verify = true;
+    // The name the certificate must carry, also sent as SNI when it is a DNS name; empty: the
+    // host given to connect.
+    std::string serverName{};
+};
+
 struct ClientSettings {
     std::chrono::milliseconds connectTimeout{3000};
     // Longest wait for an answer (or for the server to close, see readUntilClosed).
@@ -20,6 +34,8 @@ struct ClientSettings {
     std::chrono::milliseconds sendTimeout{3000};
     // Largest answer accepted; a longer one is a bad reply.
     std::size_t maxReplyBytes = 64 * 1024 * 1024;
+    // TLS over the connection, with the handshake inside the connect time-out; none: plain TCP.
+    std::optional<TlsSettings> tls{};
 };
 
 enum class ClientErrorKind {
@@ -28,7 +44,10 @@ enum class ClientErrorKind {
                // not finish in time: the connection is closed
     Closed,    // the server closed the connection, or it was never open
     BadReply,  // the answer broke the frame rules, was too long or was not JSON
-    Network,   // resolving, connecting or sending failed
+    Network,   // resolving, connecting or sending failed, or the TLS handshake did
+    // TLS: the server's certificate failed verification, or a file of the TLS settings could
+    // not be used
+    Certificate,
 };
 
 class ClientConnection {
@@ -66,6 +85,10 @@ class ClientConnection {
     struct Impl;
 
     bool fail(ClientErrorKind kind, std::string message);
+    // The TLS handshake on the connected socket, within the connect deadline; closes on failure.
+    bool handshake(std::string_view host, const std::string& target,
+                   std::chrono::steady_clock::time_point deadline);
+    std::string missingCertificateNote() const;
     // Reads what has arrived into the input buffer; false on time-out, close or error.
     bool readSome(std::chrono::steady_clock::time_point deadline);
 

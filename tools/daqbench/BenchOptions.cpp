@@ -31,7 +31,11 @@ bool sameText(std::string_view a, std::string_view b) {
     });
 }
 
-void completeOptions(BenchOptions& options, const std::vector<std::string>& requests) {
+void completeOptions(BenchOptions& options, const std::vector<std::string>& requests,
+                     bool portGiven) {
+    if (options.tls && !portGiven) {
+        options.port = kDefaultTlsPort;
+    }
     if (requests.size() > kMaxMixEntries) {
         throw CLI::ValidationError("--request",
                                    "at most " + std::to_string(kMaxMixEntries) + " entries");
@@ -95,7 +99,18 @@ namespace {
 // The server and the load's size and length.
 void declareLoadOptions(CLI::App& app, BenchOptions& options) {
     app.add_option("-h,--host", options.host, "Server address")->capture_default_str();
-    app.add_option("-p,--port", options.port, "Server port")->capture_default_str();
+    app.add_option("-p,--port", options.port, "Server port (with --tls: 5051)")
+        ->capture_default_str();
+    auto* tls = app.add_flag("--tls", options.tls,
+                             "TLS on every connection (closed and open loop, idle), the server's "
+                             "certificate and name verified; the handshake is part of connecting");
+    app.add_option("--cafile", options.caFile,
+                   "--tls: CA certificates (PEM) to verify the server with (default: the system's)")
+        ->check(CLI::ExistingFile)
+        ->needs(tls);
+    app.add_flag("--insecure", options.insecure, "--tls: accept any server certificate")
+        ->needs(tls);
+
     app.add_option("-c,--connections", options.connections, "Connections")
         ->capture_default_str()
         ->check(CLI::Range(1, kMaxConnections));
@@ -168,6 +183,8 @@ void declareModeOptions(CLI::App& app, BenchOptions& options) {
         "starts over every --cycle ms; reports cycles, connect (+login) latency and closes by "
         "the server");
     const std::vector<CLI::Option*> modes{rate, idle, stuck, endless, storm};
+    // Their own loops speak plain TCP only.
+    app.get_option("--tls")->excludes(stuck)->excludes(endless)->excludes(storm);
     for (std::size_t i = 0; i < modes.size(); ++i) {
         for (std::size_t j = i + 1; j < modes.size(); ++j) {
             modes[i]->excludes(modes[j]);
@@ -224,7 +241,9 @@ void declareOptions(CLI::App& app, BenchOptions& options) {
     auto requests = declareMixOptions(app, options);
     declareModeOptions(app, options);
     declareReportOptions(app, options);
-    app.callback([&options, requests] { completeOptions(options, *requests); });
+    app.callback([&app, &options, requests] {
+        completeOptions(options, *requests, app.count("--port") > 0);
+    });
 }
 
 }  // namespace daqbench

@@ -34,6 +34,7 @@ enum class LoadMode {
     Storm,    // each connection connects, logs in (optionally), stays a moment, leaves, again
 };
 
+inline constexpr std::uint16_t kDefaultTlsPort = 5051;
 inline constexpr int kMaxConnections = 100000;
 inline constexpr int kMaxThreads = 64;
 inline constexpr int kMaxIndexes = 100000;
@@ -46,7 +47,12 @@ inline constexpr int kMaxIntervalMs = 3600 * 1000;
 
 struct BenchOptions {
     std::string host = "127.0.0.1";
-    std::uint16_t port = 5050;
+    std::uint16_t port = 5050;  // 5051 with tls
+    // TLS on every connection, the server's certificate verified against caFile (empty: the
+    // system's CAs) and the host unless insecure.
+    bool tls = false;
+    std::string caFile;
+    bool insecure = false;
     int connections = 1;
     int threads = 1;  // never more than connections
     double warmupSeconds = 1.0;

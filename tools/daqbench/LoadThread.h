@@ -4,11 +4,13 @@
 #pragma once
 
 #include <netinet/in.h>
+#include <openssl/types.h>
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 
+#include "tools/client/ClientConnection.h"
 #include "tools/daqbench/BenchOptions.h"
 #include "tools/daqbench/LatencyHistogram.h"
 
@@ -27,6 +29,10 @@ struct Timeline {
 
 struct WorkerPlan {
     sockaddr_in address{};
+    // TLS on every connection (LoadWorker only); null: plain TCP. The sessions check the
+    // server's certificate as tlsSettings say, against its serverName.
+    SSL_CTX* tls = nullptr;
+    daq::client::TlsSettings tlsSettings;
     int connections = 1;
     std::size_t firstConnection = 0;  // run-wide number of the first one (spreads the mix)
     LoadMode mode = LoadMode::Closed;
@@ -47,7 +53,8 @@ struct WorkerPlan {
 };
 
 struct ErrorCounts {
-    std::uint64_t connect = 0;    // connection refused or not made in time
+    std::uint64_t connect = 0;    // connection refused, not made in time, or its TLS handshake
+                                  // failed
     std::uint64_t login = 0;      // --login-first refused
     std::uint64_t closed = 0;     // the server closed a connection
     std::uint64_t timeout = 0;    // no answer in time (the connection is given up)

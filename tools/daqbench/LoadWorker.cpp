@@ -1,6 +1,7 @@
 #include "tools/daqbench/LoadWorker.h"
 
 #include <netinet/tcp.h>
+#include <openssl/err.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
 #include <sys/timerfd.h>
@@ -13,6 +14,7 @@
 #include <thread>
 #include <utility>
 
+#include "tools/client/TlsContext.h"
 #include "tools/daqbench/SystemError.h"
 
 namespace daqbench {
@@ -125,16 +127,57 @@ void LoadWorker::startConnect(Connection& connection) {
     ++connecting_;
 }
 
-void LoadWorker::onConnected(Connection& connection) {
+void LoadWorker::failConnect(Connection& connection) {
     --connecting_;
+    giveUp(connection, result_.errors.connect);
+    startNextConnects();
+}
+
+void LoadWorker::onConnected(Connection& connection) {
     int error = 0;
     socklen_t length = sizeof error;
     if (::getsockopt(connection.fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) {
-        giveUp(connection, result_.errors.connect);
-        startNextConnects();
+        failConnect(connection);
         return;
     }
     watchWrites(connection, false);
+    if (plan_.tls == nullptr) {
+        beginTraffic(connection);
+        return;
+    }
+    connection.tls.reset(SSL_new(plan_.tls));
+    if (!connection.tls || SSL_set_fd(connection.tls.get(), connection.fd) != 1) {
+        failConnect(connection);
+        return;
+    }
+    // A request that waits for the socket is sent again from the connection's own buffer,
+    // which grows meanwhile.
+    SSL_set_mode(connection.tls.get(),
+                 SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    daq::client::prepareTlsSession(connection.tls.get(), plan_.tlsSettings,
+                                   plan_.tlsSettings.serverName);
+    connection.state = State::Handshaking;
+    continueHandshake(connection);
+}
+
+void LoadWorker::continueHandshake(Connection& connection) {
+    ERR_clear_error();
+    const int done = SSL_connect(connection.tls.get());
+    if (done == 1) {
+        watchWrites(connection, false);
+        beginTraffic(connection);
+        return;
+    }
+    const int reason = SSL_get_error(connection.tls.get(), done);
+    if (reason == SSL_ERROR_WANT_READ || reason == SSL_ERROR_WANT_WRITE) {
+        watchWrites(connection, reason == SSL_ERROR_WANT_WRITE);
+        return;
+    }
+    failConnect(connection);
+}
+
+void LoadWorker::beginTraffic(Connection& connection) {
+    --connecting_;
     if (plan_.loginFirst) {
         connection.state = State::LoggingIn;
         send(connection, plan_.mix->loginFrame(), kLoginTemplate, Clock::now());
@@ -229,6 +272,10 @@ void LoadWorker::handleEvent(std::uint32_t index, std::uint32_t events) {
         onConnected(connection);
         return;
     }
+    if (connection.state == State::Handshaking) {
+        continueHandshake(connection);
+        return;
+    }
     if (connection.state == State::Dead) {
         return;
     }
@@ -259,6 +306,7 @@ void LoadWorker::armTimer(Clock::time_point at) {
 
 void LoadWorker::giveUp(Connection& connection, std::uint64_t& errorCount) {
     ++errorCount;
+    connection.tls.reset();
     if (connection.fd >= 0) {
         ::close(connection.fd);  // also leaves the epoll set
         connection.fd = -1;
@@ -270,13 +318,14 @@ void LoadWorker::giveUp(Connection& connection, std::uint64_t& errorCount) {
 
 void LoadWorker::checkTimeouts(Clock::time_point now) {
     for (Connection& connection : connections_) {
-        const bool waiting = connection.state == State::Connecting || connection.pendingCount > 0;
+        // The handshake runs in the connect time-out.
+        const bool connecting =
+            connection.state == State::Connecting || connection.state == State::Handshaking;
+        const bool waiting = connecting || connection.pendingCount > 0;
         if (waiting && connection.state != State::Dead &&
             now - connection.pending[connection.pendingHead].sentAt > plan_.timeout) {
-            if (connection.state == State::Connecting) {
-                --connecting_;
-                giveUp(connection, result_.errors.connect);
-                startNextConnects();
+            if (connecting) {
+                failConnect(connection);
             } else {
                 giveUp(connection, result_.errors.timeout);
             }

@@ -4,10 +4,12 @@
 #pragma once
 
 #include <netinet/in.h>
+#include <openssl/ssl.h>
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,7 +38,7 @@ class LoadWorker final : public LoadThread {
     const WorkerResult& result() const override { return result_; }
 
   private:
-    enum class State { Waiting, Connecting, LoggingIn, Warming, Ready, Dead };
+    enum class State { Waiting, Connecting, Handshaking, LoggingIn, Warming, Ready, Dead };
     static constexpr std::uint8_t kLoginTemplate = 0xFF;
     static constexpr std::uint8_t kWarmTemplate = 0xFE;
 
@@ -45,8 +47,13 @@ class LoadWorker final : public LoadThread {
         std::uint8_t templateIndex;
     };
 
+    struct SessionFree {
+        void operator()(SSL* session) const { SSL_free(session); }
+    };
+
     struct Connection {
         int fd = -1;
+        std::unique_ptr<SSL, SessionFree> tls;
         State state = State::Waiting;
         AnswerScanner scanner;
         MixCursor cursor;
@@ -63,6 +70,11 @@ class LoadWorker final : public LoadThread {
     void startConnect(Connection& connection);
     void startNextConnects();
     void onConnected(Connection& connection);
+    // One step of the TLS handshake; called again on each event until it is done or failed.
+    void continueHandshake(Connection& connection);
+    // The connection is set up (and its handshake done): logs in or starts its load.
+    void beginTraffic(Connection& connection);
+    void failConnect(Connection& connection);
     // Ready, or with warmFirst, Warming until the answer to one request of the mix is in.
     void warmUp(Connection& connection);
     void handleEvent(std::uint32_t index, std::uint32_t events);
@@ -72,6 +84,10 @@ class LoadWorker final : public LoadThread {
     void send(Connection& connection, std::string_view frame, std::uint8_t templateIndex,
               Clock::time_point sentAt);
     void flush(Connection& connection);
+    // recv()/send(), or SSL_read()/SSL_write() with TLS: bytes, 0 when the peer closed (read),
+    // -1 with errno (EAGAIN: try when epoll says so).
+    static ssize_t receive(Connection& connection, char* data, std::size_t size);
+    static ssize_t transmit(Connection& connection, const char* data, std::size_t size);
     void watchWrites(Connection& connection, bool on);
     void giveUp(Connection& connection, std::uint64_t& errorCount);
     void sendNextClosed(Connection& connection, Clock::time_point now);

@@ -2,20 +2,65 @@
 // answers it reads and checks (see LoadWorker.h).
 #include "tools/daqbench/LoadWorker.h"
 
+#include <openssl/err.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <utility>
 
 namespace daqbench {
 
+namespace {
+
+// The result of SSL_read or SSL_write as recv() and send() give theirs.
+ssize_t asSocketResult(SSL* session, int result) {
+    if (result > 0) {
+        return result;
+    }
+    switch (SSL_get_error(session, result)) {
+        case SSL_ERROR_WANT_READ:
+        case SSL_ERROR_WANT_WRITE:
+            errno = EAGAIN;
+            return -1;
+        case SSL_ERROR_ZERO_RETURN:  // the server's close_notify
+            return 0;
+        default:
+            errno = ECONNRESET;
+            return -1;
+    }
+}
+
+int clampToInt(std::size_t size) {
+    return static_cast<int>(std::min<std::size_t>(size, INT_MAX));
+}
+
+}  // namespace
+
+ssize_t LoadWorker::receive(Connection& connection, char* data, std::size_t size) {
+    if (!connection.tls) {
+        return ::recv(connection.fd, data, size, 0);
+    }
+    ERR_clear_error();  // SSL_get_error reads this thread's queue
+    return asSocketResult(connection.tls.get(),
+                          SSL_read(connection.tls.get(), data, clampToInt(size)));
+}
+
+ssize_t LoadWorker::transmit(Connection& connection, const char* data, std::size_t size) {
+    if (!connection.tls) {
+        return ::send(connection.fd, data, size, MSG_NOSIGNAL);
+    }
+    ERR_clear_error();
+    return asSocketResult(connection.tls.get(),
+                          SSL_write(connection.tls.get(), data, clampToInt(size)));
+}
+
 void LoadWorker::readAnswers(Connection& connection) {
     while (true) {
-        const ssize_t received =
-            ::recv(connection.fd, receiveBuffer_.data(), receiveBuffer_.size(), 0);
+        const ssize_t received = receive(connection, receiveBuffer_.data(), receiveBuffer_.size());
         if (received == 0) {
             giveUp(connection, result_.errors.closed);
             return;
@@ -42,7 +87,8 @@ void LoadWorker::readAnswers(Connection& connection) {
                 onAnswerEnd(connection, now);
             }
         }
-        // A short read took everything there was; epoll tells when more comes.
+        // A short read took everything there was (TLS: the whole record, the next one still
+        // in the socket); epoll tells when more comes.
         if (static_cast<std::size_t>(received) < receiveBuffer_.size() ||
             connection.state == State::Dead) {
             return;
@@ -164,7 +210,7 @@ void LoadWorker::send(Connection& connection, std::string_view frame, std::uint8
         connection.unsent.append(frame);  // behind what waits already, in order
         return;
     }
-    const ssize_t written = ::send(connection.fd, frame.data(), frame.size(), MSG_NOSIGNAL);
+    const ssize_t written = transmit(connection, frame.data(), frame.size());
     if (written == static_cast<ssize_t>(frame.size())) {
         return;
     }
@@ -179,7 +225,7 @@ void LoadWorker::send(Connection& connection, std::string_view frame, std::uint8
 void LoadWorker::flush(Connection& connection) {
     while (!connection.unsent.empty()) {
         const ssize_t written =
-            ::send(connection.fd, connection.unsent.data(), connection.unsent.size(), MSG_NOSIGNAL);
+            transmit(connection, connection.unsent.data(), connection.unsent.size());
         if (written < 0) {
             if (errno != EAGAIN && errno != EWOULDBLOCK) {
                 giveUp(connection, result_.errors.closed);

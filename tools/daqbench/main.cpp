@@ -18,6 +18,7 @@
 
 #include "server/protocol/Frame.h"
 #include "tools/client/DaqClient.h"
+#include "tools/client/TlsContext.h"
 #include "tools/daqbench/BenchOptions.h"
 #include "tools/daqbench/LoadWorker.h"
 #include "tools/daqbench/ProcessUsage.h"
@@ -30,11 +31,13 @@ namespace {
 using namespace daqbench;
 
 constexpr int kExitErrors = 1;
+constexpr int kExitUsage = 2;
 constexpr int kExitUnreachable = 3;
 
 const char* const kFooter =
     "Exit codes: 0 the run ended without errors, 1 errors were counted (see the report),\n"
-    "2 usage error, 3 the server could not be reached or asked.\n"
+    "2 usage error (also a --cafile without a certificate), 3 the server could not be reached\n"
+    "or asked (also: its certificate was refused; the reason follows).\n"
     "Example: daqbench -c 16 -r daq_data -k 100 -d 5 --server-pid $(pidof kelvane-host)\n";
 
 // Idle runs hold many connections: use every descriptor the hard limit allows.
@@ -103,13 +106,27 @@ int capture(daq::client::DaqClient& client, const RequestMix& mix, const BenchOp
     return 0;
 }
 
+// With --tls, what every connection checks of the server.
+std::optional<daq::client::TlsSettings> tlsSettings(const BenchOptions& options) {
+    if (!options.tls) {
+        return std::nullopt;
+    }
+    daq::client::TlsSettings settings;
+    settings.caFile = options.caFile;
+    settings.verify = !options.insecure;
+    settings.serverName = options.host;
+    return settings;
+}
+
 std::vector<WorkerPlan> planWorkers(const BenchOptions& options, const sockaddr_in& address,
-                                    const RequestMix& mix) {
+                                    const RequestMix& mix, SSL_CTX* tls) {
     std::vector<WorkerPlan> plans;
     std::size_t first = 0;
     for (int i = 0; i < options.threads; ++i) {
         WorkerPlan plan;
         plan.address = address;
+        plan.tls = tls;
+        plan.tlsSettings = tlsSettings(options).value_or(daq::client::TlsSettings{});
         plan.connections =
             options.connections / options.threads + (i < options.connections % options.threads);
         plan.firstConnection = first;
@@ -268,10 +285,11 @@ void addWorkerResults(RunReport& report, const std::vector<std::unique_ptr<LoadT
         std::chrono::duration<double>(std::min(end, when.stopAt) - when.measureFrom).count();
 }
 
-RunReport runLoad(const BenchOptions& options, const sockaddr_in& address, const RequestMix& mix) {
+RunReport runLoad(const BenchOptions& options, const sockaddr_in& address, const RequestMix& mix,
+                  SSL_CTX* tls) {
     RunReport report = describeRun(options, mix);
     std::vector<std::unique_ptr<LoadThread>> workers;
-    for (const WorkerPlan& plan : planWorkers(options, address, mix)) {
+    for (const WorkerPlan& plan : planWorkers(options, address, mix, tls)) {
         workers.push_back(makeWorker(plan));
     }
     WorkerThreads threads(workers);
@@ -317,9 +335,23 @@ int main(int argc, char** argv) {
     const LoadMode mode = options.mode();
     const bool asksTags = mode == LoadMode::Closed || mode == LoadMode::Open ||
                           mode == LoadMode::Stuck || !options.captureFile.empty();
+    daq::client::SslContextPtr tls;
+    if (options.tls) {
+        std::string error;
+        tls = daq::client::makeTlsContext(*tlsSettings(options), error);
+        if (!tls) {
+            std::fprintf(stderr, "daqbench: %s\n", error.c_str());
+            return kExitUsage;
+        }
+    }
+    if (options.insecure) {
+        std::fputs("daqbench: warning: --insecure: the server's certificate is not verified\n",
+                   stderr);
+    }
     std::int32_t tags = 0;
     daq::client::ClientSettings settings;
     settings.connectTimeout = settings.replyTimeout = std::chrono::milliseconds(options.timeoutMs);
+    settings.tls = tlsSettings(options);
     daq::client::DaqClient client(settings);
     if (asksTags) {
         if (!client.connect(options.host, options.port)) {
@@ -336,7 +368,7 @@ int main(int argc, char** argv) {
     client.close();
 
     try {
-        const RunReport report = runLoad(options, *address, mix);
+        const RunReport report = runLoad(options, *address, mix, tls.get());
         (options.json ? printJson : printText)(report, stdout);
         return report.errors.total() == 0 ? 0 : kExitErrors;
     } catch (const std::exception& error) {

@@ -18,6 +18,9 @@ enum class ExitCode : int {
     LoginRefused = 5,
     WriteNotPermitted = 6,  // "PARAMETERWRITE" answered "FAILED", "-2"
     WriteFailed = 7,        // "PARAMETERWRITE" answered "FAILED", "-1"
+    // --tls: the server's certificate failed verification, or --cafile, --cert or --key could
+    // not be used
+    Certificate = 8,
 };
 
 // Ends a command; main prints the message as one line and exits with the code.

@@ -8,10 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "tools/client/ClientConnection.h"
 #include "tools/daqclient/Output.h"
 
 namespace daqclient {
 
+inline constexpr std::uint16_t kDefaultPort = 5050;
+inline constexpr std::uint16_t kDefaultTlsPort = 5051;  // with --tls
 inline constexpr int kDefaultTimeoutMs = 3000;
 inline constexpr int kDefaultWatchIntervalMs = 1000;
 inline constexpr int kDefaultLatencyCount = 100;
@@ -22,7 +25,8 @@ inline constexpr std::size_t kMaxRawLineBytes = 1024 * 1024;
 
 struct GlobalOptions {
     std::string host = "127.0.0.1";
-    std::uint16_t port = 5050;
+    std::uint16_t port = kDefaultPort;
+    std::optional<daq::client::TlsSettings> tls;  // --tls and its options
     std::optional<std::string> user;
     std::optional<std::string> password;  // -P; the parser warns when it is given
     bool askPassword = false;

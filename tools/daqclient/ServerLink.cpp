@@ -20,6 +20,7 @@ daq::client::ClientSettings settingsFor(const GlobalOptions& options) {
     settings.connectTimeout = timeout;
     settings.replyTimeout = timeout;
     settings.sendTimeout = timeout;
+    settings.tls = options.tls;
     return settings;
 }
 
@@ -62,6 +63,8 @@ void ServerLink::fail(ClientErrorKind kind, const std::string& detail,
                                "connection to " + target + " lost: " + detail);
         case ClientErrorKind::Network:
             throw CommandError(ExitCode::ConnectionFailed, detail);
+        case ClientErrorKind::Certificate:
+            throw CommandError(ExitCode::Certificate, detail);
         case ClientErrorKind::BadReply:
         case ClientErrorKind::None:
             break;

@@ -31,6 +31,8 @@ const char* const kExitCodes =
     "  5  login refused\n"
     "  6  write not permitted (\"FAILED\", \"-2\")\n"
     "  7  write failed (\"FAILED\", \"-1\")\n"
+    "  8  --tls: the server's certificate failed verification (OpenSSL's reason follows), or\n"
+    "     --cafile, --cert or --key could not be used\n"
     "watch exits with the code of its first failed poll when any poll failed.\n";
 
 void addSelection(CLI::App& command, Selection& selection) {
@@ -61,6 +63,10 @@ struct CommandLine {
     WriteOptions write;
     std::vector<std::string> rawRequests;
     LatencyOptions latency;
+    bool tls = false;
+    daq::client::TlsSettings tlsSettings;
+    bool insecure = false;
+    CLI::Option* portOption = nullptr;
 };
 
 // Makes `sub` the command that runs when it is chosen.
@@ -68,10 +74,35 @@ void on(CommandLine& line, CLI::App* sub, Command run) {
     sub->callback([&line, run = std::move(run)] { line.command = run; });
 }
 
+void declareTlsOptions(CLI::App& app, CommandLine& line) {
+    daq::client::TlsSettings& tls = line.tlsSettings;
+    auto* tlsFlag = app.add_flag("--tls", line.tls,
+                                 "Connect with TLS (1.2 or later) and verify the server's "
+                                 "certificate, its name or address included");
+    app.add_option("--cafile", tls.caFile,
+                   "CA certificates (PEM) to verify the server with (default: the system's)")
+        ->check(CLI::ExistingFile)
+        ->needs(tlsFlag);
+    auto* certOption =
+        app.add_option("--cert", tls.certFile,
+                       "Client certificate (PEM) for a server that asks for one; needs --key")
+            ->check(CLI::ExistingFile)
+            ->needs(tlsFlag);
+    auto* keyOption = app.add_option("--key", tls.keyFile, "The client certificate's key (PEM)")
+                          ->check(CLI::ExistingFile)
+                          ->needs(certOption);
+    certOption->needs(keyOption);
+    app.add_flag("--insecure", line.insecure,
+                 "Accept any server certificate (warns on every run): the traffic is encrypted, "
+                 "but to whoever answers")
+        ->needs(tlsFlag);
+}
+
 void declareGlobalOptions(CLI::App& app, CommandLine& line) {
     GlobalOptions& global = line.global;
     app.add_option("-h,--host", global.host, "Server address or name")->capture_default_str();
-    app.add_option("-p,--port", global.port, "Server port")->capture_default_str();
+    line.portOption = app.add_option("-p,--port", global.port, "Server port (with --tls: 5051)")
+                          ->capture_default_str();
     app.set_version_flag("--version", "daqclient " DAQ_VERSION);
     auto* userOption =
         app.add_option("-u,--user", global.user, "Log in as this user before the command");
@@ -88,6 +119,7 @@ void declareGlobalOptions(CLI::App& app, CommandLine& line) {
                    "table, csv or json (one object per line); default: table on a terminal, "
                    "csv otherwise")
         ->check(CLI::IsMember({"table", "csv", "json"}));
+    declareTlsOptions(app, line);
 }
 
 // alive, info, status: the server and its project.
@@ -195,6 +227,19 @@ int runCommand(CommandLine& line) {
         {"table", OutputFormat::Table}, {"csv", OutputFormat::Csv}, {"json", OutputFormat::Json}};
     if (!line.formatName.empty()) {
         global.format = formats.at(line.formatName);
+    }
+    if (line.tls) {
+        line.tlsSettings.verify = !line.insecure;
+        global.tls = line.tlsSettings;
+        if (line.portOption->count() == 0) {
+            global.port = kDefaultTlsPort;
+        }
+    }
+    if (line.insecure) {
+        std::fputs(
+            "daqclient: warning: --insecure: the server's certificate is not verified; whoever "
+            "answers at this address can read and change the traffic\n",
+            stderr);
     }
     if (global.password) {
         std::fprintf(stderr,

@@ -5,7 +5,9 @@
 -- Use:  wireshark -X lua_script:tools/wireshark/daq.lua
 --       tshark -X lua_script:tools/wireshark/daq.lua -r capture.pcapng -Y daq
 -- or copy the file into ~/.local/lib/wireshark/plugins/. The server port is a preference
--- (Protocols > DAQ), 5050 by default; "Decode As..." works for any other port.
+-- (Protocols > DAQ), 5050 by default; "Decode As..." works for any other port. So is the TLS
+-- port, 5051 by default: its traffic is dissected once Wireshark can decrypt it with the key log
+-- file of the client's SSLKEYLOGFILE (Protocols > TLS > (Pre)-Master-Secret log filename).
 
 local STX = 0x02
 local ETX = 0x03
@@ -32,12 +34,16 @@ local e_no_trailer = ProtoExpert.new("daq.no_trailer", "Server frame without its
 daq.experts = { e_too_long, e_no_trailer }
 
 daq.prefs.port = Pref.uint("Server port", 5050, "TCP port the DAQ server listens on")
+daq.prefs.tls_port = Pref.uint("TLS server port", 5051, "TCP port of the server's TLS listener")
 daq.prefs.max_frame = Pref.uint("Largest frame", 1024 * 1024,
                                 "A frame longer than this many bytes is not reassembled further")
 
 local json = Dissector.get("json")
-local tcp_port = DissectorTable.get("tcp.port")
-local registered_port = daq.prefs.port
+-- The plain port under TCP, the TLS port under TLS: the dissector table and its port now.
+local ports = {
+    { table = DissectorTable.get("tcp.port"), pref = "port" },
+    { table = DissectorTable.get("tls.port"), pref = "tls_port" },
+}
 
 -- The offset of the first byte `value` at or after `from`, or nil (searched in C, not per
 -- byte in Lua: frames may be a megabyte long).
@@ -129,11 +135,16 @@ function daq.dissector(tvb, pinfo, tree)
 end
 
 function daq.prefs_changed()
-    if registered_port ~= daq.prefs.port then
-        tcp_port:remove(registered_port, daq)
-        registered_port = daq.prefs.port
-        tcp_port:add(registered_port, daq)
+    for _, entry in ipairs(ports) do
+        if entry.registered ~= daq.prefs[entry.pref] then
+            entry.table:remove(entry.registered, daq)
+            entry.registered = daq.prefs[entry.pref]
+            entry.table:add(entry.registered, daq)
+        end
     end
 end
 
-tcp_port:add(registered_port, daq)
+for _, entry in ipairs(ports) do
+    entry.registered = daq.prefs[entry.pref]
+    entry.table:add(entry.registered, daq)
+end
