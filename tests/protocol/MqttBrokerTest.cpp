@@ -19,6 +19,7 @@
 #include "common/DateTime.h"
 #include "server/mqtt/Payload.h"
 #include "tests/protocol/ProtocolTestSupport.h"
+#include "tests/support/TestCertificates.h"
 
 using namespace daq::test;
 
@@ -39,43 +40,23 @@ const std::string kProject =
 const std::string kBase = "test/Plant%2FA/";
 const std::string kTopics[] = {"tags/LEVEL%2F1%2B%23", "tags/P.STATE", "tags/MSG"};
 
-// A CA made with openssl, and the certificates it signed for the broker (127.0.0.1 and
-// localhost) and for a client: "<name>.crt" and "<name>.key" of "ca", "broker" and "client".
-class Pki {
-  public:
-    Pki() {
-        issue("ca", {"-x509", "-subj", "/CN=Test CA"});
-        issue("broker",
-              {"-subj", "/CN=localhost", "-addext", "subjectAltName=IP:127.0.0.1,DNS:localhost"});
-        issue("client", {"-subj", "/CN=daq"});
-    }
-    std::string file(const std::string& name) const { return dir_.file(name); }
+// The test certificates (a CA, the broker's for 127.0.0.1 and localhost, a client's) and the
+// lines that give them to a broker and a host.
+struct Pki {
     // Lines of mosquitto.conf: the listener speaks TLS and takes clients with a certificate of
     // the CA only.
     std::string listener() const {
-        return "cafile " + file("ca.crt") + "\ncertfile " + file("broker.crt") + "\nkeyfile " +
-               file("broker.key") + "\nrequire_certificate true\n";
+        return "cafile " + certs.caFile() + "\ncertfile " + certs.serverCert() + "\nkeyfile " +
+               certs.serverKey() + "\nrequire_certificate true\n";
     }
     // [mqtt] lines of a host with the client certificate that trusts the CAs of `caFile`.
     std::vector<std::string> hostLines(const std::string& caFile) const {
-        return {"TlsCaFile=" + caFile, "TlsCertFile=" + file("client.crt"),
-                "TlsKeyFile=" + file("client.key")};
+        return {"TlsCaFile=" + caFile, "TlsCertFile=" + certs.clientCert(),
+                "TlsKeyFile=" + certs.clientKey()};
     }
 
-  private:
-    void issue(const std::string& name, Args options) {
-        Args args{"/usr/bin/openssl", "req", "-newkey", "ed25519", "-nodes", "-days", "1"};
-        args.insert(args.end(), {"-keyout", file(name + ".key"), "-out", file(name + ".crt")});
-        if (name != "ca") {
-            args.insert(args.end(), {"-CA", file("ca.crt"), "-CAkey", file("ca.key"), "-addext",
-                                     "basicConstraints=CA:FALSE"});
-        }
-        args.insert(args.end(), options.begin(), options.end());
-        const ProgramRun run = runProgram(args);
-        ASSERT_EQ(run.code, 0) << run.err;
-    }
-
-    TempDir dir_;
+    TempDir dir;
+    TestCertificates certs{dir.path()};
 };
 
 class Broker {
@@ -115,8 +96,8 @@ class Subscriber {
         client_ = mosquitto_new(nullptr, true, this);
         mosquitto_username_pw_set(client_, "daq", "s3cret");
         if (pki != nullptr) {
-            mosquitto_tls_set(client_, pki->file("ca.crt").c_str(), nullptr,
-                              pki->file("client.crt").c_str(), pki->file("client.key").c_str(),
+            mosquitto_tls_set(client_, pki->certs.caFile().c_str(), nullptr,
+                              pki->certs.clientCert().c_str(), pki->certs.clientKey().c_str(),
                               nullptr);
         }
         mosquitto_reconnect_delay_set(client_, 1, 1, false);
@@ -291,7 +272,6 @@ TEST_F(MqttBroker, ValuesOfAnOutageArriveWhenTheBrokerIsBack) {
 // and publishes nothing.
 TEST(MqttBrokerAccess, OnlyAHostThatTrustsAndIsTrustedPublishes) {
     const Pki pki;
-    const Pki other;
     const struct {
         const char* what;
         bool tls;
@@ -299,8 +279,8 @@ TEST(MqttBrokerAccess, OnlyAHostThatTrustsAndIsTrustedPublishes) {
         std::string password;
         std::string logged;  // "<port>" the broker's; empty: every tag's good value arrives
     } cases[] = {
-        {"TLS", true, pki.hostLines(pki.file("ca.crt")), "s3cret", ""},
-        {"another CA", true, pki.hostLines(other.file("ca.crt")), "s3cret",
+        {"TLS", true, pki.hostLines(pki.certs.caFile()), "s3cret", ""},
+        {"another CA", true, pki.hostLines(pki.certs.otherCaFile()), "s3cret",
          "MQTT : cannot reach 127.0.0.1:<port> (OpenSSL Error[0]: error:0A000086:SSL "
          "routines::certificate verify failed), trying again"},
         {"wrong password",
@@ -343,8 +323,8 @@ TEST(MqttBridge, CarriesTheValuesToTheCentralBroker) {
                 "connection central\naddress 127.0.0.1:" + std::to_string(central.port()) +
                     "\ntopic test/# out 1\ncleansession false\nremote_clientid site\n"
                     "remote_username daq\nremote_password s3cret\nbridge_cafile " +
-                    pki.file("ca.crt") + "\nbridge_certfile " + pki.file("client.crt") +
-                    "\nbridge_keyfile " + pki.file("client.key") + "\n");
+                    pki.certs.caFile() + "\nbridge_certfile " + pki.certs.clientCert() +
+                    "\nbridge_keyfile " + pki.certs.clientKey() + "\n");
     Subscriber subscriber(central.port(), &pki);
     TempDir dir;
     HostProcess host(publishingHost(site.port(), dir));
