@@ -1,13 +1,15 @@
-// A client's session against the plug-in loaded by the stand-in host, over real sockets: the
-// login it needs (RequireLogin=1), the session's requests and the stop notice. The answers' rules
-// are the core tests'; the IO, device and parameter requests meet the real host in
-// DaqclientTest.
+// A client's session against the plug-in loaded by the stand-in host, over real sockets, on the
+// plain port and inside TLS: the login it needs (RequireLogin=1), the session's requests and the
+// stop notice. The answers' rules are the core tests'; the IO, device and parameter requests
+// meet the real host in DaqclientTest.
 #include <gmock/gmock.h>
 
 #include <cmath>
 #include <ctime>
 
 #include "tests/protocol/ProtocolTestSupport.h"
+#include "tests/support/TestCertificates.h"
+#include "tests/support/TlsHost.h"
 #include "tools/client/Requests.h"
 
 namespace daq::test {
@@ -19,27 +21,65 @@ using ::testing::HasSubstr;
 constexpr const char* kAccepted = R"({"PS_ID":true,"RESULT":true})";
 constexpr const char* kRefused = R"({"PS_ID":true,"RESULT":false})";
 
-class Scenario : public SharedHostTest<Scenario> {
+// The session on the plain port, and the same inside TLS with a client certificate.
+struct OverPlain {
+    static std::vector<std::string> configLines() { return {}; }
+    static std::unique_ptr<DaqClient> connect(SuiteHost& host) { return host.connect(); }
+};
+
+struct OverTls {
+    static const TestCertificates& certificates() {
+        static const TempDir dir;
+        static const TestCertificates files(dir.path());
+        return files;
+    }
+    static std::uint16_t port() {
+        static const std::uint16_t free = HostProcess::freePort();
+        return free;
+    }
+    static std::vector<std::string> configLines() {
+        return tlsConfigLines(certificates(), TestCertificates::Server::Valid, port(), "required");
+    }
+    static std::unique_ptr<DaqClient> connect(SuiteHost&) {
+        auto client = std::make_unique<DaqClient>(client::ClientSettings{
+            .replyTimeout = kReplyTimeout,
+            .tls = client::TlsSettings{.caFile = certificates().caFile(),
+                                       .certFile = certificates().clientCert(),
+                                       .keyFile = certificates().clientKey()}});
+        EXPECT_TRUE(client->connect("127.0.0.1", port())) << client->connection().lastError();
+        return client;
+    }
+};
+
+template <class Transport>
+class Scenario : public SharedHostTest<Scenario<Transport>> {
   public:
     static HostOptions options() {
+        std::vector<std::string> config = Transport::configLines();
+        config.emplace_back("RequireLogin=1");
         return hostWith(projectFile(R"xml(<project>
     <PROJECT_NAME>Wasserwerk Süd</PROJECT_NAME>
     <COMPANY>Stadtwerke "Nord" &amp; Co</COMPANY>
   </project>)xml"),
-                        {"RequireLogin=1"});
+                        config);
     }
 
   protected:
+    static SuiteHost& host() { return SharedHostTest<Scenario<Transport>>::host(); }
+    static std::unique_ptr<DaqClient> connect() { return Transport::connect(host()); }
     static std::unique_ptr<DaqClient> loggedIn(const char* user) {
-        auto client = host().connect();
+        auto client = connect();
         EXPECT_EQ(ask(*client, loginRequest(user, user)), kAccepted) << user;
         return client;
     }
 };
 
+using Transports = ::testing::Types<OverPlain, OverTls>;
+TYPED_TEST_SUITE(Scenario, Transports);
+
 // Before a login nothing but "LOGIN" and "ALIVE" is answered; the fifth refused login closes.
-TEST_F(Scenario, LoginOpensTheConnectionToEveryRequest) {
-    auto client = host().connect();
+TYPED_TEST(Scenario, LoginOpensTheConnectionToEveryRequest) {
+    auto client = this->connect();
     ASSERT_TRUE(client->connection().sendMessage(client::daqStatusRequest()));
     EXPECT_TRUE(nextAnswerIsAlive(*client)) << "the status came before the login";
     EXPECT_EQ(ask(*client, loginRequest(kViewer, kViewer)), kAccepted);
@@ -55,7 +95,7 @@ TEST_F(Scenario, LoginOpensTheConnectionToEveryRequest) {
     shown.tm_isdst = -1;
     EXPECT_LE(std::abs(std::difftime(std::mktime(&shown), std::time(nullptr))), 60.0) << alive;
 
-    auto intruder = host().connect();
+    auto intruder = this->connect();
     for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(ask(*intruder, loginRequest(kAdmin, "wrong")), kRefused) << i;
     }
@@ -63,14 +103,14 @@ TEST_F(Scenario, LoginOpensTheConnectionToEveryRequest) {
 }
 
 // Last: it stops the host. The notice reaches a connection once however often it logged in.
-TEST_F(Scenario, StopNoticeGoesUnframedToEachLoggedInConnectionOnly) {
-    auto twice = loggedIn(kAdmin);
+TYPED_TEST(Scenario, StopNoticeGoesUnframedToEachLoggedInConnectionOnly) {
+    auto twice = this->loggedIn(kAdmin);
     EXPECT_EQ(ask(*twice, loginRequest(kViewer, kViewer)), kAccepted);
-    auto anonymous = host().connect();
-    loggedIn(kViewer)->close();  // a login whose connection leaves before the stop
+    auto anonymous = this->connect();
+    this->loggedIn(kViewer)->close();  // a login whose connection leaves before the stop
 
     // The host must end cleanly: a row booked twice would bring it down on the way out.
-    ASSERT_TRUE(host().stop());
+    ASSERT_TRUE(this->host().stop());
     EXPECT_EQ(twice->connection().readUntilClosed(kReplyTimeout), R"({"PS_ID":true})");
     EXPECT_EQ(anonymous->connection().readUntilClosed(kReplyTimeout), "");
 }
