@@ -4,6 +4,7 @@
 #include <rapidjson/writer.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -39,6 +40,35 @@ bool shownAsText(const kelvane::TIOList& record, const kelvane::TCurrentValue& v
         default:
             return false;
     }
+}
+
+// The offset from UTC, in minutes, of the local date-time `parts`. mktime says it, but glibc
+// checks /etc/localtime again at every call (a system call per value), so the answer is kept
+// for the local hour it was asked for (zones change their offset at whole local hours), for a
+// few hours at a time: values stamped in different hours come mixed (at a DAQ start, every
+// tag's value, however old). A change of the zone itself therefore shows from the next hour on.
+long utcOffsetMinutes(const DateTimeParts& parts) {
+    struct Hour {
+        int64_t key = -1;
+        long offset = 0;
+    };
+    thread_local std::array<Hour, 16> cache;
+    const int64_t key =
+        ((static_cast<int64_t>(parts.year) * 13 + parts.month) * 32 + parts.day) * 24 + parts.hour;
+    Hour& hour = cache[static_cast<std::size_t>(key) % cache.size()];
+    if (hour.key == key) {
+        return hour.offset;
+    }
+    std::tm local{};
+    local.tm_year = parts.year - 1900;
+    local.tm_mon = parts.month - 1;
+    local.tm_mday = parts.day;
+    local.tm_hour = parts.hour;
+    local.tm_min = parts.minute;
+    local.tm_sec = parts.second;
+    local.tm_isdst = -1;  // whether summer time applied then is the zone's to say
+    hour = {key, std::mktime(&local) == -1 ? 0 : local.tm_gmtoff / 60};
+    return hour.offset;
 }
 
 }  // namespace
@@ -79,15 +109,7 @@ void readTagValue(const kelvane::TIOList& record, const kelvane::TCurrentValue& 
 
 std::string isoTime(double hostTime) {
     const DateTimeParts parts = decodeDateTime(hostTime);
-    std::tm local{};
-    local.tm_year = parts.year - 1900;
-    local.tm_mon = parts.month - 1;
-    local.tm_mday = parts.day;
-    local.tm_hour = parts.hour;
-    local.tm_min = parts.minute;
-    local.tm_sec = parts.second;
-    local.tm_isdst = -1;  // whether summer time applied then is the zone's to say
-    const long offset = std::mktime(&local) == -1 ? 0 : local.tm_gmtoff / 60;
+    const long offset = utcOffsetMinutes(parts);
     const long hours = std::labs(offset) / 60;
     char text[64];
     std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02ld:%02ld", parts.year,
