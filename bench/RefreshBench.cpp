@@ -332,6 +332,10 @@ void PublishingCpuPerValue(benchmark::State& state) {
     const auto publisher =
         connectedPublisher(broker, map.records.size(), static_cast<int32_t>(state.range(2)));
     map.ioMap.setPublisher(publisher.get());
+    // The first pass offers every tag's value, as at a DAQ start: published before the timing,
+    // so that only the changed values are measured.
+    map.ioMap.refresh();
+    std::this_thread::sleep_for(std::chrono::seconds(2));
     const auto step = static_cast<std::size_t>(state.range(0) / state.range(1));
     constexpr auto kInterval = std::chrono::milliseconds(100);
     constexpr int kPasses = 30;
