@@ -190,7 +190,7 @@ std::unique_ptr<mqtt::Publisher> connectedPublisher(const LocalBroker& broker, s
         infos.push_back({name, name, "u"});
     }
     auto publisher = std::make_unique<mqtt::Publisher>(settings, u"Bench", std::move(infos));
-    // The connection is made on libmosquitto's thread; on loopback it takes a few milliseconds.
+    // The connection is made on the publisher's thread; on loopback it takes a few milliseconds.
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     return publisher;
 }
@@ -319,7 +319,7 @@ BENCHMARK(PublisherPayload);
 
 // The whole cost of publishing at the host's pace: range(0) entries of which range(1) get a new
 // value every 100 ms, refreshed and published for 3 s at QoS range(2). Counters in microseconds of
-// CPU per value: the process ("us_per_value"), of it the publisher's and libmosquitto's threads
+// CPU per value: the process ("us_per_value"), of it the publisher's thread
 // ("publisher_us_per_value"; the rest is this thread's: the new values and the pass), and the
 // broker ("broker_us_per_value").
 void PublishingCpuPerValue(benchmark::State& state) {
