@@ -301,7 +301,7 @@ void PublisherOffer(benchmark::State& state) {
 }
 BENCHMARK(PublisherOffer)->Arg(1000);
 
-// The publisher thread's share of a value before libmosquitto: its topic and JSON payload.
+// The publisher thread's share of a value before libmosquitto: its text, topic and JSON payload.
 void PublisherPayload(benchmark::State& state) {
     mqtt::TagInfo tag{"SYN.1", "SYN.1", "u"};
     kelvane::TIOList record{};
@@ -309,6 +309,7 @@ void PublisherPayload(benchmark::State& state) {
     mqtt::readTagValue(record, changedValue(12.5), value);
     const std::string base = "kelvane/Bench";
     for (auto _ : state) {
+        mqtt::renderText(value);
         std::string topic = base + "/tags/" + tag.level;
         std::string payload = mqtt::valuePayload(&value, tag, "good");
         benchmark::DoNotOptimize(topic);

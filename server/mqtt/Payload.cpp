@@ -7,6 +7,7 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "common/DateTime.h"
@@ -103,8 +104,15 @@ void readTagValue(const kelvane::TIOList& record, const kelvane::TCurrentValue& 
     out.isText = shownAsText(record, value);
     out.analog = !out.isText && record.SigType == kelvane::stNumeric &&
                  protocol::valueListCount(record.ValueList) == 0;
-    out.text.clear();
-    protocol::appendIOValueText(record, value, out.text);
+    std::memcpy(&out.raw, &value, sizeof value);
+    out.record = &record;
+}
+
+void renderText(TagValue& value) {
+    value.text.clear();
+    if (value.record != nullptr) {
+        protocol::appendIOValueText(*value.record, value.raw, value.text);
+    }
 }
 
 std::string isoTime(double hostTime) {

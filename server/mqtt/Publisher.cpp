@@ -195,7 +195,8 @@ Clock::time_point Publisher::publishDue(Clock::time_point now) {
     batch_.clear();
     const Clock::time_point next = queue_.take(now, kMaxInFlight - inFlight_, batch_);
     inFlight_ += batch_.size();
-    for (const ValueQueue::Taken& taken : batch_) {
+    for (ValueQueue::Taken& taken : batch_) {
+        renderText(taken.value);
         const TagInfo& tag = tags_[static_cast<std::size_t>(taken.tag)];
         publish(base_ + "/tags/" + tag.level, valuePayload(&taken.value, tag, "good"),
                 settings_.retain);
@@ -239,8 +240,9 @@ void Publisher::sendHello() {
 void Publisher::finish() {
     if (connected_) {
         std::vector<const TagValue*> last(tags_.size(), nullptr);
-        const std::vector<ValueQueue::Taken> latest = queue_.latest();
-        for (const ValueQueue::Taken& taken : latest) {
+        std::vector<ValueQueue::Taken> latest = queue_.latest();
+        for (ValueQueue::Taken& taken : latest) {
+            renderText(taken.value);
             last[static_cast<std::size_t>(taken.tag)] = &taken.value;
         }
         inFlight_ += tags_.size() + 1;

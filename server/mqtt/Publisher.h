@@ -1,14 +1,15 @@
 // The publisher of a DAQ run: live values to an MQTT broker (docs/mqtt.md).
 //
-// The refresh pass hands each changed value to offer() (a copy into the tag's slot of the
-// ValueQueue, under a short lock of its own) and calls passDone() at the end of the pass; it
-// never waits for the broker. The publisher's thread does the rest, the network included: it
-// waits on libmosquitto's socket and on an eventfd that passDone() and the destructor signal,
-// hands the due values to libmosquitto (which, called on the thread that runs its loop, sends
-// each at once), reads the acknowledgements, keeps the connection alive and connects again
-// after a pause of kReconnectMinSeconds times 1, 4, 9, ..., at most kReconnectMaxSeconds. While
-// the broker is away nothing is handed over, so the values coalesce per tag in the queue; at
-// most kMaxInFlight messages are inside libmosquitto at a time, so a slow broker holds no more.
+// The refresh pass hands each changed value to offer() (a copy of its value block into the
+// tag's slot of the ValueQueue, under a short lock of its own; the text is rendered on the
+// publisher's thread) and calls passDone() at the end of the pass; it never waits for the broker.
+// The publisher's thread does the rest, the network included: it waits on libmosquitto's socket and
+// on an eventfd that passDone() and the destructor signal, hands the due values to libmosquitto
+// (which, called on the thread that runs its loop, sends each at once), reads the acknowledgements,
+// keeps the connection alive and connects again after a pause of kReconnectMinSeconds times 1, 4,
+// 9, ..., at most kReconnectMaxSeconds. While the broker is away nothing is handed over, so the
+// values coalesce per tag in the queue; at most kMaxInFlight messages are inside libmosquitto at a
+// time, so a slow broker holds no more.
 //
 // The destructor (DAQ stop) publishes every tag's last value with "quality":"stale" and the
 // status "offline", waits for them at most kStopDrain, and disconnects.
@@ -48,7 +49,8 @@ class Publisher {
     Publisher& operator=(const Publisher&) = delete;
     ~Publisher();
 
-    // Refresh thread, inside the IO map's lock: the tag at `index` has a new value.
+    // Refresh thread, inside the IO map's lock: the tag at `index` has a new value. `record`
+    // outlives the publisher, and only its value block changes meanwhile.
     void offer(int32_t index, const kelvane::TIOList& record, const kelvane::TCurrentValue& value);
     // Refresh thread: the pass is over; wakes the publisher when values were offered.
     void passDone();
