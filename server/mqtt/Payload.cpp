@@ -4,8 +4,10 @@
 #include <rapidjson/writer.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "common/DateTime.h"
@@ -41,6 +43,35 @@ bool shownAsText(const kelvane::TIOList& record, const kelvane::TCurrentValue& v
     }
 }
 
+// The offset from UTC, in minutes, of the local date-time `parts`. mktime says it, but glibc
+// checks /etc/localtime again at every call (a system call per value), so the answer is kept
+// for the local hour it was asked for (zones change their offset at whole local hours), for a
+// few hours at a time: values stamped in different hours come mixed (at a DAQ start, every
+// tag's value, however old). A change of the zone itself therefore shows from the next hour on.
+long utcOffsetMinutes(const DateTimeParts& parts) {
+    struct Hour {
+        int64_t key = -1;
+        long offset = 0;
+    };
+    thread_local std::array<Hour, 16> cache;
+    const int64_t key =
+        ((static_cast<int64_t>(parts.year) * 13 + parts.month) * 32 + parts.day) * 24 + parts.hour;
+    Hour& hour = cache[static_cast<std::size_t>(key) % cache.size()];
+    if (hour.key == key) {
+        return hour.offset;
+    }
+    std::tm local{};
+    local.tm_year = parts.year - 1900;
+    local.tm_mon = parts.month - 1;
+    local.tm_mday = parts.day;
+    local.tm_hour = parts.hour;
+    local.tm_min = parts.minute;
+    local.tm_sec = parts.second;
+    local.tm_isdst = -1;  // whether summer time applied then is the zone's to say
+    hour = {key, std::mktime(&local) == -1 ? 0 : local.tm_gmtoff / 60};
+    return hour.offset;
+}
+
 }  // namespace
 
 std::vector<TagInfo> describeTags(const protocol::IoSnapshot& map) {
@@ -73,21 +104,20 @@ void readTagValue(const kelvane::TIOList& record, const kelvane::TCurrentValue& 
     out.isText = shownAsText(record, value);
     out.analog = !out.isText && record.SigType == kelvane::stNumeric &&
                  protocol::valueListCount(record.ValueList) == 0;
-    out.text.clear();
-    protocol::appendIOValueText(record, value, out.text);
+    std::memcpy(&out.raw, &value, sizeof value);
+    out.record = &record;
+}
+
+void renderText(TagValue& value) {
+    value.text.clear();
+    if (value.record != nullptr) {
+        protocol::appendIOValueText(*value.record, value.raw, value.text);
+    }
 }
 
 std::string isoTime(double hostTime) {
     const DateTimeParts parts = decodeDateTime(hostTime);
-    std::tm local{};
-    local.tm_year = parts.year - 1900;
-    local.tm_mon = parts.month - 1;
-    local.tm_mday = parts.day;
-    local.tm_hour = parts.hour;
-    local.tm_min = parts.minute;
-    local.tm_sec = parts.second;
-    local.tm_isdst = -1;  // whether summer time applied then is the zone's to say
-    const long offset = std::mktime(&local) == -1 ? 0 : local.tm_gmtoff / 60;
+    const long offset = utcOffsetMinutes(parts);
     const long hours = std::labs(offset) / 60;
     char text[64];
     std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02ld:%02ld", parts.year,

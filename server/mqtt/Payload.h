@@ -25,9 +25,11 @@ struct TagInfo {
 // The tags of the map, in map order.
 std::vector<TagInfo> describeTags(const protocol::IoSnapshot& map);
 
-// The value of `record` in `value`, its text rendered into `out.text` (whose buffer is reused).
+// The value of `record` in `value`, without its text: the refresh thread's share.
 void readTagValue(const kelvane::TIOList& record, const kelvane::TCurrentValue& value,
                   TagValue& out);
+// Renders the text of a value readTagValue read into `value.text` (whose buffer is reused).
+void renderText(TagValue& value);
 
 // "2026-12-06T08:14:27.761+01:00": the host's local date-time with the offset from UTC it had
 // then.

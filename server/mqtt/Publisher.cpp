@@ -1,6 +1,8 @@
 #include "server/mqtt/Publisher.h"
 
 #include <mosquitto.h>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -52,6 +54,11 @@ Publisher* self(void* object) {
     return static_cast<Publisher*>(object);
 }
 
+// The reason a call of libmosquitto failed.
+std::string failure(int rc) {
+    return rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc);
+}
+
 }  // namespace
 
 Publisher::Publisher(const PublisherSettings& settings, std::u16string_view project,
@@ -79,7 +86,6 @@ Publisher::Publisher(const PublisherSettings& settings, std::u16string_view proj
     mosquitto_publish_callback_set(
         client_, [](mosquitto*, void* object, int) { self(object)->onPublish(); });
     watchErrors(true);
-    mosquitto_reconnect_delay_set(client_, kReconnectMinSeconds, kReconnectMaxSeconds, true);
     mosquitto_max_inflight_messages_set(client_, kMaxInFlight);
     const std::string status = base_ + kStatusLevel;
     int rc = mosquitto_will_set(client_, status.c_str(), 7, "offline", settings_.qos, true);
@@ -96,34 +102,34 @@ Publisher::Publisher(const PublisherSettings& settings, std::u16string_view proj
                                optional(settings_.tlsCertFile), optional(settings_.tlsKeyFile),
                                nullptr);
     }
+    wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (rc == MOSQ_ERR_SUCCESS && wakeFd_ < 0) {
+        rc = MOSQ_ERR_ERRNO;
+    }
     if (rc != MOSQ_ERR_SUCCESS) {
-        report("Publisher",
-               "MQTT : not publishing to " + endpoint_ + " : " + mosquitto_strerror(rc));
+        report("Publisher", "MQTT : not publishing to " + endpoint_ + " : " + failure(rc));
         return;
     }
-    mosquitto_loop_start(client_);
     rc = mosquitto_connect_async(client_, settings_.broker.c_str(), settings_.port,
                                  settings_.keepAliveSeconds);
     if (rc != MOSQ_ERR_SUCCESS) {
-        reportUnreachable("Publisher",
-                          rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc));
+        reportUnreachable("Publisher", failure(rc));
     }
     thread_ = std::thread([this] { run(); });
 }
 
 Publisher::~Publisher() {
     if (thread_.joinable()) {
-        {
-            std::lock_guard lock(mutex_);
-            stopping_ = true;
-        }
-        wake_.notify_one();
+        stopping_ = true;
+        const uint64_t one = 1;
+        [[maybe_unused]] const ssize_t written = ::write(wakeFd_, &one, sizeof one);
         thread_.join();
     }
     if (client_ != nullptr) {
-        mosquitto_disconnect(client_);
-        mosquitto_loop_stop(client_, false);
         mosquitto_destroy(client_);
+    }
+    if (wakeFd_ >= 0) {
+        ::close(wakeFd_);
     }
 }
 
@@ -135,87 +141,123 @@ void Publisher::offer(int32_t index, const kelvane::TIOList& record,
 }
 
 void Publisher::passDone() {
-    if (!std::exchange(offered_, false)) {
-        return;
+    if (std::exchange(offered_, false)) {
+        const uint64_t one = 1;
+        [[maybe_unused]] const ssize_t written = ::write(wakeFd_, &one, sizeof one);
     }
-    {
-        std::lock_guard lock(mutex_);
-        woken_ = true;
-    }
-    wake_.notify_one();
 }
 
 void Publisher::run() {
-    std::unique_lock lock(mutex_);
     Clock::time_point nextDropTrace = Clock::now() + kDropTraceInterval;
     while (!stopping_) {
-        if (connected_ && hello_) {
-            hello_ = false;
-            lock.unlock();
+        const Clock::time_point now = Clock::now();
+        keepConnecting(now);
+        if (connected_ && std::exchange(hello_, false)) {
             sendHello();
-            lock.lock();
-            continue;
         }
-        Clock::time_point wakeAt = Clock::now() + kDropTraceInterval;
-        if (connected_ && inFlight_ < kMaxInFlight) {
-            std::vector<ValueQueue::Taken> batch;
-            wakeAt = std::min(wakeAt, queue_.take(Clock::now(), kMaxInFlight - inFlight_, batch));
-            if (!batch.empty()) {
-                inFlight_ += batch.size();
-                lock.unlock();
-                for (const ValueQueue::Taken& taken : batch) {
-                    const TagInfo& tag = tags_[static_cast<std::size_t>(taken.tag)];
-                    publish(base_ + "/tags/" + tag.level, valuePayload(&taken.value, tag, "good"),
-                            settings_.retain);
-                }
-                lock.lock();
-                continue;
-            }
-        }
-        if (Clock::now() >= nextDropTrace) {
-            lock.unlock();
+        Clock::time_point wakeAt = std::min(publishDue(now), nextDropTrace);
+        if (now >= nextDropTrace) {
             traceDrops();
-            lock.lock();
-            nextDropTrace = Clock::now() + kDropTraceInterval;
+            nextDropTrace = now + kDropTraceInterval;
         }
-        wake_.wait_until(lock, std::min(wakeAt, nextDropTrace),
-                         [this] { return woken_ || stopping_; });
-        woken_ = false;
+        if (mosquitto_socket(client_) < 0) {
+            wakeAt = std::min(wakeAt, nextTry_);
+        }
+        serve(wakeAt);
     }
-    lock.unlock();
     finish();
 }
 
-void Publisher::sendHello() {
-    {
-        std::lock_guard lock(mutex_);
-        inFlight_ += 2;
+void Publisher::keepConnecting(Clock::time_point now) {
+    if (mosquitto_socket(client_) >= 0) {
+        return;
     }
+    if (std::exchange(trying_, false)) {
+        // The same pauses as libmosquitto's own loop: the square of the try, up to the most.
+        const unsigned n = std::min(tries_++, kReconnectMaxSeconds) + 1;
+        nextTry_ = now + std::chrono::seconds(
+                             std::min(kReconnectMinSeconds * n * n, kReconnectMaxSeconds));
+    }
+    if (now < nextTry_) {
+        return;
+    }
+    trying_ = true;
+    const int rc = mosquitto_reconnect_async(client_);
+    if (rc != MOSQ_ERR_SUCCESS) {
+        reportUnreachable("keepConnecting", failure(rc));
+    }
+}
+
+Clock::time_point Publisher::publishDue(Clock::time_point now) {
+    if (!connected_ || inFlight_ >= kMaxInFlight) {
+        return Clock::time_point::max();
+    }
+    batch_.clear();
+    const Clock::time_point next = queue_.take(now, kMaxInFlight - inFlight_, batch_);
+    inFlight_ += batch_.size();
+    for (ValueQueue::Taken& taken : batch_) {
+        renderText(taken.value);
+        const TagInfo& tag = tags_[static_cast<std::size_t>(taken.tag)];
+        publish(base_ + "/tags/" + tag.level, valuePayload(&taken.value, tag, "good"),
+                settings_.retain);
+    }
+    // After a batch the window may have more room once the acknowledgements are read: at once.
+    return batch_.empty() ? next : now;
+}
+
+void Publisher::serve(Clock::time_point until) {
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(
+        std::clamp<Clock::duration>(until - Clock::now(), Clock::duration::zero(), kLoopInterval));
+    pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {mosquitto_socket(client_), POLLIN, 0}};
+    if (fds[1].fd >= 0 && mosquitto_want_write(client_)) {
+        fds[1].events |= POLLOUT;
+    }
+    if (::poll(fds, fds[1].fd >= 0 ? 2 : 1, static_cast<int>(wait.count())) <= 0) {
+        fds[0].revents = fds[1].revents = 0;
+    }
+    if (fds[0].revents != 0) {
+        uint64_t count = 0;
+        [[maybe_unused]] const ssize_t got = ::read(wakeFd_, &count, sizeof count);
+    }
+    // Each call closes the socket and calls onDisconnect when the connection broke.
+    if ((fds[1].revents & (POLLIN | POLLERR | POLLHUP)) != 0) {
+        mosquitto_loop_read(client_, 1);
+    }
+    if ((fds[1].revents & POLLOUT) != 0 && mosquitto_socket(client_) >= 0) {
+        mosquitto_loop_write(client_, 1);
+    }
+    if (mosquitto_socket(client_) >= 0) {
+        mosquitto_loop_misc(client_);
+    }
+}
+
+void Publisher::sendHello() {
+    inFlight_ += 2;
     publish(base_ + kStatusLevel, "online", true);
     publish(base_ + "/meta", metaPayload(project_, tags_), true);
 }
 
 void Publisher::finish() {
-    std::unique_lock lock(mutex_);
-    if (!connected_) {
-        return;
+    if (connected_) {
+        std::vector<const TagValue*> last(tags_.size(), nullptr);
+        std::vector<ValueQueue::Taken> latest = queue_.latest();
+        for (ValueQueue::Taken& taken : latest) {
+            renderText(taken.value);
+            last[static_cast<std::size_t>(taken.tag)] = &taken.value;
+        }
+        inFlight_ += tags_.size() + 1;
+        for (std::size_t i = 0; i < tags_.size(); ++i) {
+            publish(base_ + "/tags/" + tags_[i].level, valuePayload(last[i], tags_[i], "stale"),
+                    settings_.retain);
+        }
+        publish(base_ + kStatusLevel, "offline", true);
+        const Clock::time_point deadline = Clock::now() + kStopDrain;
+        while (connected_ && inFlight_ != 0 && Clock::now() < deadline) {
+            serve(deadline);
+        }
+        traceDrops();
     }
-    std::vector<const TagValue*> last(tags_.size(), nullptr);
-    const std::vector<ValueQueue::Taken> latest = queue_.latest();
-    for (const ValueQueue::Taken& taken : latest) {
-        last[static_cast<std::size_t>(taken.tag)] = &taken.value;
-    }
-    inFlight_ += tags_.size() + 1;
-    lock.unlock();
-    for (std::size_t i = 0; i < tags_.size(); ++i) {
-        publish(base_ + "/tags/" + tags_[i].level, valuePayload(last[i], tags_[i], "stale"),
-                settings_.retain);
-    }
-    publish(base_ + kStatusLevel, "offline", true);
-    lock.lock();
-    wake_.wait_for(lock, kStopDrain, [this] { return inFlight_ == 0 || !connected_; });
-    lock.unlock();
-    traceDrops();
+    mosquitto_disconnect(client_);
 }
 
 void Publisher::traceDrops() {
@@ -225,13 +267,10 @@ void Publisher::traceDrops() {
                   "MQTT : %llu values dropped, MaxQueuedValues=%d tags were waiting",
                   static_cast<unsigned long long>(dropped), settings_.maxQueuedValues);
     }
-    std::unique_lock lock(mutex_);
     const uint64_t failed = std::exchange(failed_, 0);
-    const std::string failure = lastFailure_;
-    lock.unlock();
     if (failed != 0) {
         DAQ_TRACE(kTraceError, "traceDrops", kSource, "MQTT : %llu messages not published : %s",
-                  static_cast<unsigned long long>(failed), failure.c_str());
+                  static_cast<unsigned long long>(failed), lastFailure_.c_str());
     }
 }
 
@@ -242,7 +281,6 @@ bool Publisher::publish(const std::string& topic, const std::string& payload, bo
     if (rc == MOSQ_ERR_SUCCESS) {
         return true;
     }
-    std::lock_guard lock(mutex_);
     inFlight_ -= std::min<std::size_t>(inFlight_, 1);
     ++failed_;
     lastFailure_ = topic + ": " + mosquitto_strerror(rc);
@@ -251,42 +289,30 @@ bool Publisher::publish(const std::string& topic, const std::string& payload, bo
 
 void Publisher::onConnect(int code) {
     if (code != 0) {
-        {
-            // The broker was reached: the refusal, said at each try, is the outage's report.
-            std::lock_guard lock(mutex_);
-            unreachableReported_ = true;
-        }
+        // The broker was reached: the refusal, said at each try, is the outage's report.
+        unreachableReported_ = true;
         report("onConnect", "MQTT : " + endpoint_ +
                                 " refused the connection : " + mosquitto_connack_string(code));
         return;
     }
     watchErrors(false);
-    {
-        std::lock_guard lock(mutex_);
-        connected_ = true;
-        unreachableReported_ = false;
-        hello_ = true;
-        // Whatever libmosquitto held of the lost connection no longer counts against the window.
-        inFlight_ = 0;
-        woken_ = true;
-    }
-    wake_.notify_one();
+    connected_ = true;
+    unreachableReported_ = false;
+    tries_ = 0;
+    hello_ = true;
+    // Whatever libmosquitto held of the lost connection no longer counts against the window.
+    inFlight_ = 0;
     DAQ_TRACE(kTraceInfo, "onConnect", kSource, "MQTT : connected to %s", endpoint_.c_str());
 }
 
 void Publisher::onDisconnect(int code) {
     watchErrors(true);
-    bool wasConnected = false;
-    {
-        std::lock_guard lock(mutex_);
-        wasConnected = std::exchange(connected_, false);
-    }
-    wake_.notify_one();
+    const bool wasConnected = std::exchange(connected_, false);
     if (wasConnected && code != 0) {
         report("onDisconnect", "MQTT : connection to " + endpoint_ + " lost (" +
                                    mosquitto_strerror(code) + "), connecting again");
     } else if (!wasConnected) {
-        reportUnreachable("onDisconnect", mosquitto_strerror(code));
+        reportUnreachable("onDisconnect", failure(code));
     }
 }
 
@@ -302,27 +328,14 @@ void Publisher::watchErrors(bool on) {
 }
 
 void Publisher::reportUnreachable(const char* operation, const std::string& reason) {
-    {
-        std::lock_guard lock(mutex_);
-        if (connected_ || std::exchange(unreachableReported_, true)) {
-            return;
-        }
-    }
     // Once per outage, not at every try.
-    report(operation, "MQTT : cannot reach " + endpoint_ + " (" + reason + "), trying again");
+    if (!connected_ && !std::exchange(unreachableReported_, true)) {
+        report(operation, "MQTT : cannot reach " + endpoint_ + " (" + reason + "), trying again");
+    }
 }
 
 void Publisher::onPublish() {
-    bool notify = false;
-    {
-        std::lock_guard lock(mutex_);
-        notify = inFlight_ == kMaxInFlight || inFlight_ == 1;
-        inFlight_ -= std::min<std::size_t>(inFlight_, 1);
-        woken_ = woken_ || notify;
-    }
-    if (notify) {
-        wake_.notify_one();
-    }
+    inFlight_ -= std::min<std::size_t>(inFlight_, 1);
 }
 
 }  // namespace daq::mqtt

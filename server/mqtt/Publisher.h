@@ -1,22 +1,24 @@
 // The publisher of a DAQ run: live values to an MQTT broker (docs/mqtt.md).
 //
-// The refresh pass hands each changed value to offer() (a copy into the tag's slot of the
-// ValueQueue, under a short lock of its own) and calls passDone() at the end of the pass; it
-// never waits for the broker. The publisher's thread takes the values that are due and hands
-// them to libmosquitto, whose own thread does the network, the keep-alive and the reconnects
-// (pauses of kReconnectMinSeconds times 1, 4, 9, ..., at most kReconnectMaxSeconds). While the
-// broker is away nothing is handed over, so the values coalesce per tag in the queue; at most
-// kMaxInFlight messages are inside libmosquitto at a time, so a slow broker holds no more.
+// The refresh pass hands each changed value to offer() (a copy of its value block into the
+// tag's slot of the ValueQueue, under a short lock of its own; the text is rendered on the
+// publisher's thread) and calls passDone() at the end of the pass; it never waits for the broker.
+// The publisher's thread does the rest, the network included: it waits on libmosquitto's socket and
+// on an eventfd that passDone() and the destructor signal, hands the due values to libmosquitto
+// (which, called on the thread that runs its loop, sends each at once), reads the acknowledgements,
+// keeps the connection alive and connects again after a pause of kReconnectMinSeconds times 1, 4,
+// 9, ..., at most kReconnectMaxSeconds. While the broker is away nothing is handed over, so the
+// values coalesce per tag in the queue; at most kMaxInFlight messages are inside libmosquitto at a
+// time, so a slow broker holds no more.
 //
 // The destructor (DAQ stop) publishes every tag's last value with "quality":"stale" and the
 // status "offline", waits for them at most kStopDrain, and disconnects.
 #pragma once
 
+#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -35,6 +37,8 @@ class Publisher {
     static constexpr std::size_t kMaxInFlight = 1000;
     static constexpr std::chrono::milliseconds kStopDrain{1000};
     static constexpr std::chrono::seconds kDropTraceInterval{10};
+    // How often libmosquitto's keep-alive is looked at while nothing else happens.
+    static constexpr std::chrono::seconds kLoopInterval{1};
     static constexpr unsigned kReconnectMinSeconds = 1;
     static constexpr unsigned kReconnectMaxSeconds = 30;
 
@@ -45,7 +49,8 @@ class Publisher {
     Publisher& operator=(const Publisher&) = delete;
     ~Publisher();
 
-    // Refresh thread, inside the IO map's lock: the tag at `index` has a new value.
+    // Refresh thread, inside the IO map's lock: the tag at `index` has a new value. `record`
+    // outlives the publisher, and only its value block changes meanwhile.
     void offer(int32_t index, const kelvane::TIOList& record, const kelvane::TCurrentValue& value);
     // Refresh thread: the pass is over; wakes the publisher when values were offered.
     void passDone();
@@ -55,8 +60,13 @@ class Publisher {
 
   private:
     void run();
-    // Hands the due values to libmosquitto; false when there were none.
-    bool publishDue(std::unique_lock<std::mutex>& lock);
+    // A try to connect when there is no connection and the pause after the last one is over.
+    void keepConnecting(Clock::time_point now);
+    // Hands the due values to libmosquitto; returns when the next waiting value falls due.
+    Clock::time_point publishDue(Clock::time_point now);
+    // Waits for the socket, a wake-up or `until` (at most kLoopInterval), then lets libmosquitto
+    // read, write and keep the connection alive.
+    void serve(Clock::time_point until);
     void sendHello();
     void finish();
     void traceDrops();
@@ -78,18 +88,21 @@ class Publisher {
     bool offered_ = false;  // the refresh thread's
     std::string endpoint_;  // "<broker>:<port>", for traces
     mosquitto* client_ = nullptr;
+    int wakeFd_ = -1;  // eventfd: values were offered, or the publisher is to stop
+    std::atomic<bool> stopping_ = false;
 
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    bool woken_ = false;      // under mutex_
-    bool stopping_ = false;   // under mutex_
-    bool connected_ = false;  // under mutex_
-    // Under mutex_: a failed try was reported since the last connection (one line per outage).
+    // The publisher's thread's (libmosquitto calls back on it).
+    bool connected_ = false;
+    bool trying_ = true;  // a try to connect was made since the last pause began
+    unsigned tries_ = 0;  // tries since the last connection
+    Clock::time_point nextTry_;
+    // A failed try was reported since the last connection (one line per outage).
     bool unreachableReported_ = false;
-    bool hello_ = false;        // under mutex_: status and tag list are still to be sent
-    std::size_t inFlight_ = 0;  // under mutex_
-    uint64_t failed_ = 0;       // under mutex_
-    std::string lastFailure_;   // under mutex_
+    bool hello_ = false;  // status and tag list are still to be sent
+    std::size_t inFlight_ = 0;
+    uint64_t failed_ = 0;
+    std::string lastFailure_;
+    std::vector<ValueQueue::Taken> batch_;
     std::thread thread_;
 };
 

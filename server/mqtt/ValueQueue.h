@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "kelvane/IORecords.h"
+
 namespace daq::mqtt {
 
 using Clock = std::chrono::steady_clock;
@@ -25,7 +27,11 @@ struct TagValue {
     double number = 0;  // the value; for a text value unused
     bool isText = false;
     bool analog = false;  // a measured number: the deadband applies
-    std::string text;     // the value text as "DAQ_DATA" gives it
+    std::string text;     // the value text as "DAQ_DATA" gives it (renderText)
+    // What the text is rendered from, on the publisher's thread: the value block, and the
+    // record's parts that stay as they are during a DAQ run (signal and data type, value list).
+    kelvane::TCurrentValue raw{};
+    const kelvane::TIOList* record = nullptr;
 };
 
 struct QueueLimits {

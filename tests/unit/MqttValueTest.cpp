@@ -144,6 +144,11 @@ TEST(MqttPayload, TimeHasTheOffsetOfItsDayAndValueItsKind) {
     const std::pair<daq::DateTimeParts, std::string> times[] = {
         {{2026, 1, 15, 8, 14, 27, 761}, "2026-01-15T08:14:27.761+01:00"},
         {{2026, 7, 1, 23, 0, 0, 5}, "2026-07-01T23:00:00.005+02:00"},
+        // the hours either side of the changes to summer time and back
+        {{2026, 3, 29, 1, 59, 59, 999}, "2026-03-29T01:59:59.999+01:00"},
+        {{2026, 3, 29, 3, 0, 0, 0}, "2026-03-29T03:00:00.000+02:00"},
+        {{2026, 10, 25, 1, 59, 59, 999}, "2026-10-25T01:59:59.999+02:00"},
+        {{2026, 10, 25, 3, 0, 0, 0}, "2026-10-25T03:00:00.000+01:00"},
     };
     for (const auto& [parts, text] : times) {
         EXPECT_EQ(isoTime(daq::encodeDateTime(parts)), text);
