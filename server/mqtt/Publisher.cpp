@@ -67,6 +67,7 @@ Publisher::Publisher(const PublisherSettings& settings, std::u16string_view proj
       project_(utf8(project)),
       base_(settings.topicPrefix + "/" + escapeTopicLevel(project)),
       tags_(std::move(tags)),
+      handover_(static_cast<std::size_t>(settings.maxQueuedValues)),
       queue_(tags_.size(), {static_cast<std::size_t>(settings.maxQueuedValues),
                             std::chrono::milliseconds(settings.minIntervalMs), settings.deadband}),
       endpoint_(settings.broker + ":" + std::to_string(settings.port)) {
@@ -135,15 +136,21 @@ Publisher::~Publisher() {
 
 void Publisher::offer(int32_t index, const kelvane::TIOList& record,
                       const kelvane::TCurrentValue& value) {
-    readTagValue(record, value, scratch_);
-    queue_.offer(index, scratch_);
-    offered_ = true;
+    handover_.offer(index, record, value);
 }
 
 void Publisher::passDone() {
-    if (std::exchange(offered_, false)) {
+    if (handover_.passDone()) {
         const uint64_t one = 1;
         [[maybe_unused]] const ssize_t written = ::write(wakeFd_, &one, sizeof one);
+    }
+}
+
+void Publisher::queueOffered() {
+    handover_.take(offered_);
+    for (const OfferedValue& offered : offered_) {
+        readTagValue(*offered.record, offered.value, scratch_);
+        queue_.offer(offered.tag, scratch_);
     }
 }
 
@@ -151,6 +158,7 @@ void Publisher::run() {
     Clock::time_point nextDropTrace = Clock::now() + kDropTraceInterval;
     while (!stopping_) {
         const Clock::time_point now = Clock::now();
+        queueOffered();
         keepConnecting(now);
         if (connected_ && std::exchange(hello_, false)) {
             sendHello();
@@ -239,6 +247,7 @@ void Publisher::sendHello() {
 
 void Publisher::finish() {
     if (connected_) {
+        queueOffered();
         std::vector<const TagValue*> last(tags_.size(), nullptr);
         std::vector<ValueQueue::Taken> latest = queue_.latest();
         for (ValueQueue::Taken& taken : latest) {
@@ -261,7 +270,7 @@ void Publisher::finish() {
 }
 
 void Publisher::traceDrops() {
-    const uint64_t dropped = queue_.takeDropped();
+    const uint64_t dropped = queue_.takeDropped() + handover_.takeDropped();
     if (dropped != 0) {
         DAQ_TRACE(kTraceError, "traceDrops", kSource,
                   "MQTT : %llu values dropped, MaxQueuedValues=%d tags were waiting",

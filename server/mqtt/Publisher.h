@@ -1,9 +1,10 @@
 // The publisher of a DAQ run: live values to an MQTT broker (docs/mqtt.md).
 //
 // The refresh pass hands each changed value to offer() (a copy of its value block into the
-// tag's slot of the ValueQueue, under a short lock of its own; the text is rendered on the
-// publisher's thread) and calls passDone() at the end of the pass; it never waits for the broker.
-// The publisher's thread does the rest, the network included: it waits on libmosquitto's socket and
+// pass's list of the ValueHandover, without a lock) and calls passDone() at the end of the pass,
+// which hands the list over; it never waits for the broker. The publisher's thread does the rest:
+// it sorts the values into the ValueQueue (deadband, coalescing per tag), renders their texts,
+// and does the network too: it waits on libmosquitto's socket and
 // on an eventfd that passDone() and the destructor signal, hands the due values to libmosquitto
 // (which, called on the thread that runs its loop, sends each at once), reads the acknowledgements,
 // keeps the connection alive and connects again after a pause of kReconnectMinSeconds times 1, 4,
@@ -26,6 +27,7 @@
 #include "kelvane/IORecords.h"
 #include "server/mqtt/Payload.h"
 #include "server/mqtt/PublisherSettings.h"
+#include "server/mqtt/ValueHandover.h"
 #include "server/mqtt/ValueQueue.h"
 
 struct mosquitto;
@@ -60,6 +62,8 @@ class Publisher {
 
   private:
     void run();
+    // Takes the values the refresh pass handed over into the queue (deadband, coalescing).
+    void queueOffered();
     // A try to connect when there is no connection and the pause after the last one is over.
     void keepConnecting(Clock::time_point now);
     // Hands the due values to libmosquitto; returns when the next waiting value falls due.
@@ -83,9 +87,11 @@ class Publisher {
     const std::string project_;
     const std::string base_;
     const std::vector<TagInfo> tags_;
+    ValueHandover handover_;
+    // The publisher's thread's: the values handed over, sorted into the queue by queueOffered().
     ValueQueue queue_;
-    TagValue scratch_;      // the refresh thread's
-    bool offered_ = false;  // the refresh thread's
+    std::vector<OfferedValue> offered_;
+    TagValue scratch_;
     std::string endpoint_;  // "<broker>:<port>", for traces
     mosquitto* client_ = nullptr;
     int wakeFd_ = -1;  // eventfd: values were offered, or the publisher is to stop

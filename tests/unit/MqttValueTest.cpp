@@ -1,6 +1,6 @@
-// What the broker publisher makes of the values the refresh pass hands it: the per-tag queue's
-// coalescing, bound, deadband and rate limit (on a clock the test moves), the topic level of a
-// tag name, and the time and value of a payload.
+// What the broker publisher makes of the values the refresh pass hands it: the hand-over's order
+// and bound, the per-tag queue's coalescing, bound, deadband and rate limit (on a clock the test
+// moves), the topic level of a tag name, and the time and value of a payload.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -11,6 +11,7 @@
 #include "common/DateTime.h"
 #include "server/mqtt/Payload.h"
 #include "server/mqtt/TopicName.h"
+#include "server/mqtt/ValueHandover.h"
 #include "server/mqtt/ValueQueue.h"
 
 using namespace daq::mqtt;
@@ -115,6 +116,37 @@ TEST(MqttValueQueue, CoalescesBoundsAndLimitsPerTag) {
         }
         EXPECT_EQ(queue.takeDropped(), test.dropped);
     }
+}
+
+// The refresh pass hands its values over once per pass; a publisher that falls behind finds
+// them in order, and at most the bound of them: the rest are counted as dropped.
+TEST(MqttValueHandover, KeepsPassesInOrderUpToItsBound) {
+    ValueHandover handover(3);
+    const kelvane::TIOList record{};
+    const auto pass = [&](std::vector<int32_t> tags) {
+        for (const int32_t tag : tags) {
+            kelvane::TCurrentValue value{};
+            value.Value = tag;
+            handover.offer(tag, record, value);
+        }
+        return handover.passDone();
+    };
+    const auto taken = [&] {
+        std::vector<OfferedValue> values;
+        handover.take(values);
+        std::string text;
+        for (const OfferedValue& value : values) {
+            text += std::to_string(value.tag) + "=" + std::to_string(int(value.value.Value)) + " ";
+        }
+        return text + "dropped " + std::to_string(handover.takeDropped());
+    };
+    EXPECT_FALSE(pass({}));
+    EXPECT_TRUE(pass({0, 1}));
+    EXPECT_TRUE(pass({2, 1}));  // not taken yet: one more fits
+    EXPECT_EQ(taken(), "0=0 1=1 2=2 dropped 1");
+    EXPECT_TRUE(pass({4, 5, 6, 7}));  // a pass longer than the bound
+    EXPECT_EQ(taken(), "4=4 5=5 6=6 dropped 1");
+    EXPECT_EQ(taken(), "dropped 0");
 }
 
 TEST(MqttTopicName, EscapesWhatMqttForbidsAndKeepsNamesApart) {
