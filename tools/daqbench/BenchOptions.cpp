@@ -126,7 +126,8 @@ void declareLoadOptions(CLI::App& app, BenchOptions& options) {
         ->check(CLI::Range(0.0, 86400.0));
     app.add_option(
            "-n,--requests", options.maxRequests,
-           "End the measurement after this many answers (storm: cycles) as well (0: no bound)")
+           "End the measurement after this many answers (storm: cycles; handshakes: handshakes) "
+           "as well (0: no bound)")
         ->capture_default_str();
 }
 
