@@ -183,9 +183,9 @@ TEST(EchoLimit, EachLoadCountsEveryAnswerItWaitedFor) {
     }
 }
 
-// The closed loop over the host's TLS port: the handshakes are part of connecting, a server
-// whose certificate the CA did not sign is not loaded at all.
-TEST(DaqbenchTls, ClosedLoopRunsOverTlsToAVerifiedServerOnly) {
+// The closed loop and the handshakes mode over the host's TLS port: the handshakes are part of
+// connecting, a server whose certificate the CA did not sign is not loaded at all.
+TEST(DaqbenchTls, ClosedLoopAndHandshakesRunOverTlsToAVerifiedServerOnly) {
     const daq::test::TempDir dir;
     const daq::test::TestCertificates certificates(dir.path());
     const std::uint16_t tlsPort = daq::test::HostProcess::freePort();
@@ -216,6 +216,15 @@ TEST(DaqbenchTls, ClosedLoopRunsOverTlsToAVerifiedServerOnly) {
         EXPECT_EQ(result.answers, trusted ? plan.maxRequests : 0u);
         EXPECT_EQ(result.errors.connect, trusted ? 0u : 2u);
         EXPECT_EQ(result.errors.total(), result.errors.connect);
+
+        // Each connection's handshakes after its first resume the session of the one before.
+        plan.mode = daqbench::LoadMode::Handshakes;
+        plan.resume = true;
+        plan.maxRequests = 20;
+        daqbench::LoadWorker handshakes(plan);
+        handshakes.run(timelineOf(5s));
+        EXPECT_EQ(handshakes.result().answers, trusted ? plan.maxRequests : 0u);
+        EXPECT_EQ(handshakes.result().resumed, trusted ? plan.maxRequests - 2 : 0u);
     }
 }
 

@@ -43,6 +43,7 @@ TEST(DaqbenchOptions, ModesMixAndThreads) {
         {"--stuck -r daq_data -k 1000", LoadMode::Stuck, 1, RequestKind::DaqData},
         {"--endless-frame --chunk-bytes 512", LoadMode::Endless, 1, RequestKind::Alive},
         {"--storm -c 200 --hold 0 --login-first -u a", LoadMode::Storm, 1, RequestKind::Alive},
+        {"--tls --handshakes --resume -c 8", LoadMode::Handshakes, 1, RequestKind::Alive},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.line);
@@ -56,11 +57,27 @@ TEST(DaqbenchOptions, ModesMixAndThreads) {
 }
 
 TEST(DaqbenchOptions, RefusesWhatCannotRun) {
-    for (const char* line :
-         {"-r foo", "-r alive:0", "-r alive:x", "-r alive:2x", "-r daq_data:1001", "-r login",
-          "--login-first", "-d 0", "-c 0", "-k 0", "--rate 10 --idle", "--rate 0",
-          "--page-size 100001", "--stuck --idle", "--storm --rate 10", "--endless-frame --stuck",
-          "--storm --cycle 0", "--endless-frame --chunk-bytes 0", "--storm --hold -1"}) {
+    for (const char* line : {"-r foo",
+                             "-r alive:0",
+                             "-r alive:x",
+                             "-r alive:2x",
+                             "-r daq_data:1001",
+                             "-r login",
+                             "--login-first",
+                             "-d 0",
+                             "-c 0",
+                             "-k 0",
+                             "--rate 10 --idle",
+                             "--rate 0",
+                             "--page-size 100001",
+                             "--stuck --idle",
+                             "--storm --rate 10",
+                             "--endless-frame --stuck",
+                             "--storm --cycle 0",
+                             "--endless-frame --chunk-bytes 0",
+                             "--storm --hold -1",
+                             "--handshakes",
+                             "--tls --resume"}) {
         EXPECT_THROW(parse(line), CLI::ParseError) << line;
     }
     std::string tooMany;

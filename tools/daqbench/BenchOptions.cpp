@@ -126,7 +126,8 @@ void declareLoadOptions(CLI::App& app, BenchOptions& options) {
         ->check(CLI::Range(0.0, 86400.0));
     app.add_option(
            "-n,--requests", options.maxRequests,
-           "End the measurement after this many answers (storm: cycles) as well (0: no bound)")
+           "End the measurement after this many answers (storm: cycles; handshakes: handshakes) "
+           "as well (0: no bound)")
         ->capture_default_str();
 }
 
@@ -182,7 +183,16 @@ void declareModeOptions(CLI::App& app, BenchOptions& options) {
         "Each connection connects, logs in with --login-first, stays --hold ms, leaves, and "
         "starts over every --cycle ms; reports cycles, connect (+login) latency and closes by "
         "the server");
-    const std::vector<CLI::Option*> modes{rate, idle, stuck, endless, storm};
+    auto* handshakes = app.add_flag(
+        "--handshakes", options.handshakes,
+        "--tls: each connection connects, completes its handshake, leaves, and starts over at "
+        "once; reports handshakes/s and their latency (connect included)");
+    app.add_flag("--resume", options.resume,
+                 "--handshakes: offer the session of the connection's previous handshake "
+                 "(reads the TLS 1.3 ticket first); reports the share resumed")
+        ->needs(handshakes);
+    handshakes->needs(app.get_option("--tls"));
+    const std::vector<CLI::Option*> modes{rate, idle, stuck, endless, storm, handshakes};
     // Their own loops speak plain TCP only.
     app.get_option("--tls")->excludes(stuck)->excludes(endless)->excludes(storm);
     for (std::size_t i = 0; i < modes.size(); ++i) {

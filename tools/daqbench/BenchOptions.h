@@ -26,12 +26,13 @@ struct MixEntry {
 };
 
 enum class LoadMode {
-    Closed,   // every connection sends its next request when the answer to the last one is in
-    Open,     // requests leave at a fixed rate whether answers came or not
-    Idle,     // connections are opened and held without a request
-    Stuck,    // requests sent back to back as long as the socket takes them, answers never read
-    Endless,  // one frame that never ends: STX, then a chunk at every interval, never ETX
-    Storm,    // each connection connects, logs in (optionally), stays a moment, leaves, again
+    Closed,      // every connection sends its next request when the answer to the last one is in
+    Open,        // requests leave at a fixed rate whether answers came or not
+    Idle,        // connections are opened and held without a request
+    Stuck,       // requests sent back to back as long as the socket takes them, answers never read
+    Endless,     // one frame that never ends: STX, then a chunk at every interval, never ETX
+    Storm,       // each connection connects, logs in (optionally), stays a moment, leaves, again
+    Handshakes,  // TLS: each connection connects, completes its handshake, leaves, again
 };
 
 inline constexpr std::uint16_t kDefaultTlsPort = 5051;
@@ -73,8 +74,10 @@ struct BenchOptions {
     int chunkBytes = 1024;     // endless frame: bytes per write
     int chunkIntervalMs = 10;  // endless frame: pause between writes
     bool storm = false;
-    int holdMs = 0;        // storm: how long a connection stays once set up
-    int cycleMs = 100;     // storm: how often each connection starts over
+    int holdMs = 0;     // storm: how long a connection stays once set up
+    int cycleMs = 100;  // storm: how often each connection starts over
+    bool handshakes = false;
+    bool resume = false;   // handshakes: offer the session of the connection's last handshake
     int maxInFlight = 64;  // open loop: requests a connection may have unanswered
     int timeoutMs = 5000;  // longest wait for an answer
     std::optional<pid_t> serverPid;
@@ -98,6 +101,9 @@ struct BenchOptions {
         }
         if (storm) {
             return LoadMode::Storm;
+        }
+        if (handshakes) {
+            return LoadMode::Handshakes;
         }
         return rate > 0 ? LoadMode::Open : LoadMode::Closed;
     }

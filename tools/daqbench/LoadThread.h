@@ -50,6 +50,7 @@ struct WorkerPlan {
     // Storm: how long a connection stays once it is set up, and how often each one starts over.
     std::chrono::milliseconds hold{0};
     std::chrono::milliseconds cycle{100};
+    bool resume = false;  // handshakes: offer the session of the connection's last handshake
 };
 
 struct ErrorCounts {
@@ -79,6 +80,7 @@ struct WorkerResult {
     std::uint64_t serverCloses = 0;
     LatencyHistogram closeAfter;
     std::uint64_t bytesOut = 0;
+    std::uint64_t resumed = 0;  // handshakes: counted ones that resumed a session
 };
 
 class LoadThread {

@@ -79,6 +79,9 @@ LoadWorker::~LoadWorker() {
 // ---- Connecting ----
 
 void LoadWorker::connectAll() {
+    if (plan_.mode == LoadMode::Handshakes) {
+        return;
+    }
     startNextConnects();
     while (connecting_ > 0 || nextToConnect_ < connections_.size()) {
         const auto now = Clock::now();
@@ -156,6 +159,9 @@ void LoadWorker::onConnected(Connection& connection) {
                  SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
     daq::client::prepareTlsSession(connection.tls.get(), plan_.tlsSettings,
                                    plan_.tlsSettings.serverName);
+    if (connection.session) {
+        SSL_set_session(connection.tls.get(), connection.session.get());
+    }
     connection.state = State::Handshaking;
     continueHandshake(connection);
 }
@@ -177,6 +183,10 @@ void LoadWorker::continueHandshake(Connection& connection) {
 }
 
 void LoadWorker::beginTraffic(Connection& connection) {
+    if (plan_.mode == LoadMode::Handshakes) {
+        onHandshake(connection);
+        return;
+    }
     --connecting_;
     if (plan_.loginFirst) {
         connection.state = State::LoggingIn;
@@ -185,6 +195,58 @@ void LoadWorker::beginTraffic(Connection& connection) {
         warmUp(connection);
     }
     startNextConnects();
+}
+
+void LoadWorker::onHandshake(Connection& connection) {
+    const Clock::time_point now = Clock::now();
+    if (measuring(now) && !done_) {
+        ++result_.answers;
+        result_.latency.record(static_cast<std::uint64_t>(
+            std::chrono::nanoseconds(now - connection.pending[0].sentAt).count()));
+        result_.resumed += SSL_session_reused(connection.tls.get()) == 1;
+        if (plan_.maxRequests != 0 && result_.answers >= plan_.maxRequests) {
+            done_ = true;
+            result_.finishedAt = now;
+        }
+    }
+    connection.state = State::Ticket;
+    keepSession(connection);
+}
+
+void LoadWorker::keepSession(Connection& connection) {
+    SSL* const tls = connection.tls.get();
+    if (plan_.resume && SSL_SESSION_is_resumable(SSL_get0_session(tls)) != 1) {
+        // Takes in the tickets that came; the server sends nothing else unasked.
+        char byte = 0;
+        ERR_clear_error();
+        const int read = SSL_read(tls, &byte, 1);
+        if (read > 0 || SSL_get_error(tls, read) != SSL_ERROR_WANT_READ) {
+            failConnect(connection);
+            return;
+        }
+        if (SSL_SESSION_is_resumable(SSL_get0_session(tls)) != 1) {
+            return;  // again on the next input
+        }
+    }
+    if (plan_.resume) {
+        connection.session.reset(SSL_get1_session(tls));
+    }
+    reconnect(connection);
+}
+
+void LoadWorker::reconnect(Connection& connection) {
+    SSL_shutdown(connection.tls.get());  // close_notify, without waiting for the server's
+    connection.tls.reset();
+    ::close(connection.fd);
+    connection.fd = -1;
+    connection.state = State::Dead;
+    --connecting_;
+    --live_;
+    if (done_ || Clock::now() >= timeline_.stopAt) {
+        return;
+    }
+    startNextConnects();
+    startConnect(connection);
 }
 
 void LoadWorker::warmUp(Connection& connection) {
@@ -217,6 +279,8 @@ void LoadWorker::run(const Timeline& timeline) {
                 sendNextClosed(connection, now);
             }
         }
+    } else if (plan_.mode == LoadMode::Handshakes) {
+        startNextConnects();
     } else if (plan_.mode == LoadMode::Open) {
         timer_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
         if (timer_ < 0) {
@@ -276,6 +340,10 @@ void LoadWorker::handleEvent(std::uint32_t index, std::uint32_t events) {
         continueHandshake(connection);
         return;
     }
+    if (connection.state == State::Ticket) {
+        keepSession(connection);
+        return;
+    }
     if (connection.state == State::Dead) {
         return;
     }
@@ -318,9 +386,10 @@ void LoadWorker::giveUp(Connection& connection, std::uint64_t& errorCount) {
 
 void LoadWorker::checkTimeouts(Clock::time_point now) {
     for (Connection& connection : connections_) {
-        // The handshake runs in the connect time-out.
-        const bool connecting =
-            connection.state == State::Connecting || connection.state == State::Handshaking;
+        // The handshake (and its ticket) runs in the connect time-out.
+        const bool connecting = connection.state == State::Connecting ||
+                                connection.state == State::Handshaking ||
+                                connection.state == State::Ticket;
         const bool waiting = connecting || connection.pendingCount > 0;
         if (waiting && connection.state != State::Dead &&
             now - connection.pending[connection.pendingHead].sentAt > plan_.timeout) {

@@ -1,6 +1,7 @@
 // One load thread: its share of the connections, non-blocking, on one epoll instance. Closed
 // loop (next request when the answer is in), open loop (requests at fixed times, pipelined on
-// a connection when answers are late) or idle (connections held without requests).
+// a connection when answers are late), idle (connections held without requests) or TLS
+// handshakes (each connection leaves once its handshake is done, and connects again).
 #pragma once
 
 #include <netinet/in.h>
@@ -30,6 +31,7 @@ class LoadWorker final : public LoadThread {
 
     // Opens the connections (and logs each in with loginFirst); returns when every one is ready
     // or has failed, bounded by the answer time-out per connection.
+    // Handshakes: nothing, every connection is made inside the run.
     void connectAll() override;
     // Runs the load; returns at timeline.stopAt, after the request bound, or when no connection
     // is left.
@@ -38,7 +40,9 @@ class LoadWorker final : public LoadThread {
     const WorkerResult& result() const override { return result_; }
 
   private:
-    enum class State { Waiting, Connecting, Handshaking, LoggingIn, Warming, Ready, Dead };
+    // Ticket: handshakes with resume, the handshake done, waiting for the TLS 1.3 session
+    // ticket that follows it.
+    enum class State { Waiting, Connecting, Handshaking, Ticket, LoggingIn, Warming, Ready, Dead };
     static constexpr std::uint8_t kLoginTemplate = 0xFF;
     static constexpr std::uint8_t kWarmTemplate = 0xFE;
 
@@ -47,13 +51,15 @@ class LoadWorker final : public LoadThread {
         std::uint8_t templateIndex;
     };
 
-    struct SessionFree {
-        void operator()(SSL* session) const { SSL_free(session); }
+    struct TlsFree {
+        void operator()(SSL* connection) const { SSL_free(connection); }
+        void operator()(SSL_SESSION* session) const { SSL_SESSION_free(session); }
     };
 
     struct Connection {
         int fd = -1;
-        std::unique_ptr<SSL, SessionFree> tls;
+        std::unique_ptr<SSL, TlsFree> tls;
+        std::unique_ptr<SSL_SESSION, TlsFree> session;  // handshakes: the one to resume
         State state = State::Waiting;
         AnswerScanner scanner;
         MixCursor cursor;
@@ -75,6 +81,11 @@ class LoadWorker final : public LoadThread {
     // The connection is set up (and its handshake done): logs in or starts its load.
     void beginTraffic(Connection& connection);
     void failConnect(Connection& connection);
+    // Handshakes: counts the one just done, then with resume keeps its session (reading its
+    // ticket first when it is still to come) and connects again.
+    void onHandshake(Connection& connection);
+    void keepSession(Connection& connection);
+    void reconnect(Connection& connection);
     // Ready, or with warmFirst, Warming until the answer to one request of the mix is in.
     void warmUp(Connection& connection);
     void handleEvent(std::uint32_t index, std::uint32_t events);

@@ -21,6 +21,8 @@ const char* modeName(LoadMode mode) {
             return "endless-frame";
         case LoadMode::Storm:
             return "storm";
+        case LoadMode::Handshakes:
+            return "handshakes";
     }
     return "?";
 }
@@ -63,26 +65,36 @@ void printLoadText(const RunReport& report, std::FILE* out) {
     std::fprintf(out, "%s%s%s %s loop, %d connections (%d ready) on %d threads, %s\n",
                  report.label.c_str(), report.label.empty() ? "" : ": ", report.target.c_str(),
                  modeName(report.mode), report.connections, report.ready, report.threads,
-                 report.mode == LoadMode::Idle ? "no requests" : report.requests.c_str());
+                 report.mode == LoadMode::Idle || report.mode == LoadMode::Handshakes
+                     ? "no requests"
+                     : report.requests.c_str());
     if (report.mode == LoadMode::Open) {
         std::fprintf(out, "offered %.0f requests/s; sent %llu in the window\n", report.offeredRate,
                      static_cast<unsigned long long>(report.sent));
     }
-    if (report.mode != LoadMode::Idle && report.mode != LoadMode::Stuck &&
-        report.mode != LoadMode::Endless) {
+    if (report.mode == LoadMode::Handshakes) {
+        std::fprintf(out, "%llu handshakes in %.2f s: %.0f handshakes/s, %.1f %% resumed\n",
+                     static_cast<unsigned long long>(report.answers), report.seconds,
+                     perSecond(static_cast<double>(report.answers), report.seconds),
+                     report.answers == 0 ? 0.0
+                                         : 100.0 * static_cast<double>(report.resumed) /
+                                               static_cast<double>(report.answers));
+    } else if (report.mode != LoadMode::Idle && report.mode != LoadMode::Stuck &&
+               report.mode != LoadMode::Endless) {
         std::fprintf(out, "%llu answers in %.2f s: %.0f requests/s, %.0f values/s, %.1f MiB/s in\n",
                      static_cast<unsigned long long>(report.answers), report.seconds,
                      perSecond(static_cast<double>(report.answers), report.seconds),
                      perSecond(static_cast<double>(report.values), report.seconds),
                      perSecond(static_cast<double>(report.bytesIn), report.seconds) / kMiB);
-        const LatencyHistogram& latency = report.latency;
-        std::fprintf(out, "latency µs: p50 %.1f  p99 %.1f  p99.9 %.1f  max %.1f  mean %.1f\n",
-                     microseconds(latency.percentile(50)), microseconds(latency.percentile(99)),
-                     microseconds(latency.percentile(99.9)), microseconds(latency.max()),
-                     latency.mean() / 1000.0);
     } else {
         std::fprintf(out, "held %.2f s\n", report.seconds);
+        return;
     }
+    const LatencyHistogram& latency = report.latency;
+    std::fprintf(out, "latency µs: p50 %.1f  p99 %.1f  p99.9 %.1f  max %.1f  mean %.1f\n",
+                 microseconds(latency.percentile(50)), microseconds(latency.percentile(99)),
+                 microseconds(latency.percentile(99.9)), microseconds(latency.max()),
+                 latency.mean() / 1000.0);
 }
 
 void printErrorsText(const ErrorCounts& e, std::FILE* out) {
@@ -253,6 +265,9 @@ void printJson(const RunReport& report, std::FILE* out) {
     writeErrors(json, report.errors);
     if (countsCloses(report.mode)) {
         writeCloses(json, report);
+    }
+    if (report.mode == LoadMode::Handshakes) {
+        json.count("resumed", report.resumed);
     }
     json.number("client_cpu_s", report.clientCpuSeconds);
     json.number("load_average_before", report.loadAverageBefore);

@@ -41,6 +41,7 @@ struct RunReport {
     std::uint64_t serverCloses = 0;  // stuck, endless frame, storm
     LatencyHistogram closeAfter;     // from connect to the close seen
     std::uint64_t bytesOut = 0;      // stuck, endless frame
+    std::uint64_t resumed = 0;       // handshakes
     double clientCpuSeconds = 0;
     double loadAverageBefore = 0;
     double loadAverageAfter = 0;

@@ -1,6 +1,7 @@
 // daqbench: load generator of the DAQ server. Closed loop (each connection waits for its
-// answer before the next request), open loop at a fixed rate, or idle connections; reports
-// throughput, latency percentiles, errors and, given the server's pid, its CPU time and memory.
+// answer before the next request), open loop at a fixed rate, idle connections, or TLS
+// handshakes back to back; reports throughput, latency percentiles, errors and, given the
+// server's pid, its CPU time and memory.
 #include <netdb.h>
 #include <sys/resource.h>
 
@@ -149,6 +150,7 @@ std::vector<WorkerPlan> planWorkers(const BenchOptions& options, const sockaddr_
         plan.chunkInterval = std::chrono::milliseconds(options.chunkIntervalMs);
         plan.hold = std::chrono::milliseconds(options.holdMs);
         plan.cycle = std::chrono::milliseconds(options.cycleMs);
+        plan.resume = options.resume;
         plans.push_back(plan);
     }
     return plans;
@@ -164,6 +166,7 @@ std::unique_ptr<LoadThread> makeWorker(const WorkerPlan& plan) {
         case LoadMode::Closed:
         case LoadMode::Open:
         case LoadMode::Idle:
+        case LoadMode::Handshakes:
             break;
     }
     return std::make_unique<LoadWorker>(plan);
@@ -279,6 +282,7 @@ void addWorkerResults(RunReport& report, const std::vector<std::unique_ptr<LoadT
         report.closeAfter.merge(result.closeAfter);
         report.bytesOut += result.bytesOut;
         report.ready += result.ready;
+        report.resumed += result.resumed;
         end = std::max(end, result.finishedAt);
     }
     report.seconds =
