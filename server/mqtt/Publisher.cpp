@@ -3,6 +3,7 @@
 #include <mosquitto.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -168,7 +169,7 @@ void Publisher::run() {
             traceDrops();
             nextDropTrace = now + kDropTraceInterval;
         }
-        if (mosquitto_socket(client_) < 0) {
+        if (socket() < 0) {
             wakeAt = std::min(wakeAt, nextTry_);
         }
         serve(wakeAt);
@@ -177,7 +178,7 @@ void Publisher::run() {
 }
 
 void Publisher::keepConnecting(Clock::time_point now) {
-    if (mosquitto_socket(client_) >= 0) {
+    if (socket() >= 0) {
         return;
     }
     if (std::exchange(trying_, false)) {
@@ -190,6 +191,7 @@ void Publisher::keepConnecting(Clock::time_point now) {
         return;
     }
     trying_ = true;
+    tryFailed_ = false;
     const int rc = mosquitto_reconnect_async(client_);
     if (rc != MOSQ_ERR_SUCCESS) {
         reportUnreachable("keepConnecting", failure(rc));
@@ -216,7 +218,7 @@ Clock::time_point Publisher::publishDue(Clock::time_point now) {
 void Publisher::serve(Clock::time_point until) {
     const auto wait = std::chrono::ceil<std::chrono::milliseconds>(
         std::clamp<Clock::duration>(until - Clock::now(), Clock::duration::zero(), kLoopInterval));
-    pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {mosquitto_socket(client_), POLLIN, 0}};
+    pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {socket(), POLLIN, 0}};
     if (fds[1].fd >= 0 && mosquitto_want_write(client_)) {
         fds[1].events |= POLLOUT;
     }
@@ -230,6 +232,18 @@ void Publisher::serve(Clock::time_point until) {
     // Each call closes the socket and calls onDisconnect when the connection broke.
     if ((fds[1].revents & (POLLIN | POLLERR | POLLHUP)) != 0) {
         mosquitto_loop_read(client_, 1);
+        // A TLS connect that the broker refuses or drops is not noticed by libmosquitto, which
+        // keeps the dead socket as one still connecting: the try has failed all the same.
+        if (!connected_ && (fds[1].revents & (POLLERR | POLLHUP)) != 0 &&
+            mosquitto_socket(client_) == fds[1].fd) {
+            int error = 0;
+            socklen_t length = sizeof error;
+            ::getsockopt(fds[1].fd, SOL_SOCKET, SO_ERROR, &error, &length);
+            tryFailed_ = true;
+            reportUnreachable("serve",
+                              error != 0 ? std::strerror(error) : "the connection was closed");
+            return;
+        }
     }
     if ((fds[1].revents & POLLOUT) != 0 && mosquitto_socket(client_) >= 0) {
         mosquitto_loop_write(client_, 1);
@@ -237,6 +251,10 @@ void Publisher::serve(Clock::time_point until) {
     if (mosquitto_socket(client_) >= 0) {
         mosquitto_loop_misc(client_);
     }
+}
+
+int Publisher::socket() const {
+    return tryFailed_ ? -1 : mosquitto_socket(client_);
 }
 
 void Publisher::sendHello() {

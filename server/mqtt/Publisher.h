@@ -71,6 +71,8 @@ class Publisher {
     // Waits for the socket, a wake-up or `until` (at most kLoopInterval), then lets libmosquitto
     // read, write and keep the connection alive.
     void serve(Clock::time_point until);
+    // libmosquitto's socket while it is alive, else -1.
+    int socket() const;
     void sendHello();
     void finish();
     void traceDrops();
@@ -100,6 +102,9 @@ class Publisher {
     // The publisher's thread's (libmosquitto calls back on it).
     bool connected_ = false;
     bool trying_ = true;  // a try to connect was made since the last pause began
+    // The socket of the last try is dead though libmosquitto still holds it (see serve()); the
+    // next try replaces it.
+    bool tryFailed_ = false;
     unsigned tries_ = 0;  // tries since the last connection
     Clock::time_point nextTry_;
     // A failed try was reported since the last connection (one line per outage).

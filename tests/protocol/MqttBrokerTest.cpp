@@ -268,22 +268,26 @@ TEST_F(MqttBroker, ValuesOfAnOutageArriveWhenTheBrokerIsBack) {
 }
 
 // Who may publish: a host that trusts the broker's CA and shows a certificate of it publishes
-// over TLS; one that trusts another CA, or gives a wrong password, is turned away, says why,
-// and publishes nothing.
+// over TLS; one that trusts another CA, gives a wrong password or finds the broker down is
+// turned away or keeps trying, says why, and publishes nothing.
 TEST(MqttBrokerAccess, OnlyAHostThatTrustsAndIsTrustedPublishes) {
     const Pki pki;
     const struct {
         const char* what;
         bool tls;
+        bool brokerDown;
         std::vector<std::string> hostLines;
         std::string password;
         std::string logged;  // "<port>" the broker's; empty: every tag's good value arrives
     } cases[] = {
-        {"TLS", true, pki.hostLines(pki.certs.caFile()), "s3cret", ""},
-        {"another CA", true, pki.hostLines(pki.certs.otherCaFile()), "s3cret",
+        {"TLS", true, false, pki.hostLines(pki.certs.caFile()), "s3cret", ""},
+        {"TLS, the broker down", true, true, pki.hostLines(pki.certs.caFile()), "s3cret",
+         "MQTT : cannot reach 127.0.0.1:<port> (the connection was closed), trying again"},
+        {"another CA", true, false, pki.hostLines(pki.certs.otherCaFile()), "s3cret",
          "MQTT : cannot reach 127.0.0.1:<port> (OpenSSL Error[0]: error:0A000086:SSL "
          "routines::certificate verify failed), trying again"},
         {"wrong password",
+         false,
          false,
          {},
          "guess",
@@ -293,6 +297,9 @@ TEST(MqttBrokerAccess, OnlyAHostThatTrustsAndIsTrustedPublishes) {
         SCOPED_TRACE(c.what);
         Broker broker(HostProcess::freePort(), c.tls ? pki.listener() : "");
         Subscriber subscriber(broker.port(), c.tls ? &pki : nullptr);
+        if (c.brokerDown) {
+            broker.stop();
+        }
         TempDir dir;
         HostProcess host(publishingHost(broker.port(), dir, c.hostLines, c.password));
         ASSERT_TRUE(host.start()) << host.log();
