@@ -199,6 +199,7 @@ void readPath(ConfigIni& ini, const char* key, std::string& path) {
 
 void readTls(ConfigIni& ini, ServerSettings& settings) {
     using Tls = tcp::TlsSettings;
+    const std::size_t problemsBefore = ini.problems.size();
     readLimit(ini, kConfigTlsPortKey, 0, 65535, settings.tlsPort);
     int plain = settings.plainPort ? 1 : 0;
     readLimit(ini, kConfigPlainPortKey, 0, 1, plain);
@@ -214,6 +215,11 @@ void readTls(ConfigIni& ini, ServerSettings& settings) {
     static constexpr std::pair<const char*, Tls::MinVersion> kVersions[] = {
         {"1.2", Tls::MinVersion::Tls12}, {"1.3", Tls::MinVersion::Tls13}};
     readChoice(ini, kConfigTlsMinVersionKey, kVersions, settings.tls.minVersion);
+    // The value kept for a refused one may serve less than was asked (plain beside TLS, no
+    // client certificates, TLS 1.2, no TLS at all).
+    for (std::size_t i = problemsBefore; i < ini.problems.size(); ++i) {
+        settings.tlsRefusal += (settings.tlsRefusal.empty() ? "" : "; ") + ini.problems[i];
+    }
     readLimit(ini, kConfigTlsHandshakeTimeoutKey, 1, 3600, settings.tlsHandshakeTimeoutSeconds);
 }
 

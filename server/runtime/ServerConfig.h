@@ -72,6 +72,9 @@ struct ServerSettings {
     int32_t tlsPort = 0;  // 0: no TLS listener
     bool plainPort = true;
     tcp::TlsSettings tls{};
+    // The refused TLS settings (port, plain port, files, client certificates, version), as in
+    // `problems`: TLS is then not served, lest the values kept serve less than was asked.
+    std::string tlsRefusal{};
     int32_t tlsHandshakeTimeoutSeconds = kDefaultTlsHandshakeTimeoutSeconds;
     mqtt::PublisherSettings mqtt{};
     // Why a settings file that exists was not read (the rest are then the defaults): not a

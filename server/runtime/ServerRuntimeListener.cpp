@@ -237,16 +237,24 @@ ServerRuntime::OpenResult ServerRuntime::openListener(int32_t timeoutMs) {
 
 void ServerRuntime::addTlsBinding() {
     tlsError_.clear();
-    if (configured_.tlsPort == 0) {
+    if (configured_.tlsPort == 0 && configured_.tlsRefusal.empty()) {
+        return;
+    }
+    const auto notServed = [this](const std::string& why) {
+        tlsError_ = (configured_.tlsPort != 0 ? "TLS port " + std::to_string(configured_.tlsPort)
+                                              : std::string("TLS")) +
+                    " not served : " + why;
+        reportSettingsProblem("open_Server", "TCP/IP Server : " + tlsError_);
+    };
+    if (!configured_.tlsRefusal.empty()) {
+        notServed(configured_.tlsRefusal);
         return;
     }
     try {
         IdTCPServer1.setTlsContext(std::make_shared<tcp::TlsContext>(configured_.tls));
         IdTCPServer1.addBinding(ServerAddress, static_cast<uint16_t>(configured_.tlsPort), true);
     } catch (const std::exception& error) {
-        tlsError_ =
-            "TLS port " + std::to_string(configured_.tlsPort) + " not served : " + error.what();
-        reportSettingsProblem("open_Server", "TCP/IP Server : " + tlsError_);
+        notServed(error.what());
     }
 }
 

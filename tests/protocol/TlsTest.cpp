@@ -117,30 +117,44 @@ TEST_F(Tls, SighupReloadsTheCertificateForNewConnectionsOnly) {
 }
 
 // TLS asked for and not served ends a headless host as a listener that cannot open does: with
-// exit code 4 and the reason on stderr.
-TEST(TlsKeyFile, ThatCannotServeEndsAHeadlessHost) {
+// exit code 4 and the reason on stderr. A refused TLS setting counts: the value kept instead
+// would serve less than was asked.
+TEST(TlsAskedFor, ButNotServableEndsAHeadlessHost) {
     TempDir dir;
     const TestCertificates certs(dir.path());
     const std::string open = dir.file("open.key");
     fs::copy_file(certs.serverKey(), open);
     fs::permissions(open, fs::perms::group_read, fs::perm_options::add);
+    const uint16_t port = HostProcess::freePort();
+    const std::string notServed = "TLS port " + std::to_string(port) + " not served : ";
+    const auto lines = [&](const std::string& key, std::vector<std::string> more = {}) {
+        std::vector<std::string> all = tlsLines(port, certs.serverCert(), key);
+        all.insert(all.end(), more.begin(), more.end());
+        return all;
+    };
     const struct {
-        std::string key;
+        std::vector<std::string> configLines;
         std::string reason;
     } cases[] = {
-        {open, ": readable by group or others (mode 0640); make it readable by its owner only"},
-        {certs.serverKey(Server::OtherHost), ": key values mismatch"},
-        {dir.file("missing.key"), ": No such file or directory"},
+        {lines(open), notServed + "TlsKeyFile " + open +
+                          ": readable by group or others (mode 0640); make it readable by its "
+                          "owner only"},
+        {lines(certs.serverKey(Server::OtherHost)),
+         notServed + "TlsKeyFile " + certs.serverKey(Server::OtherHost) + ": key values mismatch"},
+        {lines(dir.file("missing.key")),
+         notServed + "TlsKeyFile " + dir.file("missing.key") + ": No such file or directory"},
+        {lines(certs.serverKey(), {"TlsCaFile=" + certs.caFile(), "TlsClientCerts=require"}),
+         notServed +
+             "config.ini : TlsClientCerts=require is not one of off, optional, required, off kept"},
+        {{"TlsPort=70000"},
+         "TLS not served : config.ini : TlsPort=70000 is not in 0..65535, 0 kept"},
     };
     for (const auto& each : cases) {
-        SCOPED_TRACE(each.key);
-        const uint16_t port = HostProcess::freePort();
-        HostProcess host({.configLines = tlsLines(port, certs.serverCert(), each.key)});
+        SCOPED_TRACE(each.reason);
+        HostProcess host({.configLines = each.configLines});
         EXPECT_FALSE(host.start());
         EXPECT_EQ(host.stop(), 4);
-        EXPECT_THAT(host.log(),
-                    HasSubstr("DAQServer: TCP/IP Server : TLS port " + std::to_string(port) +
-                              " not served : TlsKeyFile " + each.key + each.reason));
+        EXPECT_THAT(host.log(), HasSubstr("DAQServer: TCP/IP Server : " + each.reason));
     }
 }
 
