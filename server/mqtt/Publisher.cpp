@@ -330,6 +330,7 @@ void Publisher::onConnect(int code) {
     // Whatever libmosquitto held of the lost connection no longer counts against the window.
     inFlight_ = 0;
     DAQ_TRACE(kTraceInfo, "onConnect", kSource, "MQTT : connected to %s", endpoint_.c_str());
+    std::fprintf(stderr, "DAQServer: MQTT : connected to %s\n", endpoint_.c_str());
 }
 
 void Publisher::onDisconnect(int code) {

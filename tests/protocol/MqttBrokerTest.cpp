@@ -265,6 +265,19 @@ TEST_F(MqttBroker, ValuesOfAnOutageArriveWhenTheBrokerIsBack) {
     }
     EXPECT_EQ(threadCount(host.pid()), threads);
     EXPECT_LE(residentKiB(host.pid()), resident + 2048);
+    // The journal tells the outage from its start to its end, each step once.
+    std::string journal;
+    std::istringstream log(host.log());
+    for (std::string line; std::getline(log, line);) {
+        if (line.starts_with("DAQServer: MQTT")) {
+            journal += line.substr(0, line.find(" (")) + "\n";
+        }
+    }
+    const std::string endpoint = "127.0.0.1:" + std::to_string(broker.port());
+    EXPECT_EQ(journal, "DAQServer: MQTT : connected to " + endpoint +
+                           "\nDAQServer: MQTT : connection to " + endpoint +
+                           " lost\nDAQServer: MQTT : cannot reach " + endpoint +
+                           "\nDAQServer: MQTT : connected to " + endpoint + "\n");
 }
 
 // Who may publish: a host that trusts the broker's CA and shows a certificate of it publishes

@@ -32,7 +32,7 @@ const char* const kExitCodes =
     "  6  write not permitted (\"FAILED\", \"-2\")\n"
     "  7  write failed (\"FAILED\", \"-1\")\n"
     "  8  --tls: the server's certificate failed verification (OpenSSL's reason follows), or\n"
-    "     --cafile, --cert or --key could not be used\n"
+    "     --cafile, --cert or --key could not be used (one that does not exist: 2)\n"
     "watch exits with the code of its first failed poll when any poll failed.\n";
 
 void addSelection(CLI::App& command, Selection& selection) {
